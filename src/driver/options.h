@@ -1,0 +1,61 @@
+// The settings of one conversion: what the command line asked for, what the
+// input loader found out about the input, and the paths the driver derived.
+// Every stage reads its settings here.
+#pragma once
+
+#include <cstdint>
+#include <list>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+// One loader tag, name=value; it ends up in the FileInfo of the module.
+struct LoaderTag {
+  std::string name;
+  std::string value;
+};
+
+struct Options {
+  std::optional<std::string> inputPath;  // the input argument as typed
+  std::string outputPath;                // full path of the VKM/VKX file
+  std::optional<std::string> importLibPath;
+  std::string outputPathNarrow;
+  uint32_t relativeOutputPos = 0;  // relative path: position in outputPathNarrow...
+  uint32_t relativeOutputLen = 0;  // ...and its length
+  bool newSymbolTable = true;      // -new / -old
+  bool stripStrings = false;       // -s
+  bool verbose = false;            // -v
+  bool verbose2 = false;           // -v2
+  bool verbose3 = false;           // -v3
+  uint32_t sdaBase = 0;
+  uint32_t sda2Base = 0;
+  uint32_t stackSize = 0;
+  uint32_t heapSize = 0;
+  uint32_t padAllPercent = 0;
+  int32_t sizeData = -1;
+  int32_t sizeText = -1;
+  int32_t sizeTemp = -1;
+  int32_t sizeLoad = -1;
+  bool byteSizesGiven = false;
+  uint32_t sizeFileInfo = 0;
+  bool compress = true;
+  int32_t compressLevel = -1;
+  bool forceVkx = false;
+  bool outputIsVkx = false;
+  bool checkNoSda = false;
+  bool dynamicOnly = false;
+  std::list<LoaderTag> loaderTags;  // newest first
+  bool warnEmptyRela = false;
+  bool emptyNullRelaSeen = false;
+  bool noLib = false;
+  bool allowCode32 = false;
+  std::vector<std::string> sourceRoots;  // command-line order, no duplicates
+
+  std::string relativeOutputPath() const {
+    return outputPathNarrow.substr(relativeOutputPos, relativeOutputLen);
+  }
+};
+
+}  // namespace zv

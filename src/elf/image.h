@@ -1,0 +1,95 @@
+// The ELF image: a file's bytes after validation, with the ELF header, the
+// section and program headers in host byte order beside it, and the symbol
+// and relocation entries converted to host order in place (the bytes are a
+// private copy-on-write view, so the file on disk never changes). Section
+// contents other than symbols and relocations stay in the file's order.
+//
+// Every access to a table of the file goes through the checked accessors
+// here: a section's bytes are clipped to what the file holds, and a section
+// whose contents the tool rebuilt larger lives in storage of its own.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "elf/elf_types.h"
+
+namespace zv {
+
+struct ElfImage {
+  uint8_t* base = nullptr;  // first byte of the file (writable private view)
+  uint32_t size = 0;        // file size
+  bool swap = false;        // file order differs from host order (EI_DATA != 1)
+  Elf32_Ehdr eh{};          // host order; e_ident as stored
+  uint32_t shentsize = kShdrSize;  // stride of the section header table in the file
+  uint32_t phentsize = kPhdrSize;  // stride of the program header table in the file
+  std::vector<Elf32_Shdr> sh;      // e_shnum headers, host order (entry 0 as stored)
+  std::vector<Elf32_Phdr> ph;      // program headers, host order; empty when e_phoff is 0
+  bool emptyNullRelaSeen = false;  // a relocation section aimed at a null section was emptied
+  // Contents the tool rebuilt and that no longer fit where the file had them.
+  std::vector<std::vector<uint8_t>> owned;
+  std::vector<uint8_t> isOwned;
+};
+
+// 0xBAD000xx codes of a malformed image.
+namespace bad {
+constexpr uint32_t SymLink = 0xBAD00001, SymLinkType = 0xBAD00002, SymTooSmall = 0xBAD00003,
+                   SymName = 0xBAD00004, SymShndx = 0xBAD00005, ObjInNull = 0xBAD00006,
+                   ObjOutside = 0xBAD00007, FuncInNull = 0xBAD00008, FuncOutside = 0xBAD00009,
+                   RelaTooSmall = 0xBAD0000A, RelaLink = 0xBAD0000B, RelaLinkType = 0xBAD0000C,
+                   RelaInfo = 0xBAD0000D, RelaNull = 0xBAD0000E, RelaSym = 0xBAD0000F,
+                   RelTooSmall = 0xBAD00011, RelLink = 0xBAD00012, RelLinkType = 0xBAD00013,
+                   RelInfo = 0xBAD00014, RelNull = 0xBAD00015, RelSym = 0xBAD00016,
+                   RelOffset = 0xBAD00017, FileTooSmall = 0xBAD00018, Magic = 0xBAD00019,
+                   Class = 0xBAD0001A, IdentVersion = 0xBAD0001B, Machine = 0xBAD0001C,
+                   Version = 0xBAD0001D, EhsizeLarge = 0xBAD0001E, Phoff = 0xBAD0001F,
+                   Shoff = 0xBAD00020, Shstrndx = 0xBAD00021, PhTable = 0xBAD00022,
+                   ShTable = 0xBAD00023, SecInHeader = 0xBAD00024, SecPastEnd = 0xBAD00025,
+                   SecInPh = 0xBAD00026, SecInSh = 0xBAD00027, SecOverlap = 0xBAD00028,
+                   SegPastEnd = 0xBAD00029, ShstrType = 0xBAD0002A, SecName = 0xBAD0002B,
+                   EhsizeSmall = 0xBAD0002C, SymEntsize = 0xBAD0002D, RelaEntsize = 0xBAD0002E,
+                   RelaSymEntsize = 0xBAD0002F, RelEntsize = 0xBAD00030, RelSymEntsize = 0xBAD00031,
+                   SegOverlap = 0xBAD00032;
+}  // namespace bad
+
+// Validation and conversion (0 or a 0xBAD000xx code; nothing is printed).
+uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img);
+uint32_t checkSymbolSection(ElfImage& img, uint32_t index);
+uint32_t checkRelaSection(ElfImage& img, uint32_t index);
+uint32_t checkRelSection(ElfImage& img, uint32_t index);
+
+// Number of sections, and whether an index names one (0xFF00 and above never do).
+inline uint32_t sectionCount(const ElfImage& img) { return static_cast<uint32_t>(img.sh.size()); }
+inline bool namesSection(const ElfImage& img, uint32_t index) {
+  return index < SHN_LORESERVE && index < img.sh.size();
+}
+
+// The current contents of section `index`: its own storage if the tool gave
+// it some, else the file's bytes at sh_offset. At most sh_size bytes, clipped
+// to what exists; empty for SHT_NOBITS, an empty section or a bad index.
+std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index);
+// Gives section `index` storage of its own of `newSize` bytes: the current
+// contents are copied in (as far as they reach) and the rest is zero.
+// sh_size is NOT changed; the caller sets it.
+std::span<uint8_t> replaceSectionBytes(ElfImage& img, uint32_t index, size_t newSize);
+
+// Entry `n` of a relocation or symbol section, in host order as the image
+// holds them after the parse. The entry size is the section's sh_entsize
+// (or the record size when 0). False when the entry does not lie inside the
+// section's bytes.
+uint32_t entrySize(const Elf32_Shdr& h, uint32_t dflt);
+bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out);
+bool writeRela(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Rela& r);
+bool readSym(ElfImage& img, uint32_t section, uint32_t n, Elf32_Sym& out);
+bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sym& s);
+
+}  // namespace zv
+
+namespace zv {
+// Number of whole entries of a table section (entry size from sh_entsize, or `dflt`).
+inline uint32_t entryCount(const Elf32_Shdr& h, uint32_t dflt) {
+  return h.sh_size / entrySize(h, dflt);
+}
+}  // namespace zv

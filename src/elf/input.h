@@ -1,0 +1,17 @@
+// Loading the linker's output: validate and convert it, find the small-data
+// bases, decide between a VKM and a VKX, and make sure the file carries the
+// relocations the loader needs.
+#pragma once
+
+#include <string>
+
+#include "driver/context.h"
+
+namespace zv {
+
+// Returns 0, -1 or a 0xBAD000xx code; prints its own messages. On success
+// (and after a successful parse even when a later check fails) ctx.input
+// holds the image and ctx.haveInput is set; ctx.inputFile takes the mapping.
+uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name);
+
+}  // namespace zv

@@ -1,0 +1,85 @@
+// The platform layer: every call into the operating system goes through
+// here, so the rest of the tool is plain, portable C++. On this host the
+// layer maps files copy-on-write with mmap, resolves paths lexically, writes
+// output files through a temporary file that is renamed into place, and
+// starts the toolchain's archiver without a shell.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zv {
+
+// --- Standard output -------------------------------------------------------
+// All messages of a run pass through one console. The executable writes them
+// straight to standard output; tests and the fuzzer capture them instead.
+struct Console {
+  bool capture = false;  // keep the text in `text` instead of printing it
+  std::string text;
+};
+void consoleWrite(Console& con, const char* data, size_t length);
+void consoleFlush(Console& con);
+
+// --- Mapped files ----------------------------------------------------------
+// A file brought into memory whole. The view is private and writable: the
+// tool converts headers in place, and none of it ever reaches the file.
+struct MappedFile {
+  int32_t refs = 1;
+  std::string path;
+  int fd = -1;
+  uint64_t size = 0;
+  uint8_t* base = nullptr;
+  std::vector<uint8_t> memory;  // backing store of an in-memory "file"
+};
+
+// Error values, in the form the tool reports them.
+constexpr uint32_t kErrPointer = 0x8000FFFF;      // no path given
+constexpr uint32_t kErrFail = 0x80004005;         // anything else
+constexpr uint32_t kErrOutOfMemory = 0x8007000E;  // no memory
+
+// Maps `path` copy-on-write; on success `out` holds a new record with one
+// reference. Returns 0 or an error value (0x8007xxxx, 0x80004005, ...).
+uint32_t mapFile(const std::string& path, MappedFile*& out);
+// Wraps bytes already in memory as a mapped file (for in-process runs).
+MappedFile* mapMemory(std::vector<uint8_t> bytes);
+// Drops one reference; at zero the view is unmapped and the record freed.
+// Returns the reference count after the decrement.
+int32_t releaseMappedFile(MappedFile* file);
+
+// --- Paths -----------------------------------------------------------------
+constexpr size_t kMaxPath = 259;  // characters of a full path, without terminator
+
+// Resolves `path` against the current directory and normalises it lexically
+// (no file-system access). `fileNamePos` is the position of the file-name
+// part, or std::string::npos when the path names a directory (ends in '/').
+// Returns false when the path cannot be resolved or is longer than kMaxPath.
+bool fullPath(const std::string& path, std::string& out, size_t& fileNamePos);
+
+// --- Environment and time --------------------------------------------------
+std::optional<std::string> getEnv(const char* name);
+int64_t currentTime();
+
+// --- Output files ----------------------------------------------------------
+// An output file is written in full to a temporary file beside it and only
+// renamed over the final name once complete, so a failed run never leaves a
+// half-written file and never harms an existing one. A path that exists and
+// is not a regular file (a device, a FIFO, a directory) is opened directly.
+struct OutputFile {
+  FILE* stream = nullptr;
+  std::string path;      // the final name
+  std::string tempPath;  // empty when writing directly
+};
+// Returns 0 or the system error number.
+int openOutputFile(const std::string& path, OutputFile& out);
+// Closes the stream and moves the file into place. Returns 0 or an error number;
+// on failure the temporary file is removed.
+int commitOutputFile(OutputFile& out);
+// Closes the stream and removes the temporary file (nothing to undo when direct).
+void discardOutputFile(OutputFile& out);
+// Reads a whole file (used by tests and tools); false when it cannot be read.
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& out);
+
+}  // namespace zv

@@ -1,0 +1,205 @@
+// POSIX implementation of the platform layer: mmap for mapped files, lexical
+// path resolution against getcwd, and mkstemp + rename for output files.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zv {
+
+void consoleWrite(Console& con, const char* data, size_t length) {
+  if (con.capture)
+    con.text.append(data, length);
+  else
+    fwrite(data, 1, length, stdout);
+}
+
+void consoleFlush(Console& con) {
+  if (!con.capture) fflush(stdout);
+}
+
+static uint32_t mapError(int err) {
+  switch (err) {
+    case ENOENT: return 0x80070002;
+    case ENOTDIR: return 0x80070003;
+    case EMFILE:
+    case ENFILE: return 0x80070004;
+    case EACCES:
+    case EPERM:
+    case EISDIR: return 0x80070005;
+    case ENOMEM: return kErrOutOfMemory;
+    default: return kErrFail;
+  }
+}
+
+uint32_t mapFile(const std::string& path, MappedFile*& out) {
+  out = nullptr;
+  if (path.empty()) return kErrPointer;
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return mapError(errno);
+  struct stat st;
+  if (fstat(fd, &st) != 0) {
+    uint32_t e = mapError(errno);
+    close(fd);
+    return e;
+  }
+  if (S_ISDIR(st.st_mode)) {
+    close(fd);
+    return 0x80070005;
+  }
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  if (!S_ISREG(st.st_mode) || size == 0 || size >= (uint64_t(1) << 32)) {
+    close(fd);
+    return kErrFail;
+  }
+  void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
+  if (view == MAP_FAILED) {
+    close(fd);
+    return kErrFail;
+  }
+  auto* file = new (std::nothrow) MappedFile;
+  if (!file) {
+    munmap(view, size);
+    close(fd);
+    return kErrOutOfMemory;
+  }
+  file->path = path;
+  file->fd = fd;
+  file->size = size;
+  file->base = static_cast<uint8_t*>(view);
+  out = file;
+  return 0;
+}
+
+MappedFile* mapMemory(std::vector<uint8_t> bytes) {
+  auto* file = new MappedFile;
+  file->memory = std::move(bytes);
+  file->size = file->memory.size();
+  file->base = file->memory.empty() ? nullptr : file->memory.data();
+  return file;
+}
+
+int32_t releaseMappedFile(MappedFile* file) {
+  if (!file) return 0;
+  int32_t left = __atomic_sub_fetch(&file->refs, 1, __ATOMIC_SEQ_CST);
+  if (left > 0) return left;
+  if (file->fd >= 0) {
+    munmap(file->base, file->size);
+    close(file->fd);
+  }
+  delete file;
+  return left;
+}
+
+bool fullPath(const std::string& path, std::string& out, size_t& fileNamePos) {
+  fileNamePos = std::string::npos;
+  if (path.empty()) return false;
+  std::string joined;
+  if (path[0] == '/') {
+    joined = path;
+  } else {
+    std::vector<char> buf(4096);
+    if (!getcwd(buf.data(), buf.size())) return false;
+    joined = std::string(buf.data()) + "/" + path;
+  }
+  std::vector<std::string> parts;
+  size_t i = 0;
+  while (i < joined.size()) {
+    size_t j = joined.find('/', i);
+    if (j == std::string::npos) j = joined.size();
+    std::string seg = joined.substr(i, j - i);
+    if (seg == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!seg.empty() && seg != ".") {
+      parts.push_back(seg);
+    }
+    i = j + 1;
+  }
+  std::string result;
+  for (const auto& p : parts) result += "/" + p;
+  bool endsInSlash = joined.back() == '/';
+  if (result.empty()) result = "/";
+  if (endsInSlash) {
+    if (result.back() != '/') result += '/';
+  } else if (!parts.empty()) {
+    fileNamePos = result.size() - parts.back().size();
+  }
+  if (result.size() > kMaxPath) return false;
+  out = result;
+  return true;
+}
+
+std::optional<std::string> getEnv(const char* name) {
+  const char* v = std::getenv(name);
+  if (!v) return std::nullopt;
+  return std::string(v);
+}
+
+int64_t currentTime() { return static_cast<int64_t>(time(nullptr)); }
+
+int openOutputFile(const std::string& path, OutputFile& out) {
+  out = OutputFile{};
+  out.path = path;
+  struct stat st;
+  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    out.stream = fopen(path.c_str(), "wb");
+    return out.stream ? 0 : errno;
+  }
+  std::string temp = path + ".tmpXXXXXX";
+  std::vector<char> name(temp.begin(), temp.end());
+  name.push_back('\0');
+  int fd = mkstemp(name.data());
+  if (fd < 0) return errno;
+  mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
+  out.stream = fdopen(fd, "wb");
+  if (!out.stream) {
+    int e = errno;
+    close(fd);
+    unlink(name.data());
+    return e;
+  }
+  out.tempPath = name.data();
+  return 0;
+}
+
+int commitOutputFile(OutputFile& out) {
+  if (!out.stream) return EBADF;
+  int err = 0;
+  if (fflush(out.stream) != 0) err = errno ? errno : EIO;
+  if (fclose(out.stream) != 0 && !err) err = errno ? errno : EIO;
+  out.stream = nullptr;
+  if (out.tempPath.empty()) return err;
+  if (!err && rename(out.tempPath.c_str(), out.path.c_str()) != 0) err = errno;
+  if (err) unlink(out.tempPath.c_str());
+  out.tempPath.clear();
+  return err;
+}
+
+void discardOutputFile(OutputFile& out) {
+  if (out.stream) fclose(out.stream);
+  out.stream = nullptr;
+  if (!out.tempPath.empty()) unlink(out.tempPath.c_str());
+  out.tempPath.clear();
+}
+
+bool readWholeFile(const std::string& path, std::vector<uint8_t>& out) {
+  FILE* f = fopen(path.c_str(), "rb");
+  if (!f) return false;
+  out.clear();
+  uint8_t buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, f)) > 0) out.insert(out.end(), buf, buf + n);
+  bool ok = !ferror(f);
+  fclose(f);
+  return ok;
+}
+
+}  // namespace zv

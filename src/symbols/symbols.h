@@ -1,0 +1,65 @@
+// The symbol and relocation work of a conversion: access to the symbol,
+// string and section-name tables, classification of sections and symbols,
+// reference counts and unused sections, the new compact symbol table, the
+// loader's relocation rules, string compaction and the import sections.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "driver/context.h"
+
+namespace zv {
+
+// --- Table access -----------------------------------------------------------
+void locate_symbol_table(Context& ctx);
+int32_t find_string_table(Context& ctx);  // index of the symbol table's string table, -1 when none
+// Bytes of the section-name table, empty when there is none.
+std::span<uint8_t> section_names(Context& ctx);
+// Reads symbol i of the current symbol table; false when i is outside it.
+bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out);
+bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s);
+// The symbol's name ("<NULL>" without a string table); prints the range
+// message for an st_name past the table. Never reads outside the table.
+std::string symbol_name(Context& ctx, const Elf32_Sym& sym);
+std::string section_name(Context& ctx, const Elf32_Shdr& h);   // "<NULL>" without a names table
+std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no section / no table
+uint32_t find_export_section(Context& ctx);
+const char* symbol_kind_name(const Elf32_Sym& sym);
+const char* symbol_binding_name(const Elf32_Sym& sym);
+
+// --- Classification ----------------------------------------------------------
+void classify_sections(Context& ctx);
+void mark_referenced_symbols(Context& ctx);
+void classify_symbols(Context& ctx, uint32_t i);
+void dump_symbol_info(Context& ctx, uint32_t i);
+
+// --- Reference counts and unused sections ------------------------------------
+void count_section_references(Context& ctx);
+void count_relocation_targets(Context& ctx, uint32_t relaIndex);
+void remove_unused_sections(Context& ctx);  // the writer's unused-section pass
+void remove_section_symbols(Context& ctx, uint32_t k);
+uint32_t strip_unused_symbols(Context& ctx);
+
+// --- New symbol table ----------------------------------------------------------
+void build_new_symbol_table(Context& ctx);
+void assign_new_symbol_id(Context& ctx, uint32_t i);
+void write_new_symbol_table(Context& ctx);
+void rewrite_relocation_symbols(Context& ctx);
+void dump_old_symbol(Context& ctx, uint32_t first, uint32_t i);
+void dump_planned_symbol_table(Context& ctx);
+void dump_new_symbol(Context& ctx, uint32_t k);
+void place_table_in_load_region(Context& ctx, uint32_t sectionIndex);
+
+// --- Relocation and export checks --------------------------------------------
+uint32_t check_all_relocations(Context& ctx);
+uint32_t check_relocations(Context& ctx, uint32_t relaIndex);
+
+// --- String compaction (-old -s) ----------------------------------------------
+uint32_t compact_import_strings(Context& ctx);
+uint32_t compact_string_table(Context& ctx, uint32_t stIndex);
+
+// --- Import sections -----------------------------------------------------------
+void layout_import_section(Context& ctx, uint32_t k, uint32_t address);
+
+}  // namespace zv

@@ -1,0 +1,69 @@
+// What the symbol and relocation work knows about the input: where the
+// symbol, string and section-name tables are, a record per section and per
+// symbol, the section reference counts, and the new table under construction.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "elf/elf_types.h"
+
+namespace zv {
+
+struct SymtabView {
+  int32_t symtab = -1;              // index of the symbol table section, -1 when none
+  int32_t strtab = -1;              // index of its string table, -1 when none
+  int32_t section_name_table = -1;  // e_shstrndx once looked up
+  int32_t symbol_count = 0;
+  uint32_t strings_size = 0;
+  bool namesCached = false;
+};
+
+// Section kinds of the classification.
+constexpr uint32_t kKindText = 0, kKindData = 1, kKindImportExport = 2, kKindOther = 3;
+
+struct SectionInfo {
+  uint8_t is_import = 0;
+  uint8_t is_export = 0;
+  uint8_t is_tls = 0;
+  uint32_t kind = 0;
+};
+
+struct SymbolInfo {
+  uint8_t export_ = 0;  // a relocation of an export table refers to it
+  uint8_t import_ = 0;  // defined in an import section
+  uint8_t func = 0;
+  uint8_t code = 0;
+  uint8_t data = 0;
+  uint8_t sect = 0;
+  uint8_t empty = 0;
+  uint8_t undef = 0;
+  uint8_t referenced = 0;
+  uint8_t absolute = 0;
+  uint8_t tls = 0;
+  uint32_t name_len = 0;
+  uint32_t new_id = 0;
+  uint32_t use_id = 0;
+  uint32_t offset = 0;
+};
+
+struct NewSymbolTable {
+  int32_t next_id = 4;
+  int32_t new_strings_size = 20;
+  std::vector<Elf32_Sym> new_symbols;
+  std::vector<uint8_t> new_strings;
+};
+
+struct SymbolsState {
+  SymtabView view;
+  std::vector<SectionInfo> sectionInfo;
+  std::vector<SymbolInfo> symbolInfo;
+  uint32_t text_base = 0xFFFFFFFF;
+  int32_t text_section = -1;
+  uint32_t data_base = 0xFFFFFFFF;
+  int32_t data_section = -1;
+  std::vector<int32_t> section_refs;
+  NewSymbolTable table;
+};
+
+}  // namespace zv

@@ -1,0 +1,127 @@
+// Access to the module's symbol table, its string table and the section-name
+// table. Every name the tool prints or compares is read here, and never from
+// outside its table: a name without a final zero byte ends at the table's end.
+#include <algorithm>
+#include <cstring>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+static std::string nameAt(std::span<const uint8_t> table, uint32_t offset) {
+  if (offset >= table.size()) return std::string();
+  const uint8_t* start = table.data() + offset;
+  const uint8_t* end = table.data() + table.size();
+  const uint8_t* nul = std::find(start, end, uint8_t(0));
+  return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+}
+
+static int32_t firstSymbolTable(const ElfImage& img) {
+  for (uint32_t i = 1; i < sectionCount(img); ++i)
+    if (img.sh[i].sh_type == SHT_SYMTAB) return static_cast<int32_t>(i);
+  return -1;
+}
+
+void locate_symbol_table(Context& ctx) {
+  SymtabView& v = ctx.sym.view;
+  ElfImage& img = ctx.input;
+  v.symtab = firstSymbolTable(img);
+  v.strtab = -1;
+  v.symbol_count = 0;
+  v.strings_size = 0;
+  if (v.symtab < 0) return;
+  const Elf32_Shdr& s = img.sh[v.symtab];
+  v.symbol_count = static_cast<int32_t>(entryCount(s, kSymSize));
+  if (namesSection(img, s.sh_link)) {
+    v.strtab = static_cast<int32_t>(s.sh_link);
+    v.strings_size = img.sh[s.sh_link].sh_size;
+  }
+}
+
+int32_t find_string_table(Context& ctx) {
+  ElfImage& img = ctx.input;
+  int32_t symtab = firstSymbolTable(img);
+  if (symtab < 0) return -1;
+  ctx.sym.view.symtab = symtab;
+  uint32_t link = img.sh[symtab].sh_link;
+  if (!namesSection(img, link)) return -1;
+  ctx.sym.view.strtab = static_cast<int32_t>(link);
+  return static_cast<int32_t>(link);
+}
+
+std::span<uint8_t> section_names(Context& ctx) {
+  ElfImage& img = ctx.input;
+  uint32_t idx = img.eh.e_shstrndx;
+  if (idx == 0 || !namesSection(img, idx)) return {};
+  ctx.sym.view.section_name_table = static_cast<int32_t>(idx);
+  ctx.sym.view.namesCached = true;
+  return sectionBytes(img, idx);
+}
+
+bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out) {
+  const SymtabView& v = ctx.sym.view;
+  if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbol_count)) return false;
+  return readSym(ctx.input, static_cast<uint32_t>(v.symtab), i, out);
+}
+
+bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s) {
+  const SymtabView& v = ctx.sym.view;
+  if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbol_count)) return false;
+  return writeSym(ctx.input, static_cast<uint32_t>(v.symtab), i, s);
+}
+
+std::string symbol_name(Context& ctx, const Elf32_Sym& sym) {
+  const SymtabView& v = ctx.sym.view;
+  if (v.strtab < 0) return "<NULL>";
+  if (sym.st_name > v.strings_size) {
+    say(ctx, "pSym->st_name is out of range (%d)\n", static_cast<int>(sym.st_name));
+    return std::string();
+  }
+  std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(v.strtab));
+  if (table.size() > v.strings_size) table = table.first(v.strings_size);
+  return nameAt(table, sym.st_name);
+}
+
+std::string section_name(Context& ctx, const Elf32_Shdr& h) {
+  if (ctx.input.eh.e_shstrndx == 0 || !namesSection(ctx.input, ctx.input.eh.e_shstrndx))
+    return "<NULL>";
+  return nameAt(section_names(ctx), h.sh_name);
+}
+
+std::string section_name_by_index(Context& ctx, uint32_t index) {
+  if (!namesSection(ctx.input, index)) return std::string();
+  std::span<uint8_t> names = section_names(ctx);
+  if (names.empty()) return std::string();
+  return nameAt(names, ctx.input.sh[index].sh_name);
+}
+
+uint32_t find_export_section(Context& ctx) {
+  std::span<uint8_t> names = section_names(ctx);
+  if (names.empty()) return 0;
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
+    if (nameAt(names, ctx.input.sh[i].sh_name) == ".export") return i;
+  return 0;
+}
+
+const char* symbol_kind_name(const Elf32_Sym& sym) {
+  switch (symType(sym)) {
+    case 0: return "none";
+    case 1: return "data";
+    case 2: return "code";
+    case 3: return "sect";
+    case 4: return "file";
+    case 6: return "tlsdata";
+    default: return "other";
+  }
+}
+
+const char* symbol_binding_name(const Elf32_Sym& sym) {
+  switch (symBind(sym)) {
+    case STB_LOCAL: return "local";
+    case STB_GLOBAL: return "global";
+    case STB_WEAK: return "weak";
+    default: return "other";
+  }
+}
+
+}  // namespace zv
