@@ -15,6 +15,7 @@ cmake --build "$root/build/release" -j"$(nproc 2>/dev/null || echo 2)" --target 
 mkdir -p "$root/out"
 cp "$root/tests/corpus/basic.elf" "$root/out/basic.elf"
 export EDBA_ROOT="$root/samples/sdk"
+export GHS_ROOT="$root/samples/toolchain"
 set +e
 "$root/build/release/zodavov" -v -dbg_source_root "$root" "$root/out/basic.elf"
 status=$?
