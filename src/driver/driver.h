@@ -20,4 +20,25 @@ uint32_t makeRelativeOutputPath(Context& ctx);
 // A whole run of the tool; the result is the process exit value.
 int runTool(Context& ctx, int argc, char** argv);
 
+// A number as the command line gives it: leading white space, an optional
+// sign, decimal digits up to the first other character; no digits read as 0
+// and values beyond the int32 range saturate at its limits.
+int32_t readDecimal(const char* text);
+
+// Where the loader tags file lies below the SDK root `root`; `cygdrive` tells
+// whether a /cygdrive/ root was turned into a drive-letter path.
+std::string loaderTagsFilePath(const std::string& root, bool& cygdrive);
+
+// Pieces of the run, in the order runTool takes them.
+// Step "full input path": resolves ctx.opt.inputPath; false (with its
+// message printed) when it cannot be resolved or names a directory.
+bool fullInputPath(Context& ctx, std::string& full, size_t& fileNamePos);
+// The region-size cross-check: 0, or -1 after its message. Sets byteSizesGiven.
+uint32_t checkRegionSizes(Context& ctx);
+// Output, import library and narrow output paths from the full input path;
+// false (with its message printed) when the output path does not fit.
+bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos);
+// Maps the generated module again, parses and verifies it: 0 or the error value.
+uint32_t reloadGeneratedFile(Context& ctx);
+
 }  // namespace zv

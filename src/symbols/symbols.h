@@ -58,6 +58,17 @@ uint32_t check_relocations(Context& ctx, uint32_t relaIndex);
 // --- String compaction (-old -s) ----------------------------------------------
 uint32_t compact_import_strings(Context& ctx);
 uint32_t compact_string_table(Context& ctx, uint32_t stIndex);
+// One string of a table under compaction (offset and length in the old
+// table, the length with its terminator; new_offset 0 until it is placed).
+struct StringRecord {
+  uint32_t offset = 0;
+  uint32_t length = 0;
+  uint32_t uses = 0;
+  uint32_t new_offset = 0;
+};
+// The new offset of the string that starts exactly at `offset` (counting a
+// use of it); warns and gives 0 when no string starts there.
+uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint32_t offset);
 
 // --- Import sections -----------------------------------------------------------
 void layout_import_section(Context& ctx, uint32_t k, uint32_t address);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "driver/context.h"
 
@@ -15,5 +16,22 @@ uint32_t build_and_write_image(Context& ctx);
 // Checks the group order of a generated file already parsed into `img`
 // (whose bytes are `eof` long). 0 or -1; prints its own messages.
 uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof);
+
+// --- Steps of the writer, callable one by one -------------------------------
+// The second half of the writer, from the FileInfo size to the written file;
+// needs the first half's results: the padding in ctx.wr, the regions and the
+// section map of the placement, and the TLS facts.
+uint32_t emit_output_file(Context& ctx);
+
+// Room left after the file name for longer install paths, from the SDK root.
+uint32_t filepath_padding(Context& ctx, const std::string& root);
+// Whether an SDK tag's value is a plain unsigned decimal number (and which).
+bool sdk_tag_number(const std::string& value, uint32_t& out);
+// Sizes the FileInfo record (ctx.wr.E) and takes the SDK tags out of the list.
+void size_file_info(Context& ctx);
+// Allocates and fills the record: the head in host order, the strings in place.
+uint32_t fill_file_info(Context& ctx);
+// Stores the 96-byte head big-endian into the record.
+void store_file_info(Context& ctx);
 
 }  // namespace zv

@@ -46,6 +46,7 @@ constexpr uint32_t kFlagDynamicOnly = 0x1, kFlagVkx = 0x2, kFlagTls = 0x8;
 struct WriterState {
   FileInfoHeader fi;
   uint32_t E = 0;                    // size of the FileInfo section
+  bool fileInfoTooLarge = false;     // the strings would not fit a 32-bit size
   std::vector<uint8_t> fileInfo;     // E bytes; the strings after the 96-byte head
   uint32_t filepathPadding = 0;
   Elf32_Ehdr outHeader{};            // the output's ELF header, host order

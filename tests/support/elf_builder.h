@@ -300,7 +300,7 @@ struct ElfBuilder {
   EhdrOverrides ehdr{};
   std::optional<uint32_t> phdrTableAt{};  // file offset of the phdr table
   std::optional<uint32_t> shdrTableAt{};  // file offset of the shdr table
-  std::vector<Section> sections{Section{.type = kShtNull}};
+  std::vector<Section> sections{Section{.type = kShtNull, .addralign = 0}};
   std::vector<ProgramHeader> phdrs{};
   std::vector<Symbol> symbols{Symbol{}};  // entries of .symtab, 0 is null
   uint16_t symtab = 0;  // index of .symtab once addSymtab() ran, else 0

@@ -3,7 +3,8 @@
 # folder with Debian's cross toolchain (gcc-powerpc-linux-gnu and
 # binutils-powerpc-linux-gnu). Each module is compiled freestanding, linked
 # with `ld -q` against module.ld so its relocations stay in the executable,
-# and then given the platform's section details with elfpatch.py.
+# and then given the platform's section details with elfpatch.py; check.py
+# verifies the result.
 #
 # Usage: tools/corpus/build.sh [OUTPUT_DIR]   (default: tests/corpus)
 set -euo pipefail
@@ -32,8 +33,14 @@ trap 'rm -rf "$work"' EXIT
 cflags=(-O2 -fno-pic -fno-PIC -mno-sdata -msdata=none -ffreestanding -nostdlib
         -fno-common -fno-asynchronous-unwind-tables -fno-unwind-tables
         -fno-stack-protector -fno-ident -Wall -Wextra -Werror)
+# -q keeps the relocations as SHT_RELA sections; -n leaves the sections
+# unpadded to pages, so the files stay small.
 ldflags=(-q -n -T "$here/module.ld")
 
+# The assembler already gives the export and import sections their platform
+# types and the linker keeps them; setting them again after the link keeps
+# the corpus right with a linker that does not. The thread-local flag has no
+# assembler spelling and is always added here.
 exports_type=0x80000001
 imports_type=0x80000002
 tls_flag=0x04000000
@@ -52,6 +59,7 @@ link() {
     local objs=()
     for o in "$@"; do objs+=("$work/$o"); done
     "$ld" "${ldflags[@]}" -o "$out/$module" "${objs[@]}"
+    chmod 0644 "$out/$module"
 }
 
 patch() {
@@ -94,4 +102,6 @@ link big.elf big.o big_data.o
 compile codeonly.o "$src/codeonly.c"
 link codeonly.elf codeonly.o
 
+# Every module must show the properties the tests rely on.
+python3 "$here/check.py" "$out"
 echo "corpus written to $out"

@@ -3,7 +3,8 @@
  * would give them: a count and a signature word (left 0 here, the conversion
  * tool fills them), the module name at offset 8, and one 8-byte slot per
  * imported symbol starting at offset 8. The slot symbols overlap the name on
- * purpose: the loader rewrites the whole section.
+ * purpose: the loader rewrites the whole section. Each section is as large as
+ * the bigger of 8 + 8 * count and the name's length + 9.
  */
 
         .section .fimport_other.vkm,"ax",@0x80000002
@@ -11,7 +12,7 @@
 .Lfi:
         .long 0, 0
         .asciz "other.vkm"
-        .balign 8
+        .space 6                        /* two slots: 8 + 2 * 8 = 24 bytes */
         .globl other_add
         .type other_add, @function
         .set other_add, .Lfi + 8

@@ -1,0 +1,118 @@
+// Where the results go. The module lands beside the input, under the input's
+// name with its last extension replaced by .vkm or .vkx; the import library
+// beside it with .a, unless -l names one. The module's FileInfo carries the
+// output path relative to the first source root that matches it, so that the
+// debugger can find the sources on another machine. Roots come as Windows,
+// Cygwin (/cygdrive/c/...) or mixed paths.
+#include <string_view>
+
+#include "driver/driver.h"
+
+namespace zv {
+
+namespace {
+
+// The FileInfo keeps the path in a 260-byte area that also needs 16 bytes of
+// its own.
+constexpr size_t kFileInfoPathArea = 260;
+constexpr size_t kFileInfoPathReserve = 16;
+
+constexpr std::string_view kCygdrive = "/cygdrive/";
+
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - ('a' - 'A')) : c; }
+
+// Character i of s, or 0 past its end (the end of a text reads as its terminator).
+char charAt(const std::string& s, size_t i) { return i < s.size() ? s[i] : '\0'; }
+
+// Compares root[ri..] with path[wi..]: a '\' in the path matches a '/' in the
+// root. On a match `end` is the position in the path after the matched text.
+bool matchesFrom(const std::string& path, size_t wi, const std::string& root, size_t ri,
+                 size_t& end) {
+  if (ri > root.size() || wi > path.size() || root.size() - ri > path.size() - wi) return false;
+  for (; ri < root.size(); ++ri, ++wi) {
+    char w = path[wi], r = root[ri];
+    if (w != r && !(w == '\\' && r == '/')) return false;
+  }
+  end = wi;
+  return true;
+}
+
+enum class RootMatch { No, Yes, StopSearch };
+
+// Whether `root` is a prefix of `path`, and where the rest of the path begins.
+RootMatch matchRoot(const std::string& path, const std::string& root, size_t& end) {
+  if (path.size() >= root.size() && path.compare(0, root.size(), root) == 0) {
+    end = root.size();
+    return RootMatch::Yes;
+  }
+  size_t wi = 0, ri = 0;
+  if (root.compare(0, kCygdrive.size(), kCygdrive) == 0) {
+    // /cygdrive/c/... stands for C:...; another drive ends the whole search.
+    char drive = charAt(root, kCygdrive.size());
+    if (upperAscii(drive) != upperAscii(charAt(path, 0)) || charAt(path, 1) != ':')
+      return RootMatch::StopSearch;
+    wi = 2;
+    ri = kCygdrive.size() + 1;
+  }
+  return matchesFrom(path, wi, root, ri, end) ? RootMatch::Yes : RootMatch::No;
+}
+
+}  // namespace
+
+bool fullInputPath(Context& ctx, std::string& full, size_t& fileNamePos) {
+  if (!ctx.opt.inputPath || !fullPath(*ctx.opt.inputPath, full, fileNamePos)) {
+    say(ctx, "Error: GetFullPathName for src elf failed. return -1.\n");
+    return false;
+  }
+  if (fileNamePos == std::string::npos || fileNamePos >= full.size()) {
+    say(ctx,
+        "Error: src elf is expected to be a full path to and including the file; found only a "
+        "directory. return -1.\n");
+    return false;
+  }
+  return true;
+}
+
+bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos) {
+  Options& o = ctx.opt;
+  size_t ext = full.rfind('.');
+  if (ext == std::string::npos || ext < fileNamePos) ext = full.size();
+  std::string stem = full.substr(0, ext);
+  o.outputPath = stem + (o.outputIsVkx ? ".vkx" : ".vkm");
+  if (!o.importLibPath && !o.noLib) o.importLibPath = stem + ".a";
+
+  std::string narrow;
+  size_t namePos;
+  if (o.outputPath.size() > kMaxPath || !fullPath(o.outputPath, narrow, namePos)) {
+    say(ctx, "Error: GetFullPathName for src elf failed. return -1.\n");
+    return false;
+  }
+  o.outputPathNarrow = narrow;
+  o.relativeOutputPos = 0;
+  o.relativeOutputLen = static_cast<uint32_t>(narrow.size());
+  return true;
+}
+
+uint32_t makeRelativeOutputPath(Context& ctx) {
+  Options& o = ctx.opt;
+  if (o.sourceRoots.empty()) return 0;
+  size_t n = o.relativeOutputLen;
+  if (n + kFileInfoPathReserve > kFileInfoPathArea) {
+    say(ctx, "***File path to VKM is too large.\n");
+    return 0xFFFFFFFF;
+  }
+  const std::string path = o.relativeOutputPath();
+  for (const std::string& root : o.sourceRoots) {
+    size_t k = 0;
+    RootMatch m = matchRoot(path, root, k);
+    if (m == RootMatch::StopSearch) break;
+    if (m == RootMatch::No) continue;
+    if (k < path.size() && (path[k] == '\\' || path[k] == '/')) ++k;
+    o.relativeOutputPos += static_cast<uint32_t>(k);
+    o.relativeOutputLen = static_cast<uint32_t>(path.size() - k);
+    break;
+  }
+  return 0;
+}
+
+}  // namespace zv

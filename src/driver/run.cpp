@@ -1,0 +1,157 @@
+// One run of the tool, start to end: the command line (which loads the input),
+// the defaults and checks that depend on several options, the output names,
+// then the stages — relative path for the FileInfo, import library, module
+// writer — and at last the generated module is mapped again, parsed and its
+// layout verified, so that a broken module never passes for a good one. The
+// outcome is one FAILED line and the process exit value.
+#include <cstdint>
+#include <new>
+
+#include "driver/driver.h"
+#include "elf/image.h"
+#include "importlib/importlib.h"
+#include "writer/writer.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint32_t kFail = 0xFFFFFFFF;
+constexpr uint32_t kDefaultStackSize = 0x10000;
+constexpr uint32_t kMinHeapSize = 0x8000;
+constexpr uint64_t kMinGeneratedSize = 260;
+
+const char* programName(int argc, char** argv) { return argc > 0 && argv[0] ? argv[0] : ""; }
+
+void warnEmptyRelocations(Context& ctx) {
+  const Options& o = ctx.opt;
+  bool seen = o.emptyNullRelaSeen || (ctx.haveInput && ctx.input.emptyNullRelaSeen);
+  if (!seen || !o.warnEmptyRela || !o.inputPath) return;
+  say(ctx,
+      "*** Warning found relocation section for NULL section that has empty relocations in ELF "
+      "file \"%s\"\n",
+      o.inputPath->c_str());
+  say(ctx,
+      "*** This is not a problem for your game but please contact QVN support so we can fix this "
+      "issue\n");
+}
+
+void applyRunDefaults(Options& o) {
+  if (o.stackSize == 0) o.stackSize = kDefaultStackSize;
+  if (o.heapSize < kMinHeapSize) o.heapSize = kMinHeapSize;
+}
+
+// The final word of a run: flush what was said, then the FAILED line.
+int finish(Context& ctx, const char* self, uint32_t result) {
+  consoleFlush(ctx.con);
+  if (result != 0) {
+    say(ctx, "\n\n%s FAILED Error = %d\n", self, static_cast<int>(result));
+    consoleFlush(ctx.con);
+  }
+  return static_cast<int>(result);
+}
+
+int commandLineFailure(Context& ctx, int argc, char** argv) {
+  reportCommandLineFailure(ctx, argc, argv, kFail);
+  consoleFlush(ctx.con);
+  return static_cast<int>(kFail);
+}
+
+uint32_t runStages(Context& ctx) {
+  uint32_t r = makeRelativeOutputPath(ctx);
+  if (r == 0 && !ctx.opt.noLib) r = writeImportLibrary(ctx);
+  if (r == 0) r = write_output_file(ctx);
+  if (r == 0) r = reloadGeneratedFile(ctx);
+  return r;
+}
+
+int runSteps(Context& ctx, int argc, char** argv) {
+  const char* self = programName(argc, argv);
+  if (uint32_t r = parseCommandLine(ctx, argc, argv)) {
+    printUsage(ctx);
+    consoleFlush(ctx.con);
+    return static_cast<int>(r);
+  }
+  warnEmptyRelocations(ctx);
+  applyRunDefaults(ctx.opt);
+  if (!ctx.haveInput) {
+    say(ctx, "Error: No Elf file found on command line. Return -1.\n");
+    return commandLineFailure(ctx, argc, argv);
+  }
+  std::string full;
+  size_t fileNamePos = 0;
+  if (!fullInputPath(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
+  if (checkRegionSizes(ctx) != 0) return finish(ctx, self, kFail);
+  if (!deriveOutputNames(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
+  return finish(ctx, self, runStages(ctx));
+}
+
+}  // namespace
+
+uint32_t checkRegionSizes(Context& ctx) {
+  Options& o = ctx.opt;
+  const int32_t d = o.sizeData, x = o.sizeText, m = o.sizeTemp, l = o.sizeLoad;
+  if (d >= 0 && (x == -1 || m == -1 || l == -1)) {
+    say(ctx, "Error: -sizedata %d needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. return -1.\n", d);
+    return kFail;
+  }
+  if (x >= 0 && (d == -1 || m == -1 || l == -1)) {
+    say(ctx, "Error: -sizetext %d needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. return -1.\n", x);
+    return kFail;
+  }
+  if (m >= 0 && (d == -1 || x == -1 || l == -1)) {
+    say(ctx, "Error: -sizetemp %d needs to set -sizedata <n> -sizetext <n> -sizeload <n>. return -1.\n", m);
+    return kFail;
+  }
+  if (l >= 0 && (d == -1 || x == -1 || m == -1)) {
+    say(ctx, "Error: -sizeload %d needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. return -1.\n", l);
+    return kFail;
+  }
+  o.byteSizesGiven = !(d == -1 && x == -1 && m == -1 && l == -1);
+  if (o.byteSizesGiven && o.padAllPercent != 0) {
+    say(ctx,
+        "Error: Please specify either percentage (-padall <n>) or bytes (-sizedata <n> -sizetext "
+        "<n> -sizeload <n> -sizetemp <n>) for segment padding. return -1.\n");
+    return kFail;
+  }
+  return 0;
+}
+
+uint32_t reloadGeneratedFile(Context& ctx) {
+  const char* path = ctx.opt.outputPath.c_str();
+  MappedFile* file = nullptr;
+  if (ctx.inMemory) {
+    file = mapMemory(ctx.outputBytes);  // a copy: the parse converts it in place
+  } else if (uint32_t e = mapFile(ctx.opt.outputPath, file)) {
+    say(ctx, "***Error: Could not map in generated file \"%s\". Error 0x%08X\n", path, e);
+    return e;
+  }
+  if (file->size > UINT32_MAX) {  // only a module kept in memory can be this large
+    releaseMappedFile(file);
+    say(ctx, "***Error: Could not map in generated file \"%s\". Error 0x%08X\n", path, kErrFail);
+    return kErrFail;
+  }
+  if (file->size < kMinGeneratedSize) {
+    releaseMappedFile(file);
+    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path, bad::FileTooSmall);
+    return bad::FileTooSmall;
+  }
+  const uint32_t size = static_cast<uint32_t>(file->size);
+  ElfImage generated;
+  uint32_t r = parseElfImage(file->base, size, generated);
+  if (r == 0) r = verifyGeneratedLayout(ctx, generated, size);
+  releaseMappedFile(file);
+  if (r != 0) say(ctx, "***Error 0x%08X reloading generated file \"%s\"\n", r, path);
+  return r;
+}
+
+int runTool(Context& ctx, int argc, char** argv) {
+  try {
+    return runSteps(ctx, argc, argv);
+  } catch (const std::bad_alloc&) {
+    say(ctx, "***Error: Mem alloc failed.\n");
+    return finish(ctx, programName(argc, argv), kFail);
+  }
+}
+
+}  // namespace zv

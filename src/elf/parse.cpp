@@ -1,0 +1,378 @@
+// Validation of an ELF32 image and its conversion to host byte order. The
+// ELF header, every section header and every program header are checked to
+// lie inside the file and are copied, in host order, into the ElfImage; the
+// entries of every symbol table and relocation section are checked against
+// the tables they refer to and are converted in place in the file's private
+// pages. A malformed image gives a 0xBAD000xx code naming the first fault
+// found; nothing is printed here.
+//
+// Every offset plus size is summed in 64 bits, and every table record that
+// is read lies wholly inside the file, whatever the entry sizes say.
+#include <algorithm>
+
+#include "elf/image.h"
+
+namespace zv {
+
+namespace {
+
+uint32_t orDefault(uint32_t stored, uint32_t dflt) { return stored ? stored : dflt; }
+
+// The first byte after a table of `num` records `stride` bytes apart, each of
+// which is read as `record` bytes: with a stride below the record size the
+// last record reaches beyond num x stride.
+uint64_t tableEnd(uint32_t off, uint32_t num, uint32_t stride, uint32_t record) {
+  uint64_t end = uint64_t(off) + uint64_t(num) * stride;
+  if (num == 0) return end;
+  return std::max(end, uint64_t(off) + uint64_t(num - 1) * stride + record);
+}
+
+bool startsIn(uint64_t x, uint64_t start, uint64_t end) { return start <= x && x < end; }
+
+// The ELF header size in use: 0 stands for the standard 52 bytes.
+uint32_t headerSize(const ElfImage& img) { return orDefault(img.eh.e_ehsize, kEhdrSize); }
+
+// One stretch of the file that a section or segment occupies; `used` is false
+// for those that take no part in the placement tests.
+struct FileRange {
+  uint64_t start = 0;
+  uint64_t end = 0;
+  bool used = false;
+};
+
+// For every range, whether its start lies inside a range that comes later in
+// the list. One backward sweep with a prefix-maximum tree over the starts
+// keeps this at n log n, so a table of 65535 headers costs little.
+std::vector<uint8_t> startsInsideLater(const std::vector<FileRange>& r) {
+  std::vector<uint64_t> keys;
+  for (const FileRange& x : r)
+    if (x.used) keys.push_back(x.start);
+  std::sort(keys.begin(), keys.end());
+  keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+  std::vector<uint64_t> maxEnd(keys.size() + 1, 0);
+  std::vector<uint8_t> inside(r.size(), 0);
+  for (size_t k = r.size(); k-- > 0;) {
+    if (!r[k].used) continue;
+    size_t pos = size_t(std::upper_bound(keys.begin(), keys.end(), r[k].start) - keys.begin());
+    uint64_t best = 0;
+    for (size_t i = pos; i > 0; i &= i - 1) best = std::max(best, maxEnd[i]);
+    inside[k] = best > r[k].start;
+    for (size_t i = pos; i < maxEnd.size(); i += i & (~i + 1)) maxEnd[i] = std::max(maxEnd[i], r[k].end);
+  }
+  return inside;
+}
+
+// --- ELF header --------------------------------------------------------------
+
+uint32_t checkIdent(const uint8_t* base, uint32_t size) {
+  if (!base || size < 260) return bad::FileTooSmall;
+  if (base[0] != 0x7F || base[1] != 'E' || base[2] != 'L' || base[3] != 'F') return bad::Magic;
+  if (base[EI_CLASS] != ELFCLASS32) return bad::Class;
+  if (base[EI_VERSION] > 1) return bad::IdentVersion;
+  return 0;
+}
+
+uint32_t checkHeaderFields(const ElfImage& img) {
+  const Elf32_Ehdr& eh = img.eh;
+  if (eh.e_machine == 0) return bad::Machine;
+  if (eh.e_version != 1) return bad::Version;
+  if (eh.e_ehsize != 0 && eh.e_ehsize < kEhdrSize) return bad::EhsizeSmall;
+  uint32_t ehsize = headerSize(img);
+  if (int32_t(ehsize) >= int32_t(img.size - 208)) return bad::EhsizeLarge;
+  if (eh.e_phoff != 0 && (eh.e_phoff < ehsize || eh.e_phoff >= img.size)) return bad::Phoff;
+  if (eh.e_shoff != 0 && (eh.e_shoff < ehsize || eh.e_shoff >= img.size)) return bad::Shoff;
+  if (eh.e_shstrndx != 0 && (eh.e_shstrndx >= eh.e_shnum || eh.e_shstrndx >= SHN_LORESERVE))
+    return bad::Shstrndx;
+  if (eh.e_phoff != 0 && tableEnd(eh.e_phoff, eh.e_phnum, img.phentsize, kPhdrSize) > img.size)
+    return bad::PhTable;
+  // A zero e_shoff is not exempt here: the table is then read from the start
+  // of the file, and it must lie inside the file all the same.
+  if (tableEnd(eh.e_shoff, eh.e_shnum, img.shentsize, kShdrSize) > img.size) return bad::ShTable;
+  return 0;
+}
+
+// Section header 0 is kept as stored; the others are converted.
+void readSectionHeaders(ElfImage& img) {
+  img.sh.resize(img.eh.e_shnum);
+  for (uint32_t i = 0; i < img.sh.size(); ++i) {
+    img.sh[i] = loadRecord<Elf32_Shdr>(img.base + img.eh.e_shoff + uint64_t(i) * img.shentsize);
+    if (i != 0 && img.swap) swapSectionHeader(img.sh[i]);
+  }
+}
+
+// A zero e_phoff means the file has no program header table, whatever e_phnum says.
+void readProgramHeaders(ElfImage& img) {
+  if (img.eh.e_phoff == 0) return;
+  img.ph.resize(img.eh.e_phnum);
+  for (uint32_t i = 0; i < img.ph.size(); ++i) {
+    img.ph[i] = loadRecord<Elf32_Phdr>(img.base + img.eh.e_phoff + uint64_t(i) * img.phentsize);
+    if (img.swap) swapProgramHeader(img.ph[i]);
+  }
+}
+
+bool hasFileData(const Elf32_Shdr& h) { return h.sh_size != 0 && h.sh_type != SHT_NOBITS; }
+bool hasFileData(const Elf32_Phdr& p) { return p.p_filesz != 0 && p.p_type != PT_NULL; }
+
+uint32_t checkSectionPlacement(const ElfImage& img) {
+  const Elf32_Ehdr& eh = img.eh;
+  std::vector<FileRange> ranges(img.sh.size());
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    ranges[i] = {h.sh_offset, uint64_t(h.sh_offset) + h.sh_size, hasFileData(h)};
+  }
+  std::vector<uint8_t> overlaps = startsInsideLater(ranges);
+  uint64_t phEnd = uint64_t(eh.e_phoff) + uint64_t(eh.e_phnum) * img.phentsize;
+  uint64_t shEnd = uint64_t(eh.e_shoff) + uint64_t(eh.e_shnum) * img.shentsize;
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    if (!ranges[i].used) continue;
+    uint32_t o = img.sh[i].sh_offset;
+    if (o < headerSize(img)) return bad::SecInHeader;
+    if (eh.e_phoff != 0 && eh.e_phnum != 0 && startsIn(o, eh.e_phoff, phEnd)) return bad::SecInPh;
+    if (startsIn(o, eh.e_shoff, shEnd)) return bad::SecInSh;
+    if (overlaps[i]) return bad::SecOverlap;
+  }
+  return 0;
+}
+
+// The first program header takes no part in the segment tests.
+uint32_t checkSegmentPlacement(const ElfImage& img) {
+  std::vector<FileRange> ranges(img.ph.size());
+  for (uint32_t i = 1; i < img.ph.size(); ++i) {
+    const Elf32_Phdr& p = img.ph[i];
+    ranges[i] = {p.p_offset, uint64_t(p.p_offset) + p.p_filesz, hasFileData(p)};
+  }
+  std::vector<uint8_t> overlaps = startsInsideLater(ranges);
+  for (uint32_t i = 1; i < img.ph.size(); ++i)
+    if (ranges[i].used && overlaps[i]) return bad::SegOverlap;
+  return 0;
+}
+
+// --- Extents and section names ----------------------------------------------
+
+uint32_t checkExtents(const ElfImage& img) {
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    if (hasFileData(h) && uint64_t(h.sh_offset) + h.sh_size > img.size) return bad::SecPastEnd;
+  }
+  for (uint32_t i = 1; i < img.ph.size(); ++i) {
+    const Elf32_Phdr& p = img.ph[i];
+    if (hasFileData(p) && uint64_t(p.p_offset) + p.p_filesz > img.size) return bad::SegPastEnd;
+  }
+  return 0;
+}
+
+bool isCompressed(const Elf32_Shdr& h) { return (h.sh_flags & SHF_VKM_COMPRESSED) != 0; }
+
+// The first word of a section's data in file order (a compressed section's
+// size before compression). False when the file does not hold those bytes.
+bool firstWord(const ElfImage& img, const Elf32_Shdr& h, uint32_t& out) {
+  if (uint64_t(h.sh_offset) + 4 > img.size) return false;
+  uint32_t v = load32(img.base + h.sh_offset);
+  out = img.swap ? bswap32(v) : v;
+  return true;
+}
+
+// A compressed name table whose size word lies outside the file has no room
+// for any name.
+uint32_t checkSectionNames(const ElfImage& img) {
+  uint32_t idx = img.eh.e_shstrndx;
+  if (idx == 0) return 0;
+  const Elf32_Shdr& names = img.sh[idx];
+  if (names.sh_type != SHT_STRTAB) return bad::ShstrType;
+  uint32_t length = names.sh_size;
+  if (isCompressed(names) && !firstWord(img, names, length)) length = 0;
+  for (uint32_t i = 1; i < img.sh.size(); ++i)
+    if (img.sh[i].sh_name >= length) return bad::SecName;
+  return 0;
+}
+
+// --- Table entries ------------------------------------------------------------
+
+// Entry n of a table section, converted to host order in place when the file
+// is in the other order. False when the entry does not lie in the section's
+// bytes (a section's bytes never reach past the end of the file).
+template <typename T>
+bool convertEntry(ElfImage& img, std::span<uint8_t> bytes, uint32_t stride, uint32_t n, T& rec,
+                  void (*swapFn)(T&)) {
+  uint64_t at = uint64_t(n) * stride;
+  if (at + sizeof(T) > bytes.size()) return false;
+  rec = loadRecord<T>(bytes.data() + at);
+  if (img.swap) {
+    swapFn(rec);
+    storeRecord(bytes.data() + at, rec);
+  }
+  return true;
+}
+
+// Object and function symbols must lie inside the allocated section they name.
+uint32_t checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
+  uint8_t type = symType(s);
+  if (s.st_shndx == SHN_UNDEF || s.st_shndx >= SHN_LORESERVE) return 0;
+  if (type == STT_SECTION || type == STT_FILE) return 0;
+  if (s.st_shndx >= img.sh.size()) return bad::SymShndx;
+  if (type != STT_OBJECT && type != STT_FUNC) return 0;
+  const Elf32_Shdr& t = img.sh[s.st_shndx];
+  if (t.sh_size == 0 || (t.sh_flags & SHF_ALLOC) == 0) return 0;
+  bool object = type == STT_OBJECT;
+  if (t.sh_type == SHT_NULL) return object ? bad::ObjInNull : bad::FuncInNull;
+  uint32_t d = s.st_value - t.sh_addr;
+  if (d > t.sh_size || uint64_t(d) + s.st_size > t.sh_size)
+    return object ? bad::ObjOutside : bad::FuncOutside;
+  return 0;
+}
+
+// A relocation section aimed at a null section carries no relocations; its
+// first entry must be zero, and the section is then emptied. Testing the
+// entry in 32-bit words (aligned sections) or bytes finds the same zeros;
+// the words only add the demand for a whole number of them.
+uint32_t emptyNullTarget(ElfImage& img, uint32_t r, uint32_t stride, uint32_t code) {
+  Elf32_Shdr& h = img.sh[r];
+  if (h.sh_addralign >= 4 && stride % 4 != 0) return code;
+  std::span<uint8_t> bytes = sectionBytes(img, r);
+  if (bytes.size() < stride) return code;
+  if (std::any_of(bytes.begin(), bytes.begin() + stride, [](uint8_t b) { return b != 0; })) return code;
+  h.sh_size = 0;
+  img.emptyNullRelaSeen = true;
+  return 0;
+}
+
+// Number of symbols in the table a relocation section uses. A compressed
+// table states it in its first word; without that word it has none.
+uint32_t relocSymbolCount(const ElfImage& img, const Elf32_Shdr& symtab, uint32_t stride, bool rela) {
+  if (!rela || !isCompressed(symtab)) return symtab.sh_size / stride;
+  uint32_t bytes = 0;
+  return firstWord(img, symtab, bytes) ? bytes / stride : 0;
+}
+
+// The codes of one kind of relocation section.
+struct RelocCodes {
+  uint32_t recordSize, entsize, tooSmall, link, linkType, symEntsize, info, null, sym;
+};
+constexpr RelocCodes kRelaCodes{kRelaSize,         bad::RelaEntsize, bad::RelaTooSmall,
+                                bad::RelaLink,     bad::RelaLinkType, bad::RelaSymEntsize,
+                                bad::RelaInfo,     bad::RelaNull,     bad::RelaSym};
+constexpr RelocCodes kRelCodes{kRelSize,        bad::RelEntsize,  bad::RelTooSmall,
+                               bad::RelLink,    bad::RelLinkType, bad::RelSymEntsize,
+                               bad::RelInfo,    bad::RelNull,     bad::RelSym};
+
+// The checks shared by both kinds up to the entries: entry size, link, symbol
+// table and target. `symbols` receives the symbol count; `skip` is set when a
+// RELA section without a symbol table is accepted as it is.
+uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, uint32_t& symbols,
+                         bool& skip) {
+  const Elf32_Shdr& h = img.sh[r];
+  bool rela = h.sh_type == SHT_RELA;
+  uint32_t stride = orDefault(h.sh_entsize, c.recordSize);
+  if (stride < c.recordSize) return c.entsize;
+  if (h.sh_size / stride == 0) return c.tooSmall;
+  if (!namesSection(img, h.sh_link)) return c.link;
+  if (rela && h.sh_link == 0) {
+    skip = true;
+    return 0;
+  }
+  const Elf32_Shdr& symtab = img.sh[h.sh_link];
+  if (symtab.sh_type != SHT_SYMTAB) return c.linkType;
+  uint32_t symStride = orDefault(symtab.sh_entsize, kSymSize);
+  if (symStride < kSymSize) return c.symEntsize;
+  symbols = relocSymbolCount(img, symtab, symStride, rela);
+  if (!namesSection(img, h.sh_info)) return c.info;
+  return 0;
+}
+
+}  // namespace
+
+// --- Public checks ------------------------------------------------------------
+
+uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
+  img = ElfImage{};
+  if (uint32_t e = checkIdent(base, size)) return e;
+  img.base = base;
+  img.size = size;
+  img.swap = base[EI_DATA] != ELFDATA2LSB;
+  img.eh = loadRecord<Elf32_Ehdr>(base);
+  if (img.swap) swapElfHeader(img.eh);
+  img.phentsize = orDefault(img.eh.e_phentsize, kPhdrSize);
+  img.shentsize = orDefault(img.eh.e_shentsize, kShdrSize);
+  if (uint32_t e = checkHeaderFields(img)) return e;
+  readSectionHeaders(img);
+  if (uint32_t e = checkSectionPlacement(img)) return e;
+  readProgramHeaders(img);
+  return checkSegmentPlacement(img);
+}
+
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img) {
+  if (uint32_t e = checkElfHeader(base, size, img)) return e;
+  if (uint32_t e = checkExtents(img)) return e;
+  if (uint32_t e = checkSectionNames(img)) return e;
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
+    if (uint32_t e = checkSymbolSection(img, i)) return e;
+  }
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    if (isCompressed(img.sh[i])) continue;
+    uint32_t e = 0;
+    if (img.sh[i].sh_type == SHT_RELA) e = checkRelaSection(img, i);
+    if (img.sh[i].sh_type == SHT_REL) e = checkRelSection(img, i);
+    if (e) return e;
+  }
+  return 0;
+}
+
+// With sh_link 0 the table has no string table, and the names are not tested.
+uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index)) return 0;
+  const Elf32_Shdr h = img.sh[index];
+  if (h.sh_size == 0) return 0;
+  if (!namesSection(img, h.sh_link)) return bad::SymLink;
+  if (h.sh_link != 0 && img.sh[h.sh_link].sh_type != SHT_STRTAB) return bad::SymLinkType;
+  uint32_t stride = orDefault(h.sh_entsize, kSymSize);
+  if (stride < kSymSize) return bad::SymEntsize;
+  uint32_t count = h.sh_size / stride;
+  if (count == 0) return bad::SymTooSmall;
+  uint32_t stringsSize = img.sh[h.sh_link].sh_size;
+  std::span<uint8_t> bytes = sectionBytes(img, index);
+  Elf32_Sym s{};
+  for (uint32_t n = 0; n < count && convertEntry(img, bytes, stride, n, s, swapSymbol); ++n) {
+    if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::SymName;
+    if (uint32_t e = checkSymbolTarget(img, s)) return e;
+  }
+  return 0;
+}
+
+// A RELA section with sh_link 0 is accepted at once, its entries untouched.
+uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return 0;
+  uint32_t symbols = 0;
+  bool skip = false;
+  if (uint32_t e = checkRelocFrame(img, index, kRelaCodes, symbols, skip)) return e;
+  if (skip) return 0;
+  const Elf32_Shdr h = img.sh[index];
+  uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
+  if (img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
+  std::span<uint8_t> bytes = sectionBytes(img, index);
+  Elf32_Rela r{};
+  for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRela); ++n)
+    if (relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) return bad::RelaSym;
+  return 0;
+}
+
+// REL entries are tested whatever their type, and against the target's size.
+uint32_t checkRelSection(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return 0;
+  uint32_t symbols = 0;
+  bool skip = false;
+  if (uint32_t e = checkRelocFrame(img, index, kRelCodes, symbols, skip)) return e;
+  const Elf32_Shdr h = img.sh[index];
+  uint32_t stride = orDefault(h.sh_entsize, kRelSize);
+  const Elf32_Shdr target = img.sh[h.sh_info];
+  if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelNull);
+  std::span<uint8_t> bytes = sectionBytes(img, index);
+  Elf32_Rel r{};
+  for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRel); ++n) {
+    if (relSym(r.r_info) >= symbols) return bad::RelSym;
+    if (r.r_offset >= target.sh_size) return bad::RelOffset;
+  }
+  return 0;
+}
+
+}  // namespace zv

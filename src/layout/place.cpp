@@ -1,0 +1,267 @@
+// Region placement. The loader sees a module as four regions: TEXT (code,
+// from 0x02000000), DATA (from 0x10000000), LOAD (its own area from
+// 0xC0000000: export and import tables, the symbol, string and section-name
+// tables) and TEMP (sections without an address that it reads while loading,
+// such as relocations). Here every input section is either kept and given a
+// region and a new section index, or dropped; the three tables move into the
+// LOAD area, the import tables get their addresses at its end, and each
+// address is checked against the range of its region.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "layout/layout.h"
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint32_t kTextLow = 0x02000000, kTextHigh = 0x0FFFFFFF;
+constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
+constexpr uint32_t kLoadLow = 0xC0000000, kLoadHigh = 0xFFFFFFFF;
+constexpr uint32_t kNoBase = 0xFFFFFFFF;
+constexpr uint32_t kImportAlign = 64;
+constexpr uint32_t kTempGranule = 64;
+
+int32_t refsOf(const Context& ctx, uint32_t i) {
+  const auto& refs = ctx.sym.section_refs;
+  return i < refs.size() ? refs[i] : 0;
+}
+
+// The name as the address errors print it ("<NULL>" without a names table).
+std::string errorName(Context& ctx, uint32_t i) { return section_name(ctx, ctx.input.sh[i]); }
+
+void sayWritableInLoader(Context& ctx, uint32_t i) {
+  say(ctx,
+      "*** Error: \"%s\", Section %d \"%s\" is writable but its (VKM adjusted) address (0x%08X) is "
+      "in the loader range (from 0x%08X to (0x%08X)).\n",
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
+      ctx.input.sh[i].sh_addr, kLoadLow, kLoadHigh);
+}
+
+void sayTextOutOfRange(Context& ctx, uint32_t i) {
+  say(ctx,
+      "*** Error: \"%s\", Section %d \"%s\" is text but its (VKM adjusted) address (0x%08X) is "
+      "outside the allowed code range (from 0x%08X to (0x%08X)).\n",
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
+      ctx.input.sh[i].sh_addr, kTextLow, kTextHigh);
+}
+
+void sayDataOutOfRange(Context& ctx, uint32_t i) {
+  say(ctx,
+      "*** Error: \"%s\", Section %d \"%s\" is data but its (VKM adjusted) address (0x%08X) is "
+      "outside the allowed data range (from 0x%08X to (0x%08X)). Check the .ld and .map file for "
+      "potential overflow.\n",
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
+      ctx.input.sh[i].sh_addr, kDataLow, kDataHigh);
+}
+
+// A section joins a region: the region grows to cover it. Addresses are
+// 32-bit loader addresses and wrap like them.
+void growRegion(Region& r, const Elf32_Shdr& h) {
+  r.base = std::min(r.base, h.sh_addr);
+  r.align = std::max(r.align, h.sh_addralign);
+  r.end = std::max(r.end, h.sh_addr + h.sh_size);
+}
+
+void resetRegions(Context& ctx) {
+  Region* r = ctx.lay.regions;
+  r[TEXT] = {kTextLow, kTextLow, 4};
+  r[DATA] = {kDataLow, kDataLow, 4};
+  r[LOAD] = {kNoBase, 0, 4};
+  r[TEMP] = {kNoBase, 0, 4};
+}
+
+void resetSectionMap(Context& ctx) {
+  SectionMap& m = ctx.lay.map;
+  size_t n = sectionCount(ctx.input);
+  m.newIndex.assign(n, -1);
+  // One entry of room: the next index to give can reach the section count.
+  m.oldIndex.assign(n + 1, 0);
+  if (n > 0) m.newIndex[0] = 0;
+  m.nextIndex = 1;
+  m.importCount = 0;
+}
+
+void keepSection(Context& ctx, uint32_t i) {
+  SectionMap& m = ctx.lay.map;
+  m.newIndex[i] = m.nextIndex;
+  m.oldIndex[static_cast<size_t>(m.nextIndex)] = static_cast<int32_t>(i);
+  ++m.nextIndex;
+}
+
+void sayKind(Context& ctx, uint32_t i, const char* kind) {
+  if (!ctx.opt.verbose) return;
+  say(ctx, "Section %d: %s \"%s\"\n", static_cast<int>(i), kind,
+      section_name_by_index(ctx, i).c_str());
+}
+
+// An allocated section: text, load or data, each checked against its range.
+// False after an address error (already printed).
+bool placeAllocated(Context& ctx, uint32_t i) {
+  const Elf32_Shdr& h = ctx.input.sh[i];
+  keepSection(ctx, i);
+  if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS) {
+    sayKind(ctx, i, "text");
+    if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
+      sayTextOutOfRange(ctx, i);
+      return false;
+    }
+    growRegion(ctx.lay.regions[TEXT], h);
+  } else if (h.sh_addr >= kLoadLow) {
+    sayKind(ctx, i, "load");
+    if (h.sh_flags & SHF_WRITE) {
+      sayWritableInLoader(ctx, i);
+      return false;
+    }
+    growRegion(ctx.lay.regions[LOAD], h);
+  } else {
+    sayKind(ctx, i, "data");
+    if (h.sh_addr < kDataLow) {
+      sayDataOutOfRange(ctx, i);
+      return false;
+    }
+    growRegion(ctx.lay.regions[DATA], h);
+  }
+  return true;
+}
+
+// Decides the fate of section i. False after an address error.
+bool classifySection(Context& ctx, uint32_t i) {
+  Elf32_Shdr& h = ctx.input.sh[i];
+  ctx.lay.map.newIndex[i] = -1;
+  if (h.sh_size == 0) {
+    sayKind(ctx, i, "empty");
+    return true;
+  }
+  if (h.sh_type == SHT_VKM_IMPORTS) {
+    sayKind(ctx, i, "imports");
+    keepSection(ctx, i);
+    ++ctx.lay.map.importCount;
+    return true;
+  }
+  if (h.sh_flags & SHF_ALLOC) return placeAllocated(ctx, i);
+  if (refsOf(ctx, i) != 0) {
+    sayKind(ctx, i, "temp");
+    Region& temp = ctx.lay.regions[TEMP];
+    temp.end = (temp.end + h.sh_size + (kTempGranule - 1)) & ~(kTempGranule - 1);
+    keepSection(ctx, i);
+    return true;
+  }
+  sayKind(ctx, i, "OMIT");
+  h = Elf32_Shdr{};
+  return true;
+}
+
+// Import tables get their addresses last, one after the other at 64-byte
+// boundaries behind everything else in the LOAD area.
+void placeImportSections(Context& ctx) {
+  Region& load = ctx.lay.regions[LOAD];
+  if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
+    const Elf32_Shdr& h = ctx.input.sh[i];
+    if (h.sh_size == 0 || h.sh_type != SHT_VKM_IMPORTS) continue;
+    uint32_t address = alignUp(load.end, kImportAlign);
+    layout_import_section(ctx, i, address);
+    Elf32_Shdr& placed = ctx.input.sh[i];
+    placed.sh_flags &= ~SHF_WRITE;
+    load.end = address + placed.sh_size;
+  }
+}
+
+void realignRegions(Context& ctx) {
+  for (int r = TEXT; r <= TEMP; ++r) {
+    Region& region = ctx.lay.regions[r];
+    if (region.base == kNoBase) {
+      region.base = 0;
+      continue;
+    }
+    uint32_t align = region.align ? region.align : 1;
+    if (region.base % align != 0) {
+      say(ctx, "WARN: Realigning region %d base.\n", r);
+      region.base -= region.base % align;
+    }
+  }
+}
+
+// The symbol table, its string table and the section-name table become
+// allocated tables in the LOAD area.
+void moveTablesToLoadRegion(Context& ctx, uint32_t symtab, int32_t strtab) {
+  place_table_in_load_region(ctx, symtab);
+  if (strtab > 0) place_table_in_load_region(ctx, static_cast<uint32_t>(strtab));
+  uint32_t names = ctx.input.eh.e_shstrndx;
+  if (names != 0 && namesSection(ctx.input, names)) place_table_in_load_region(ctx, names);
+}
+
+}  // namespace
+
+void rebuild_section_names(Context& ctx) {
+  ElfImage& img = ctx.input;
+  uint32_t names = img.eh.e_shstrndx;
+  if (names == 0 || !namesSection(img, names)) return;
+  uint32_t n = sectionCount(img);
+  std::vector<std::string> kept(n);
+  uint64_t newSize = 1;
+  for (uint32_t i = 1; i < n; ++i) {
+    if (refsOf(ctx, i) == 0) continue;
+    kept[i] = section_name_by_index(ctx, i);
+    newSize += kept[i].size() + 1;
+  }
+  if (newSize >= img.sh[names].sh_size) return;
+
+  std::vector<uint8_t> table(static_cast<size_t>(newSize), 0);
+  uint32_t at = 1;
+  for (uint32_t i = 1; i < n; ++i) {
+    if (refsOf(ctx, i) == 0) continue;
+    img.sh[i].sh_name = at;
+    std::memcpy(table.data() + at, kept[i].data(), kept[i].size());
+    at += static_cast<uint32_t>(kept[i].size()) + 1;
+  }
+  // The new table is smaller, so it fits over the start of the old one; a
+  // table the file held only in part gets storage of its own.
+  std::span<uint8_t> bytes = sectionBytes(img, names);
+  if (bytes.size() < table.size()) bytes = replaceSectionBytes(img, names, table.size());
+  std::memcpy(bytes.data(), table.data(), table.size());
+  img.sh[names].sh_size = static_cast<uint32_t>(newSize);
+}
+
+void prescan_loader_region(Context& ctx) {
+  Region& load = ctx.lay.regions[LOAD];
+  load = {kLoadLow, kLoadLow, 4};
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
+    const Elf32_Shdr& h = ctx.input.sh[i];
+    if (h.sh_size == 0 || !(h.sh_flags & SHF_ALLOC) || h.sh_addr < kLoadLow) continue;
+    if (h.sh_flags & SHF_WRITE) {
+      sayWritableInLoader(ctx, i);
+      return;
+    }
+    growRegion(load, h);
+  }
+}
+
+uint32_t classify_and_place_sections(Context& ctx) {
+  int32_t strtab = find_string_table(ctx);
+  int32_t symtab = ctx.sym.view.symtab;
+  if (symtab <= 0 || static_cast<uint32_t>(symtab) >= sectionCount(ctx.input) ||
+      ctx.input.sh[static_cast<uint32_t>(symtab)].sh_type != SHT_SYMTAB) {
+    const std::string& who = ctx.opt.inputPath ? *ctx.opt.inputPath : ctx.opt.outputPath;
+    say(ctx, "***Error: \"%s\" has no symbol table. Return -1.\n", who.c_str());
+    return 0xFFFFFFFF;
+  }
+
+  prescan_loader_region(ctx);
+  moveTablesToLoadRegion(ctx, static_cast<uint32_t>(symtab), strtab);
+  resetRegions(ctx);
+  resetSectionMap(ctx);
+
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
+    if (!classifySection(ctx, i)) return 0xFFFFFFFF;
+
+  if (ctx.lay.map.importCount != 0) placeImportSections(ctx);
+  realignRegions(ctx);
+  return 0;
+}
+
+}  // namespace zv

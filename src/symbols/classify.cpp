@@ -1,0 +1,149 @@
+// Classification of the module's sections and symbols. Every section gets a
+// kind from its type and address (text, data, import/export, other), and the
+// lowest referenced text and data addresses become the bases that the
+// pseudo-symbols $TEXT and $DATA of the compact symbol table stand for. Every
+// symbol gets the flags that decide whether it keeps an entry of its own or
+// is expressed as an offset from one of those pseudo-symbols.
+#include <algorithm>
+#include <string>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint32_t kTextLow = 0x02000000, kTextHigh = 0x0FFFFFFF;
+constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
+
+int32_t refsOf(const Context& ctx, uint32_t i) {
+  const auto& refs = ctx.sym.section_refs;
+  return i < refs.size() ? refs[i] : 0;
+}
+
+// The SymbolInfo table covers every entry of the current symbol table.
+void ensureSymbolInfo(Context& ctx) {
+  size_t count = static_cast<size_t>(std::max(ctx.sym.view.symbol_count, 0));
+  if (ctx.sym.symbolInfo.size() < count) ctx.sym.symbolInfo.resize(count);
+}
+
+void classifyOneSection(Context& ctx, uint32_t i) {
+  SymbolsState& st = ctx.sym;
+  const Elf32_Shdr& h = ctx.input.sh[i];
+  SectionInfo& info = st.sectionInfo[i];
+  if (h.sh_type == SHT_VKM_EXPORTS) {
+    // An export table is further classified like any other section, so its
+    // final kind comes from its address.
+    info.is_export = 1;
+    info.kind = kKindImportExport;
+  }
+  if (h.sh_type == SHT_VKM_IMPORTS) {
+    info.is_import = 1;
+    info.kind = kKindImportExport;
+  } else if (h.sh_flags & SHF_VKM_TLS) {
+    info.is_tls = 1;
+    info.kind = kKindData;
+  } else if (h.sh_addr >= kDataLow && h.sh_addr <= kDataHigh) {
+    info.kind = kKindData;
+    if (refsOf(ctx, i) != 0 && h.sh_addr < st.data_base) {
+      st.data_base = h.sh_addr;
+      st.data_section = static_cast<int32_t>(i);
+    }
+  } else if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
+    info.kind = kKindOther;
+  } else {
+    info.kind = kKindText;
+    if (refsOf(ctx, i) != 0 && h.sh_addr < st.text_base) {
+      st.text_base = h.sh_addr;
+      st.text_section = static_cast<int32_t>(i);
+    }
+  }
+}
+
+// A function keeps its own entry only under a plain name: not empty, not
+// starting with a dot and without "..", as compiler-made local labels have.
+bool isPlainFunctionName(const std::string& name) {
+  return !name.empty() && name[0] != '.' && name.find("..") == std::string::npos;
+}
+
+void setPlacementFlags(Context& ctx, SymbolInfo& si, uint32_t shndx) {
+  bool valid = shndx != 0 && namesSection(ctx.input, shndx);
+  if (!valid || shndx >= ctx.sym.sectionInfo.size()) return;
+  const SectionInfo& sec = ctx.sym.sectionInfo[shndx];
+  si.code = sec.kind == kKindText;
+  si.data = sec.kind == kKindData;
+  si.import_ = sec.is_import;
+  si.tls = sec.is_tls;
+}
+
+}  // namespace
+
+void classify_sections(Context& ctx) {
+  uint32_t count = sectionCount(ctx.input);
+  ctx.sym.sectionInfo.assign(count, SectionInfo{});
+  for (uint32_t i = 1; i < count; ++i) classifyOneSection(ctx, i);
+}
+
+void mark_referenced_symbols(Context& ctx) {
+  ensureSymbolInfo(ctx);
+  ElfImage& img = ctx.input;
+  uint32_t symbolCount = static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    const Elf32_Shdr& rs = img.sh[i];
+    if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
+    // A relocation section aimed at no section is no export table's.
+    uint8_t exportTarget =
+        namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
+    uint32_t entries = entryCount(rs, kRelaSize);
+    Elf32_Rela r;
+    for (uint32_t n = 0; n < entries && readRela(img, i, n, r); ++n) {
+      uint32_t s = relSym(r.r_info);
+      if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount) continue;
+      ctx.sym.symbolInfo[s].referenced = 1;
+      ctx.sym.symbolInfo[s].export_ = exportTarget;  // the last relocation decides
+    }
+  }
+}
+
+void classify_symbols(Context& ctx, uint32_t i) {
+  Elf32_Sym sym;
+  if (i == 0 || !symbol_at(ctx, i, sym)) return;
+  ensureSymbolInfo(ctx);
+  SymbolInfo& si = ctx.sym.symbolInfo[i];
+  uint32_t shndx = sym.st_shndx;
+  bool valid = shndx != 0 && namesSection(ctx.input, shndx);
+  si.empty = sym.st_size == 0;
+  si.absolute = shndx == SHN_ABS;
+  si.undef = shndx == SHN_UNDEF ||
+             (valid && shndx < ctx.sym.sectionInfo.size() && ctx.sym.sectionInfo[shndx].is_export);
+  switch (symType(sym)) {
+    case STT_SECTION:
+      si.sect = 1;
+      if (namesSection(ctx.input, shndx) && refsOf(ctx, shndx) == 0) si.empty = 1;
+      return;
+    case STT_FUNC:
+      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name(ctx, sym)))
+        si.func = 1;
+      setPlacementFlags(ctx, si, shndx);
+      return;
+    case STT_NOTYPE:
+    case STT_OBJECT:
+    case STT_TLS:
+      setPlacementFlags(ctx, si, shndx);
+      return;
+    default:
+      return;
+  }
+}
+
+void dump_symbol_info(Context& ctx, uint32_t i) {
+  if (i >= ctx.sym.symbolInfo.size()) return;
+  const SymbolInfo& si = ctx.sym.symbolInfo[i];
+  say(ctx,
+      "     %4d: export:%d import:%d func:%d code:%d data:%d sect:%d referenced:%d undef:%d "
+      "new_id:%d use_id:%d offset:0x%8.8x\n",
+      static_cast<int>(i), si.export_, si.import_, si.func, si.code, si.data, si.sect, si.referenced,
+      si.undef, static_cast<int>(si.new_id), static_cast<int>(si.use_id), si.offset);
+}
+
+}  // namespace zv

@@ -1,0 +1,176 @@
+// Compaction of string tables when the old symbol table is kept and names
+// are stripped (-old -s). The loader needs a name only where it binds a
+// symbol at load time: undefined (non-weak) symbols, symbols of import
+// sections and absolute ones, plus the section names. Every other string is
+// dropped, the needed ones are packed behind a leading zero byte, and every
+// section and symbol name offset into the table is rewritten to match.
+#include <algorithm>
+#include <new>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+// Splits the table into its strings: each zero byte ends one, and a final
+// run without a terminator counts as one more.
+std::vector<StringRecord> splitStrings(std::span<const uint8_t> table) {
+  size_t count = 0;
+  for (uint8_t c : table) count += (c == 0);
+  if (!table.empty() && table.back() != 0) ++count;
+  std::vector<StringRecord> records(count);
+  uint32_t start = 0;
+  size_t k = 0;
+  for (uint32_t i = 0; i < table.size(); ++i) {
+    if (table[i] != 0) continue;
+    records[k++] = StringRecord{start, i - start + 1, 0, 0};
+    start = i + 1;
+  }
+  if (k < count) records[k] = StringRecord{start, static_cast<uint32_t>(table.size()) - start + 1, 0, 0};
+  return records;
+}
+
+// Whether the loader binds this symbol by name: undefined and not weak,
+// defined in an import section, or absolute/common/reserved.
+bool loaderNeedsName(const ElfImage& img, const Elf32_Sym& sym) {
+  uint32_t shndx = sym.st_shndx;
+  if (shndx == SHN_UNDEF) return symBind(sym) != STB_WEAK;
+  if (shndx >= SHN_LORESERVE) return true;
+  return namesSection(img, shndx) && img.sh[shndx].sh_type == SHT_VKM_IMPORTS;
+}
+
+// Counts a use of every string the relocations of section `r` need by name.
+void markRelocationNames(Context& ctx, uint32_t r, std::span<StringRecord> records) {
+  ElfImage& img = ctx.input;
+  uint32_t symtab = img.sh[r].sh_link;
+  uint32_t count = entryCount(img.sh[r], kRelaSize);
+  for (uint32_t n = 0; n < count; ++n) {
+    Elf32_Rela rel;
+    if (!readRela(img, r, n, rel)) break;
+    if (relType(rel.r_info) == 0) continue;
+    Elf32_Sym sym;
+    if (!readSym(img, symtab, relSym(rel.r_info), sym)) continue;  // no such symbol: nothing to keep
+    if (loaderNeedsName(img, sym)) find_string_record(ctx, records, sym.st_name);
+  }
+}
+
+void markNeededStrings(Context& ctx, uint32_t stIndex, std::span<StringRecord> records) {
+  ElfImage& img = ctx.input;
+  uint32_t n = sectionCount(img);
+  if (stIndex == img.eh.e_shstrndx)
+    for (uint32_t i = 0; i < n; ++i)
+      if (img.sh[i].sh_name != 0) find_string_record(ctx, records, img.sh[i].sh_name);
+  for (uint32_t r = 0; r < n; ++r) {
+    const Elf32_Shdr& h = img.sh[r];
+    if (h.sh_size == 0 || h.sh_type != SHT_RELA) continue;
+    if (!namesSection(img, h.sh_link) || img.sh[h.sh_link].sh_link != stIndex) continue;
+    markRelocationNames(ctx, r, records);
+  }
+}
+
+// Points every section and symbol name of the table at its new place.
+void rewriteNames(Context& ctx, uint32_t stIndex, std::span<StringRecord> records) {
+  ElfImage& img = ctx.input;
+  uint32_t n = sectionCount(img);
+  if (stIndex == img.eh.e_shstrndx)
+    for (uint32_t i = 0; i < n; ++i)
+      if (img.sh[i].sh_name != 0) img.sh[i].sh_name = find_string_record(ctx, records, img.sh[i].sh_name);
+  for (uint32_t s = 0; s < n; ++s) {
+    const Elf32_Shdr& h = img.sh[s];
+    if (h.sh_size == 0 || h.sh_type != SHT_SYMTAB || h.sh_link != stIndex) continue;
+    uint32_t count = entryCount(h, kSymSize);
+    if (count < 2) continue;
+    for (uint32_t j = 0; j < count; ++j) {
+      Elf32_Sym sym;
+      if (!readSym(img, s, j, sym)) break;
+      if (sym.st_name == 0) continue;
+      sym.st_name = find_string_record(ctx, records, sym.st_name);
+      writeSym(img, s, j, sym);
+    }
+  }
+}
+
+}  // namespace
+
+uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint32_t offset) {
+  if (records.empty()) return 0;
+  size_t lo = 0, hi = records.size();
+  while (lo < hi) {
+    size_t mid = lo + (hi - lo) / 2;
+    if (offset == records[mid].offset) {
+      ++records[mid].uses;
+      return records[mid].new_offset;
+    }
+    if (static_cast<int32_t>(offset - records[mid].offset) < 0)
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  say(ctx, "!!WARN: String not found!\n");
+  return 0;
+}
+
+uint32_t compact_import_strings(Context& ctx) {
+  for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) {
+    const Elf32_Shdr& h = ctx.input.sh[i];
+    if (h.sh_size == 0 || h.sh_type != SHT_STRTAB) continue;
+    uint32_t result = compact_string_table(ctx, i);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+uint32_t compact_string_table(Context& ctx, uint32_t stIndex) {
+  ElfImage& img = ctx.input;
+  if (!namesSection(img, stIndex) || img.sh[stIndex].sh_size == 0) return 0;
+  std::span<uint8_t> table = sectionBytes(img, stIndex);
+
+  std::vector<StringRecord> records;
+  try {
+    records = splitStrings(table);
+  } catch (const std::bad_alloc&) {
+    say(ctx, "***Error: Mem alloc failure.\n");
+    return 0xFFFFFFFF;
+  }
+  markNeededStrings(ctx, stIndex, records);
+
+  uint64_t used = 1;  // the leading zero byte of the new table
+  for (const StringRecord& rec : records)
+    if (rec.uses != 0) used += rec.length;
+  uint64_t percent = used * 100 / img.sh[stIndex].sh_size;
+  if (percent > 90) return 0;
+  if (ctx.opt.verbose) {
+    if (percent == 0)
+      say(ctx, "< 1%% of stringtable used for import symbols.\n");
+    else
+      say(ctx, "%d%% of stringtable used for import symbols.\n", static_cast<int>(percent));
+  }
+
+  uint64_t newSize = (used + 4) & ~uint64_t(3);
+  // A very small table can come out larger after rounding; it stays as it is.
+  if (newSize > table.size()) return 0;
+  std::vector<uint8_t> packed;
+  try {
+    packed.assign(newSize, 0);
+  } catch (const std::bad_alloc&) {
+    say(ctx, "***Error Mem alloc failure.\n");
+    return 0xFFFFFFFF;
+  }
+  uint32_t position = 1;
+  for (StringRecord& rec : records) {
+    if (rec.uses == 0) continue;
+    rec.new_offset = position;
+    std::copy_n(table.begin() + rec.offset, std::min<uint64_t>(rec.length, table.size() - rec.offset),
+                packed.begin() + position);
+    position += rec.length;
+  }
+
+  rewriteNames(ctx, stIndex, records);
+  std::copy(packed.begin(), packed.end(), table.begin());
+  img.sh[stIndex].sh_size = static_cast<uint32_t>(newSize);
+  if (ctx.sym.view.strtab == static_cast<int32_t>(stIndex)) ctx.sym.view.strings_size = img.sh[stIndex].sh_size;
+  return 0;
+}
+
+}  // namespace zv

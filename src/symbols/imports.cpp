@@ -1,0 +1,88 @@
+// Layout of an import section. Each import section stands for one module
+// this module imports from; its symbols are the imported functions and data.
+// The loader fills one 8-byte slot per imported symbol, so every symbol gets
+// its slot address here, and the section's first two words tell the loader
+// how many symbols there are and a CRC-32 signature over their names, which
+// it compares with the exporting module's. The exporting module's name
+// follows at offset 8.
+#include <algorithm>
+
+#include <zlib.h>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint8_t kSignaturePadding[14] = {};
+
+uint32_t crcOf(uint32_t crc, const void* data, size_t length) {
+  return static_cast<uint32_t>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(length)));
+}
+
+// Gives the section's own symbol the section's address. Returns the offset
+// of the first import slot: 8 after a section symbol, else 0.
+uint32_t placeSectionSymbol(Context& ctx, uint32_t k, uint32_t address) {
+  for (uint32_t i = 1; i < static_cast<uint32_t>(ctx.sym.view.symbol_count); ++i) {
+    Elf32_Sym sym;
+    if (!symbol_at(ctx, i, sym)) break;
+    if (sym.st_shndx != k || symType(sym) != STT_SECTION) continue;
+    sym.st_value = address;
+    set_symbol_at(ctx, i, sym);
+    return 8;
+  }
+  return 0;
+}
+
+// Length of the zero-terminated module name at offset 8, within the bytes.
+uint64_t moduleNameLength(std::span<const uint8_t> bytes) {
+  if (bytes.size() <= 8) return 0;
+  auto start = bytes.begin() + 8;
+  return static_cast<uint64_t>(std::find(start, bytes.end(), uint8_t(0)) - start);
+}
+
+void storeWord(uint8_t* p, uint32_t v, bool littleEndian) {
+  if (littleEndian)
+    store32(p, v);
+  else
+    storeBE32(p, v);
+}
+
+}  // namespace
+
+void layout_import_section(Context& ctx, uint32_t k, uint32_t address) {
+  ElfImage& img = ctx.input;
+  if (!namesSection(img, k)) return;
+
+  uint32_t slot = placeSectionSymbol(ctx, k, address);
+  uint32_t crc = crcOf(0, nullptr, 0);
+  uint32_t count = 0;
+  for (uint32_t i = 1; i < static_cast<uint32_t>(ctx.sym.view.symbol_count); ++i) {
+    Elf32_Sym sym;
+    if (!symbol_at(ctx, i, sym)) break;
+    if (sym.st_shndx != k || symType(sym) == STT_SECTION) continue;
+    std::string name = symbol_name(ctx, sym);
+    crc = crcOf(crc, name.c_str(), name.size() + 1);
+    sym.st_value = address + slot;
+    set_symbol_at(ctx, i, sym);
+    slot += 8;
+    ++count;
+  }
+  crc = crcOf(crc, kSignaturePadding, sizeof kSignaturePadding);
+
+  std::span<uint8_t> bytes = sectionBytes(img, k);
+  uint64_t need = moduleNameLength(bytes) + 9;
+  uint64_t size = need <= slot ? slot : (need + 7) & ~uint64_t(7);
+  // Contents too short for the header words or the final size live in
+  // storage of their own, so every byte of the section can be read later.
+  if (bytes.size() < 8 || size > bytes.size()) bytes = replaceSectionBytes(img, k, size);
+
+  bool littleEndian = img.eh.e_ident[EI_DATA] == ELFDATA2LSB;
+  storeWord(bytes.data(), count, littleEndian);
+  storeWord(bytes.data() + 4, crc, littleEndian);
+  img.sh[k].sh_addr = address;
+  img.sh[k].sh_size = static_cast<uint32_t>(size);
+}
+
+}  // namespace zv

@@ -1,0 +1,287 @@
+// The compact symbol table of a module. Only the symbols the loader needs by
+// name keep an entry: section symbols in use, exports, thread-local symbols,
+// imports and absolute symbols that relocations use, and plain function names
+// unless names are stripped. Every other relocation target becomes an offset
+// from one of three pseudo-symbols: $TEXT (the lowest referenced text
+// address), $DATA (the lowest referenced data address) and $UNDEF. The new
+// tables replace the old ones in the image and every relocation is re-pointed.
+// The symbol, string and section-name tables are also given their addresses
+// in the loader's LOAD region here.
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint32_t kTextId = 1, kDataId = 2, kUndefId = 3, kFirstKeptId = 4;
+constexpr int32_t kFixedStringsSize = 20;  // "", "$TEXT", "$DATA", "$UNDEF"
+constexpr uint32_t kTextName = 1, kDataName = 7, kUndefName = 13;
+
+uint32_t symbolCount(const Context& ctx) {
+  uint32_t count = static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
+  return std::min<uint32_t>(count, static_cast<uint32_t>(ctx.sym.symbolInfo.size()));
+}
+
+// Where relocations to symbol i go when it is expressed as an offset from a
+// pseudo-symbol. Imports and thread-local symbols are always used by name.
+void placeSymbol(Context& ctx, uint32_t i) {
+  SymbolsState& st = ctx.sym;
+  SymbolInfo& si = st.symbolInfo[i];
+  Elf32_Sym sym;
+  if (!symbol_at(ctx, i, sym) || si.import_ || si.tls) return;
+  if (si.code) {
+    si.use_id = kTextId;
+    si.offset = sym.st_value - st.text_base;
+  } else if (si.data) {
+    si.use_id = kDataId;
+    si.offset = sym.st_value - st.data_base;
+  } else if (si.undef) {
+    si.use_id = kUndefId;
+    si.offset = 0;
+  } else if (si.sect && (!si.empty || si.referenced)) {
+    if (sym.st_value >= st.data_base) {
+      si.use_id = kDataId;
+      si.offset = sym.st_value - st.data_base;
+    } else if (sym.st_value >= st.text_base) {
+      si.use_id = kTextId;
+      si.offset = sym.st_value - st.text_base;
+    }
+  }
+}
+
+bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
+  return (si.sect && (!si.empty || si.referenced)) || si.export_ || si.tls ||
+         (si.referenced && (si.import_ || si.absolute)) ||
+         (si.func && !si.import_ && !ctx.opt.stripStrings);
+}
+
+void putName(std::vector<uint8_t>& table, uint32_t at, const std::string& name) {
+  if (at >= table.size()) return;
+  size_t n = std::min(name.size(), table.size() - at);
+  std::memcpy(table.data() + at, name.data(), n);
+}
+
+std::string nameInNewStrings(const Context& ctx, uint32_t at) {
+  const auto& table = ctx.sym.table.new_strings;
+  if (at >= table.size()) return std::string();
+  auto start = table.begin() + at;
+  return std::string(start, std::find(start, table.end(), uint8_t(0)));
+}
+
+void startNewTables(Context& ctx) {
+  SymbolsState& st = ctx.sym;
+  NewSymbolTable& t = st.table;
+  t.new_symbols.assign(static_cast<size_t>(std::max(t.next_id, 0)), Elf32_Sym{});
+  t.new_strings.assign(static_cast<size_t>(std::max(t.new_strings_size, 0)), 0);
+  putName(t.new_strings, kTextName, "$TEXT");
+  putName(t.new_strings, kDataName, "$DATA");
+  putName(t.new_strings, kUndefName, "$UNDEF");
+  if (t.new_symbols.size() < kFirstKeptId) return;
+  t.new_symbols[kTextId] = Elf32_Sym{kTextName, st.text_base, 0, STT_SECTION, 0,
+                                     static_cast<uint16_t>(st.text_section)};
+  t.new_symbols[kDataId] = Elf32_Sym{kDataName, st.data_base, 0, STT_SECTION, 0,
+                                     static_cast<uint16_t>(st.data_section)};
+  t.new_symbols[kUndefId] =
+      Elf32_Sym{kUndefName, 0, 0, static_cast<uint8_t>(STB_GLOBAL << 4 | STT_OBJECT), 0, 0};
+}
+
+// Copies the kept symbols, in the order of their old indices, and their names.
+void fillKeptSymbols(Context& ctx, uint32_t oldCount) {
+  NewSymbolTable& t = ctx.sym.table;
+  uint32_t pos = kFixedStringsSize;
+  Elf32_Sym sym;
+  for (uint32_t i = 1; i < oldCount; ++i) {
+    const SymbolInfo& si = ctx.sym.symbolInfo[i];
+    if (si.new_id == 0 || si.new_id >= t.new_symbols.size() || !symbol_at(ctx, i, sym)) continue;
+    std::string name = symbol_name(ctx, sym);
+    if (name.size() > si.name_len) name.resize(si.name_len);
+    putName(t.new_strings, pos, name);
+    Elf32_Sym& out = t.new_symbols[si.new_id];
+    out = sym;
+    out.st_name = pos;
+    pos += si.name_len + 1;
+  }
+}
+
+void listNewTable(Context& ctx) {
+  const NewSymbolTable& t = ctx.sym.table;
+  if (!ctx.opt.verbose2) return;
+  say(ctx, "\nNEW SYMBOL TABLE %d symbols symtab size = %d strtab size = %d\n", t.next_id,
+      static_cast<int>(uint32_t(t.next_id) * kSymSize), t.new_strings_size);
+  say(ctx, "\nNEW SYMBOL TABLE\n");
+  for (int32_t k = 1; k < t.next_id; ++k) dump_new_symbol(ctx, static_cast<uint32_t>(k));
+  consoleFlush(ctx.con);
+  if (ctx.opt.verbose3) dump_planned_symbol_table(ctx);
+}
+
+// Puts rebuilt contents into a section: over the old bytes when they fit,
+// else into storage of the section's own.
+void storeSectionBytes(ElfImage& img, uint32_t index, const uint8_t* data, size_t size) {
+  std::span<uint8_t> dest = sectionBytes(img, index);
+  if (dest.size() < size) dest = replaceSectionBytes(img, index, size);
+  if (dest.size() < size) return;
+  if (size != 0) std::memcpy(dest.data(), data, size);
+  img.sh[index].sh_size = static_cast<uint32_t>(size);
+}
+
+void replaceOldTables(Context& ctx) {
+  SymbolsState& st = ctx.sym;
+  ElfImage& img = ctx.input;
+  NewSymbolTable& t = st.table;
+  st.view.symbol_count = t.next_id;
+  st.view.strings_size = static_cast<uint32_t>(t.new_strings_size);
+  uint32_t symtab = static_cast<uint32_t>(st.view.symtab);
+  std::vector<uint8_t> symBytes(t.new_symbols.size() * kSymSize);
+  for (size_t k = 0; k < t.new_symbols.size(); ++k) storeRecord(symBytes.data() + k * kSymSize, t.new_symbols[k]);
+  storeSectionBytes(img, symtab, symBytes.data(), symBytes.size());
+  // The new table is written with 16-byte entries.
+  if (img.sh[symtab].sh_entsize != 0) img.sh[symtab].sh_entsize = kSymSize;
+  if (st.view.strtab >= 0 && st.view.strtab != st.view.symtab)
+    storeSectionBytes(img, static_cast<uint32_t>(st.view.strtab), t.new_strings.data(), t.new_strings.size());
+}
+
+void printEntryTail(Context& ctx, const std::string& name, uint32_t size) {
+  say(ctx, " %s", name.c_str());
+  if (size != 0)
+    say(ctx, " size = %d\n", static_cast<int>(size));
+  else
+    say(ctx, "\n");
+}
+
+void printPseudoSymbol(Context& ctx, int number, uint32_t base, int32_t section, const char* name) {
+  std::string secName = section_name_by_index(ctx, static_cast<uint32_t>(section));
+  say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d) %s\n", number, base, "local", "sect", secName.c_str(),
+      section, name);
+}
+
+}  // namespace
+
+void build_new_symbol_table(Context& ctx) {
+  classify_sections(ctx);
+  SymbolsState& st = ctx.sym;
+  if (st.view.symtab < 0 || st.view.symbol_count < 2) return;
+  st.symbolInfo.assign(static_cast<size_t>(st.view.symbol_count), SymbolInfo{});
+  mark_referenced_symbols(ctx);
+  uint32_t count = symbolCount(ctx);
+  for (uint32_t i = 1; i < count; ++i) {
+    classify_symbols(ctx, i);
+    placeSymbol(ctx, i);
+  }
+  st.table.new_strings_size = kFixedStringsSize;
+  st.table.next_id = kFirstKeptId;
+  for (uint32_t i = 1; i < count; ++i)
+    if (keepsOwnEntry(ctx, st.symbolInfo[i])) assign_new_symbol_id(ctx, i);
+  write_new_symbol_table(ctx);
+}
+
+void assign_new_symbol_id(Context& ctx, uint32_t i) {
+  NewSymbolTable& t = ctx.sym.table;
+  Elf32_Sym sym;
+  if (i >= symbolCount(ctx) || !symbol_at(ctx, i, sym)) return;
+  SymbolInfo& si = ctx.sym.symbolInfo[i];
+  if (si.new_id != 0) {
+    say(ctx, "ERROR: sym %d already has new symid %d wanted to number %d\n", static_cast<int>(i),
+        static_cast<int>(si.new_id), t.next_id);
+    return;
+  }
+  si.new_id = static_cast<uint32_t>(t.next_id);
+  t.next_id += 1;
+  si.name_len = static_cast<uint32_t>(symbol_name(ctx, sym).size());
+  t.new_strings_size += static_cast<int32_t>(si.name_len + 1);
+}
+
+void write_new_symbol_table(Context& ctx) {
+  if (ctx.sym.view.symtab < 0) return;
+  uint32_t oldCount = symbolCount(ctx);
+  startNewTables(ctx);
+  fillKeptSymbols(ctx, oldCount);
+  listNewTable(ctx);
+  rewrite_relocation_symbols(ctx);
+  replaceOldTables(ctx);
+}
+
+void rewrite_relocation_symbols(Context& ctx) {
+  ElfImage& img = ctx.input;
+  uint32_t oldCount = symbolCount(ctx);
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    const Elf32_Shdr& rs = img.sh[i];
+    if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
+    uint32_t entries = entryCount(rs, kRelaSize);
+    Elf32_Rela r;
+    for (uint32_t n = 0; n < entries && readRela(img, i, n, r); ++n) {
+      uint32_t s = relSym(r.r_info), type = relType(r.r_info);
+      if (type == 0 || s == 0 || s >= oldCount) continue;
+      const SymbolInfo& si = ctx.sym.symbolInfo[s];
+      if (si.use_id != 0) {
+        r.r_info = si.use_id << 8 | type;
+        r.r_addend = static_cast<int32_t>(static_cast<uint32_t>(r.r_addend) + si.offset);
+      } else {
+        // A dropped symbol that a relocation still uses ends up at entry 0.
+        if (si.new_id == 0) dump_old_symbol(ctx, 0, s);
+        r.r_info = si.new_id << 8 | type;
+      }
+      writeRela(img, i, n, r);
+    }
+  }
+}
+
+void dump_old_symbol(Context& ctx, uint32_t first, uint32_t i) {
+  Elf32_Sym sym;
+  if (!symbol_at(ctx, i, sym)) return;
+  say(ctx, "%4d|%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(first), static_cast<int>(i),
+      sym.st_value, symbol_binding_name(sym), symbol_kind_name(sym),
+      section_name_by_index(ctx, sym.st_shndx).c_str(), sym.st_shndx);
+  if (i < ctx.sym.symbolInfo.size()) {
+    const SymbolInfo& si = ctx.sym.symbolInfo[i];
+    switch (si.use_id) {
+      case 0: break;
+      case kTextId: say(ctx, " $TEXT+0x%8.8x", si.offset); break;
+      case kDataId: say(ctx, " $DATA+0x%8.8x", si.offset); break;
+      case kUndefId: say(ctx, " $UNDEF+0x%8.8x", si.offset); break;
+      default: say(ctx, " s%04d+0x%8.8x", static_cast<int>(si.use_id), si.offset); break;
+    }
+  }
+  printEntryTail(ctx, symbol_name(ctx, sym), sym.st_size);
+  dump_symbol_info(ctx, i);
+}
+
+void dump_planned_symbol_table(Context& ctx) {
+  const SymbolsState& st = ctx.sym;
+  say(ctx, "\n\nPLANED SYMBOL TABLE\n");
+  printPseudoSymbol(ctx, 1, st.text_base, st.text_section, "$TEXT");
+  printPseudoSymbol(ctx, 2, st.data_base, st.data_section, "$DATA");
+  uint32_t count = symbolCount(ctx);
+  for (uint32_t j = 1; j < count; ++j)
+    if (st.symbolInfo[j].new_id != 0) dump_old_symbol(ctx, st.symbolInfo[j].new_id, j);
+  consoleFlush(ctx.con);
+}
+
+void dump_new_symbol(Context& ctx, uint32_t k) {
+  const auto& symbols = ctx.sym.table.new_symbols;
+  if (k >= symbols.size()) return;
+  const Elf32_Sym& sym = symbols[k];
+  say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(k), sym.st_value, symbol_binding_name(sym),
+      symbol_kind_name(sym), section_name_by_index(ctx, sym.st_shndx).c_str(), sym.st_shndx);
+  printEntryTail(ctx, nameInNewStrings(ctx, sym.st_name), sym.st_size);
+}
+
+void place_table_in_load_region(Context& ctx, uint32_t sectionIndex) {
+  if (!namesSection(ctx.input, sectionIndex)) return;
+  Elf32_Shdr& h = ctx.input.sh[sectionIndex];
+  if (h.sh_flags & SHF_ALLOC) return;
+  h.sh_flags |= SHF_ALLOC;
+  uint32_t align = isPowerOfTwo(h.sh_addralign) ? h.sh_addralign : 1;
+  Region& load = ctx.lay.regions[LOAD];
+  uint32_t address = alignUp(load.end, align);
+  if (ctx.opt.verbose)
+    say(ctx, "Moved %s table from 0x%08X to 0x%08X\n", h.sh_type == SHT_STRTAB ? "stringTable" : "symbolTable",
+        h.sh_addr, address);
+  h.sh_addr = address;
+  load.end = address + h.sh_size;
+}
+
+}  // namespace zv

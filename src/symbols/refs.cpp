@@ -1,0 +1,157 @@
+// Which sections the module uses. A section counts as used when the loader
+// loads it, when it is one of the symbol, string and section-name tables in
+// use, or when a relocation that applies to a loaded section refers to a
+// symbol defined in it. Symbols of unused sections are removed; in the
+// old-table mode, symbols left in empty sections are re-homed into the
+// section that covers their address or stripped.
+#include <algorithm>
+#include <string>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+void addRef(Context& ctx, uint32_t index) {
+  auto& refs = ctx.sym.section_refs;
+  if (namesSection(ctx.input, index) && index < refs.size()) refs[index] += 1;
+}
+
+int32_t refsOf(const Context& ctx, uint32_t i) {
+  const auto& refs = ctx.sym.section_refs;
+  return i < refs.size() ? refs[i] : 0;
+}
+
+uint32_t symbolCount(const Context& ctx) {
+  return static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
+}
+
+// A relocation section counts only when it applies to a section the loader
+// loads; one aimed at no section at all is treated as aimed at an unloaded one.
+bool appliesToLoadedSection(const ElfImage& img, const Elf32_Shdr& rs) {
+  return namesSection(img, rs.sh_info) && (img.sh[rs.sh_info].sh_flags & SHF_ALLOC);
+}
+
+void countRelocationSection(Context& ctx, uint32_t i) {
+  ElfImage& img = ctx.input;
+  const Elf32_Shdr& rs = img.sh[i];
+  if (!appliesToLoadedSection(img, rs)) return;
+  addRef(ctx, i);
+  addRef(ctx, rs.sh_link);  // its symbol table
+  count_relocation_targets(ctx, i);
+  if (namesSection(img, rs.sh_link)) addRef(ctx, img.sh[rs.sh_link].sh_link);  // its string table
+}
+
+// Clears the bytes of a symbol's name in the string table. Another symbol
+// whose name shares these bytes loses its name too.
+void blankName(Context& ctx, const Elf32_Sym& sym, size_t length) {
+  int32_t strtab = ctx.sym.view.strtab;
+  if (strtab < 0 || length == 0) return;
+  std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(strtab));
+  if (table.size() > ctx.sym.view.strings_size) table = table.first(ctx.sym.view.strings_size);
+  if (uint64_t(sym.st_name) + length > table.size()) return;
+  std::fill_n(table.begin() + sym.st_name, length, uint8_t(0));
+}
+
+// First non-empty section whose address range holds `value`, -1 when none.
+int32_t sectionCovering(const ElfImage& img, uint32_t value) {
+  for (uint32_t j = 0; j < sectionCount(img) && namesSection(img, j); ++j) {
+    const Elf32_Shdr& h = img.sh[j];
+    if (h.sh_size != 0 && h.sh_addr <= value && value < uint64_t(h.sh_addr) + h.sh_size)
+      return static_cast<int32_t>(j);
+  }
+  return -1;
+}
+
+void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
+  if (!ctx.opt.verbose) return;
+  if (name == "_SDA_BASE_" || name == "_SDA2_BASE_") {
+    // The default small-data base of a module without small data.
+    if (value != 0x8000) say(ctx, "INFO: Unused symbol \"%s\" stripped (0x%08X)\n", name.c_str(), value);
+    return;
+  }
+  say(ctx, "INFO: Unused symbol \"%s\" was stripped\n", name.c_str());
+}
+
+void stripIfUnused(Context& ctx, uint32_t i) {
+  ElfImage& img = ctx.input;
+  Elf32_Sym sym;
+  if (!symbol_at(ctx, i, sym)) return;
+  uint32_t shndx = sym.st_shndx;
+  if (shndx == 0 || !namesSection(img, shndx) || img.sh[shndx].sh_size != 0) return;
+  std::string name = symbol_name(ctx, sym);
+  uint8_t type = symType(sym);
+  if (type != STT_SECTION && type != STT_FILE) {
+    int32_t home = sectionCovering(img, sym.st_value);
+    if (home >= 0) {
+      sym.st_shndx = static_cast<uint16_t>(home);
+      set_symbol_at(ctx, i, sym);
+      return;
+    }
+    reportStripped(ctx, name, sym.st_value);
+  }
+  blankName(ctx, sym, name.size());
+  set_symbol_at(ctx, i, Elf32_Sym{});
+}
+
+}  // namespace
+
+void count_section_references(Context& ctx) {
+  ElfImage& img = ctx.input;
+  uint32_t count = sectionCount(img);
+  ctx.sym.section_refs.assign(count, 0);
+  for (uint32_t i = 1; i < count; ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    if (h.sh_size == 0) continue;
+    if (h.sh_type == SHT_RELA)
+      countRelocationSection(ctx, i);
+    else if (h.sh_flags & SHF_ALLOC)
+      addRef(ctx, i);
+  }
+  if (img.eh.e_shstrndx != 0) {
+    addRef(ctx, img.eh.e_shstrndx);
+    return;
+  }
+  for (uint32_t i = 1; i < count; ++i) img.sh[i].sh_name = 0;
+}
+
+void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
+  ElfImage& img = ctx.input;
+  if (!namesSection(img, relaIndex) || symbolCount(ctx) < 2) return;
+  uint32_t entries = entryCount(img.sh[relaIndex], kRelaSize);
+  Elf32_Rela r;
+  Elf32_Sym sym;
+  for (uint32_t n = 0; n < entries && readRela(img, relaIndex, n, r); ++n) {
+    uint32_t s = relSym(r.r_info);
+    if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount(ctx)) continue;
+    if (symbol_at(ctx, s, sym)) addRef(ctx, sym.st_shndx);
+  }
+}
+
+void remove_unused_sections(Context& ctx) {
+  ElfImage& img = ctx.input;
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    if (h.sh_size == 0 || refsOf(ctx, i) != 0 || (h.sh_flags & SHF_ALLOC)) continue;
+    if (ctx.opt.verbose)
+      say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(i), section_name_by_index(ctx, i).c_str());
+    remove_section_symbols(ctx, i);
+  }
+}
+
+void remove_section_symbols(Context& ctx, uint32_t k) {
+  Elf32_Sym sym;
+  for (uint32_t i = 1; i < symbolCount(ctx); ++i) {
+    if (!symbol_at(ctx, i, sym) || sym.st_shndx != k) continue;
+    if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbol_name(ctx, sym).c_str());
+    set_symbol_at(ctx, i, Elf32_Sym{});
+  }
+}
+
+uint32_t strip_unused_symbols(Context& ctx) {
+  for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, i);
+  return 0;
+}
+
+}  // namespace zv

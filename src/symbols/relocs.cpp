@@ -1,0 +1,204 @@
+// The loader's rules for relocations. A VKM may not address a small-data
+// area, code may not hold 32-bit absolute addresses (the loader cannot patch
+// code it maps execute-only), nothing the loader loads may refer to a symbol
+// in a section it does not load, and the two export tables must export
+// functions (.fexports) and data (.dexports) as the module's .def file said.
+// Every relocation of every SHT_RELA section is checked once, after the
+// symbol table has been reworked, so the symbols seen are the final ones.
+#include <cinttypes>
+
+#include "symbols/symbols.h"
+
+namespace zv {
+
+namespace {
+
+constexpr uint8_t kRelAddr32 = 1;
+
+// Everything the rules need to know about the section a relocation section patches.
+struct Target {
+  uint32_t index = 0;
+  Elf32_Shdr h{};
+  bool isExport = false;
+  bool isDataTable = false;  // ".dexports" (else ".fexports" when isExport)
+  std::string name;
+  std::span<uint8_t> bytes;  // the export table's contents
+};
+
+bool isSdaType(uint32_t type) {
+  switch (type) {
+    case 106: case 107: case 108: case 109: case 116:
+    case 180: case 181: case 182: case 183: case 184: case 185:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Steps a and b of the export table: its name and its size. 0 or -1.
+uint32_t checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
+  t.name = section_name(ctx, t.h);
+  if (t.name == ".fexports") {
+    t.isDataTable = false;
+  } else if (t.name == ".dexports") {
+    t.isDataTable = true;
+  } else {
+    say(ctx, "Section %d \"%s\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
+        static_cast<int>(t.index), t.name.c_str());
+    return 0xFFFFFFFF;
+  }
+  if (t.h.sh_size >= 0x80000000u) {
+    say(ctx, "***Error: \"%s\" sec %d, is too large to load.  Section size is 0x%08X. Return -1.\n",
+        t.name.c_str(), static_cast<int>(rsIndex), t.h.sh_size);
+    return 0xFFFFFFFF;
+  }
+  t.bytes = sectionBytes(ctx.input, t.index);
+  return 0;
+}
+
+void sayCantGetData(Context& ctx, const Target& t, uint32_t rsIndex, uint64_t end) {
+  auto where = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(t.bytes.data()));
+  say(ctx,
+      "***Error: \"%s\" sec %d, can't get its data 0x%08X or a relocation offset 0x%08" PRIX64
+      " is too large for the section 0x%08X. Return -1.\n",
+      t.name.c_str(), static_cast<int>(rsIndex), where, end, t.h.sh_size);
+}
+
+// Check a: small-data relocations. Prints the pair of lines; true on a violation.
+bool sdaViolation(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t type, const Elf32_Sym& sym) {
+  if (!ctx.opt.checkNoSda || !isSdaType(type)) return false;
+  say(ctx, "***Error: VKM uses illegal SDA relocation %d.\n          Reloc sec %d, entry %d.\n",
+      static_cast<int>(type), static_cast<int>(rsIndex), static_cast<int>(n));
+  std::string name = symbol_name(ctx, sym);
+  say(ctx, "          Symbol \"%s\".\n", name.c_str());
+  return true;
+}
+
+// Check b: the exported symbol's kind must match the table. 0 or -1.
+uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const Elf32_Rela& r,
+                          const Elf32_Sym& sym) {
+  uint32_t delta = r.r_offset - t.h.sh_addr;
+  uint64_t end = uint64_t(delta) + 8;
+  if (end >= t.h.sh_size) {
+    sayCantGetData(ctx, t, rsIndex, end);
+    return 0xFFFFFFFF;
+  }
+  uint8_t type = symType(sym);
+  if (t.isDataTable) {
+    if (type == STT_FUNC) {
+      std::string name = symbol_name(ctx, sym);
+      say(ctx,
+          "***Error: \"%s\" sec %d, has reference to a code symbol \"%s\". Check that .def file has "
+          "this symbol after [CODE]. Return -1.\n",
+          t.name.c_str(), static_cast<int>(rsIndex), name.c_str());
+      return 0xFFFFFFFF;
+    }
+    if (type == STT_TLS) {
+      uint64_t flagAt = uint64_t(delta / 8) * 8 + 4;
+      if (flagAt + 4 > t.bytes.size()) {  // the table's bytes end early
+        sayCantGetData(ctx, t, rsIndex, end);
+        return 0xFFFFFFFF;
+      }
+      if ((loadBE32(t.bytes.data() + flagAt) & 0x80000000u) == 0) {
+        std::string name = symbol_name(ctx, sym);
+        say(ctx,
+            "***Error: Export symbol \"%s\" is unexpectedly a TLS symbol. Clobber and rebuild with "
+            "current vodazed[32|64]. Return -1.\n",
+            name.c_str());
+        return 0xFFFFFFFF;
+      }
+    }
+    return 0;
+  }
+  if (type == STT_OBJECT || type == STT_TLS) {
+    std::string name = symbol_name(ctx, sym);
+    say(ctx,
+        "***Error: \"%s\" sec %d, has reference to a data symbol \"%s\". Check that .def file has "
+        "this symbol after [DATA]. Return -1.\n",
+        t.name.c_str(), static_cast<int>(rsIndex), name.c_str());
+    return 0xFFFFFFFF;
+  }
+  return 0;
+}
+
+// Check c: 32-bit absolute references from code. 0 or -1.
+uint32_t checkCode32(Context& ctx, const Target& t, uint32_t n, uint32_t type, const Elf32_Rela& r,
+                     const Elf32_Sym& sym) {
+  if (!(t.h.sh_flags & SHF_EXECINSTR) || t.isExport || t.h.sh_type == SHT_VKM_IMPORTS) return 0;
+  if (type != kRelAddr32 || ctx.opt.allowCode32) return 0;
+  std::string name = symbol_name(ctx, sym);
+  say(ctx, "***Error: \"%s\", 32-bit reference from code @ 0x%8.8x to 0x%8.8x (%s) is illegal (reloc # %d)\n",
+      ctx.opt.outputPath.c_str(), t.h.sh_addr + r.r_offset,
+      sym.st_value + static_cast<uint32_t>(r.r_addend), name.c_str(), static_cast<int>(n));
+  say(ctx, "***Error: are illegal (code is not readable).\n");
+  return 0xFFFFFFFF;
+}
+
+// Check d: a symbol that lives in a section the loader does not load. 0 or -1.
+uint32_t checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf32_Sym& sym) {
+  if (!namesSection(ctx.input, sym.st_shndx)) return 0;
+  const Elf32_Shdr& s = ctx.input.sh[sym.st_shndx];
+  bool empty = s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0;
+  if (empty || (s.sh_flags & SHF_ALLOC) || symBind(sym) == STB_WEAK) return 0;
+  say(ctx, "***Error: \"%s\", Relocation in sec %d, entry %d uses symbol '", ctx.opt.outputPath.c_str(),
+      static_cast<int>(rsIndex), static_cast<int>(n));
+  std::string name = symbol_name(ctx, sym);
+  std::string secName = section_name_by_index(ctx, sym.st_shndx);
+  say(ctx, "%s' from non-allocated section '%s'.\n", name.c_str(), secName.c_str());
+  return 0xFFFFFFFF;
+}
+
+// The symbol a relocation uses; prints the error and gives false when the
+// index lies beyond the symbol table.
+bool relocationSymbol(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t index, Elf32_Sym& sym) {
+  if (symbol_at(ctx, index, sym)) return true;
+  say(ctx,
+      "***Error: Relocation in sec %d, entry %d uses symbol index %d beyond the symbol table (%d "
+      "symbols). Return -1.\n",
+      static_cast<int>(rsIndex), static_cast<int>(n), static_cast<int>(index),
+      static_cast<int>(ctx.sym.view.symbol_count));
+  return false;
+}
+
+}  // namespace
+
+uint32_t check_all_relocations(Context& ctx) {
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
+    const Elf32_Shdr& h = ctx.input.sh[i];
+    if (h.sh_size == 0 || h.sh_type != SHT_RELA) continue;
+    uint32_t result = check_relocations(ctx, i);
+    if (result != 0) return result;
+  }
+  return 0;
+}
+
+uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
+  if (!namesSection(ctx.input, relaIndex)) return 0;
+  const Elf32_Shdr rs = ctx.input.sh[relaIndex];
+  // A relocation section aimed at no section patches nothing the loader loads.
+  if (!namesSection(ctx.input, rs.sh_info)) return 0;
+  Target t;
+  t.index = rs.sh_info;
+  t.h = ctx.input.sh[t.index];
+  t.isExport = t.h.sh_type == SHT_VKM_EXPORTS;
+  if (t.isExport && checkExportTable(ctx, t, relaIndex) != 0) return 0xFFFFFFFF;
+  if (!(t.h.sh_flags & SHF_ALLOC)) return 0;
+
+  uint32_t result = 0;
+  uint32_t count = entryCount(rs, kRelaSize);
+  for (uint32_t n = 0; n < count; ++n) {
+    Elf32_Rela r;
+    if (!readRela(ctx.input, relaIndex, n, r)) break;
+    uint32_t type = relType(r.r_info);
+    if (type == 0) continue;
+    Elf32_Sym sym;
+    if (!relocationSymbol(ctx, relaIndex, n, relSym(r.r_info), sym)) return 0xFFFFFFFF;
+    if (sdaViolation(ctx, relaIndex, n, type, sym)) result = 0xFFFFFFFF;
+    if (t.isExport && checkExportEntry(ctx, t, relaIndex, r, sym) != 0) return 0xFFFFFFFF;
+    if (checkCode32(ctx, t, n, type, r, sym) != 0) return 0xFFFFFFFF;
+    if (checkNonAllocated(ctx, relaIndex, n, sym) != 0) return 0xFFFFFFFF;
+  }
+  return result;
+}
+
+}  // namespace zv

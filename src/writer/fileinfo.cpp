@@ -1,0 +1,164 @@
+// The FileInfo record: the loader's description of a module. It tells the
+// loader how large each region must be, the stack and heap sizes, the
+// module's flags, the file name the module was built as (with room set aside
+// after it for longer install paths) and the loader tags. Two tags, the SDK
+// version and revision, are not stored as text: their numbers go into
+// fixed fields of the record.
+#include <cctype>
+#include <cstring>
+
+#include "writer/writer.h"
+
+namespace zv {
+
+namespace {
+
+constexpr const char* kCygdrivePrefix = "/cygdrive/";
+constexpr const char* kSdkRevisionTag = "EDBA_OS_SDK_REVISION";
+constexpr const char* kSdkVersionTag = "EDBA_OS_SDK_VERSION";
+
+// True when the first name.size() characters of `name` equal the start of
+// `ref` the way a bounded string comparison sees them: a name longer than
+// `ref` meets its terminator and differs; a zero character in the name ends
+// the comparison when `ref` ends there too.
+bool namePrefixOf(const std::string& name, const char* ref) {
+  size_t refLen = std::strlen(ref);
+  for (size_t i = 0; i < name.size(); ++i) {
+    char r = i < refLen ? ref[i] : '\0';
+    if (name[i] != r) return false;
+    if (r == '\0') return true;
+  }
+  return true;
+}
+
+bool isScanSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+}  // namespace
+
+uint32_t filepath_padding(Context& ctx, const std::string& root) {
+  int64_t r = static_cast<int64_t>(root.size());
+  if (root.compare(0, std::strlen(kCygdrivePrefix), kCygdrivePrefix) == 0) r -= 9;
+  int64_t padding = 84 - r;
+  if (padding < 0) padding = 0;
+  if (ctx.opt.verbose)
+    say(ctx, "Found EDBA_ROOT = %s filepath_padding = %d EDBA_ROOT len = %d delta = %d\n", root.c_str(),
+        static_cast<int>(padding), static_cast<int>(r), static_cast<int>(31 - r));
+  return static_cast<uint32_t>(padding);
+}
+
+// A tag value is an SDK number when it reads as one unsigned decimal field
+// and nothing else: white space may stand before the digits and after them,
+// any other character after them makes it text. Numbers that do not fit 32
+// bits are text too.
+bool sdk_tag_number(const std::string& value, uint32_t& out) {
+  size_t i = 0;
+  while (i < value.size() && isScanSpace(value[i])) ++i;
+  size_t digits = i;
+  uint64_t v = 0;
+  while (i < value.size() && value[i] >= '0' && value[i] <= '9') {
+    v = v * 10 + static_cast<uint64_t>(value[i] - '0');
+    if (v > 0xFFFFFFFFu) return false;
+    ++i;
+  }
+  if (i == digits) return false;
+  while (i < value.size() && isScanSpace(value[i])) ++i;
+  if (i != value.size()) return false;
+  out = static_cast<uint32_t>(v);
+  return true;
+}
+
+void size_file_info(Context& ctx) {
+  WriterState& w = ctx.wr;
+  uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + w.filepathPadding + kFileInfoHeaderSize + 1;
+  auto& tags = ctx.opt.loaderTags;
+  bool hadTags = !tags.empty();
+  for (auto it = tags.begin(); it != tags.end();) {
+    uint32_t* field = nullptr;
+    if (namePrefixOf(it->name, kSdkRevisionTag))
+      field = &w.fi.sdkRevision;
+    else if (namePrefixOf(it->name, kSdkVersionTag))
+      field = &w.fi.sdkVersion;
+    uint32_t number = 0;
+    if (field && sdk_tag_number(it->value, number)) {
+      *field = number;
+      it = tags.erase(it);
+      continue;
+    }
+    e += it->name.size() + it->value.size() + 2;
+    ++it;
+  }
+  if (hadTags) e += 3;
+  w.E = static_cast<uint32_t>(e);
+  w.fileInfoTooLarge = e > 0xFFFF0000u;
+}
+
+// Copies `text` into the record at `pos` followed by a zero byte; the record
+// was sized for every string, the check only guards against a caller that
+// changed the options in between.
+static uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::string& text) {
+  if (pos + text.size() + 1 > rec.size()) return rec.size();
+  std::memcpy(rec.data() + pos, text.data(), text.size());
+  rec[pos + text.size()] = 0;
+  return pos + text.size() + 1;
+}
+
+static std::string relativeOutputPath(const Options& opt) {
+  const std::string& path = opt.outputPathNarrow;
+  if (opt.relativeOutputPos > path.size()) return std::string();
+  return path.substr(opt.relativeOutputPos, opt.relativeOutputLen);
+}
+
+uint32_t fill_file_info(Context& ctx) {
+  WriterState& w = ctx.wr;
+  if (w.fileInfoTooLarge) {
+    say(ctx, "***Error: Mem alloc failed.\n");
+    return 0xFFFFFFFF;
+  }
+  w.fileInfo.assign(w.E, 0);
+  FileInfoHeader& fi = w.fi;
+  fi.magic = kFileInfoMagic;
+  fi.fixedValue = kFileInfoFixedValue;
+  fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
+  fi.trailerSize = w.E - kFileInfoHeaderSize;
+  fi.fileInfoAreaSize = ctx.opt.sizeFileInfo;
+  fi.flags = (ctx.opt.dynamicOnly ? kFlagDynamicOnly : 0) | (ctx.opt.outputIsVkx ? kFlagVkx : 0) |
+             (ctx.lay.tlsPresent ? kFlagTls : 0);
+  fi.fileNameOffset = kFileInfoHeaderSize;
+  fi.tlsAlignShift = ctx.lay.tlsAlignShift;
+  std::string rel = relativeOutputPath(ctx.opt);
+  uint64_t pos = putString(w.fileInfo, kFileInfoHeaderSize, rel);
+  fi.tagsOffset = 0;
+  if (!ctx.opt.loaderTags.empty()) {
+    fi.tagsOffset = kFileInfoHeaderSize + static_cast<uint32_t>(rel.size()) + 1;
+    for (const LoaderTag& t : ctx.opt.loaderTags) {
+      pos = putString(w.fileInfo, pos, t.name);
+      pos = putString(w.fileInfo, pos, t.value);
+    }
+    // Three zero bytes end the list; the record is zero-filled already.
+  }
+  return 0;
+}
+
+void store_file_info(Context& ctx) {
+  WriterState& w = ctx.wr;
+  FileInfoHeader& fi = w.fi;
+  fi.sdaBase = ctx.opt.sdaBase;
+  fi.sda2Base = ctx.opt.sda2Base;
+  fi.stackSize = ctx.opt.stackSize;
+  fi.heapSize = ctx.opt.heapSize;
+  fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
+  if (w.fileInfo.size() < kFileInfoHeaderSize) w.fileInfo.resize(kFileInfoHeaderSize, 0);
+  uint8_t* p = w.fileInfo.data();
+  const uint32_t words[] = {fi.magic,        fi.textSize,     fi.textAlign,    fi.dataSize,
+                            fi.dataAlign,    fi.loadSize,     fi.loadAlign,    fi.tempSize,
+                            fi.trampAdj,     fi.sdaBase,      fi.sda2Base,     fi.stackSize,
+                            fi.fileNameOffset, fi.flags,      fi.heapSize,     fi.tagsOffset,
+                            fi.fixedValue,   fi.compressionLevel, fi.trampAddition, fi.trailerSize,
+                            fi.sdkVersion,   fi.sdkRevision};
+  for (size_t i = 0; i < std::size(words); ++i) storeBE32(p + 4 * i, words[i]);
+  storeBE16(p + 0x58, fi.reserved);
+  storeBE16(p + 0x5A, fi.tlsAlignShift);
+  storeBE32(p + 0x5C, fi.fileInfoAreaSize);
+}
+
+}  // namespace zv

@@ -1,0 +1,288 @@
+// Whole runs of the tool: what is printed and returned when the command line
+// is bad, names no input or asks for conflicting region sizes; the defaults
+// applied after the options; the read-back of the generated module; and the
+// built executable itself, run as a separate process, for its exact standard
+// output and exit status.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "driver_test_util.h"
+#include "support/elf_builder.h"
+
+namespace {
+
+using zvdrivertest::run;
+using zvdrivertest::ScratchDir;
+
+const std::string kNoInput = "Error: No Elf file found on command line. Return -1.\n";
+
+std::string failedLine(const std::string& self, int code) {
+  return "\n\n" + self + " FAILED Error = " + std::to_string(code) + "\n";
+}
+
+std::string writeModule(const ScratchDir& dir, const std::string& name,
+                        const zvtest::ElfBuilder& b = zvtest::makeLinkedModule().b) {
+  std::string path = dir / name;
+  zvdrivertest::writeFile(path, zvtest::build(b));
+  return path;
+}
+
+// --- The command line goes wrong ---------------------------------------------
+
+TEST(RunTool, NoArgumentsReportsNoInputEchoAndUsage) {
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {}), -1);
+  EXPECT_EQ(ctx.con.text,
+            kNoInput + failedLine("zodavov", -1) + "\tzodavov\n" + zvdrivertest::expectedUsage());
+}
+
+TEST(RunTool, EchoShowsEveryArgumentOnItsOwnLine) {
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {"-v", "-h", "100"}, "bin/zodavov"), -1);
+  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("bin/zodavov", -1) +
+                              "\tbin/zodavov \\\n\t\t-v \\\n\t\t-h \\\n\t\t100\n" +
+                              zvdrivertest::expectedUsage());
+}
+
+TEST(RunTool, BadOptionPrintsUsageWithoutFailedLine) {
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {"-zy"}), -1);
+  EXPECT_EQ(ctx.con.text, "***Option -z takes compression level 1 to 9 or x. Return -1.\n" +
+                              zvdrivertest::expectedUsage());
+}
+
+TEST(RunTool, UnmappableInputReturnsTheMappingError) {
+  ScratchDir dir;
+  std::string path = dir / "missing.elf";
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {path}), static_cast<int>(0x80070002));
+  EXPECT_EQ(ctx.con.text, "***Error: Could not map in file \"" + path + "\". Error 0x80070002\n" +
+                              zvdrivertest::expectedUsage());
+}
+
+TEST(RunTool, SmallInputCountsAsNoInput) {
+  ScratchDir dir;
+  std::string path = dir / "tiny.elf";
+  zvdrivertest::writeFile(path, std::string(100, '\0'));
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {path}), -1);
+  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("zodavov", -1) + "\tzodavov \\\n\t\t" + path +
+                              "\n" + zvdrivertest::expectedUsage());
+}
+
+TEST(ReportCommandLineFailure, PrintsTheValueAsSignedDecimal) {
+  zvdrivertest::ArgV a({"x.elf"});
+  zv::Context ctx;
+  ctx.con.capture = true;
+  zv::reportCommandLineFailure(ctx, a.argc(), a.argv(), 0xBAD00018);
+  EXPECT_EQ(ctx.con.text, failedLine("zodavov", -1160773608) + "\tzodavov \\\n\t\tx.elf\n" +
+                              zvdrivertest::expectedUsage());
+}
+
+// --- Defaults applied after the options ---------------------------------------
+
+struct DefaultCase {
+  std::vector<std::string> args;
+  uint32_t stack;
+  uint32_t heap;
+};
+
+class RunDefaults : public ::testing::TestWithParam<DefaultCase> {};
+
+TEST_P(RunDefaults, StackAndHeapGetTheirMinimums) {
+  zv::Context ctx;
+  run(ctx, GetParam().args);  // no input: the run fails after the defaults
+  EXPECT_EQ(ctx.opt.stackSize, GetParam().stack);
+  EXPECT_EQ(ctx.opt.heapSize, GetParam().heap);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, RunDefaults,
+    ::testing::Values(DefaultCase{{}, 65536, 32768}, DefaultCase{{"-h", "100"}, 65536, 32768},
+                      DefaultCase{{"-h", "32767"}, 65536, 32768},
+                      DefaultCase{{"-h", "32769", "-stack", "4096"}, 4096, 32769},
+                      DefaultCase{{"-h", "-5", "-stack", "-1"}, 0xFFFFFFFF, 0xFFFFFFFB}));
+
+// --- Runs over a real module --------------------------------------------------
+
+TEST(RunTool, RegionSizeConflictPrintsOnlyTheFailedLine) {
+  ScratchDir dir;
+  std::string path = writeModule(dir, "app.elf");
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {"-sizedata", "100", "-sizetext", "100", "-sizetemp", "100", path}), -1);
+  EXPECT_EQ(ctx.con.text,
+            "Error: -sizedata 100 needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. return "
+            "-1.\n" +
+                failedLine("zodavov", -1));
+}
+
+TEST(RunTool, PercentAndBytesTogetherFail) {
+  ScratchDir dir;
+  std::string path = writeModule(dir, "app.elf");
+  zv::Context ctx;
+  EXPECT_EQ(run(ctx, {"-sizedata", "1", "-sizetext", "1", "-sizetemp", "1", "-sizeload", "1",
+                      "-padall", "10", path}),
+            -1);
+  EXPECT_EQ(ctx.con.text,
+            "Error: Please specify either percentage (-padall <n>) or bytes (-sizedata <n> "
+            "-sizetext <n> -sizeload <n> -sizetemp <n>) for segment padding. return -1.\n" +
+                failedLine("zodavov", -1));
+  EXPECT_TRUE(ctx.opt.byteSizesGiven);
+}
+
+TEST(RunTool, EmptyRelocationsForNullSectionAreReportedOnRequest) {
+  ScratchDir dir;
+  zvtest::LinkedModule m = zvtest::makeLinkedModule();
+  uint16_t nullRela = zvtest::addRelaSection(m.b, ".rela.none", 0);
+  zvtest::addReloc(m.b, nullRela, 0, 0, zvtest::kRPpcNone);
+  std::string path = writeModule(dir, "app.elf", m.b);
+  const std::string warning =
+      "*** Warning found relocation section for NULL section that has empty relocations in ELF "
+      "file \"" + path + "\"\n"
+      "*** This is not a problem for your game but please contact QVN support so we can fix this "
+      "issue\n";
+  const std::string stop = "Error: -sizeload 1 needs to set -sizedata <n> -sizetext <n> -sizetemp "
+                           "<n>. return -1.\n" + failedLine("zodavov", -1);
+  zv::Context quiet, warned;
+  EXPECT_EQ(run(quiet, {path, "-sizeload", "1"}), -1);
+  EXPECT_EQ(quiet.con.text, stop);
+  EXPECT_EQ(run(warned, {"-warnemptyrela", path, "-sizeload", "1"}), -1);
+  EXPECT_EQ(warned.con.text, warning + stop);
+}
+
+TEST(RunTool, TooLongOutputPathFailsTheSourceRootStep) {
+  ScratchDir dir;
+  std::string path = writeModule(dir, std::string(240, 'm') + ".elf");
+  zv::Context ctx;
+  ctx.inMemory = true;
+  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), -1);
+  EXPECT_EQ(ctx.con.text, "***File path to VKM is too large.\n" + failedLine("zodavov", -1));
+  EXPECT_TRUE(ctx.outputBytes.empty());  // the writer never ran
+}
+
+TEST(RunTool, ModuleConvertsInMemory) {
+  ScratchDir dir;
+  std::string path = writeModule(dir, "app.elf");
+  setenv("EDBA_ROOT", dir.path().c_str(), 1);
+  zv::Context ctx;
+  ctx.inMemory = true;
+  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), 0)
+      << ctx.con.text;
+  EXPECT_EQ(ctx.con.text.find("FAILED"), std::string::npos) << ctx.con.text;
+  EXPECT_EQ(ctx.opt.outputPath, dir / "app.vkm");
+  EXPECT_EQ(ctx.opt.relativeOutputPath(), "app.vkm");
+  EXPECT_FALSE(ctx.opt.importLibPath.has_value());
+  EXPECT_GE(ctx.outputBytes.size(), 260u);
+  unsetenv("EDBA_ROOT");
+}
+
+// --- Reading the generated module back ------------------------------------------
+
+class Reload : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+  zv::Context ctx;
+  void SetUp() override {
+    ctx.con.capture = true;
+    ctx.opt.outputPath = dir / "app.vkm";
+  }
+};
+
+TEST_F(Reload, MissingFileReportsTheMappingError) {
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0x80070002u);
+  EXPECT_EQ(ctx.con.text, "***Error: Could not map in generated file \"" + ctx.opt.outputPath +
+                              "\". Error 0x80070002\n");
+}
+
+TEST_F(Reload, SmallFileIsTooSmall) {
+  zvdrivertest::writeFile(ctx.opt.outputPath, std::string(259, 'x'));
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
+  EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath +
+                              "\" is too small. Error 0xBAD00018\n");
+}
+
+TEST_F(Reload, EmptyModuleInMemoryIsTooSmall) {
+  ctx.inMemory = true;
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
+  EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath +
+                              "\" is too small. Error 0xBAD00018\n");
+}
+
+TEST_F(Reload, UnparsableModuleReportsTheParseError) {
+  ctx.inMemory = true;
+  ctx.outputBytes.assign(300, 'x');
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00019u);
+  EXPECT_EQ(ctx.con.text,
+            "***Error 0xBAD00019 reloading generated file \"" + ctx.opt.outputPath + "\"\n");
+  EXPECT_EQ(ctx.outputBytes, std::vector<uint8_t>(300, 'x'));  // the module itself is untouched
+}
+
+// --- The executable -------------------------------------------------------------
+
+std::string binaryPath() {
+  if (const char* env = std::getenv("ZV_BINARY")) return env;
+  return ZV_BINARY;
+}
+
+struct ProcessResult {
+  std::string out;
+  int status = -1;
+};
+
+// Runs the tool in `dir` with `args` (already quoted for the shell) and the
+// environment assignments `env`, collecting its standard output.
+ProcessResult runBinary(const ScratchDir& dir, const std::string& args, const std::string& env = "") {
+  std::string cmd = "cd '" + dir.path().string() + "' && " + env + " '" + binaryPath() + "' " +
+                    args + " 2>/dev/null";
+  ProcessResult r;
+  FILE* pipe = popen(cmd.c_str(), "r");
+  if (!pipe) return r;
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+  int raw = pclose(pipe);
+  if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
+  return r;
+}
+
+TEST(Executable, NoArgumentsPrintsUsageAndExits255) {
+  ScratchDir dir;
+  ProcessResult r = runBinary(dir, "");
+  std::string self = binaryPath();
+  EXPECT_EQ(r.out, kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(r.status, 255);
+}
+
+TEST(Executable, MissingFilePrintsTheMappingErrorAndUsage) {
+  ScratchDir dir;
+  ProcessResult r = runBinary(dir, "missing.elf");
+  EXPECT_EQ(r.out, "***Error: Could not map in file \"missing.elf\". Error 0x80070002\n" +
+                       zvdrivertest::expectedUsage());
+  EXPECT_EQ(r.status, 2);  // the low 8 bits of 0x80070002
+}
+
+TEST(Executable, WritesTheModuleBesideTheInput) {
+  ScratchDir dir;
+  writeModule(dir, "app.elf");
+  ProcessResult r = runBinary(dir, "-nolib app.elf", "EDBA_ROOT='" + dir.path().string() + "'");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "app.vkm"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "app.a"));
+}
+
+TEST(Executable, ForceVkxBeforeTheInputMakesAVkx) {
+  ScratchDir dir;
+  writeModule(dir, "core.x.elf");
+  ProcessResult r = runBinary(dir, "-f -nolib core.x.elf", "EDBA_ROOT='" + dir.path().string() + "'");
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(std::filesystem::exists(dir / "core.x.vkx"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "core.x.vkm"));
+}
+
+}  // namespace

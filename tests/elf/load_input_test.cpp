@@ -1,0 +1,229 @@
+// Loading the input file: the messages of a refused file, the small-data
+// bases and the VKM/VKX decision, the relocation-count rule, and files that
+// come from disk through the mapping layer.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "driver/context.h"
+#include "elf/input.h"
+#include "parse_support.h"
+
+namespace zvtest {
+namespace {
+
+constexpr uint32_t kFail = 0xFFFFFFFF;
+
+struct LoadCase {
+  std::string name{};
+  std::function<void(LinkedModule&)> describe{};
+  bool forceVkx = false;
+  uint32_t result = 0;
+  std::string text{};
+  bool haveInput = true;
+  uint32_t sdaBase = 0x8000, sda2Base = 0x8000;
+  bool vkx = false;
+  bool emptyNullRela = false;
+};
+
+std::function<void(LinkedModule&)> withSymbols(std::vector<std::pair<std::string, uint32_t>> syms) {
+  return [syms](LinkedModule& m) {
+    for (const auto& [name, value] : syms)
+      addSymbol(m.b, {.name = name, .value = value, .info = stInfo(kStbGlobal, kSttNotype), .shndx = kShnAbs});
+  };
+}
+
+const std::string kNoRelocs = "*** Error \"mod.elf\" has no relocations.  Cannot make an VKM from it. Return -1\n";
+
+const std::vector<LoadCase>& loadCases() {
+  static const std::vector<LoadCase> cases = {
+      {.name = "NoSmallDataSymbols", .describe = nullptr},
+      {.name = "SdaBaseAboveDefault", .describe = withSymbols({{"_SDA_BASE_", 0x8001}}), .sdaBase = 0x8001, .vkx = true},
+      {.name = "Sda2BaseAboveDefault", .describe = withSymbols({{"_SDA2_BASE_", 0x10000}}), .sda2Base = 0x10000, .vkx = true},
+      {.name = "BasesAtOrBelowDefault", .describe = withSymbols({{"_SDA_BASE_", 0x7000}, {"_SDA2_BASE_", 0x8000}}),
+       .sdaBase = 0x7000},
+      {.name = "LaterDefinitionWins", .describe = withSymbols({{"_SDA_BASE_", 0x9000}, {"_SDA_BASE_", 0x100}}),
+       .sdaBase = 0x100},
+      {.name = "ZeroBaseMeansDefault", .describe = withSymbols({{"_SDA_BASE_", 0}}), .sdaBase = 0x8000},
+      {.name = "SimilarNamesIgnored",
+       .describe = withSymbols({{"_SDA_BASE_X", 0x9000}, {"_SDA_BASE", 0x9000}, {"_sda_base_", 0x9000}})},
+      {.name = "ForcedVkx", .describe = nullptr, .forceVkx = true, .vkx = true},
+      {.name = "ParseFailure",
+       .describe = [](LinkedModule& m) { m.b.ehdr.e_machine = 0; },
+       .result = 0xBAD0001C,
+       .text = "*** Error 0xBAD0001C parsing ELF file \"mod.elf\"\n",
+       .haveInput = false,
+       .sdaBase = 0,
+       .sda2Base = 0},
+      {.name = "NoSections",
+       .describe = [](LinkedModule& m) {
+         m.b.ehdr.e_shnum = 0;
+         m.b.ehdr.e_shstrndx = 0;
+       },
+       .result = kFail,
+       .text = "*** Error ELF file \"mod.elf\" has no sections. return -1.\n",
+       .sdaBase = 0,
+       .sda2Base = 0},
+      {.name = "OnlyRelSections",
+       .describe = [](LinkedModule& m) { m.b.sections[m.relaText].hdr.sh_type = kShtRel; },
+       .result = kFail,
+       .text = kNoRelocs},
+      {.name = "RelaForUnallocatedSection",
+       .describe = [](LinkedModule& m) { m.b.sections[m.text].flags = kShfExecInstr; },
+       .result = kFail,
+       .text = kNoRelocs},
+      {.name = "RelaForNobitsSection",
+       .describe = [](LinkedModule& m) {
+         uint16_t bss = addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0x10001000, 64);
+         m.b.sections[m.relaText].info = bss;
+       },
+       .result = kFail,
+       .text = kNoRelocs},
+      {.name = "OnlyRelaForNullSection",
+       .describe = [](LinkedModule& m) {
+         m.b.sections[m.relaText].info = 0;
+         m.b.sections[m.relaText].relocs = {Reloc{}};
+       },
+       .result = kFail,
+       .text = kNoRelocs,
+       .emptyNullRela = true},
+      {.name = "RelaForNullSectionBesideRealOne",
+       .describe = [](LinkedModule& m) {
+         uint16_t extra = addRelaSection(m.b, ".rela.null", 0);
+         addReloc(m.b, extra, 0, 0, kRPpcNone);
+       },
+       .emptyNullRela = true},
+      {.name = "RelaForData",
+       .describe = [](LinkedModule& m) {
+         m.b.sections[m.relaText].info = m.data;
+         m.b.sections[m.relaText].relocs = {Reloc{.r_offset = 4, .r_info = rInfo(3, kRPpcAddr32)}};
+       }},
+  };
+  return cases;
+}
+
+class LoadInput : public ::testing::TestWithParam<LoadCase> {};
+
+TEST_P(LoadInput, SetsOptionsAndReports) {
+  const LoadCase& c = GetParam();
+  LinkedModule m = makeLinkedModule(true);
+  if (c.describe) c.describe(m);
+  zv::Context ctx;
+  ctx.con.capture = true;
+  ctx.opt.forceVkx = c.forceVkx;
+  zv::MappedFile* file = zv::mapMemory(build(m.b));
+  EXPECT_EQ(hex(zv::loadInputElf(ctx, file, "mod.elf")), hex(c.result));
+  EXPECT_EQ(ctx.con.text, c.text);
+  EXPECT_EQ(ctx.inputFile, file);
+  EXPECT_EQ(ctx.haveInput, c.haveInput);
+  EXPECT_EQ(hex(ctx.opt.sdaBase), hex(c.sdaBase));
+  EXPECT_EQ(hex(ctx.opt.sda2Base), hex(c.sda2Base));
+  bool decided = c.sdaBase != 0;
+  EXPECT_EQ(ctx.opt.outputIsVkx, c.vkx);
+  EXPECT_EQ(ctx.opt.checkNoSda, decided && !c.vkx);
+  EXPECT_EQ(ctx.opt.emptyNullRelaSeen, c.emptyNullRela);
+}
+
+INSTANTIATE_TEST_SUITE_P(LoadInputElf, LoadInput, ::testing::ValuesIn(loadCases()),
+                         [](const auto& p) { return p.param.name; });
+
+TEST(LoadInputElf, ConvertsTheInputInPlace) {
+  LinkedModule m = makeLinkedModule(true);
+  zv::Context ctx;
+  ctx.con.capture = true;
+  ASSERT_EQ(zv::loadInputElf(ctx, zv::mapMemory(build(m.b)), "mod.elf"), 0u);
+  zv::Elf32_Sym s{};
+  ASSERT_TRUE(zv::readSym(ctx.input, m.symtab, m.objSym, s));
+  EXPECT_EQ(s.st_value, 0x10000000u);
+  EXPECT_EQ(s.st_size, 4u);
+  EXPECT_EQ(ctx.input.base, ctx.inputFile->base);
+}
+
+TEST(LoadInputElf, SecondInputIsRefusedSilently) {
+  zv::Context ctx;
+  ctx.con.capture = true;
+  zv::MappedFile* first = zv::mapMemory(build(makeLinkedModule(true).b));
+  ASSERT_EQ(zv::loadInputElf(ctx, first, "a.elf"), 0u);
+  zv::MappedFile* second = zv::mapMemory(build(makeLinkedModule(false).b));
+  EXPECT_EQ(zv::loadInputElf(ctx, second, "b.elf"), kFail);
+  EXPECT_EQ(ctx.con.text, "");
+  EXPECT_EQ(ctx.inputFile, first);
+  EXPECT_TRUE(ctx.input.swap);  // still the first, big-endian file
+  zv::releaseMappedFile(second);
+}
+
+TEST(LoadInputElf, NamePrintedWithItsLength) {
+  std::vector<uint8_t> bytes = build(makeLinkedModule(true).b);
+  bytes[0] = 0;
+  zv::Context ctx;
+  ctx.con.capture = true;
+  std::string name = "dir with space/\xC3\xA9t\xC3\xA9.elf";
+  EXPECT_EQ(zv::loadInputElf(ctx, zv::mapMemory(bytes), name), zv::bad::Magic);
+  EXPECT_EQ(ctx.con.text, "*** Error 0xBAD00019 parsing ELF file \"" + name + "\"\n");
+}
+
+// --- Files from disk --------------------------------------------------------
+
+class TempFile {
+ public:
+  TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
+      : path_(::testing::TempDir() + "zv_elf_" + name) {
+    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+TEST(MapFile, EmptyFileCannotBeMapped) {
+  TempFile f("empty.elf", {});
+  zv::MappedFile* file = nullptr;
+  EXPECT_EQ(hex(zv::mapFile(f.path(), file)), hex(0x80004005));
+  EXPECT_EQ(file, nullptr);
+}
+
+TEST(MapFile, MissingFile) {
+  zv::MappedFile* file = nullptr;
+  EXPECT_EQ(hex(zv::mapFile(::testing::TempDir() + "zv_elf_no_such_file.elf", file)), hex(0x80070002));
+  EXPECT_EQ(file, nullptr);
+}
+
+TEST(MapFile, ShortFilesAreRefusedByTheParser) {
+  std::vector<uint8_t> full = build(makeLinkedModule(true).b);
+  for (auto [size, code] : {std::pair<size_t, uint32_t>{259, zv::bad::FileTooSmall}, {260, zv::bad::EhsizeLarge}}) {
+    TempFile f("short" + std::to_string(size) + ".elf", std::vector<uint8_t>(full.begin(), full.begin() + size));
+    zv::MappedFile* file = nullptr;
+    ASSERT_EQ(zv::mapFile(f.path(), file), 0u);
+    ASSERT_EQ(file->size, size);
+    zv::ElfImage img;
+    EXPECT_EQ(hex(zv::parseElfImage(file->base, static_cast<uint32_t>(file->size), img)), hex(code));
+    zv::releaseMappedFile(file);
+  }
+}
+
+TEST(MapFile, LoadingNeverChangesTheFileOnDisk) {
+  LinkedModule m = makeLinkedModule(true);
+  std::vector<uint8_t> bytes = build(m.b);
+  TempFile f("loaded.elf", bytes);
+  zv::MappedFile* file = nullptr;
+  ASSERT_EQ(zv::mapFile(f.path(), file), 0u);
+  zv::Context ctx;
+  ctx.con.capture = true;
+  ASSERT_EQ(zv::loadInputElf(ctx, file, f.path()), 0u);
+  zv::Elf32_Sym s{};
+  ASSERT_TRUE(zv::readSym(ctx.input, m.symtab, m.funcSym, s));
+  EXPECT_EQ(s.st_value, 0x02000000u);  // host order in memory
+  std::vector<uint8_t> onDisk;
+  ASSERT_TRUE(zv::readWholeFile(f.path(), onDisk));
+  EXPECT_EQ(onDisk, bytes);
+}
+
+}  // namespace
+}  // namespace zvtest

@@ -1,0 +1,236 @@
+// Every way the parser refuses a file: a valid linked module is built, one
+// thing in it is bent (in the description or in the built bytes), and the
+// parse must stop with the code of exactly that fault. Each case runs on the
+// big-endian and the little-endian form of the same file. Rows whose code is
+// 0 are the near misses that must still be accepted.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "parse_support.h"
+
+namespace zvtest {
+namespace {
+
+namespace bad = zv::bad;
+
+using Describe = std::function<void(LinkedModule&)>;
+using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
+
+struct CodeCase {
+  std::string name;
+  uint32_t code;
+  Describe describe = nullptr;
+  Patch patch = nullptr;
+};
+
+// A relocation section for .data with one ADDR32 entry against module_counter.
+uint16_t addRelData(LinkedModule& m) {
+  uint16_t rel = addRelSection(m.b, ".rel.data", m.data);
+  addReloc(m.b, rel, 0, m.objSym, kRPpcAddr32);
+  return rel;
+}
+
+// A module with a .rel.data section whose header is then changed.
+Describe withRel(std::function<void(LinkedModule&, Section&)> change) {
+  return [change](LinkedModule& m) {
+    uint16_t rel = addRelData(m);
+    change(m, m.b.sections[rel]);
+  };
+}
+
+Describe onSection(uint16_t LinkedModule::*which, std::function<void(Section&)> change) {
+  return [which, change](LinkedModule& m) { change(m.b.sections[m.*which]); };
+}
+
+Describe onSymbol(uint32_t LinkedModule::*which, std::function<void(Symbol&)> change) {
+  return [which, change](LinkedModule& m) { change(m.b.symbols[m.*which]); };
+}
+
+Describe onEhdr(std::function<void(EhdrOverrides&)> change) {
+  return [change](LinkedModule& m) { change(m.b.ehdr); };
+}
+
+Patch resizeTo(size_t n) {
+  return [n](const LinkedModule&, std::vector<uint8_t>& bytes) { bytes.resize(n); };
+}
+
+// Three segments: a first one, which takes part in no test, then the two given.
+Describe withSegments(uint32_t off1, uint32_t size1, uint32_t off2, uint32_t size2) {
+  return [=](LinkedModule& m) {
+    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = 100, .p_filesz = 4});
+    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off1, .p_filesz = size1});
+    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off2, .p_filesz = size2});
+  };
+}
+
+const std::vector<CodeCase>& codeCases() {
+  static const std::vector<CodeCase> cases = {
+      {"Valid", 0},
+      // Symbol tables.
+      {"SymtabLinkBeyondSections", bad::SymLink, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 99; })},
+      {"SymtabLinkNotStrtab", bad::SymLinkType, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 1; })},
+      {"SymtabShorterThanOneEntry", bad::SymTooSmall, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_size = 15; })},
+      {"SymbolNameBeyondStrings", bad::SymName, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.st_name = 1000; })},
+      {"SymbolShndxBeyondSections", bad::SymShndx, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.shndx = 50; })},
+      {"ObjectInNullSection", bad::ObjInNull, onSection(&LinkedModule::data, [](Section& s) { s.hdr.sh_type = 0; })},
+      {"ObjectPastSectionEnd", bad::ObjOutside, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x10000008; s.size = 1; })},
+      {"ObjectBeforeSection", bad::ObjOutside, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x0FFFFFFF; })},
+      {"ObjectAtSectionEndEmpty", 0, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x10000008; s.size = 0; })},
+      {"FunctionInNullSection", bad::FuncInNull, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_type = 0; })},
+      {"FunctionTooLong", bad::FuncOutside, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.size = 17; })},
+      {"FunctionSizeWrapsAround", bad::FuncOutside, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.value = 0x02000001; s.size = 0xFFFFFFFF; })},
+      {"FunctionInUnallocatedSection", 0, [](LinkedModule& m) {
+         m.b.sections[m.text].flags = kShfExecInstr;
+         m.b.symbols[m.funcSym].size = 100; }},
+      {"AbsoluteObjectNotTested", 0, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.shndx = kShnAbs; s.value = 0x7FFFFFFF; s.size = 99; })},
+      {"SectionSymbolNotTested", 0, onSymbol(&LinkedModule::textSym, [](Symbol& s) { s.shndx = 50; })},
+      {"FileSymbolNotTested", 0, onSymbol(&LinkedModule::textSym, [](Symbol& s) { s.info = stInfo(kStbLocal, kSttFile); s.shndx = 50; })},
+      {"SymtabEntrySizeBelowRecord", bad::SymEntsize, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_entsize = 8; })},
+      {"SymtabWideEntries", 0, onSection(&LinkedModule::symtab, [](Section& s) { s.entsize = 24; })},
+      {"SymtabWithoutStringsNamesUntested", 0, [](LinkedModule& m) {
+         m.b.sections[m.symtab].hdr.sh_link = 0;
+         m.b.symbols[m.funcSym].st_name = 5000; }},
+      // RELA sections.
+      {"RelaShorterThanOneEntry", bad::RelaTooSmall, onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_size = 11; })},
+      {"RelaLinkBeyondSections", bad::RelaLink, onSection(&LinkedModule::relaText, [](Section& s) { s.link = 99; })},
+      {"RelaLinkNotSymtab", bad::RelaLinkType, onSection(&LinkedModule::relaText, [](Section& s) { s.link = 4; })},
+      {"RelaInfoBeyondSections", bad::RelaInfo, onSection(&LinkedModule::relaText, [](Section& s) { s.info = 99; })},
+      {"RelaNullTargetNonZeroEntry", bad::RelaNull, onSection(&LinkedModule::relaText, [](Section& s) { s.info = 0; })},
+      {"RelaNullTargetOddEntrySize", bad::RelaNull, onSection(&LinkedModule::relaText, [](Section& s) {
+         s.info = 0; s.entsize = 13; s.relocs = {Reloc{}}; })},
+      {"RelaNullTargetOddEntrySizeUnaligned", 0, onSection(&LinkedModule::relaText, [](Section& s) {
+         s.info = 0; s.entsize = 13; s.addralign = 1; s.relocs = {Reloc{}}; })},
+      {"RelaSymbolBeyondTable", bad::RelaSym, onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcAddr32); })},
+      {"RelaTypeZeroSymbolBeyondTable", 0, onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcNone); })},
+      {"RelaWithoutSymtabUntested", 0, onSection(&LinkedModule::relaText, [](Section& s) {
+         s.link = 0; s.info = 99; s.relocs[0].r_info = rInfo(99, kRPpcAddr32); })},
+      {"RelaEntrySizeBelowRecord", bad::RelaEntsize, onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_entsize = 8; })},
+      {"RelaSymtabEntrySizeBelowRecord", bad::RelaSymEntsize, onSection(&LinkedModule::symtab, [](Section& s) {
+         s.hdr.sh_size = 0; s.hdr.sh_entsize = 8; })},
+      // REL sections.
+      {"RelValid", 0, withRel([](LinkedModule&, Section&) {})},
+      {"RelShorterThanOneEntry", bad::RelTooSmall, withRel([](LinkedModule&, Section& s) { s.hdr.sh_size = 7; })},
+      {"RelLinkBeyondSections", bad::RelLink, withRel([](LinkedModule&, Section& s) { s.link = 99; })},
+      {"RelLinkNotSymtab", bad::RelLinkType, withRel([](LinkedModule&, Section& s) { s.link = 4; })},
+      {"RelLinkZero", bad::RelLinkType, withRel([](LinkedModule&, Section& s) { s.link = 0; })},
+      {"RelInfoBeyondSections", bad::RelInfo, withRel([](LinkedModule&, Section& s) { s.info = 99; })},
+      {"RelNullTargetNonZeroEntry", bad::RelNull, withRel([](LinkedModule&, Section& s) { s.info = 0; })},
+      {"RelNullTargetOddEntrySize", bad::RelNull, withRel([](LinkedModule&, Section& s) {
+         s.info = 0; s.entsize = 9; s.relocs = {Reloc{}}; })},
+      {"RelTypeZeroSymbolBeyondTable", bad::RelSym, withRel([](LinkedModule&, Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcNone); })},
+      {"RelOffsetAtTargetEnd", bad::RelOffset, withRel([](LinkedModule&, Section& s) { s.relocs[0].r_offset = 8; })},
+      {"RelEntrySizeBelowRecord", bad::RelEntsize, withRel([](LinkedModule&, Section& s) { s.hdr.sh_entsize = 4; })},
+      {"RelSymtabEntrySizeBelowRecord", bad::RelSymEntsize, withRel([](LinkedModule& m, Section&) {
+         m.b.sections[m.relaText].link = 0;
+         m.b.sections[m.symtab].hdr.sh_size = 0;
+         m.b.sections[m.symtab].hdr.sh_entsize = 8; })},
+      // ELF header.
+      {"File259Bytes", bad::FileTooSmall, nullptr, resizeTo(259)},
+      {"File260Bytes", bad::EhsizeLarge, nullptr, resizeTo(260)},
+      {"BadMagic", bad::Magic, nullptr, [](const LinkedModule&, std::vector<uint8_t>& b) { b[1] = 'e'; }},
+      {"Class64", bad::Class, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_class] = 2; })},
+      {"IdentVersion2", bad::IdentVersion, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_version] = 2; })},
+      {"IdentVersion0", 0, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_version] = 0; })},
+      {"MachineZero", bad::Machine, onEhdr([](EhdrOverrides& e) { e.e_machine = 0; })},
+      {"AnyMachine", 0, onEhdr([](EhdrOverrides& e) { e.e_machine = 0xFFFF; })},
+      {"Version2", bad::Version, onEhdr([](EhdrOverrides& e) { e.e_version = 2; })},
+      {"HeaderSizeFillsFile", bad::EhsizeLarge, [](LinkedModule& m) {
+         m.b.ehdr.e_ehsize = static_cast<uint16_t>(layoutOf(m.b).fileSize - 208); }},
+      {"HeaderSize51", bad::EhsizeSmall, onEhdr([](EhdrOverrides& e) { e.e_ehsize = 51; })},
+      {"HeaderSizeZeroCounts52", bad::SecInHeader, [](LinkedModule& m) {
+         m.b.ehdr.e_ehsize = 0;
+         m.b.sections[m.text].hdr.sh_offset = 51; }},
+      {"PhoffInsideHeader", bad::Phoff, onEhdr([](EhdrOverrides& e) { e.e_phoff = 51; })},
+      {"PhoffAtFileEnd", bad::Phoff, [](LinkedModule& m) { m.b.ehdr.e_phoff = layoutOf(m.b).fileSize; }},
+      {"ShoffInsideHeader", bad::Shoff, onEhdr([](EhdrOverrides& e) { e.e_shoff = 51; })},
+      {"ShoffAtFileEnd", bad::Shoff, [](LinkedModule& m) { m.b.ehdr.e_shoff = layoutOf(m.b).fileSize; }},
+      {"ShstrndxEqualsShnum", bad::Shstrndx, onEhdr([](EhdrOverrides& e) { e.e_shstrndx = 7; })},
+      {"PhTablePastEnd", bad::PhTable, [](LinkedModule& m) {
+         addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
+         m.b.ehdr.e_phnum = 100; }},
+      {"ShTablePastEnd", bad::ShTable, onEhdr([](EhdrOverrides& e) { e.e_shnum = 8; })},
+      {"SectionInsideHeader", bad::SecInHeader, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_offset = 40; })},
+      {"SectionPastEnd", bad::SecPastEnd, [](LinkedModule& m) {
+         m.b.sections[m.data].hdr.sh_size = layoutOf(m.b).fileSize; }},
+      {"EmptySectionAnywhere", 0, onSection(&LinkedModule::data, [](Section& s) {
+         s.hdr.sh_offset = 0xFFFFFFF0; s.hdr.sh_size = 0; s.flags = 0; })},
+      {"NobitsSectionAnywhere", 0, onSection(&LinkedModule::data, [](Section& s) {
+         s.hdr.sh_type = kShtNobits; s.hdr.sh_offset = 0xFFFFFFF0; s.hdr.sh_size = 0x100000; })},
+      {"SectionInsidePhTable", bad::SecInPh, [](LinkedModule& m) {
+         addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
+         m.b.sections[m.text].hdr.sh_offset = 60; }},
+      {"SectionInsideShTable", bad::SecInSh, [](LinkedModule& m) {
+         m.b.sections[m.data].hdr.sh_offset = layoutOf(m.b).shoff + 4; }},
+      {"LowerStartsInsideHigher", bad::SecOverlap, [](LinkedModule& m) {
+         m.b.sections[m.text].hdr.sh_offset = layoutOf(m.b).dataOffset[m.data] + 2;
+         m.b.sections[m.text].hdr.sh_size = 4; }},
+      {"HigherStartsInsideLower", 0, [](LinkedModule& m) {
+         m.b.sections[m.data].hdr.sh_offset = layoutOf(m.b).dataOffset[m.text] + 4; }},
+      {"SegmentPastEnd", bad::SegPastEnd, withSegments(0x1F0, 0x1000, 0x100, 0x10)},
+      {"FirstSegmentNotTested", 0, [](LinkedModule& m) {
+         addProgramHeader(m.b, {.p_offset = 0x1F8, .p_filesz = 0x1000});
+         addProgramHeader(m.b, {.p_offset = 0x1F0, .p_filesz = 0x10}); }},
+      {"NullSegmentNotTested", 0, [](LinkedModule& m) {
+         addProgramHeader(m.b, {.p_offset = 0x100, .p_filesz = 0x10});
+         addProgramHeader(m.b, {.p_type = kPtNull, .p_offset = 0x1F0, .p_filesz = 0x1000}); }},
+      {"SectionNameTableNotStrtab", bad::ShstrType, onEhdr([](EhdrOverrides& e) { e.e_shstrndx = 1; })},
+      {"SectionNameBeyondTable", bad::SecName, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_name = 1000; })},
+      {"SegmentStartsInsideLater", bad::SegOverlap, withSegments(0x104, 0x10, 0x100, 0x10)},
+      {"SegmentContainsLater", 0, withSegments(0x100, 0x10, 0x104, 0x10)},
+      // Sums that would wrap around in 32 bits, and tables whose stride is
+      // shorter than their records: the last record read must lie in the file.
+      {"ShTableEndWraps", bad::ShTable, [](LinkedModule& m) {
+         m.b.minSize = 0x40000;
+         m.b.ehdr.e_shoff = 0x3FFF0;
+         m.b.ehdr.e_shentsize = 0xFFFF;
+         m.b.ehdr.e_shnum = 0xFFFF; }},
+      {"PhTableEndWraps", bad::PhTable, [](LinkedModule& m) {
+         m.b.minSize = 0x40000;
+         m.b.ehdr.e_phoff = 0x3FFF0;
+         m.b.ehdr.e_phentsize = 0xFFFF;
+         m.b.ehdr.e_phnum = 0xFFFF; }},
+      {"SectionEndWraps", bad::SecPastEnd, onSection(&LinkedModule::data, [](Section& s) { s.hdr.sh_size = 0xFFFFFFF0; })},
+      {"SectionStartsInsideWrappingSection", bad::SecOverlap, [](LinkedModule& m) {
+         m.b.sections[m.text].hdr.sh_offset = layoutOf(m.b).dataOffset[m.data] + 2;
+         m.b.sections[m.text].hdr.sh_size = 4;
+         m.b.sections[m.data].hdr.sh_size = 0xFFFFFFF0; }},
+      {"SegmentEndWraps", bad::SegPastEnd, [](LinkedModule& m) {
+         addProgramHeader(m.b, {.p_offset = 0x100, .p_filesz = 4});
+         addProgramHeader(m.b, {.p_offset = 0x100, .p_filesz = 0xFFFFFFF0}); }},
+      {"ShTableShortStrideLastRecordOutside", bad::ShTable, [](LinkedModule& m) {
+         Layout l = layoutOf(m.b);
+         m.b.ehdr.e_shentsize = 8;
+         m.b.ehdr.e_shnum = static_cast<uint16_t>((l.fileSize - l.shoff) / 8); }},
+      {"PhTableShortStrideLastRecordOutside", bad::PhTable, [](LinkedModule& m) {
+         addProgramHeader(m.b, {.p_offset = 0x100, .p_filesz = 4});
+         m.b.ehdr.e_phentsize = 4;
+         m.b.ehdr.e_phnum = static_cast<uint16_t>((layoutOf(m.b).fileSize - kEhdrSize) / 4); }},
+      {"NoPhTableWhenPhoffZero", 0, onEhdr([](EhdrOverrides& e) { e.e_phnum = 5; e.e_phentsize = 1; })},
+  };
+  return cases;
+}
+
+class ParseCodes : public ::testing::TestWithParam<std::tuple<CodeCase, bool>> {};
+
+TEST_P(ParseCodes, StopsWithTheCodeOfTheFault) {
+  const auto& [c, bigEndian] = GetParam();
+  LinkedModule m = makeLinkedModule(bigEndian);
+  if (c.describe) c.describe(m);
+  std::vector<uint8_t> bytes = build(m.b);
+  if (c.patch) c.patch(m, bytes);
+  zv::ElfImage img;
+  EXPECT_EQ(hex(parseBytes(bytes, img)), hex(c.code));
+}
+
+INSTANTIATE_TEST_SUITE_P(ParseEveryCode, ParseCodes,
+                         ::testing::Combine(::testing::ValuesIn(codeCases()), ::testing::Bool()),
+                         [](const auto& p) {
+                           return std::get<0>(p.param).name + (std::get<1>(p.param) ? "_BE" : "_LE");
+                         });
+
+}  // namespace
+}  // namespace zvtest

@@ -1,0 +1,340 @@
+// What a successful parse leaves behind: host-order headers beside the file,
+// symbols and relocations converted in place, relocation sections aimed at a
+// null section emptied, compressed sections left alone, and section indexes
+// from 0xFF00 up treated as naming no section wherever they appear.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "parse_support.h"
+
+namespace zvtest {
+namespace {
+
+namespace bad = zv::bad;
+
+// The linked module with a REL section for .data and two segments.
+LinkedModule fullModule(bool bigEndian) {
+  LinkedModule m = makeLinkedModule(bigEndian);
+  uint16_t rel = addRelSection(m.b, ".rel.data", m.data);
+  addReloc(m.b, rel, 4, m.funcSym, kRPpcAddr32);
+  addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = 0x60, .p_vaddr = 0x02000000, .p_filesz = 16});
+  addProgramHeader(m.b, {.p_type = kPtTls, .p_offset = 0x70, .p_vaddr = 0x10000000, .p_filesz = 8});
+  return m;
+}
+
+struct Parsed {
+  std::vector<uint8_t> bytes;
+  zv::ElfImage img;
+  uint32_t code = 0;
+};
+
+void parseInto(const ElfBuilder& b, Parsed& p) {
+  p.bytes = build(b);
+  p.code = parseBytes(p.bytes, p.img);
+}
+
+std::vector<zv::Elf32_Rel> relEntries(zv::ElfImage& img, uint16_t sec) {
+  std::vector<zv::Elf32_Rel> out;
+  std::span<uint8_t> bytes = zv::sectionBytes(img, sec);
+  for (size_t at = 0; at + zv::kRelSize <= bytes.size(); at += zv::kRelSize)
+    out.push_back(zv::loadRecord<zv::Elf32_Rel>(bytes.data() + at));
+  return out;
+}
+
+TEST(ParseImage, BothByteOrdersGiveTheSameHostImage) {
+  LinkedModule big = fullModule(true), little = fullModule(false);
+  Parsed be, le;
+  parseInto(big.b, be);
+  parseInto(little.b, le);
+  ASSERT_EQ(be.code, 0u);
+  ASSERT_EQ(le.code, 0u);
+
+  EXPECT_TRUE(be.img.swap);
+  EXPECT_FALSE(le.img.swap);
+  EXPECT_EQ(be.img.eh.e_ident[zv::EI_DATA], 2);  // the identification is never changed
+  EXPECT_EQ(le.img.eh.e_ident[zv::EI_DATA], 1);
+  EXPECT_EQ(std::memcmp(&be.img.eh.e_type, &le.img.eh.e_type, sizeof(zv::Elf32_Ehdr) - 16), 0);
+  EXPECT_EQ(be.img.eh.e_entry, 0x02000000u);
+  EXPECT_EQ(be.img.eh.e_shnum, 8);
+  EXPECT_EQ(be.img.eh.e_phnum, 2);
+
+  ASSERT_EQ(be.img.sh.size(), 8u);
+  ASSERT_EQ(le.img.sh.size(), 8u);
+  EXPECT_EQ(std::memcmp(be.img.sh.data(), le.img.sh.data(), 8 * sizeof(zv::Elf32_Shdr)), 0);
+  EXPECT_EQ(be.img.sh[big.data].sh_addr, 0x10000000u);
+  EXPECT_EQ(be.img.sh[big.data].sh_offset, sectionDataOffset(big.b, big.data));
+
+  ASSERT_EQ(be.img.ph.size(), 2u);
+  ASSERT_EQ(le.img.ph.size(), 2u);
+  EXPECT_EQ(std::memcmp(be.img.ph.data(), le.img.ph.data(), 2 * sizeof(zv::Elf32_Phdr)), 0);
+  EXPECT_EQ(be.img.ph[1].p_type, kPtTls);
+  EXPECT_EQ(be.img.ph[1].p_filesz, 8u);
+
+  for (uint32_t n = 0; n < 5; ++n) {
+    zv::Elf32_Sym a{}, b{};
+    ASSERT_TRUE(zv::readSym(be.img, big.symtab, n, a));
+    ASSERT_TRUE(zv::readSym(le.img, little.symtab, n, b));
+    EXPECT_EQ(std::memcmp(&a, &b, sizeof a), 0) << "symbol " << n;
+    EXPECT_EQ(a.st_value, big.b.symbols[n].value);
+    EXPECT_EQ(a.st_size, big.b.symbols[n].size);
+    EXPECT_EQ(a.st_info, big.b.symbols[n].info);
+    EXPECT_EQ(a.st_shndx, big.b.symbols[n].shndx);
+  }
+  zv::Elf32_Rela ra{}, rb{};
+  ASSERT_TRUE(zv::readRela(be.img, big.relaText, 0, ra));
+  ASSERT_TRUE(zv::readRela(le.img, little.relaText, 0, rb));
+  EXPECT_EQ(std::memcmp(&ra, &rb, sizeof ra), 0);
+  EXPECT_EQ(ra.r_offset, 2u);
+  EXPECT_EQ(ra.r_info, rInfo(big.objSym, kRPpcAddr16Ha));
+
+  std::vector<zv::Elf32_Rel> relBe = relEntries(be.img, 6), relLe = relEntries(le.img, 6);
+  ASSERT_EQ(relBe.size(), 1u);
+  ASSERT_EQ(relLe.size(), 1u);
+  EXPECT_EQ(relBe[0].r_offset, 4u);
+  EXPECT_EQ(relBe[0].r_info, rInfo(big.funcSym, kRPpcAddr32));
+  EXPECT_EQ(std::memcmp(&relBe[0], &relLe[0], sizeof relBe[0]), 0);
+}
+
+TEST(ParseImage, SectionHeaderZeroAndSectionContentsStayAsStored) {
+  LinkedModule m = makeLinkedModule(true);
+  std::vector<uint8_t> bytes = build(m.b);
+  putShdr(m.b, bytes, 0, shdr_at::sh_info, 1);  // big-endian 1
+  std::vector<uint8_t> before = bytes;
+  zv::ElfImage img;
+  ASSERT_EQ(parseBytes(bytes, img), 0u);
+  EXPECT_EQ(img.sh[0].sh_info, 0x01000000u);
+  // Headers are converted only in the image's copies; the file's header
+  // bytes and the .text words are unchanged.
+  EXPECT_TRUE(std::equal(before.begin(), before.begin() + zv::kEhdrSize, bytes.begin()));
+  uint32_t shoff = layoutOf(m.b).shoff;
+  EXPECT_TRUE(std::equal(before.begin() + shoff, before.end(), bytes.begin() + shoff));
+  EXPECT_EQ(get32(bytes, sectionDataOffset(m.b, m.text)), 0x3C600000u);
+}
+
+TEST(ParseImage, NoProgramHeadersWithoutATableOffset) {
+  LinkedModule m = makeLinkedModule(true);
+  m.b.ehdr.e_phnum = 5;
+  Parsed p;
+  parseInto(m.b, p);
+  ASSERT_EQ(p.code, 0u);
+  EXPECT_EQ(p.img.eh.e_phnum, 5);
+  EXPECT_TRUE(p.img.ph.empty());
+}
+
+TEST(ParseImage, EntrySizesDefaultToTheRecordSizes) {
+  LinkedModule m = makeLinkedModule(true);
+  m.b.ehdr.e_shentsize = 0;
+  m.b.ehdr.e_phentsize = 0;
+  m.b.ehdr.e_ehsize = 0;
+  addProgramHeader(m.b, {.p_offset = 0x80, .p_filesz = 4});
+  Parsed p;
+  parseInto(m.b, p);
+  ASSERT_EQ(p.code, 0u);
+  EXPECT_EQ(p.img.shentsize, 40u);
+  EXPECT_EQ(p.img.phentsize, 32u);
+  ASSERT_EQ(p.img.sh.size(), 7u);
+  EXPECT_EQ(p.img.sh[m.text].sh_addr, 0x02000000u);
+  ASSERT_EQ(p.img.ph.size(), 1u);
+  EXPECT_EQ(p.img.ph[0].p_offset, 0x80u);
+}
+
+TEST(ParseImage, RelaAimedAtNullSectionIsEmptied) {
+  LinkedModule m = makeLinkedModule(true);
+  Section& rela = m.b.sections[m.relaText];
+  rela.info = 0;
+  rela.relocs = {Reloc{}, Reloc{.r_offset = 8, .r_info = rInfo(2, kRPpcAddr32)}};
+  Parsed p;
+  parseInto(m.b, p);
+  ASSERT_EQ(p.code, 0u);
+  EXPECT_EQ(p.img.sh[m.relaText].sh_size, 0u);
+  EXPECT_TRUE(p.img.emptyNullRelaSeen);
+  // The entries are not converted: the second one still reads big-endian.
+  EXPECT_EQ(get32(p.bytes, sectionDataOffset(m.b, m.relaText) + 12), 8u);
+}
+
+TEST(ParseImage, OrdinaryImageSeesNoEmptiedRela) {
+  Parsed p;
+  parseInto(makeLinkedModule(true).b, p);
+  ASSERT_EQ(p.code, 0u);
+  EXPECT_FALSE(p.img.emptyNullRelaSeen);
+  EXPECT_EQ(p.img.sh[5].sh_size, 12u);
+}
+
+TEST(ParseImage, ReparsingAfterFailureStartsAfresh) {
+  LinkedModule m = makeLinkedModule(true);
+  m.b.sections[m.relaText].info = 0;
+  m.b.sections[m.relaText].relocs = {Reloc{}};
+  Parsed p;
+  parseInto(m.b, p);
+  ASSERT_TRUE(p.img.emptyNullRelaSeen);
+  std::vector<uint8_t> junk = {0x7F, 'E', 'L', 'F'};
+  junk.resize(300);
+  EXPECT_EQ(parseBytes(junk, p.img), bad::Class);
+  EXPECT_FALSE(p.img.emptyNullRelaSeen);
+  EXPECT_TRUE(p.img.sh.empty());
+}
+
+// --- Compressed sections ---------------------------------------------------
+
+struct CompressedCase {
+  std::string name;
+  uint32_t code;
+  std::function<void(LinkedModule&)> describe;
+  std::function<void(const LinkedModule&, std::vector<uint8_t>&)> patch = nullptr;
+};
+
+// Marks the symbol table compressed and says it holds `count` symbols.
+CompressedCase compressedSymtab(std::string name, uint32_t code, uint32_t count) {
+  return {std::move(name), code,
+          [](LinkedModule& m) {
+            m.b.sections[m.symtab].flags = kShfVkmCompressed;
+            m.b.symbols[m.funcSym].size = 100;  // would be refused if walked
+          },
+          [count](const LinkedModule& m, std::vector<uint8_t>& bytes) {
+            put32(bytes, sectionDataOffset(m.b, m.symtab), count * kSymSize, m.b.bigEndian);
+          }};
+}
+
+// A module whose section-name table is compressed and says it is `length` long.
+CompressedCase compressedNames(std::string name, uint32_t code, uint32_t length,
+                               std::function<void(LinkedModule&, uint16_t)> more = nullptr) {
+  return {std::move(name), code,
+          [more](LinkedModule& m) {
+            uint16_t names = addShstrtab(m.b);
+            m.b.sections[names].flags = kShfVkmCompressed;
+            if (more) more(m, names);
+          },
+          [length](const LinkedModule& m, std::vector<uint8_t>& bytes) {
+            uint16_t names = findSection(m.b, ".shstrtab");
+            if (length) put32(bytes, sectionDataOffset(m.b, names), length, m.b.bigEndian);
+          }};
+}
+
+const std::vector<CompressedCase>& compressedCases() {
+  static const std::vector<CompressedCase> cases = {
+      compressedSymtab("SymtabNotWalked", 0, 5),
+      compressedSymtab("SymtabCountFromFirstWord", bad::RelaSym, 4),
+      {"SymtabWordOutsideFileMeansNoSymbols", bad::RelaSym,
+       [](LinkedModule& m) {
+         Section& s = m.b.sections[m.symtab];
+         s.flags = kShfVkmCompressed;
+         s.hdr.sh_size = 0;
+         s.hdr.sh_offset = 0xFFFFFFFE;
+       }},
+      {"RelaNotWalked", 0,
+       [](LinkedModule& m) {
+         Section& s = m.b.sections[m.relaText];
+         s.flags = kShfVkmCompressed;
+         s.link = 99;
+         s.hdr.sh_entsize = 1;
+       }},
+      compressedNames("NameLengthFromFirstWord", 0, 1000,
+                      [](LinkedModule& m, uint16_t) { m.b.sections[m.text].hdr.sh_name = 500; }),
+      compressedNames("NameBeyondFirstWord", bad::SecName, 2),
+      compressedNames("NameWordOutsideFile", bad::SecName, 0, [](LinkedModule& m, uint16_t names) {
+        m.b.sections[names].hdr.sh_size = 0;
+        m.b.sections[names].hdr.sh_offset = layoutOf(m.b).fileSize - 2;
+      }),
+  };
+  return cases;
+}
+
+class ParseCompressed : public ::testing::TestWithParam<std::tuple<CompressedCase, bool>> {};
+
+TEST_P(ParseCompressed, IsNotWalked) {
+  const auto& [c, bigEndian] = GetParam();
+  LinkedModule m = makeLinkedModule(bigEndian);
+  c.describe(m);
+  std::vector<uint8_t> bytes = build(m.b);
+  if (c.patch) c.patch(m, bytes);
+  std::vector<uint8_t> symbolsBefore(bytes.begin() + symbolOffset(m.b, 0),
+                                     bytes.begin() + symbolOffset(m.b, 0) + 5 * kSymSize);
+  zv::ElfImage img;
+  EXPECT_EQ(hex(parseBytes(bytes, img)), hex(c.code));
+  if (c.code == 0 && (m.b.sections[m.symtab].flags & kShfVkmCompressed)) {
+    EXPECT_TRUE(std::equal(symbolsBefore.begin(), symbolsBefore.end(), bytes.begin() + symbolOffset(m.b, 0)));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ParseCompressedSections, ParseCompressed,
+                         ::testing::Combine(::testing::ValuesIn(compressedCases()), ::testing::Bool()),
+                         [](const auto& p) {
+                           return std::get<0>(p.param).name + (std::get<1>(p.param) ? "_BE" : "_LE");
+                         });
+
+// --- Section indexes from 0xFF00 up ------------------------------------------
+
+// A module with a REL section and enough empty sections that index 0xFF00
+// exists in the table; what that section is, is set per case.
+struct HighIndexFile {
+  LinkedModule m;
+  uint16_t rel = 0;
+  std::vector<uint8_t> bytes;
+};
+
+const HighIndexFile& highIndexFile() {
+  static const HighIndexFile f = [] {
+    HighIndexFile h{makeLinkedModule(true)};
+    h.rel = addRelSection(h.m.b, ".rel.data", h.m.data);
+    addReloc(h.m.b, h.rel, 0, h.m.objSym, kRPpcAddr32);
+    while (h.m.b.sections.size() <= 0xFF00) addSection(h.m.b, Section{.type = kShtProgbits});
+    h.bytes = build(h.m.b);
+    return h;
+  }();
+  return f;
+}
+
+struct HighCase {
+  std::string name;
+  uint32_t code;
+  uint32_t highType;  // type of section 0xFF00
+  std::function<void(const HighIndexFile&, std::vector<uint8_t>&)> patch;
+};
+
+std::function<void(const HighIndexFile&, std::vector<uint8_t>&)> setField(uint16_t HighIndexFile::*sec,
+                                                                          uint32_t field) {
+  return [sec, field](const HighIndexFile& f, std::vector<uint8_t>& bytes) {
+    putShdr(f.m.b, bytes, f.*sec, field, 0xFF00);
+  };
+}
+
+std::function<void(const HighIndexFile&, std::vector<uint8_t>&)> setModuleField(uint16_t LinkedModule::*sec,
+                                                                                uint32_t field) {
+  return [sec, field](const HighIndexFile& f, std::vector<uint8_t>& bytes) {
+    putShdr(f.m.b, bytes, f.m.*sec, field, 0xFF00);
+  };
+}
+
+class ParseHighIndex : public ::testing::TestWithParam<HighCase> {};
+
+TEST_P(ParseHighIndex, NamesNoSection) {
+  const HighCase& c = GetParam();
+  const HighIndexFile& f = highIndexFile();
+  std::vector<uint8_t> bytes = f.bytes;
+  putShdr(f.m.b, bytes, 0xFF00, shdr_at::sh_type, c.highType);
+  if (c.patch) c.patch(f, bytes);
+  zv::ElfImage img;
+  EXPECT_EQ(hex(parseBytes(bytes, img)), hex(c.code));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ParseReservedIndexes, ParseHighIndex,
+    ::testing::Values(HighCase{"FileIsValid", 0, kShtSymtab, nullptr},
+                      HighCase{"SymtabLink", bad::SymLink, kShtStrtab, setModuleField(&LinkedModule::symtab, shdr_at::sh_link)},
+                      HighCase{"RelaLink", bad::RelaLink, kShtSymtab, setModuleField(&LinkedModule::relaText, shdr_at::sh_link)},
+                      HighCase{"RelaInfo", bad::RelaInfo, kShtProgbits, setModuleField(&LinkedModule::relaText, shdr_at::sh_info)},
+                      HighCase{"RelLink", bad::RelLink, kShtSymtab, setField(&HighIndexFile::rel, shdr_at::sh_link)},
+                      HighCase{"RelInfo", bad::RelInfo, kShtProgbits, setField(&HighIndexFile::rel, shdr_at::sh_info)},
+                      HighCase{"Shstrndx", bad::Shstrndx, kShtStrtab,
+                               [](const HighIndexFile&, std::vector<uint8_t>& bytes) {
+                                 put16(bytes, ehdr_at::e_shstrndx, 0xFF00);
+                               }}),
+    [](const auto& p) { return p.param.name; });
+
+}  // namespace
+}  // namespace zvtest

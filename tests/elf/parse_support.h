@@ -1,0 +1,32 @@
+// Small helpers shared by the parser and loader tests: parse a built file
+// held in a byte vector, and name the codes so a failing test says which
+// fault it expected.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "elf/image.h"
+#include "support/elf_builder.h"
+
+namespace zvtest {
+
+inline uint32_t parseBytes(std::vector<uint8_t>& bytes, zv::ElfImage& img) {
+  return zv::parseElfImage(bytes.data(), static_cast<uint32_t>(bytes.size()), img);
+}
+
+inline std::string hex(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+// Section i's header field in a built image, in the image's own order.
+inline void putShdr(const ElfBuilder& b, std::vector<uint8_t>& bytes, uint16_t i, uint32_t field,
+                    uint32_t v) {
+  put32(bytes, sectionHeaderOffset(b, i) + field, v, b.bigEndian);
+}
+
+}  // namespace zvtest

@@ -1,0 +1,280 @@
+// Region sizes: the room reserved for branch trampolines around the text, the
+// checks of the sizes against the limits given on the command line, and the
+// padding of every size by a percentage.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "layout/layout.h"
+#include "support/elf_builder.h"
+#include "symbols/symbols.h"
+
+namespace layout_test {
+// Fills ctx.input as the input loader leaves it (place_test.cpp).
+void loadImage(zv::Context& ctx, const std::vector<uint8_t>& bytes);
+}  // namespace layout_test
+
+namespace {
+
+using namespace zvtest;
+
+constexpr const char* kOut = "/out/m.vkm";
+constexpr uint32_t kAX = kShfAlloc | kShfExecInstr;
+
+// --- Trampolines ------------------------------------------------------------
+
+// Symbols of the module the trampoline cases branch to.
+enum : uint32_t { kExt = 1, kImported, kLocal, kOtherCode, kAbsolute, kObject, kSymbolCount };
+
+struct Branch {
+  uint32_t offset;
+  uint32_t sym;
+  uint8_t type = kRPpcRel24;
+};
+
+// A module with two code sections, an import table and a data section; the
+// relocations given apply to the first code section (and to the data section).
+std::vector<uint8_t> trampolineModule(const std::vector<Branch>& code,
+                                      const std::vector<Branch>& data = {}) {
+  ElfBuilder b;
+  uint16_t text = addProgbits(b, ".text", kAX, 0x02000000, std::vector<uint8_t>(16));
+  uint16_t text2 = addProgbits(b, ".text2", kAX, 0x02002000, std::vector<uint8_t>(16));
+  uint16_t imp = addSection(b, Section{.name = ".imports",
+                                       .type = kShtVkmImports,
+                                       .flags = kShfAlloc,
+                                       .addr = 0x02003000,
+                                       .data = std::vector<uint8_t>(16)});
+  uint16_t dat = addProgbits(b, ".data", kShfAlloc | kShfWrite, 0x10000000, std::vector<uint8_t>(8));
+  addSymtab(b);
+  uint8_t func = stInfo(kStbGlobal, kSttFunc);
+  addSymbol(b, {.name = "ext", .info = func, .shndx = kShnUndef});
+  addSymbol(b, {.name = "imported", .value = 0x02003008, .info = func, .shndx = imp});
+  addSymbol(b, {.name = "local", .value = 0x02000008, .info = func, .shndx = text});
+  addSymbol(b, {.name = "other", .value = 0x02002000, .info = func, .shndx = text2});
+  addSymbol(b, {.name = "abs", .value = 0x02004000, .info = func, .shndx = kShnAbs});
+  addSymbol(b, {.name = "obj", .value = 0x10000000, .info = stInfo(kStbGlobal, kSttObject),
+                .shndx = dat});
+  uint16_t relText = addRelaSection(b, ".rela.text", text);
+  for (const Branch& r : code) addReloc(b, relText, r.offset, r.sym, r.type);
+  uint16_t relData = addRelaSection(b, ".rela.data", dat);
+  for (const Branch& r : data) addReloc(b, relData, r.offset, r.sym, r.type);
+  return build(b);
+}
+
+void prepare(zv::Context& ctx, const std::vector<uint8_t>& bytes, zv::Region text) {
+  ctx.con.capture = true;
+  ctx.opt.outputPath = kOut;
+  layout_test::loadImage(ctx, bytes);
+  zv::locate_symbol_table(ctx);
+  ctx.lay.regions[zv::TEXT] = text;
+}
+
+struct TrampolineCase {
+  const char* name;
+  std::vector<Branch> code;
+  std::vector<Branch> data;
+  zv::Region text;
+  uint32_t textSize, trampAdj, trampAddition;
+};
+
+class ReserveTrampolines : public ::testing::TestWithParam<TrampolineCase> {};
+
+constexpr zv::Region kSmallText{0x02000000, 0x02001234, 32};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReserveTrampolines,
+    ::testing::Values(
+        TrampolineCase{"NoCalls", {}, {}, kSmallText, 0x1240, 0, 12},
+        TrampolineCase{"ThreeImportCalls",
+                       {{0x02000010, kExt}, {0x02000020, kImported}, {0x02001000, kExt}},
+                       {},
+                       kSmallText,
+                       0x1270,
+                       0,
+                       60},
+        // Same section, another code or data section, an absolute symbol, a
+        // non-branch relocation, a symbol past the table, a branch from data.
+        TrampolineCase{"NoTrampolineNeeded",
+                       {{0x02000010, kLocal},
+                        {0x02000014, kOtherCode},
+                        {0x02000018, kObject},
+                        {0x0200001C, kAbsolute},
+                        {0x02000020, kExt, kRPpcAddr32},
+                        {0x02000024, kSymbolCount + 5}},
+                       {{0x10000000, kExt}},
+                       kSmallText,
+                       0x1240,
+                       0,
+                       12},
+        TrampolineCase{"FarCallAlign16",
+                       {{0x02000000, kExt}},
+                       {},
+                       {0x02000000, 0x04000100, 16},
+                       0x2000110,
+                       16,
+                       16},
+        TrampolineCase{"FarCallAlign32",
+                       {{0x02000000, kImported}},
+                       {},
+                       {0x02000000, 0x04000100, 32},
+                       0x2000120,
+                       32,
+                       32},
+        TrampolineCase{"NearAndFarCalls",
+                       {{0x02000000, kExt}, {0x04000000, kExt}},
+                       {},
+                       {0x02000000, 0x04000100, 16},
+                       0x2000120,
+                       16,
+                       32},
+        TrampolineCase{"NoText", {{0x02000000, kExt}}, {}, {0x02000000, 0x02000000, 4}, 0, 0, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_P(ReserveTrampolines, SizesTheTextArea) {
+  const TrampolineCase& c = GetParam();
+  zv::Context ctx;
+  prepare(ctx, trampolineModule(c.code, c.data), c.text);
+  ctx.wr.fi.textSize = ctx.wr.fi.trampAdj = ctx.wr.fi.trampAddition = 0xDEAD;
+
+  ASSERT_EQ(zv::reserve_trampolines(ctx), 0u);
+
+  EXPECT_EQ(ctx.wr.fi.textSize, c.textSize);
+  EXPECT_EQ(ctx.wr.fi.trampAdj, c.trampAdj);
+  EXPECT_EQ(ctx.wr.fi.trampAddition, c.trampAddition);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+TEST(ReserveTrampolinesVerbose, ReportsTheAdjustment) {
+  zv::Context ctx;
+  prepare(ctx, trampolineModule({{0x02000010, kExt}, {0x02000020, kImported}, {0x02001000, kExt}}),
+          kSmallText);
+  ctx.opt.verbose = true;
+
+  ASSERT_EQ(zv::reserve_trampolines(ctx), 0u);
+
+  EXPECT_EQ(ctx.con.text,
+            "TEXT ADJUSTED from 0x00001234 to 0x00001270 for 3 TRAMPOLINES\n"
+            "TEXT TRAMP ADDITION is 60\n");
+}
+
+TEST(ReserveTrampolinesVerbose, NothingIsPrintedWithoutText) {
+  zv::Context ctx;
+  prepare(ctx, trampolineModule({}), {0x02000000, 0x02000000, 4});
+  ctx.opt.verbose = true;
+
+  ASSERT_EQ(zv::reserve_trampolines(ctx), 0u);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+TEST(ReserveTrampolinesReach, CallOutOfReachOfBothEndsFails) {
+  zv::Context ctx;
+  prepare(ctx, trampolineModule({{0x04000000, kExt}}), {0x02000000, 0x06000000, 4});
+
+  EXPECT_EQ(zv::reserve_trampolines(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.con.text,
+            "***Error: Text is too big to permit a relative relocation to a trampoline to a target "
+            "section!.\n");
+}
+
+// --- Size limits ------------------------------------------------------------
+
+struct LimitCase {
+  const char* name;
+  const char* region;
+  const char* option;
+  int32_t size, limit, alignment;
+  bool error;
+  const char* text;
+};
+
+class CheckRegionLimit : public ::testing::TestWithParam<LimitCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, CheckRegionLimit,
+    ::testing::Values(
+        LimitCase{"EqualWarns", "DATA", "-sizedata", 1000, 1000, 4, false,
+                  "Warning: /out/m.vkm has DATA size of 1000 which leaves   0.00% (0 bytes) free\n"
+                  "Warning: /out/m.vkm based on -sizedata 1000\n"},
+        LimitCase{"OnePercentWarns", "LOAD", "-sizeload", 1000, 1010, 2, false,
+                  "Warning: /out/m.vkm has LOAD size of 1000 which leaves   1.00% (10 bytes) free\n"
+                  "Warning: /out/m.vkm based on -sizeload 1010\n"},
+        LimitCase{"MoreThanOnePercentIsQuiet", "DATA", "-sizedata", 1000, 1011, 1, false, ""},
+        LimitCase{"EmptyRegionNoLimit", "TEMP", "-sizetemp", 0, 0, 4, false, ""},
+        LimitCase{"EmptyRegion", "TEMP", "-sizetemp", 0, 4096, 4, false, ""},
+        LimitCase{"OverTheLimit", "LOAD", "-sizeload", 1001, 1000, 4, true,
+                  "Error: /out/m.vkm has LOAD size of 1001 is larger then limit from -sizeload 1000\n"},
+        LimitCase{"MisalignedLimit", "TEXT", "-sizetext", 100, 0x1001, 32, true,
+                  "Error: \"/out/m.vkm\" -sizetext 4097 is not aligned to TEXT segment 32 byte "
+                  "alignment (try 4128).\n"},
+        LimitCase{"MisalignedAndOver", "TEMP", "-sizetemp", 5000, 4098, 4, true,
+                  "Error: \"/out/m.vkm\" -sizetemp 4098 is not aligned to TEMP segment 4 byte "
+                  "alignment (try 4100).\n"
+                  "Error: /out/m.vkm has TEMP size of 5000 is larger then limit from -sizetemp "
+                  "4098\n"},
+        LimitCase{"MisalignedAndTight", "TEXT", "-sizetext", 4096, 4097, 32, true,
+                  "Error: \"/out/m.vkm\" -sizetext 4097 is not aligned to TEXT segment 32 byte "
+                  "alignment (try 4128).\n"
+                  "Warning: /out/m.vkm has TEXT size of 4096 which leaves   0.02% (1 bytes) free\n"
+                  "Warning: /out/m.vkm based on -sizetext 4097\n"}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_P(CheckRegionLimit, ReportsAsTheLoaderNeeds) {
+  const LimitCase& c = GetParam();
+  zv::Context ctx;
+  ctx.con.capture = true;
+  ctx.opt.outputPath = kOut;
+
+  EXPECT_EQ(zv::check_region_limit(ctx, c.region, c.option, c.size, c.limit, c.alignment), c.error);
+  EXPECT_EQ(ctx.con.text, c.text);
+}
+
+// --- Padding ----------------------------------------------------------------
+
+struct PadCase {
+  const char* name;
+  uint32_t percent;
+  uint32_t data, load, temp, text;             // sizes before
+  uint32_t dataAlign, loadAlign, textAlign;
+  uint32_t dataOut, loadOut, tempOut, textOut;  // sizes after
+};
+
+class PadRegions : public ::testing::TestWithParam<PadCase> {};
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PadRegions,
+    ::testing::Values(
+        PadCase{"TenPercent", 10, 1000, 1001, 1001, 0, 4, 4, 4, 1100, 1104, 1104, 0},
+        // TEMP follows the LOAD alignment; an alignment of 0 counts as 1.
+        PadCase{"RegionAlignments", 10, 1000, 1000, 1000, 1001, 16, 64, 0, 1104, 1152, 1152, 1101},
+        PadCase{"ZeroPercentChangesNothing", 0, 1001, 1001, 1001, 1001, 4, 4, 4, 1001, 1001, 1001,
+                1001},
+        // Beyond 32 bits a size stays at the largest value the record holds.
+        PadCase{"LargeSizes", 10, 0xF0000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
+                0xFFFFFFFF, 0x8CCCCCCC, 0x46666668, 0x46666668},
+        PadCase{"Saturates", 100, 0x80000000, 0x7FFFFFFF, 0x10, 0x10, 4, 4, 4, 0xFFFFFFFF,
+                0xFFFFFFFF, 0x20, 0x20}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_P(PadRegions, GrowsEverySize) {
+  const PadCase& c = GetParam();
+  zv::Context ctx;
+  zv::FileInfoHeader& fi = ctx.wr.fi;
+  fi.dataSize = c.data;
+  fi.loadSize = c.load;
+  fi.tempSize = c.temp;
+  fi.textSize = c.text;
+  fi.dataAlign = c.dataAlign;
+  fi.loadAlign = c.loadAlign;
+  fi.textAlign = c.textAlign;
+
+  zv::pad_regions(ctx, c.percent);
+
+  EXPECT_EQ(fi.dataSize, c.dataOut);
+  EXPECT_EQ(fi.loadSize, c.loadOut);
+  EXPECT_EQ(fi.tempSize, c.tempOut);
+  EXPECT_EQ(fi.textSize, c.textOut);
+}
+
+}  // namespace

@@ -1,0 +1,370 @@
+// Classification of sections (kind by type and address, the $TEXT and $DATA
+// bases) and of symbols (the flags that decide how the compact table treats
+// each one), on modules described with the test ELF maker.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "symbols/symbol_test_image.h"
+
+namespace zv {
+namespace {
+
+namespace eb = zvtest;
+using symtest::loadImage;
+
+std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
+
+constexpr uint32_t kText = eb::kShfAlloc | eb::kShfExecInstr;
+constexpr uint32_t kData = eb::kShfAlloc | eb::kShfWrite;
+
+// Counts references and classifies sections and every symbol, as the
+// compact-table rework does before it places symbols.
+void classifyAll(Context& ctx) {
+  count_section_references(ctx);
+  classify_sections(ctx);
+  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
+  mark_referenced_symbols(ctx);
+  for (int32_t i = 1; i < ctx.sym.view.symbol_count; ++i) classify_symbols(ctx, static_cast<uint32_t>(i));
+}
+
+// --- Function symbols --------------------------------------------------------
+
+struct FuncCase {
+  const char* label;
+  std::string name;
+  uint32_t size;
+  bool strip;
+  uint8_t func;
+};
+
+class FunctionNames : public ::testing::TestWithParam<FuncCase> {};
+
+TEST_P(FunctionNames, DecideTheFuncFlag) {
+  const FuncCase& c = GetParam();
+  eb::ElfBuilder b;
+  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  eb::addSymtab(b);
+  uint32_t f = eb::addSymbol(b, {.name = c.name, .value = 0x02000000, .size = c.size,
+                                 .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+  Context ctx;
+  ctx.opt.stripStrings = c.strip;
+  loadImage(ctx, b);
+  classifyAll(ctx);
+  const SymbolInfo& si = ctx.sym.symbolInfo[f];
+  EXPECT_EQ(si.func, c.func);
+  EXPECT_EQ(si.code, 1) << "a function in a text section is code whatever its name";
+  EXPECT_EQ(si.empty, c.size == 0);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, FunctionNames,
+    ::testing::Values(FuncCase{"Plain", "module_main", 16, false, 1},
+                      FuncCase{"SingleDot", "a.b", 16, false, 1},
+                      FuncCase{"TwoDots", "a..b", 16, false, 0},
+                      FuncCase{"TrailingDots", "x..", 16, false, 0},
+                      FuncCase{"LeadingDot", ".Llocal", 16, false, 0},
+                      FuncCase{"EmptyName", "", 16, false, 0},
+                      FuncCase{"SizeZero", "module_main", 0, false, 0},
+                      FuncCase{"Stripped", "module_main", 16, true, 0}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+// --- Section symbols -----------------------------------------------------------
+
+TEST(SectionSymbols, EmptyBySizeOrByUnreferencedSection) {
+  eb::ElfBuilder b;
+  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t comment = eb::addProgbits(b, ".comment", 0, 0, zeros(8), 1);
+  eb::addSymtab(b);
+  auto sect = eb::stInfo(eb::kStbLocal, eb::kSttSection);
+  uint32_t usedSized = eb::addSymbol(b, {.value = 0x02000000, .size = 16, .info = sect, .shndx = text});
+  uint32_t usedEmpty = eb::addSymbol(b, {.value = 0x02000000, .size = 0, .info = sect, .shndx = text});
+  uint32_t unusedSized = eb::addSymbol(b, {.size = 8, .info = sect, .shndx = comment});
+  Context ctx;
+  loadImage(ctx, b);
+  classifyAll(ctx);
+  ASSERT_NE(ctx.sym.section_refs[text], 0);
+  ASSERT_EQ(ctx.sym.section_refs[comment], 0);
+  EXPECT_EQ(ctx.sym.symbolInfo[usedSized].empty, 0);
+  EXPECT_EQ(ctx.sym.symbolInfo[usedEmpty].empty, 1);
+  EXPECT_EQ(ctx.sym.symbolInfo[unusedSized].empty, 1);
+  for (uint32_t i : {usedSized, usedEmpty, unusedSized}) {
+    const SymbolInfo& si = ctx.sym.symbolInfo[i];
+    EXPECT_EQ(si.sect, 1);
+    EXPECT_EQ(si.code + si.data + si.import_ + si.tls + si.func, 0) << "section symbols take no other flags";
+  }
+}
+
+// --- Bases -----------------------------------------------------------------
+
+struct BaseCase {
+  const char* label;
+  bool data;  // data sections instead of text sections
+  uint32_t addr1;
+  bool alloc1;
+  uint32_t addr2;
+  bool alloc2;
+  uint32_t base;
+  int which;  // 1 or 2: the section that gives the base; 0: none
+};
+
+class BaseSelection : public ::testing::TestWithParam<BaseCase> {};
+
+TEST_P(BaseSelection, LowestReferencedSectionGivesTheBase) {
+  const BaseCase& c = GetParam();
+  uint32_t flags = c.data ? kData : kText;
+  eb::ElfBuilder b;
+  uint16_t s1 = eb::addProgbits(b, ".s1", c.alloc1 ? flags : 0, c.addr1, zeros(16));
+  uint16_t s2 = eb::addProgbits(b, ".s2", c.alloc2 ? flags : 0, c.addr2, zeros(16));
+  eb::addSymtab(b);
+  Context ctx;
+  loadImage(ctx, b);
+  count_section_references(ctx);
+  classify_sections(ctx);
+  int32_t expectSection = c.which == 0 ? -1 : c.which == 1 ? s1 : s2;
+  uint32_t base = c.data ? ctx.sym.data_base : ctx.sym.text_base;
+  int32_t section = c.data ? ctx.sym.data_section : ctx.sym.text_section;
+  EXPECT_EQ(base, c.base);
+  EXPECT_EQ(section, expectSection);
+  // The other kind's base is untouched.
+  EXPECT_EQ(c.data ? ctx.sym.text_base : ctx.sym.data_base, 0xFFFFFFFFu);
+  EXPECT_EQ(c.data ? ctx.sym.text_section : ctx.sym.data_section, -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ties, BaseSelection,
+    ::testing::Values(
+        BaseCase{"TextLowerWins", false, 0x02001000, true, 0x02000800, true, 0x02000800, 2},
+        BaseCase{"TextLowerUnreferenced", false, 0x02001000, true, 0x02000800, false, 0x02001000, 1},
+        BaseCase{"TextSameAddressLowerIndex", false, 0x02000000, true, 0x02000000, true, 0x02000000, 1},
+        BaseCase{"TextNoneReferenced", false, 0x02000000, false, 0x02000100, false, 0xFFFFFFFF, 0},
+        BaseCase{"DataLowerWins", true, 0x10002000, true, 0x10001000, true, 0x10001000, 2},
+        BaseCase{"DataLowerUnreferenced", true, 0x10002000, true, 0x10001000, false, 0x10002000, 1},
+        BaseCase{"DataSameAddressLowerIndex", true, 0x10000000, true, 0x10000000, true, 0x10000000, 1}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+// --- Section kinds by address -------------------------------------------------
+
+struct KindCase {
+  const char* label;
+  uint32_t addr;
+  uint32_t kind;
+};
+
+class SectionKinds : public ::testing::TestWithParam<KindCase> {};
+
+TEST_P(SectionKinds, FollowTheAddressRanges) {
+  const KindCase& c = GetParam();
+  eb::ElfBuilder b;
+  uint16_t s = eb::addProgbits(b, ".s", eb::kShfAlloc, c.addr, zeros(4));
+  eb::addSymtab(b);
+  Context ctx;
+  loadImage(ctx, b);
+  count_section_references(ctx);
+  classify_sections(ctx);
+  ASSERT_EQ(ctx.sym.sectionInfo.size(), sectionCount(ctx.input));
+  EXPECT_EQ(ctx.sym.sectionInfo[s].kind, c.kind);
+  EXPECT_EQ(ctx.sym.sectionInfo[0].kind, 0u);
+  EXPECT_EQ(ctx.sym.text_base, c.kind == kKindText ? c.addr : 0xFFFFFFFF);
+  EXPECT_EQ(ctx.sym.data_base, c.kind == kKindData ? c.addr : 0xFFFFFFFF);
+}
+
+INSTANTIATE_TEST_SUITE_P(Boundaries, SectionKinds,
+                         ::testing::Values(KindCase{"BelowText", 0x01FFFFFF, kKindOther},
+                                           KindCase{"TextStart", 0x02000000, kKindText},
+                                           KindCase{"TextEnd", 0x0FFFFFFF, kKindText},
+                                           KindCase{"DataStart", 0x10000000, kKindData},
+                                           KindCase{"DataEnd", 0xBFFFFFFF, kKindData},
+                                           KindCase{"LoaderRange", 0xC0000000, kKindOther},
+                                           KindCase{"Zero", 0, kKindOther}),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+TEST(SectionKinds, ExportTablesTakeTheirKindFromTheirAddress) {
+  eb::ElfBuilder b;
+  uint16_t dexp = eb::addSection(b, {.name = ".dexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
+                                     .addr = 0x10000040, .addralign = 4, .data = zeros(16)});
+  uint16_t fexp = eb::addSection(b, {.name = ".fexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
+                                     .addr = 0xC0000000, .addralign = 4, .data = zeros(16)});
+  uint16_t imp = eb::addSection(b, {.name = ".imports", .type = eb::kShtVkmImports, .flags = eb::kShfAlloc,
+                                    .addr = 0x02000000, .addralign = 4, .data = zeros(16)});
+  uint16_t tls = eb::addProgbits(b, ".tdata", kData | eb::kShfVkmTls, 0x10000000, zeros(8));
+  eb::addSymtab(b);
+  Context ctx;
+  loadImage(ctx, b);
+  count_section_references(ctx);
+  classify_sections(ctx);
+  const auto& info = ctx.sym.sectionInfo;
+  EXPECT_EQ(info[dexp].is_export, 1);
+  EXPECT_EQ(info[dexp].kind, kKindData);
+  EXPECT_EQ(info[fexp].is_export, 1);
+  EXPECT_EQ(info[fexp].kind, kKindOther);
+  EXPECT_EQ(info[imp].is_import, 1);
+  EXPECT_EQ(info[imp].kind, kKindImportExport);
+  EXPECT_EQ(info[tls].is_tls, 1);
+  EXPECT_EQ(info[tls].kind, kKindData);
+  // The export table gives the data base; import and TLS sections take no part.
+  EXPECT_EQ(ctx.sym.data_base, 0x10000040u);
+  EXPECT_EQ(ctx.sym.data_section, dexp);
+  EXPECT_EQ(ctx.sym.text_base, 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.sym.text_section, -1);
+}
+
+// --- Symbol flags --------------------------------------------------------------
+
+TEST(SymbolFlags, FollowTheDefiningSection) {
+  eb::ElfBuilder b;
+  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
+  uint16_t dexp = eb::addSection(b, {.name = ".dexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
+                                     .addr = 0x10000100, .addralign = 4, .data = zeros(16)});
+  uint16_t imp = eb::addSection(b, {.name = ".imports", .type = eb::kShtVkmImports, .flags = eb::kShfAlloc,
+                                    .addr = 0xC0000000, .addralign = 4, .data = zeros(16)});
+  uint16_t tls = eb::addProgbits(b, ".tdata", kData | eb::kShfVkmTls, 0x10000200, zeros(8));
+  eb::addSymtab(b);
+  auto obj = eb::stInfo(eb::kStbGlobal, eb::kSttObject);
+  uint32_t abs = eb::addSymbol(b, {.name = "abs", .value = 0x1234, .info = obj, .shndx = eb::kShnAbs});
+  uint32_t undef = eb::addSymbol(b, {.name = "undef", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
+  uint32_t inText = eb::addSymbol(b, {.name = "t", .value = 0x02000000, .size = 4, .info = obj, .shndx = text});
+  uint32_t inData = eb::addSymbol(b, {.name = "d", .value = 0x10000000, .size = 4, .info = obj, .shndx = data});
+  uint32_t inExp = eb::addSymbol(b, {.name = "e", .value = 0x10000100, .info = obj, .shndx = dexp});
+  uint32_t inImp = eb::addSymbol(b, {.name = "i", .value = 0xC0000000, .info = obj, .shndx = imp});
+  uint32_t inTls = eb::addSymbol(b, {.name = "l", .value = 0x10000200, .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttTls), .shndx = tls});
+  uint32_t file = eb::addSymbol(b, {.name = "m.c", .info = eb::stInfo(eb::kStbLocal, eb::kSttFile),
+                                    .shndx = eb::kShnAbs});
+  Context ctx;
+  loadImage(ctx, b);
+  classifyAll(ctx);
+  struct Want {
+    uint32_t sym;
+    uint8_t absolute, undef, code, data, import_, tls;
+  };
+  for (const Want& w : {Want{abs, 1, 0, 0, 0, 0, 0}, Want{undef, 0, 1, 0, 0, 0, 0}, Want{inText, 0, 0, 1, 0, 0, 0},
+                        Want{inData, 0, 0, 0, 1, 0, 0}, Want{inExp, 0, 1, 0, 1, 0, 0}, Want{inImp, 0, 0, 0, 0, 1, 0},
+                        Want{inTls, 0, 0, 0, 1, 0, 1}, Want{file, 1, 0, 0, 0, 0, 0}}) {
+    const SymbolInfo& si = ctx.sym.symbolInfo[w.sym];
+    EXPECT_EQ(si.absolute, w.absolute) << "symbol " << w.sym;
+    EXPECT_EQ(si.undef, w.undef) << "symbol " << w.sym;
+    EXPECT_EQ(si.code, w.code) << "symbol " << w.sym;
+    EXPECT_EQ(si.data, w.data) << "symbol " << w.sym;
+    EXPECT_EQ(si.import_, w.import_) << "symbol " << w.sym;
+    EXPECT_EQ(si.tls, w.tls) << "symbol " << w.sym;
+  }
+  EXPECT_EQ(ctx.sym.symbolInfo[0].absolute + ctx.sym.symbolInfo[0].undef, 0) << "entry 0 stays zero";
+}
+
+// Two relocation sections refer to the same symbol; the later one in section
+// order decides whether it counts as exported.
+struct OrderCase {
+  const char* label;
+  bool exportsFirst;
+  uint8_t exported;
+};
+
+class ExportFlag : public ::testing::TestWithParam<OrderCase> {};
+
+TEST_P(ExportFlag, LastRelocationDecides) {
+  const OrderCase& c = GetParam();
+  eb::ElfBuilder b;
+  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t fexp = eb::addSection(b, {.name = ".fexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
+                                     .addr = 0xC0000000, .addralign = 4, .data = zeros(24)});
+  eb::addSymtab(b);
+  uint32_t f = eb::addSymbol(b, {.name = "f", .value = 0x02000000, .size = 16,
+                                 .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+  uint32_t quiet = eb::addSymbol(b, {.name = "g", .value = 0x02000004, .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+  uint16_t first = eb::addRelaSection(b, c.exportsFirst ? ".rela.fexports" : ".rela.text", c.exportsFirst ? fexp : text);
+  uint16_t second = eb::addRelaSection(b, c.exportsFirst ? ".rela.text" : ".rela.fexports", c.exportsFirst ? text : fexp);
+  eb::addReloc(b, first, c.exportsFirst ? 0xC0000008 : 0, f, c.exportsFirst ? eb::kRPpcAddr32 : eb::kRPpcRel24);
+  eb::addReloc(b, second, c.exportsFirst ? 0 : 0xC0000008, f, c.exportsFirst ? eb::kRPpcRel24 : eb::kRPpcAddr32);
+  eb::addReloc(b, second, 4, quiet, eb::kRPpcNone);  // type 0 refers to nothing
+  Context ctx;
+  loadImage(ctx, b);
+  classifyAll(ctx);
+  EXPECT_EQ(ctx.sym.symbolInfo[f].referenced, 1);
+  EXPECT_EQ(ctx.sym.symbolInfo[f].export_, c.exported);
+  EXPECT_EQ(ctx.sym.symbolInfo[quiet].referenced, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Order, ExportFlag,
+                         ::testing::Values(OrderCase{"ExportTableThenCode", true, 0},
+                                           OrderCase{"CodeThenExportTable", false, 1}),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+// Relocation sections that name no target, and entries whose symbol index
+// lies past the table, are walked without reading outside any table.
+TEST(ReferencedSymbols, BadTargetsAndSymbolIndicesAreSkipped) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  eb::addReloc(m.b, m.relaText, 8, m.funcSym, eb::kRPpcRel24);
+  Context ctx;
+  loadImage(ctx, m.b);
+  // An entry whose symbol index lies past the table...
+  Elf32_Rela r = symtest::relaAt(ctx, m.relaText, 1);
+  r.r_info = (static_cast<uint32_t>(ctx.sym.view.symbol_count) << 8) | eb::kRPpcRel24;
+  ASSERT_TRUE(writeRela(ctx.input, m.relaText, 1, r));
+  // ...in a section aimed at no section.
+  for (uint32_t info : {uint32_t(sectionCount(ctx.input)), 0xFF00u}) {
+    ctx.input.sh[m.relaText].sh_info = info;
+    classifyAll(ctx);
+    EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].referenced, 1);
+    EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].export_, 0);
+    EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].referenced, 0);
+  }
+}
+
+// --- Names and the info listing ----------------------------------------------
+
+TEST(SymbolNames, KindAndBindingNames) {
+  const char* kinds[16] = {"none",  "data",  "code",  "sect",  "file",  "other", "tlsdata", "other",
+                           "other", "other", "other", "other", "other", "other", "other",   "other"};
+  for (uint8_t t = 0; t < 16; ++t) {
+    Elf32_Sym s{};
+    s.st_info = static_cast<uint8_t>(0x10 | t);
+    EXPECT_STREQ(symbol_kind_name(s), kinds[t]) << "type " << int(t);
+  }
+  const char* binds[4] = {"local", "global", "weak", "other"};
+  for (uint8_t bnd = 0; bnd < 16; ++bnd) {
+    Elf32_Sym s{};
+    s.st_info = static_cast<uint8_t>(bnd << 4 | 2);
+    EXPECT_STREQ(symbol_binding_name(s), binds[bnd < 3 ? bnd : 3]) << "binding " << int(bnd);
+  }
+}
+
+TEST(SymbolInfoListing, PrintsReferencedBeforeUndef) {
+  Context ctx;
+  ctx.con.capture = true;
+  ctx.sym.symbolInfo.resize(8);
+  SymbolInfo& si = ctx.sym.symbolInfo[7];
+  si.export_ = 1;
+  si.referenced = 1;
+  si.undef = 0;
+  si.code = 1;
+  si.new_id = 12;
+  si.use_id = 1;
+  si.offset = 0x1A0;
+  dump_symbol_info(ctx, 7);
+  dump_symbol_info(ctx, 8);  // past the table: nothing
+  EXPECT_EQ(ctx.con.text,
+            "        7: export:1 import:0 func:0 code:1 data:0 sect:0 referenced:1 undef:0 new_id:12 use_id:1 "
+            "offset:0x000001a0\n");
+}
+
+TEST(Classification, InputWithoutSymbolTableDoesNotCrash) {
+  eb::ElfBuilder b;
+  eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  Context ctx;
+  loadImage(ctx, b);
+  ASSERT_EQ(ctx.sym.view.symtab, -1);
+  classifyAll(ctx);
+  EXPECT_EQ(ctx.sym.text_base, 0x02000000u);
+  EXPECT_TRUE(ctx.sym.symbolInfo.empty());
+  build_new_symbol_table(ctx);
+  EXPECT_EQ(ctx.sym.view.symbol_count, 0);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+}  // namespace
+}  // namespace zv

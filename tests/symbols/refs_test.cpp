@@ -1,0 +1,308 @@
+// Section reference counts, the unused-section pass and the old-table
+// stripping of symbols left in empty sections.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "symbols/symbol_test_image.h"
+
+namespace zv {
+namespace {
+
+namespace eb = zvtest;
+using symtest::isZero;
+using symtest::loadImage;
+using symtest::symbolAt;
+
+std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
+
+constexpr uint32_t kText = eb::kShfAlloc | eb::kShfExecInstr;
+constexpr uint32_t kData = eb::kShfAlloc | eb::kShfWrite;
+
+std::string at(uint32_t i) { return std::to_string(i); }
+
+// --- Reference counts -----------------------------------------------------------
+
+TEST(ReferenceCounts, LinkedModule) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  loadImage(ctx, m.b);
+  count_section_references(ctx);  // sizes the table itself
+  const auto& refs = ctx.sym.section_refs;
+  ASSERT_EQ(refs.size(), sectionCount(ctx.input));
+  EXPECT_EQ(refs[0], 0);
+  EXPECT_EQ(refs[m.text], 1);
+  EXPECT_EQ(refs[m.data], 2) << "allocated, and the relocation's target symbol lives there";
+  EXPECT_EQ(refs[m.symtab], 1);
+  EXPECT_EQ(refs[m.strtab], 1);
+  EXPECT_EQ(refs[m.relaText], 1);
+  EXPECT_EQ(refs[ctx.input.eh.e_shstrndx], 1);
+  // A recount starts from zero.
+  count_section_references(ctx);
+  EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
+}
+
+TEST(ReferenceCounts, DebugSectionAndItsRelocationsAreUnused) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  uint16_t debug = eb::addProgbits(m.b, ".debug_info", 0, 0, zeros(16), 1);
+  uint16_t relaDebug = eb::addRelaSection(m.b, ".rela.debug_info", debug);
+  eb::addReloc(m.b, relaDebug, 0, m.funcSym, eb::kRPpcAddr32);
+  eb::addReloc(m.b, relaDebug, 4, m.textSym, eb::kRPpcAddr32);
+  uint32_t local = eb::addSymbol(m.b, {.name = ".Ldebug0", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype),
+                                       .shndx = debug});
+  Context ctx;
+  ctx.opt.verbose = true;
+  loadImage(ctx, m.b);
+  count_section_references(ctx);
+  EXPECT_EQ(ctx.sym.section_refs[debug], 0);
+  EXPECT_EQ(ctx.sym.section_refs[relaDebug], 0);
+  EXPECT_EQ(ctx.sym.section_refs[m.text], 1) << "the debug relocations add nothing";
+  EXPECT_EQ(ctx.sym.section_refs[m.symtab], 1);
+  remove_unused_sections(ctx);
+  EXPECT_EQ(ctx.con.text, "Section " + at(debug) + " unused \".debug_info\".\n  Unused Symbol \".Ldebug0\"\n" +
+                              "Section " + at(relaDebug) + " unused \".rela.debug_info\".\n");
+  EXPECT_TRUE(isZero(symbolAt(ctx, local)));
+  EXPECT_FALSE(isZero(symbolAt(ctx, m.funcSym)));
+}
+
+TEST(ReferenceCounts, TablesCountOncePerRelocationSectionOfALoadedSection) {
+  for (int relocationSections : {0, 1, 2}) {
+    eb::ElfBuilder b;
+    uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+    uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
+    uint16_t symtab = eb::addSymtab(b);
+    uint32_t obj = eb::addSymbol(b, {.name = "o", .value = 0x10000000, .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = data});
+    for (int k = 0; k < relocationSections; ++k) {
+      uint16_t rs = eb::addRelaSection(b, k == 0 ? ".rela.text" : ".rela.data", k == 0 ? text : data);
+      eb::addReloc(b, rs, 0, obj, eb::kRPpcAddr32);
+    }
+    Context ctx;
+    ctx.opt.verbose = true;
+    loadImage(ctx, b);
+    count_section_references(ctx);
+    EXPECT_EQ(ctx.sym.section_refs[symtab], relocationSections);
+    EXPECT_EQ(ctx.sym.section_refs[b.strtab], relocationSections);
+    EXPECT_EQ(ctx.sym.section_refs[data], 1 + relocationSections);
+    remove_unused_sections(ctx);
+    std::string expect = relocationSections ? ""
+                                            : "Section " + at(symtab) + " unused \".symtab\".\nSection " + at(b.strtab) +
+                                                  " unused \".strtab\".\n";
+    EXPECT_EQ(ctx.con.text, expect) << relocationSections << " relocation sections";
+    EXPECT_FALSE(isZero(symbolAt(ctx, obj))) << "the pass removes only symbols of unused sections";
+  }
+}
+
+TEST(ReferenceCounts, WithoutSectionNameTableNamesAreCleared) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  m.b.ehdr.e_shstrndx = 0;
+  Context ctx;
+  loadImage(ctx, m.b);
+  ASSERT_NE(ctx.input.sh[m.text].sh_name, 0u);
+  count_section_references(ctx);
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) EXPECT_EQ(ctx.input.sh[i].sh_name, 0u) << "section " << i;
+  EXPECT_EQ(section_name(ctx, ctx.input.sh[m.text]), "<NULL>");
+  EXPECT_EQ(section_name_by_index(ctx, m.text), "");
+}
+
+TEST(ReferenceCounts, OnlyTypedRelocationsOfRealSymbolsCount) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  uint16_t other = eb::addProgbits(m.b, ".note", 0, 0, zeros(8), 1);
+  uint32_t noted = eb::addSymbol(m.b, {.name = "n", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype), .shndx = other});
+  uint32_t abs = eb::addSymbol(m.b, {.name = "a", .value = 5, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype),
+                                     .shndx = eb::kShnAbs});
+  eb::addReloc(m.b, m.relaText, 4, noted, eb::kRPpcNone);  // type 0: no reference
+  eb::addReloc(m.b, m.relaText, 8, 0, eb::kRPpcAddr16Lo);  // symbol 0: no reference
+  eb::addReloc(m.b, m.relaText, 12, abs, eb::kRPpcAddr16Lo);
+  Context ctx;
+  loadImage(ctx, m.b);
+  count_section_references(ctx);
+  EXPECT_EQ(ctx.sym.section_refs[other], 0);
+  EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
+}
+
+// A relocation section that names no target or no symbol table, and entries
+// whose symbol index lies past the table, are skipped: nothing is counted
+// for them and nothing is read outside a table.
+TEST(ReferenceCounts, BadLinksAndSymbolIndicesAreSkipped) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  eb::addReloc(m.b, m.relaText, 8, m.funcSym, eb::kRPpcRel24);
+  Context ctx;
+  loadImage(ctx, m.b);
+  Elf32_Rela r = symtest::relaAt(ctx, m.relaText, 1);
+  r.r_info = 0xFFFFFF00u | eb::kRPpcRel24;
+  ASSERT_TRUE(writeRela(ctx.input, m.relaText, 1, r));
+  count_section_references(ctx);
+  EXPECT_EQ(ctx.sym.section_refs[m.text], 1) << "the entry past the table adds nothing";
+  EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
+
+  uint32_t shnum = sectionCount(ctx.input);
+  for (uint32_t link : {shnum, 0xFF00u, 0xFFFFFFFFu}) {
+    ctx.input.sh[m.relaText].sh_link = link;
+    count_section_references(ctx);
+    EXPECT_EQ(ctx.sym.section_refs[m.relaText], 1);
+    EXPECT_EQ(ctx.sym.section_refs[m.symtab], 0);
+    EXPECT_EQ(ctx.sym.section_refs[m.strtab], 0);
+    EXPECT_EQ(ctx.sym.section_refs[m.data], 2) << "targets still count through the module's symbol table";
+  }
+  ctx.input.sh[m.relaText].sh_link = m.symtab;
+  for (uint32_t info : {shnum, 0xFF00u}) {
+    ctx.input.sh[m.relaText].sh_info = info;
+    count_section_references(ctx);
+    EXPECT_EQ(ctx.sym.section_refs[m.relaText], 0) << "treated as aimed at an unloaded section";
+    EXPECT_EQ(ctx.sym.section_refs[m.data], 1);
+  }
+  // A direct call for a section index that names nothing.
+  count_relocation_targets(ctx, 0xFF00);
+  count_relocation_targets(ctx, shnum);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+TEST(ReferenceCounts, InputWithoutSymbolTableDoesNotCrash) {
+  eb::ElfBuilder b;
+  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t comment = eb::addProgbits(b, ".comment", 0, 0, zeros(4), 1);
+  Context ctx;
+  ctx.opt.verbose = true;
+  loadImage(ctx, b);
+  count_section_references(ctx);
+  EXPECT_EQ(ctx.sym.section_refs[text], 1);
+  remove_unused_sections(ctx);
+  EXPECT_EQ(ctx.con.text, "Section " + at(comment) + " unused \".comment\".\n");
+  EXPECT_EQ(strip_unused_symbols(ctx), 0u);
+}
+
+// --- Unused sections -------------------------------------------------------------
+
+TEST(UnusedSections, CommentSymbolsAreRemovedQuietlyWithoutVerbose) {
+  for (bool verbose : {false, true}) {
+    eb::LinkedModule m = eb::makeLinkedModule();
+    uint16_t comment = eb::addProgbits(m.b, ".comment", 0, 0, zeros(8), 1);
+    auto local = eb::stInfo(eb::kStbLocal, eb::kSttNotype);
+    uint32_t c1 = eb::addSymbol(m.b, {.name = "cmt1", .info = local, .shndx = comment});
+    uint32_t c2 = eb::addSymbol(m.b, {.name = "cmt2", .value = 4, .info = local, .shndx = comment});
+    uint32_t bad = eb::addSymbol(m.b, {.name = "x", .info = local, .shndx = comment});
+    Context ctx;
+    ctx.opt.verbose = verbose;
+    loadImage(ctx, m.b);
+    symtest::setName(ctx, bad, 0x7FFF);  // the parser refuses such names; set it afterwards
+    symtest::countAndDropUnused(ctx);
+    std::string expect = verbose ? "Section " + at(comment) + " unused \".comment\".\n" +
+                                       "  Unused Symbol \"cmt1\"\n  Unused Symbol \"cmt2\"\n"
+                                       "pSym->st_name is out of range (32767)\n  Unused Symbol \"\"\n"
+                                 : "";
+    EXPECT_EQ(ctx.con.text, expect);
+    for (uint32_t i : {c1, c2, bad}) EXPECT_TRUE(isZero(symbolAt(ctx, i))) << "symbol " << i;
+    EXPECT_FALSE(isZero(symbolAt(ctx, m.objSym)));
+    EXPECT_EQ(ctx.sym.view.symbol_count, 8) << "the table keeps its size";
+  }
+}
+
+// --- Old-table stripping ------------------------------------------------------------
+
+struct StripCase {
+  const char* label;
+  std::string name;
+  uint8_t type;
+  uint32_t value;
+  bool moved;          // re-homed into .data
+  std::string message; // printed with -v
+};
+
+class StripUnused : public ::testing::TestWithParam<StripCase> {};
+
+// The symbol is defined in an empty section; .data covers 0x10000000 to
+// 0x10000010.
+TEST_P(StripUnused, MovesOrStrips) {
+  const StripCase& c = GetParam();
+  for (bool verbose : {false, true}) {
+    eb::ElfBuilder b;
+    uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+    uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
+    uint16_t empty = eb::addProgbits(b, ".sdata", kData, 0x10000010, {});
+    eb::addSymtab(b);
+    uint32_t keep = eb::addSymbol(b, {.name = "kept", .value = 0x02000000, .size = 4,
+                                      .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+    uint32_t abs = eb::addSymbol(b, {.name = "abs", .value = 0x10000020,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = eb::kShnAbs});
+    uint32_t s = eb::addSymbol(b, {.name = c.name, .value = c.value, .info = eb::stInfo(eb::kStbGlobal, c.type),
+                                   .shndx = empty});
+    Context ctx;
+    ctx.opt.verbose = verbose;
+    loadImage(ctx, b);
+    Elf32_Sym before = symbolAt(ctx, s);
+    EXPECT_EQ(strip_unused_symbols(ctx), 0u);
+    Elf32_Sym after = symbolAt(ctx, s);
+    if (c.moved) {
+      EXPECT_EQ(after.st_shndx, data);
+      EXPECT_EQ(after.st_value, c.value);
+      EXPECT_EQ(symbol_name(ctx, after), c.name);
+    } else {
+      EXPECT_TRUE(isZero(after));
+      EXPECT_EQ(symbol_name(ctx, before), "") << "the name's characters are zeroed";
+    }
+    EXPECT_EQ(ctx.con.text, verbose ? c.message : "");
+    EXPECT_EQ(symbolAt(ctx, keep).st_shndx, text);
+    EXPECT_EQ(symbolAt(ctx, abs).st_shndx, eb::kShnAbs);
+    EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, abs)), "abs");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StripUnused,
+    ::testing::Values(
+        StripCase{"LabelInsideData", "label", eb::kSttNotype, 0x10000008, true, ""},
+        StripCase{"LabelAtDataStart", "label", eb::kSttObject, 0x10000000, true, ""},
+        StripCase{"LabelAtEndOfData", "label_end", eb::kSttNotype, 0x10000010, false,
+                  "INFO: Unused symbol \"label_end\" was stripped\n"},
+        StripCase{"SdaBaseDefault", "_SDA_BASE_", eb::kSttNotype, 0x8000, false, ""},
+        StripCase{"SdaBaseOther", "_SDA_BASE_", eb::kSttNotype, 0x10008000, false,
+                  "INFO: Unused symbol \"_SDA_BASE_\" stripped (0x10008000)\n"},
+        StripCase{"Sda2BaseDefault", "_SDA2_BASE_", eb::kSttNotype, 0x8000, false, ""},
+        StripCase{"Sda2BaseCovered", "_SDA2_BASE_", eb::kSttNotype, 0x10000004, true, ""},
+        StripCase{"SectionSymbolInside", "sec", eb::kSttSection, 0x10000008, false, ""},
+        StripCase{"FileSymbol", "m.c", eb::kSttFile, 0, false, ""}),
+    [](const auto& p) { return std::string(p.param.label); });
+
+// Two symbols share one name string: "counter" and its suffix "ter". Stripping
+// the first blanks the other's name as well.
+TEST(StripUnused, SharedNameStringIsBlankedForBoth) {
+  eb::ElfBuilder b;
+  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t empty = eb::addProgbits(b, ".sbss", kData, 0x10000010, {});
+  eb::addSymtab(b);
+  auto obj = eb::stInfo(eb::kStbGlobal, eb::kSttNotype);
+  uint32_t a = eb::addSymbol(b, {.name = "counter", .value = 0x7000, .info = obj, .shndx = empty});
+  uint32_t suffix = eb::addSymbol(b, {.name = "", .value = 0x02000000, .info = obj, .shndx = text, .st_name = 5});
+  uint32_t same = eb::addSymbol(b, {.name = "", .value = 0x02000004, .info = obj, .shndx = text, .st_name = 1});
+  Context ctx;
+  loadImage(ctx, b);
+  ASSERT_EQ(symbol_name(ctx, symbolAt(ctx, suffix)), "ter");
+  ASSERT_EQ(symbol_name(ctx, symbolAt(ctx, same)), "counter");
+  strip_unused_symbols(ctx);
+  EXPECT_TRUE(isZero(symbolAt(ctx, a)));
+  EXPECT_EQ(symbolAt(ctx, suffix).st_value, 0x02000000u);
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, suffix)), "");
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, same)), "");
+}
+
+TEST(StripUnused, NameOutOfRangeIsReportedAndNothingIsBlanked) {
+  eb::ElfBuilder b;
+  uint16_t empty = eb::addProgbits(b, ".sbss", kData, 0x10000010, {});
+  eb::addSymtab(b);
+  uint32_t s = eb::addSymbol(b, {.name = "x", .value = 0x7000, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype),
+                                 .shndx = empty});
+  uint32_t other = eb::addSymbol(b, {.name = "y", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
+  Context ctx;
+  ctx.opt.verbose = true;
+  loadImage(ctx, b);
+  symtest::setName(ctx, s, 0x100);
+  strip_unused_symbols(ctx);
+  EXPECT_EQ(ctx.con.text, "pSym->st_name is out of range (256)\nINFO: Unused symbol \"\" was stripped\n");
+  EXPECT_TRUE(isZero(symbolAt(ctx, s)));
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, other)), "y");
+}
+
+}  // namespace
+}  // namespace zv

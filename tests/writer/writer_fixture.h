@@ -1,0 +1,137 @@
+// Shared set-up of the writer's tests: a scratch SDK root (with a loader tags
+// file when a test wants one) named by EDBA_ROOT, a module described with the
+// test ELF maker loaded as the input loader loads it, the options the driver
+// would have filled in, and a run of the writer kept in memory whose result
+// is decoded by the independent module-file reader.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/driver.h"
+#include "elf/input.h"
+#include "support/elf_builder.h"
+#include "support/vkm_reader.h"
+#include "writer/writer.h"
+
+namespace writertest {
+
+// A directory under the system's temporary directory, removed with
+// everything in it at the end of the test.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "zvwrXXXXXX").string();
+    std::vector<char> buf(pattern.begin(), pattern.end());
+    buf.push_back('\0');
+    if (mkdtemp(buf.data())) path_ = buf.data();
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  std::string str() const { return path_.string(); }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets (or unsets) an environment variable for the life of the object.
+class EnvVar {
+ public:
+  EnvVar(const char* name, std::optional<std::string> value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value->c_str(), 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvVar() {
+    if (old_)
+      setenv(name_.c_str(), old_->c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+  EnvVar(const EnvVar&) = delete;
+  EnvVar& operator=(const EnvVar&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+inline void writeText(const std::string& path, const std::string& text) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+inline std::vector<uint8_t> readBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The output path a test run claims, and the part of it stored in the FileInfo.
+inline constexpr const char* kOutputPath = "/work/project/build/mod.vkm";
+inline constexpr uint32_t kRelativePos = 20;  // "build/mod.vkm"
+
+// Loads `elf` as the input loader does and fills in what the driver would:
+// default stack and heap, the output names.
+inline void loadModule(zv::Context& ctx, std::vector<uint8_t> elf) {
+  ctx.con.capture = true;
+  ctx.inMemory = true;
+  ctx.opt.inputPath = "mod.elf";
+  ctx.opt.stackSize = 0x10000;
+  ctx.opt.heapSize = 0x8000;
+  ctx.opt.outputPath = kOutputPath;
+  ctx.opt.outputPathNarrow = kOutputPath;
+  ctx.opt.relativeOutputPos = kRelativePos;
+  ctx.opt.relativeOutputLen = static_cast<uint32_t>(ctx.opt.outputPathNarrow.size()) - kRelativePos;
+  ASSERT_EQ(zv::loadInputElf(ctx, zv::mapMemory(std::move(elf)), "mod.elf"), 0u) << ctx.con.text;
+}
+
+// A scratch SDK root in EDBA_ROOT for one test, with an optional tags file.
+struct SdkRoot {
+  TempDir dir;
+  EnvVar env;
+  explicit SdkRoot(std::optional<std::string> tagsFile = std::nullopt) : env("EDBA_ROOT", dir.str()) {
+    if (tagsFile) writeText(dir / "system/include/vkm_tags.txt", *tagsFile);
+  }
+};
+
+// Runs the writer over a loaded module; the module file is decoded into `vkm`.
+struct WriterRun {
+  uint32_t result = 0;
+  zvtest::VkmFile vkm;
+};
+
+inline WriterRun runWriter(zv::Context& ctx) {
+  WriterRun run;
+  run.result = zv::write_output_file(ctx);
+  if (run.result == 0) run.vkm = zvtest::readVkm(ctx.outputBytes);
+  return run;
+}
+
+inline std::string problems(const zvtest::VkmFile& f) {
+  std::string s;
+  for (const std::string& p : f.problems) s += p + "\n";
+  return s;
+}
+
+// Appends a data section of `bytes` at `addr` to the module.
+inline uint16_t addData(zvtest::ElfBuilder& b, const std::string& name, uint32_t addr, std::vector<uint8_t> bytes,
+                        uint32_t align = 4) {
+  return zvtest::addProgbits(b, name, zvtest::kShfAlloc | zvtest::kShfWrite, addr, std::move(bytes), align);
+}
+
+}  // namespace writertest
