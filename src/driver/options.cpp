@@ -163,8 +163,10 @@ uint32_t optionFlags(Context& ctx, const char* arg) {
   const char* name = arg + 1;
   switch (arg[1]) {
     case 'n':
-      if (sameNoCase(name, "new")) o.newSymbolTable = true;
-      else if (sameNoCase(name, "nolib")) o.noLib = true;
+      if (sameNoCase(name, "new"))
+        o.newSymbolTable = true;
+      else if (sameNoCase(name, "nolib"))
+        o.noLib = true;
       return 0;
     case 'o':
       if (sameNoCase(name, "old")) o.newSymbolTable = false;
@@ -174,9 +176,12 @@ uint32_t optionFlags(Context& ctx, const char* arg) {
       o.forceVkx = true;
       return 0;
     case 'v':
-      if (sameNoCase(name, "v")) o.verbose = true;
-      else if (sameNoCase(name, "v2")) o.verbose2 = true;
-      else if (sameNoCase(name, "v3")) o.verbose3 = true;
+      if (sameNoCase(name, "v"))
+        o.verbose = true;
+      else if (sameNoCase(name, "v2"))
+        o.verbose2 = true;
+      else if (sameNoCase(name, "v3"))
+        o.verbose3 = true;
       return 0;
     case 'x':
       if (!sameNoCase(name, "x32")) {
@@ -206,7 +211,8 @@ uint32_t parseOption(Context& ctx, int argc, char** argv, int& i) {
       return optionL(ctx, argc, argv, i);
     case 'h':
       if (!takeNumber(ctx, argc, argv, i,
-                      "***Option -h did not have a valid argument (# of bytes). Return -1.\n", value))
+                      "***Option -h did not have a valid argument (# of bytes). Return -1.\n",
+                      value))
         return kFail;
       ctx.opt.heapSize = static_cast<uint32_t>(value);
       return 0;

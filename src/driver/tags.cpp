@@ -137,7 +137,8 @@ bool readLoaderTagsFile(Context& ctx, const std::string& root) {
     say(ctx, "***Out Of Memory.\n");
     return false;
   }
-  if (cygdrive && ctx.opt.verbose) say(ctx, "Found cygdrive path adjusted to \"%s\"\n", path.c_str());
+  if (cygdrive && ctx.opt.verbose)
+    say(ctx, "Found cygdrive path adjusted to \"%s\"\n", path.c_str());
   TextFile file;
   if (!openTextFile(path, file)) {
     say(ctx, "***Error: can not open \"%s\"\n", path.c_str());

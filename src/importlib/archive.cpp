@@ -95,15 +95,18 @@ int writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, con
 uint32_t writeLibraryFile(Context& ctx, const std::string& path, const std::vector<uint8_t>& ar,
                           const StubObject& stub) {
   OutputFile out;
-  if (int err = openOutputFile(path, out)) {
+  int err = path.empty() ? ENOENT : openOutputFile(path, out);
+  if (err) {
     say(ctx, "***Error: Could not open output file for writing.\n");
     return static_cast<uint32_t>(err);
   }
-  if (int err = writeArchiveSteps(ctx, out.stream, ar, stub)) {
+  err = writeArchiveSteps(ctx, out.stream, ar, stub);
+  if (err) {
     discardOutputFile(out);
     return static_cast<uint32_t>(err);
   }
-  if (int err = commitOutputFile(out)) {
+  err = commitOutputFile(out);
+  if (err) {
     say(ctx, "***Error: Could not write to output library file.\n");
     return static_cast<uint32_t>(err);
   }

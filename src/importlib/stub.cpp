@@ -54,9 +54,10 @@ uint32_t tooLarge(Context& ctx) {
   return 0xFFFFFFFF;
 }
 
-uint32_t malformed(Context& ctx, const ExportTable& t, const char* fmt, int entry) {
+// Refuses export table `t`; `fault` says which piece lies outside it.
+uint32_t malformed(Context& ctx, const ExportTable& t, const std::string& fault) {
   std::string name = section_name_by_index(ctx, t.section);
-  say(ctx, fmt, name.c_str(), entry);
+  say(ctx, "***Error: \"%s\" export table is malformed: %s. Return -1.\n", name.c_str(), fault.c_str());
   return 0xFFFFFFFF;
 }
 
@@ -66,20 +67,13 @@ uint32_t openExportTable(Context& ctx, uint32_t index, ExportTable& t) {
   t.section = index;
   std::span<uint8_t> bytes = sectionBytes(ctx.input, index);
   t.bytes = bytes;
-  if (bytes.size() < kTableHeader)
-    return malformed(ctx, t,
-                     "***Error: \"%s\" export table is malformed: its header lies outside the "
-                     "section. Return -1.\n",
-                     0);
+  if (bytes.size() < kTableHeader) return malformed(ctx, t, "its header lies outside the section");
   t.count = loadBE32(bytes.data());
   t.signature = loadBE32(bytes.data() + 4);
   uint64_t end = kTableHeader + uint64_t(kImportSlot) * t.count;
   if (end > bytes.size()) {
     uint64_t first = (bytes.size() - kTableHeader) / kImportSlot;
-    return malformed(ctx, t,
-                     "***Error: \"%s\" export table is malformed: entry %d lies outside the "
-                     "section. Return -1.\n",
-                     static_cast<int>(first));
+    return malformed(ctx, t, "entry " + std::to_string(first) + " lies outside the section");
   }
   return 0;
 }
@@ -91,10 +85,7 @@ uint32_t readExportEntry(Context& ctx, const ExportTable& t, uint32_t k, ExportE
   e.threadLocal = (word & kTlsFlag) != 0;
   uint32_t offset = word & ~kTlsFlag;
   if (offset >= t.bytes.size())
-    return malformed(ctx, t,
-                     "***Error: \"%s\" export table is malformed: the name of entry %d lies "
-                     "outside the section. Return -1.\n",
-                     static_cast<int>(k));
+    return malformed(ctx, t, "the name of entry " + std::to_string(k) + " lies outside the section");
   auto first = t.bytes.begin() + offset;
   e.name.assign(first, std::find(first, t.bytes.end(), uint8_t{0}));
   return 0;

@@ -48,6 +48,8 @@ uint32_t settle_sections_and_symbols(Context& ctx) {
   count_section_references(ctx);
   remove_unused_sections(ctx);
   count_section_references(ctx);
+  ctx.wr.inputNames.clear();
+  for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) ctx.wr.inputNames.push_back(section_name_by_index(ctx, i));
   rebuild_section_names(ctx);
   if (ctx.opt.newSymbolTable) {
     build_new_symbol_table(ctx);
@@ -73,6 +75,12 @@ uint32_t size_regions(Context& ctx) {
   return reserve_trampolines(ctx);
 }
 
+// The name a section had in the input.
+std::string input_name(Context& ctx, uint32_t i) {
+  if (i < ctx.wr.inputNames.size()) return ctx.wr.inputNames[i];
+  return section_name_by_index(ctx, i);
+}
+
 // Step 8: the loader gives code no zero-filled memory, and it reads every
 // section of its own range from the file, so a zero-filled section can live
 // in neither place.
@@ -82,7 +90,7 @@ uint32_t check_zero_filled_sections(Context& ctx) {
     const Elf32_Shdr& h = img.sh[i];
     if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS && (h.sh_type & SHT_NOBITS)) {
       say(ctx, "*** Error: Placing a zero filled section '%s'(%d) in the code area is not allowed.\n",
-          section_name_by_index(ctx, i).c_str(), static_cast<int>(i));
+          input_name(ctx, i).c_str(), static_cast<int>(i));
       return kFail;
     }
   }
@@ -93,7 +101,7 @@ uint32_t check_zero_filled_sections(Context& ctx) {
       say(ctx,
           "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
           "which is loaded from the file. Return -1.\n",
-          static_cast<int>(i), section_name_by_index(ctx, i).c_str(), h.sh_addr);
+          static_cast<int>(i), input_name(ctx, i).c_str(), h.sh_addr);
       return kFail;
     }
   }

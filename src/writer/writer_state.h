@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "elf/elf_types.h"
@@ -49,6 +50,9 @@ struct WriterState {
   bool fileInfoTooLarge = false;     // the strings would not fit a 32-bit size
   std::vector<uint8_t> fileInfo;     // E bytes; the strings after the 96-byte head
   uint32_t filepathPadding = 0;
+  // Section names as the input had them, before the names table was rebuilt
+  // without the names of unreferenced sections.
+  std::vector<std::string> inputNames;
   Elf32_Ehdr outHeader{};            // the output's ELF header, host order
   std::vector<Elf32_Shdr> newHeaders;  // n headers, host order
   uint32_t S = 0;                    // running file offset; the file size at the end

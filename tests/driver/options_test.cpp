@@ -52,121 +52,121 @@ void expectDefaults(const zv::Options& o) {
   EXPECT_EQ(o.compressLevel, -1);
 }
 
+const std::string kZMessage = "***Option -z takes compression level 1 to 9 or x. Return -1.\n";
+const std::string kStackMessage =
+    "***Option -stack did not have a valid argument (# of bytes). Return -1.\n";
+const std::string kFileInfoMessage =
+    "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n";
+
+// clang-format off
 const OptionCase kFamilyCases[] = {
-    {"StackMixedCase", {"-sTaCk", "4096"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.stackSize, 4096u); }},
+    {"StackMixedCase", {"-sTaCk", "4096"}, 0, "", [](auto& o) { EXPECT_EQ(o.stackSize, 4096u); }},
     {"StackUpperCaseFamily", {"-STACK", "4096"}, kFail, unrecognized("-STACK"),
-     [](const zv::Options& o) { EXPECT_EQ(o.stackSize, 0u); }},
-    {"CheckNoSdaUpper", {"-CHECKNOSDA"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.checkNoSda); }},
-    {"WarnEmptyRelaMixed", {"-WarnEmptyRela"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.warnEmptyRela); }},
-    {"HelpIsHeap", {"-help", "40000"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.heapSize, 40000u); }},
+     [](auto& o) { EXPECT_EQ(o.stackSize, 0u); }},
+    {"CheckNoSdaUpper", {"-CHECKNOSDA"}, 0, "", [](auto& o) { EXPECT_TRUE(o.checkNoSda); }},
+    {"WarnEmptyRelaMixed", {"-WarnEmptyRela"}, 0, "", [](auto& o) { EXPECT_TRUE(o.warnEmptyRela); }},
+    {"HelpIsHeap", {"-help", "40000"}, 0, "", [](auto& o) { EXPECT_EQ(o.heapSize, 40000u); }},
     {"IgnoredNothing", {"-nothing"}, 0, "", expectDefaults},
     {"IgnoredVerbose", {"-verbose"}, 0, "", expectDefaults},
     {"IgnoredPad", {"-pad"}, 0, "", expectDefaults},
     {"IgnoredO", {"-o"}, 0, "", expectDefaults},
-    {"ZAlone", {"-z"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.compressLevel, -1); EXPECT_TRUE(o.compress); }},
-    {"ZZero", {"-z0"}, kFail, "***Option -z takes compression level 1 to 9 or x. Return -1.\n", nullptr},
-    {"ZLetter", {"-zy"}, kFail, "***Option -z takes compression level 1 to 9 or x. Return -1.\n", nullptr},
-    {"ZFiveFast", {"-z5fast"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.compressLevel, 5); }},
-    {"ZNine", {"-z9"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.compressLevel, 9); }},
-    {"ZxMixedCase", {"-zX"}, 0, "", [](const zv::Options& o) { EXPECT_FALSE(o.compress); }},
-    {"ZxLonger", {"-zxx"}, kFail, "***Option -z takes compression level 1 to 9 or x. Return -1.\n", nullptr},
-    {"LibJoined", {"-lout.a"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.importLibPath, "out.a"); }},
-    {"LibSeparate", {"-l", "out.a"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.importLibPath, "out.a"); }},
+    {"ZAlone", {"-z"}, 0, "", expectDefaults},
+    {"ZZero", {"-z0"}, kFail, kZMessage, nullptr},
+    {"ZLetter", {"-zy"}, kFail, kZMessage, nullptr},
+    {"ZxLonger", {"-zxx"}, kFail, kZMessage, nullptr},
+    {"ZFiveFast", {"-z5fast"}, 0, "", [](auto& o) { EXPECT_EQ(o.compressLevel, 5); }},
+    {"ZxMixedCase", {"-zX"}, 0, "", [](auto& o) { EXPECT_FALSE(o.compress); }},
+    {"LibJoined", {"-lout.a"}, 0, "", [](auto& o) { EXPECT_EQ(o.importLibPath, "out.a"); }},
+    {"LibSeparate", {"-l", "out.a"}, 0, "", [](auto& o) { EXPECT_EQ(o.importLibPath, "out.a"); }},
     {"LibTakesDashValue", {"-l", "-f"}, 0, "",
-     [](const zv::Options& o) { EXPECT_EQ(o.importLibPath, "-f"); EXPECT_FALSE(o.forceVkx); }},
-    {"LibLast", {"-l"}, kFail, "***Option -l requires a filename. Return -1.\n", nullptr},
-    {"StackHex", {"-stack", "0x1000"}, kFail,
-     "***Option -stack did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"StackKilo", {"-stack", "4k"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.stackSize, 4u); }},
-    {"StackNegative", {"-stack", "-5"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.stackSize, 0xFFFFFFFBu); }},
+     [](auto& o) { EXPECT_EQ(o.importLibPath, "-f"); EXPECT_FALSE(o.forceVkx); }},
+    {"StackHex", {"-stack", "0x1000"}, kFail, kStackMessage, nullptr},
+    {"StackKilo", {"-stack", "4k"}, 0, "", [](auto& o) { EXPECT_EQ(o.stackSize, 4u); }},
+    {"StackNegative", {"-stack", "-5"}, 0, "", [](auto& o) { EXPECT_EQ(o.stackSize, 0xFFFFFFFBu); }},
     {"FileInfo95", {"-sizefileinfo", "95"}, kFail,
-     "***Option -sizefileinfo did not have a valid argument (# of bytes). Must be at least as large "
-     "as 96. Return -1.\n",
-     [](const zv::Options& o) { EXPECT_EQ(o.sizeFileInfo, 0u); }},
-    {"FileInfo96", {"-sizefileinfo", "96"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.sizeFileInfo, 96u); }},
+     "***Option -sizefileinfo did not have a valid argument (# of bytes). Must be at least as "
+     "large as 96. Return -1.\n",
+     [](auto& o) { EXPECT_EQ(o.sizeFileInfo, 0u); }},
+    {"FileInfo96", {"-sizefileinfo", "96"}, 0, "", [](auto& o) { EXPECT_EQ(o.sizeFileInfo, 96u); }},
     {"FileInfoNegativeIsLargeUnsigned", {"-sizefileinfo", "-1"}, 0, "",
-     [](const zv::Options& o) { EXPECT_EQ(o.sizeFileInfo, 0xFFFFFFFFu); }},
-    {"FileInfoZero", {"-sizefileinfo", "0"}, kFail,
-     "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n", nullptr},
+     [](auto& o) { EXPECT_EQ(o.sizeFileInfo, 0xFFFFFFFFu); }},
+    {"FileInfoZero", {"-sizefileinfo", "0"}, kFail, kFileInfoMessage, nullptr},
     {"X64", {"-x64"}, kFail, "***Error: Unrecognized option \"-x64\" specified.\n", nullptr},
-    {"X32", {"-x32"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.allowCode32); }},
-    {"X32UpperFamily", {"-X32"}, kFail, unrecognized("-X32"), nullptr},
-    {"SourceRootTwice",
+    {"X32", {"-x32"}, 0, "", [](auto& o) { EXPECT_TRUE(o.allowCode32); }},
+    {"SourceRootsBeforeAFailureStay",
      {"-dbg_source_root", "/a", "-dbg_source_root", "/b", "-DBG_SOURCE_ROOT"}, kFail,
      unrecognized("-DBG_SOURCE_ROOT"),
-     [](const zv::Options& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/a", "/b"})); }},
+     [](auto& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/a", "/b"})); }},
     {"SourceRootDuplicate",
      {"-dbg_source_root", "/b", "-dBg_SoUrCe_RoOt", "/a", "-dbg_source_root", "/b"}, 0, "",
-     [](const zv::Options& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/b", "/a"})); }},
+     [](auto& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/b", "/a"})); }},
     {"SourceRootCaseMatters", {"-dbg_source_root", "/A", "-dbg_source_root", "/a"}, 0, "",
-     [](const zv::Options& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/A", "/a"})); }},
+     [](auto& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/A", "/a"})); }},
     {"SourceRootEmpty", {"-dbg_source_root", ""}, kFail,
-     "***Option -dbg_source_root did not have a valid argument (a path beginning with the drive). "
-     "Return -1.\n",
-     nullptr},
-    {"StripStrings", {"-s"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.stripStrings); }},
+     "***Option -dbg_source_root did not have a valid argument (a path beginning with the "
+     "drive). Return -1.\n", nullptr},
+    {"StripStrings", {"-s"}, 0, "", [](auto& o) { EXPECT_TRUE(o.stripStrings); }},
     {"StripWithText", {"-sx"}, kFail, "***Option -s does not take an argument. Return -1.\n", nullptr},
-    {"UpperS", {"-S"}, kFail, unrecognized("-S"), nullptr},
-    {"Dynamic", {"-d"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.dynamicOnly); }},
+    {"Dynamic", {"-d"}, 0, "", [](auto& o) { EXPECT_TRUE(o.dynamicOnly); }},
     {"DynamicWithText", {"-dx"}, kFail, "***Option -d does not take an argument. Return -1.\n", nullptr},
-    {"ForceVkx", {"-f"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.forceVkx); }},
+    {"ForceVkx", {"-f"}, 0, "", [](auto& o) { EXPECT_TRUE(o.forceVkx); }},
     {"ForceWithText", {"-fx"}, kFail, "***Option -f does not take an argument. Return -1.\n", nullptr},
-    {"OldThenNew", {"-old", "-NEW"}, kFail, unrecognized("-NEW"),
-     [](const zv::Options& o) { EXPECT_FALSE(o.newSymbolTable); }},
+    {"UpperFamilyLetter", {"-old", "-NEW"}, kFail, unrecognized("-NEW"),
+     [](auto& o) { EXPECT_FALSE(o.newSymbolTable); }},
     {"OldThenNewMixed", {"-old", "-nEw", "-nOLIB"}, 0, "",
-     [](const zv::Options& o) { EXPECT_TRUE(o.newSymbolTable); EXPECT_TRUE(o.noLib); }},
-    {"Verbose", {"-v2", "-v3"}, 0, "",
-     [](const zv::Options& o) { EXPECT_FALSE(o.verbose); EXPECT_TRUE(o.verbose2); EXPECT_TRUE(o.verbose3); }},
-    {"VerbosePlain", {"-v"}, 0, "", [](const zv::Options& o) { EXPECT_TRUE(o.verbose); EXPECT_FALSE(o.verbose2); }},
-    {"PadAll", {"-PADALL"}, kFail, unrecognized("-PADALL"), nullptr},
-    {"PadAllMixed", {"-pAdAlL", "10"}, 0, "", [](const zv::Options& o) { EXPECT_EQ(o.padAllPercent, 10u); }},
+     [](auto& o) { EXPECT_TRUE(o.newSymbolTable); EXPECT_TRUE(o.noLib); }},
+    {"VerboseLevels", {"-v2", "-v3"}, 0, "",
+     [](auto& o) { EXPECT_FALSE(o.verbose); EXPECT_TRUE(o.verbose2); EXPECT_TRUE(o.verbose3); }},
+    {"Verbose", {"-v"}, 0, "", [](auto& o) { EXPECT_TRUE(o.verbose); EXPECT_FALSE(o.verbose2); }},
+    {"PadAllMixed", {"-pAdAlL", "10"}, 0, "", [](auto& o) { EXPECT_EQ(o.padAllPercent, 10u); }},
     {"PadAllZero", {"-padall", "0"}, kFail,
      "***Option -padall did not have a valid argument (percentage). Return -1.\n", nullptr},
     {"DashAlone", {"-"}, kFail, unrecognized("-"), nullptr},
-    {"StopsAtFirstFailure", {"-zy", "-f"}, kFail,
-     "***Option -z takes compression level 1 to 9 or x. Return -1.\n",
-     [](const zv::Options& o) { EXPECT_FALSE(o.forceVkx); }},
-    {"ValueTakenWhateverItLooksLike", {"-stack", "-f"}, kFail,
-     "***Option -stack did not have a valid argument (# of bytes). Return -1.\n",
-     [](const zv::Options& o) { EXPECT_FALSE(o.forceVkx); }},
+    {"StopsAtFirstFailure", {"-zy", "-f"}, kFail, kZMessage,
+     [](auto& o) { EXPECT_FALSE(o.forceVkx); }},
+    {"ValueTakenWhateverItLooksLike", {"-stack", "-f"}, kFail, kStackMessage,
+     [](auto& o) { EXPECT_FALSE(o.forceVkx); }},
     {"RegionSizes", {"-sizedata", "1", "-sizetext", "2", "-sizetemp", "3", "-sizeload", "4"}, 0, "",
-     [](const zv::Options& o) {
-       EXPECT_EQ(o.sizeData, 1);
-       EXPECT_EQ(o.sizeText, 2);
-       EXPECT_EQ(o.sizeTemp, 3);
-       EXPECT_EQ(o.sizeLoad, 4);
+     [](auto& o) {
+       EXPECT_EQ(o.sizeData, 1); EXPECT_EQ(o.sizeText, 2);
+       EXPECT_EQ(o.sizeTemp, 3); EXPECT_EQ(o.sizeLoad, 4);
      }},
-    {"SaturateHigh", {"-sizedata", "99999999999"}, 0, "",
-     [](const zv::Options& o) { EXPECT_EQ(o.sizeData, INT32_MAX); }},
-    {"SaturateLow", {"-sizetext", "-99999999999"}, 0, "",
-     [](const zv::Options& o) { EXPECT_EQ(o.sizeText, INT32_MIN); }},
+    {"SaturateHigh", {"-sizedata", "99999999999"}, 0, "", [](auto& o) { EXPECT_EQ(o.sizeData, INT32_MAX); }},
+    {"SaturateLow", {"-sizetext", "-99999999999"}, 0, "", [](auto& o) { EXPECT_EQ(o.sizeText, INT32_MIN); }},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(Families, ParseOptions, ::testing::ValuesIn(kFamilyCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& p) { return std::string(p.param.label); });
 
 // Every option that needs a value fails with its own message when it is the
 // last argument.
+std::string bytesMessage(const char* option) {
+  return std::string("***Option ") + option +
+         " did not have a valid argument (# of bytes). Return -1.\n";
+}
+
+// clang-format off
 const OptionCase kMissingValueCases[] = {
-    {"Stack", {"-stack"}, kFail, "***Option -stack did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"SizeData", {"-sizedata"}, kFail, "***Option -sizedata did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"SizeText", {"-sizetext"}, kFail, "***Option -sizetext did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"SizeTemp", {"-sizetemp"}, kFail, "***Option -sizetemp did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"SizeLoad", {"-sizeload"}, kFail, "***Option -sizeload did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"SizeFileInfo", {"-sizefileinfo"}, kFail,
-     "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n", nullptr},
-    {"PadAll", {"-padall"}, kFail, "***Option -padall did not have a valid argument (percentage). Return -1.\n", nullptr},
-    {"Heap", {"-h"}, kFail, "***Option -h did not have a valid argument (# of bytes). Return -1.\n", nullptr},
+    {"Stack", {"-stack"}, kFail, bytesMessage("-stack"), nullptr},
+    {"SizeData", {"-sizedata"}, kFail, bytesMessage("-sizedata"), nullptr},
+    {"SizeText", {"-sizetext"}, kFail, bytesMessage("-sizetext"), nullptr},
+    {"SizeTemp", {"-sizetemp"}, kFail, bytesMessage("-sizetemp"), nullptr},
+    {"SizeLoad", {"-sizeload"}, kFail, bytesMessage("-sizeload"), nullptr},
+    {"SizeFileInfo", {"-sizefileinfo"}, kFail, bytesMessage("-sizefileinfo"), nullptr},
+    {"Heap", {"-h"}, kFail, bytesMessage("-h"), nullptr},
+    {"PadAll", {"-padall"}, kFail,
+     "***Option -padall did not have a valid argument (percentage). Return -1.\n", nullptr},
     {"Tag", {"-t"}, kFail, "***Option -t must be of the format  -t <x>=<y>.\n", nullptr},
     {"SourceRoot", {"-dbg_source_root"}, kFail,
-     "***Option -dbg_source_root did not have a valid argument (a path beginning with the drive). "
-     "Return -1.\n",
-     nullptr},
+     "***Option -dbg_source_root did not have a valid argument (a path beginning with the "
+     "drive). Return -1.\n", nullptr},
     {"Lib", {"-l"}, kFail, "***Option -l requires a filename. Return -1.\n", nullptr},
 };
+// clang-format on
 
 INSTANTIATE_TEST_SUITE_P(MissingValue, ParseOptions, ::testing::ValuesIn(kMissingValueCases),
-                         [](const auto& info) { return std::string(info.param.label); });
+                         [](const auto& p) { return std::string(p.param.label); });
 
 struct NumberCase {
   const char* text;

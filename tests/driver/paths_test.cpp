@@ -53,17 +53,21 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, OutputNames,
     ::testing::Values(
         NameCase{"Plain", "/w/app.elf", false, false, std::nullopt, "/w/app.vkm", "/w/app.a"},
-        NameCase{"TwoDots", "/w/core.x.elf", false, false, std::nullopt, "/w/core.x.vkm", "/w/core.x.a"},
-        NameCase{"DottedDirectory", "/w.d/app", false, false, std::nullopt, "/w.d/app.vkm", "/w.d/app.a"},
+        NameCase{"TwoDots", "/w/core.x.elf", false, false, std::nullopt, "/w/core.x.vkm",
+                 "/w/core.x.a"},
+        NameCase{"DottedDirectory", "/w.d/app", false, false, std::nullopt, "/w.d/app.vkm",
+                 "/w.d/app.a"},
         NameCase{"TrailingDot", "/w/app.", false, false, std::nullopt, "/w/app.vkm", "/w/app.a"},
         NameCase{"LeadingDot", "/w/.app", false, false, std::nullopt, "/w/.vkm", "/w/.a"},
         NameCase{"Vkx", "/w/app.elf", true, false, std::nullopt, "/w/app.vkx", "/w/app.a"},
         NameCase{"NoLib", "/w/app.elf", false, true, std::nullopt, "/w/app.vkm", std::nullopt},
-        NameCase{"LibAsTyped", "/w/app.elf", false, false, "lib/../x.a", "/w/app.vkm", "lib/../x.a"},
-        NameCase{"Normalised", "/w//v/../u/./app.elf", false, false, std::nullopt, "/w/u/app.vkm", "/w/u/app.a"},
+        NameCase{"LibAsTyped", "/w/app.elf", false, false, "lib/../x.a", "/w/app.vkm",
+                 "lib/../x.a"},
+        NameCase{"Normalised", "/w//v/../u/./app.elf", false, false, std::nullopt, "/w/u/app.vkm",
+                 "/w/u/app.a"},
         NameCase{"Relative", "sub/app.elf", false, false, std::nullopt, kCwd + "/sub/app.vkm",
                  kCwd + "/sub/app.a"}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& p) { return std::string(p.param.label); });
 
 TEST(FullInputPath, DirectoryIsRefused) {
   zv::Context ctx;
@@ -133,28 +137,43 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RootCase{"NoRoots", {}, "/home/u/work/sub/app.vkm", "/home/u/work/sub/app.vkm"},
         RootCase{"Posix", {"/home/u/work"}, "/home/u/work/sub/app.vkm", "sub/app.vkm"},
-        RootCase{"PosixTrailingSlash", {"/home/u/work/"}, "/home/u/work/sub/app.vkm", "sub/app.vkm"},
+        RootCase{
+            "PosixTrailingSlash", {"/home/u/work/"}, "/home/u/work/sub/app.vkm", "sub/app.vkm"},
         RootCase{"Windows", {"C:\\work"}, "C:\\work\\sub\\app.vkm", "sub\\app.vkm"},
         RootCase{"Cygdrive", {"/cygdrive/c/work"}, "C:\\work\\sub\\app.vkm", "sub\\app.vkm"},
-        RootCase{"CygdriveUpperDrive", {"/cygdrive/C/work"}, "c:\\work\\sub\\app.vkm", "sub\\app.vkm"},
+        RootCase{
+            "CygdriveUpperDrive", {"/cygdrive/C/work"}, "c:\\work\\sub\\app.vkm", "sub\\app.vkm"},
         RootCase{"CygdriveDriveOnly", {"/cygdrive/c"}, "C:\\work\\app.vkm", "work\\app.vkm"},
         RootCase{"Mixed", {"C:/work/sub"}, "C:\\work\\sub\\app.vkm", "app.vkm"},
         RootCase{"NoSeparatorCheck", {"C:\\work"}, "C:\\workspace\\app.vkm", "space\\app.vkm"},
         RootCase{"CaseMatters", {"c:\\work"}, "C:\\work\\app.vkm", "C:\\work\\app.vkm"},
-        RootCase{"BackslashRootNeedsBackslash", {"C:\\work\\sub"}, "C:/work/sub/app.vkm",
+        RootCase{"BackslashRootNeedsBackslash",
+                 {"C:\\work\\sub"},
+                 "C:/work/sub/app.vkm",
                  "C:/work/sub/app.vkm"},
-        RootCase{"RootLongerThanPath", {"C:\\work\\sub\\app.vkm\\x"}, "C:\\work\\sub\\app.vkm",
+        RootCase{"RootLongerThanPath",
+                 {"C:\\work\\sub\\app.vkm\\x"},
+                 "C:\\work\\sub\\app.vkm",
                  "C:\\work\\sub\\app.vkm"},
         RootCase{"WholePath", {"C:\\work\\app.vkm"}, "C:\\work\\app.vkm", ""},
         RootCase{"SecondRootMatches", {"/other", "C:\\work"}, "C:\\work\\app.vkm", "app.vkm"},
-        RootCase{"FirstMatchWins", {"C:\\work", "C:\\work\\sub"}, "C:\\work\\sub\\app.vkm", "sub\\app.vkm"},
-        RootCase{"OtherDriveEndsTheSearch", {"/cygdrive/d/x", "C:\\work"}, "C:\\work\\app.vkm",
+        RootCase{"FirstMatchWins",
+                 {"C:\\work", "C:\\work\\sub"},
+                 "C:\\work\\sub\\app.vkm",
+                 "sub\\app.vkm"},
+        RootCase{"OtherDriveEndsTheSearch",
+                 {"/cygdrive/d/x", "C:\\work"},
+                 "C:\\work\\app.vkm",
                  "C:\\work\\app.vkm"},
-        RootCase{"CygdriveEndsTheSearchOnPosixPaths", {"/cygdrive/c/x", "/home/u/work"},
-                 "/home/u/work/app.vkm", "/home/u/work/app.vkm"},
-        RootCase{"CygdriveMismatchTriesTheNextRoot", {"/cygdrive/c/x", "C:\\work"},
-                 "C:\\work\\app.vkm", "app.vkm"}),
-    [](const auto& info) { return std::string(info.param.label); });
+        RootCase{"CygdriveEndsTheSearchOnPosixPaths",
+                 {"/cygdrive/c/x", "/home/u/work"},
+                 "/home/u/work/app.vkm",
+                 "/home/u/work/app.vkm"},
+        RootCase{"CygdriveMismatchTriesTheNextRoot",
+                 {"/cygdrive/c/x", "C:\\work"},
+                 "C:\\work\\app.vkm",
+                 "app.vkm"}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
   struct {
@@ -170,8 +189,8 @@ TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
     ctx.opt.relativeOutputLen = static_cast<uint32_t>(c.length);
     EXPECT_EQ(zv::makeRelativeOutputPath(ctx), c.result) << c.length;
     EXPECT_EQ(ctx.con.text, c.result ? "***File path to VKM is too large.\n" : "") << c.length;
-    std::string expected = c.withRoot && !c.result ? std::string(c.length - 3, 'p')
-                                                   : ctx.opt.outputPathNarrow;
+    std::string expected =
+        c.withRoot && !c.result ? std::string(c.length - 3, 'p') : ctx.opt.outputPathNarrow;
     EXPECT_EQ(ctx.opt.relativeOutputPath(), expected) << c.length;
   }
 }
@@ -202,7 +221,9 @@ TEST_P(RegionSizes, AreGivenAllOrNone) {
   ctx.opt.padAllPercent = c.padAll;
   EXPECT_EQ(zv::checkRegionSizes(ctx), c.result);
   EXPECT_EQ(ctx.con.text, c.message);
-  if (c.result == 0) EXPECT_EQ(ctx.opt.byteSizesGiven, c.byteSizesGiven);
+  if (c.result == 0) {
+    EXPECT_EQ(ctx.opt.byteSizesGiven, c.byteSizesGiven);
+  }
 }
 
 const char* kPercentOrBytes =
@@ -230,6 +251,6 @@ INSTANTIATE_TEST_SUITE_P(
                    "return -1.\n"},
         // A negative size other than -1 counts as given but never triggers a rule itself.
         RegionCase{"NegativeData", -5, -1, -1, -1, 0, 0, true, ""}),
-    [](const auto& info) { return std::string(info.param.label); });
+    [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

@@ -4,7 +4,6 @@
 // built executable itself, run as a separate process, for its exact standard
 // output and exit status.
 #include <gtest/gtest.h>
-
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -143,11 +142,15 @@ TEST(RunTool, EmptyRelocationsForNullSectionAreReportedOnRequest) {
   std::string path = writeModule(dir, "app.elf", m.b);
   const std::string warning =
       "*** Warning found relocation section for NULL section that has empty relocations in ELF "
-      "file \"" + path + "\"\n"
+      "file \"" +
+      path +
+      "\"\n"
       "*** This is not a problem for your game but please contact QVN support so we can fix this "
       "issue\n";
-  const std::string stop = "Error: -sizeload 1 needs to set -sizedata <n> -sizetext <n> -sizetemp "
-                           "<n>. return -1.\n" + failedLine("zodavov", -1);
+  const std::string stop =
+      "Error: -sizeload 1 needs to set -sizedata <n> -sizetext <n> -sizetemp "
+      "<n>. return -1.\n" +
+      failedLine("zodavov", -1);
   zv::Context quiet, warned;
   EXPECT_EQ(run(quiet, {path, "-sizeload", "1"}), -1);
   EXPECT_EQ(quiet.con.text, stop);
@@ -157,7 +160,9 @@ TEST(RunTool, EmptyRelocationsForNullSectionAreReportedOnRequest) {
 
 TEST(RunTool, TooLongOutputPathFailsTheSourceRootStep) {
   ScratchDir dir;
-  std::string path = writeModule(dir, std::string(240, 'm') + ".elf");
+  // An output path of 250 characters: resolvable, but too long for the FileInfo.
+  size_t stem = 250 - dir.path().string().size() - 1 - 4;
+  std::string path = writeModule(dir, std::string(stem, 'm') + ".elf");
   zv::Context ctx;
   ctx.inMemory = true;
   EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), -1);
@@ -171,8 +176,7 @@ TEST(RunTool, ModuleConvertsInMemory) {
   setenv("EDBA_ROOT", dir.path().c_str(), 1);
   zv::Context ctx;
   ctx.inMemory = true;
-  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), 0)
-      << ctx.con.text;
+  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), 0) << ctx.con.text;
   EXPECT_EQ(ctx.con.text.find("FAILED"), std::string::npos) << ctx.con.text;
   EXPECT_EQ(ctx.opt.outputPath, dir / "app.vkm");
   EXPECT_EQ(ctx.opt.relativeOutputPath(), "app.vkm");
@@ -236,7 +240,8 @@ struct ProcessResult {
 
 // Runs the tool in `dir` with `args` (already quoted for the shell) and the
 // environment assignments `env`, collecting its standard output.
-ProcessResult runBinary(const ScratchDir& dir, const std::string& args, const std::string& env = "") {
+ProcessResult runBinary(const ScratchDir& dir, const std::string& args,
+                        const std::string& env = "") {
   std::string cmd = "cd '" + dir.path().string() + "' && " + env + " '" + binaryPath() + "' " +
                     args + " 2>/dev/null";
   ProcessResult r;
@@ -254,7 +259,8 @@ TEST(Executable, NoArgumentsPrintsUsageAndExits255) {
   ScratchDir dir;
   ProcessResult r = runBinary(dir, "");
   std::string self = binaryPath();
-  EXPECT_EQ(r.out, kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(r.out,
+            kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
   EXPECT_EQ(r.status, 255);
 }
 
@@ -279,7 +285,8 @@ TEST(Executable, WritesTheModuleBesideTheInput) {
 TEST(Executable, ForceVkxBeforeTheInputMakesAVkx) {
   ScratchDir dir;
   writeModule(dir, "core.x.elf");
-  ProcessResult r = runBinary(dir, "-f -nolib core.x.elf", "EDBA_ROOT='" + dir.path().string() + "'");
+  ProcessResult r =
+      runBinary(dir, "-f -nolib core.x.elf", "EDBA_ROOT='" + dir.path().string() + "'");
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "core.x.vkx"));
   EXPECT_FALSE(std::filesystem::exists(dir / "core.x.vkm"));

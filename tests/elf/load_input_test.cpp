@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,8 @@ constexpr uint32_t kFail = 0xFFFFFFFF;
 
 struct LoadCase {
   std::string name{};
+
+void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(LinkedModule&)> describe{};
   bool forceVkx = false;
   uint32_t result = 0;

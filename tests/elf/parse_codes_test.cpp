@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -26,6 +27,8 @@ struct CodeCase {
   Describe describe = nullptr;
   Patch patch = nullptr;
 };
+
+void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.name; }
 
 // A relocation section for .data with one ADDR32 entry against module_counter.
 uint16_t addRelData(LinkedModule& m) {

@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -188,6 +189,8 @@ struct CompressedCase {
   std::function<void(const LinkedModule&, std::vector<uint8_t>&)> patch = nullptr;
 };
 
+void PrintTo(const CompressedCase& c, std::ostream* os) { *os << c.name; }
+
 // Marks the symbol table compressed and says it holds `count` symbols.
 CompressedCase compressedSymtab(std::string name, uint32_t code, uint32_t count) {
   return {std::move(name), code,
@@ -269,44 +272,51 @@ INSTANTIATE_TEST_SUITE_P(ParseCompressedSections, ParseCompressed,
 
 // --- Section indexes from 0xFF00 up ------------------------------------------
 
-// A module with a REL section and enough empty sections that index 0xFF00
-// exists in the table; what that section is, is set per case.
+// A module with a REL section whose section header table is lengthened with
+// empty (all-zero) headers until index 0xFF00 exists; what that section is,
+// is set per case. The table is the last thing in the file.
 struct HighIndexFile {
   LinkedModule m;
-  uint16_t rel = 0;
+  uint32_t shoff = 0;
   std::vector<uint8_t> bytes;
+
+  void setField(std::vector<uint8_t>& out, uint16_t section, uint32_t field, uint32_t v) const {
+    put32(out, shoff + section * kShdrSize + field, v);
+  }
 };
 
 const HighIndexFile& highIndexFile() {
   static const HighIndexFile f = [] {
-    HighIndexFile h{makeLinkedModule(true)};
-    h.rel = addRelSection(h.m.b, ".rel.data", h.m.data);
-    addReloc(h.m.b, h.rel, 0, h.m.objSym, kRPpcAddr32);
-    while (h.m.b.sections.size() <= 0xFF00) addSection(h.m.b, Section{.type = kShtProgbits});
+    HighIndexFile h{makeLinkedModule(true), 0, {}};
+    uint16_t rel = addRelSection(h.m.b, ".rel.data", h.m.data);
+    addReloc(h.m.b, rel, 0, h.m.objSym, kRPpcAddr32);
+    h.m.b.minSize = 0;
+    h.shoff = layoutOf(h.m.b).shoff;
     h.bytes = build(h.m.b);
+    constexpr uint32_t kSections = 0xFF01;
+    h.bytes.resize(h.shoff + kSections * kShdrSize, 0);
+    put16(h.bytes, ehdr_at::e_shnum, kSections);
     return h;
   }();
   return f;
 }
 
+using HighPatch = std::function<void(const HighIndexFile&, std::vector<uint8_t>&)>;
+
 struct HighCase {
   std::string name;
   uint32_t code;
   uint32_t highType;  // type of section 0xFF00
-  std::function<void(const HighIndexFile&, std::vector<uint8_t>&)> patch;
+  HighPatch patch;
 };
 
-std::function<void(const HighIndexFile&, std::vector<uint8_t>&)> setField(uint16_t HighIndexFile::*sec,
-                                                                          uint32_t field) {
-  return [sec, field](const HighIndexFile& f, std::vector<uint8_t>& bytes) {
-    putShdr(f.m.b, bytes, f.*sec, field, 0xFF00);
-  };
-}
+void PrintTo(const HighCase& c, std::ostream* os) { *os << c.name; }
 
-std::function<void(const HighIndexFile&, std::vector<uint8_t>&)> setModuleField(uint16_t LinkedModule::*sec,
-                                                                                uint32_t field) {
-  return [sec, field](const HighIndexFile& f, std::vector<uint8_t>& bytes) {
-    putShdr(f.m.b, bytes, f.m.*sec, field, 0xFF00);
+// Points a header field of one section (3 .symtab, 5 .rela.text, 6 .rel.data)
+// at section 0xFF00.
+HighPatch aimAtHigh(uint16_t section, uint32_t field) {
+  return [section, field](const HighIndexFile& f, std::vector<uint8_t>& bytes) {
+    f.setField(bytes, section, field, 0xFF00);
   };
 }
 
@@ -316,7 +326,7 @@ TEST_P(ParseHighIndex, NamesNoSection) {
   const HighCase& c = GetParam();
   const HighIndexFile& f = highIndexFile();
   std::vector<uint8_t> bytes = f.bytes;
-  putShdr(f.m.b, bytes, 0xFF00, shdr_at::sh_type, c.highType);
+  f.setField(bytes, 0xFF00, shdr_at::sh_type, c.highType);
   if (c.patch) c.patch(f, bytes);
   zv::ElfImage img;
   EXPECT_EQ(hex(parseBytes(bytes, img)), hex(c.code));
@@ -325,11 +335,11 @@ TEST_P(ParseHighIndex, NamesNoSection) {
 INSTANTIATE_TEST_SUITE_P(
     ParseReservedIndexes, ParseHighIndex,
     ::testing::Values(HighCase{"FileIsValid", 0, kShtSymtab, nullptr},
-                      HighCase{"SymtabLink", bad::SymLink, kShtStrtab, setModuleField(&LinkedModule::symtab, shdr_at::sh_link)},
-                      HighCase{"RelaLink", bad::RelaLink, kShtSymtab, setModuleField(&LinkedModule::relaText, shdr_at::sh_link)},
-                      HighCase{"RelaInfo", bad::RelaInfo, kShtProgbits, setModuleField(&LinkedModule::relaText, shdr_at::sh_info)},
-                      HighCase{"RelLink", bad::RelLink, kShtSymtab, setField(&HighIndexFile::rel, shdr_at::sh_link)},
-                      HighCase{"RelInfo", bad::RelInfo, kShtProgbits, setField(&HighIndexFile::rel, shdr_at::sh_info)},
+                      HighCase{"SymtabLink", bad::SymLink, kShtStrtab, aimAtHigh(3, shdr_at::sh_link)},
+                      HighCase{"RelaLink", bad::RelaLink, kShtSymtab, aimAtHigh(5, shdr_at::sh_link)},
+                      HighCase{"RelaInfo", bad::RelaInfo, kShtProgbits, aimAtHigh(5, shdr_at::sh_info)},
+                      HighCase{"RelLink", bad::RelLink, kShtSymtab, aimAtHigh(6, shdr_at::sh_link)},
+                      HighCase{"RelInfo", bad::RelInfo, kShtProgbits, aimAtHigh(6, shdr_at::sh_info)},
                       HighCase{"Shstrndx", bad::Shstrndx, kShtStrtab,
                                [](const HighIndexFile&, std::vector<uint8_t>& bytes) {
                                  put16(bytes, ehdr_at::e_shstrndx, 0xFF00);

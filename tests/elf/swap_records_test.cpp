@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -15,14 +16,6 @@ namespace {
 using zv::loadRecord;
 using zv::storeRecord;
 
-// Fills a record with distinct bytes so that any moved byte shows.
-template <typename T>
-std::vector<uint8_t> patterned() {
-  std::vector<uint8_t> bytes(sizeof(T));
-  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0x11 + 7 * i);
-  return bytes;
-}
-
 struct SwapCase {
   std::string name;
   std::function<void(uint8_t*)> swapAt;  // swap the record stored at this address
@@ -30,6 +23,8 @@ struct SwapCase {
   // Byte offsets of the fields in the record, with their widths.
   std::vector<std::pair<size_t, size_t>> fields;
 };
+
+void PrintTo(const SwapCase& c, std::ostream* os) { *os << c.name; }
 
 template <typename T>
 std::function<void(uint8_t*)> swapper(void (*fn)(T&)) {

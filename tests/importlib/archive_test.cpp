@@ -122,7 +122,9 @@ TEST(Reproducible, RunsDifferOnlyInTheDateField) {
   ASSERT_EQ(first.size(), second.size());
   for (size_t i = 0; i < first.size(); ++i) {
     bool dateField = i >= 8 + 16 && i < 8 + 28;
-    if (!dateField) EXPECT_EQ(first[i], second[i]) << "offset " << i;
+    if (!dateField) {
+      EXPECT_EQ(first[i], second[i]) << "offset " << i;
+    }
   }
   EXPECT_NE(first, second);
 }

@@ -135,6 +135,8 @@ struct SectionSetCase {
   uint16_t dataShndx;
 };
 
+void PrintTo(const SectionSetCase& c, std::ostream* os) { *os << c.label; }
+
 class SectionSet : public ::testing::TestWithParam<SectionSetCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Exports, SectionSet,
@@ -166,8 +168,12 @@ TEST_P(SectionSet, SectionsAndSymbolsFollowTheTables) {
   EXPECT_EQ(s.shdr(n - 3, shdr_at::sh_link), n - 2);  // .symtab names .strtab
   uint32_t symbols = 1 + (c.funcs ? 2 : 0) + (c.data ? 1 : 0);
   EXPECT_EQ(s.shdr(n - 3, shdr_at::sh_size), 16 * symbols);
-  if (c.funcs) EXPECT_EQ(s.symbol(1, sym_at::st_shndx), 1u);
-  if (c.data) EXPECT_EQ(s.symbol(symbols - 1, sym_at::st_shndx), c.dataShndx);
+  if (c.funcs) {
+    EXPECT_EQ(s.symbol(1, sym_at::st_shndx), 1u);
+  }
+  if (c.data) {
+    EXPECT_EQ(s.symbol(symbols - 1, sym_at::st_shndx), c.dataShndx);
+  }
   // Every section after the null one starts at a multiple of 64, past the one before.
   uint32_t end = 52;
   for (uint32_t i = 1; i < n; ++i) {
@@ -216,6 +222,8 @@ struct DataTypeCase {
   uint8_t info;
   const char* text;
 };
+
+void PrintTo(const DataTypeCase& c, std::ostream* os) { *os << c.label; }
 
 class DataExportType : public ::testing::TestWithParam<DataTypeCase> {};
 INSTANTIATE_TEST_SUITE_P(
@@ -324,8 +332,8 @@ TEST(ExportSections, FunctionTablesAloneRunNoRelocationCheck) {
   uint16_t nullRela = addRelaSection(m.b, ".rela.null", 0);
   (void)nullRela;
   uint16_t other = addRelaSection(m.b, ".rela.fexports.extra", m.fexports);
-  addReloc(m.b, other, 0xC0000100, 1, kRPpcDtpRel32);
-  addReloc(m.b, other, 0xC0000200, 1, kRPpcDtpRel32);
+  addReloc(m.b, other, 0xC0000004, 1, kRPpcDtpRel32);
+  addReloc(m.b, other, 0xC000000C, 1, kRPpcDtpRel32);
   Result r = runOn(m.b);
   ASSERT_EQ(r.rc, 0u) << r.text;
   EXPECT_EQ(r.text, "");
@@ -361,6 +369,8 @@ struct MalformedCase {
 };
 
 std::vector<uint8_t> words(std::initializer_list<uint32_t> w) { return words32(w); }
+
+void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.label; }
 
 class MalformedTable : public ::testing::TestWithParam<MalformedCase> {};
 INSTANTIATE_TEST_SUITE_P(

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -18,7 +19,7 @@
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
 
-namespace layout_test {
+namespace {
 
 using namespace zvtest;
 
@@ -32,8 +33,6 @@ void loadImage(zv::Context& ctx, const std::vector<uint8_t>& bytes) {
   if (rc != 0) throw std::runtime_error("test image refused: " + std::to_string(rc));
   ctx.haveInput = true;
 }
-
-namespace {
 
 constexpr const char* kOut = "/out/m.vkm";
 constexpr uint32_t kAW = kShfAlloc | kShfWrite;
@@ -285,6 +284,8 @@ struct ExportCase {
   const char* line;
 };
 
+void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.name; }
+
 class ExecutableExportSection : public ::testing::TestWithParam<ExportCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
@@ -333,6 +334,8 @@ struct RangeCase {
   uint32_t addr;
   const char* error;  // the whole output, "" when the address passes
 };
+
+void PrintTo(const RangeCase& c, std::ostream* os) { *os << c.name; }
 
 class AddressRange : public ::testing::TestWithParam<RangeCase> {};
 
@@ -467,6 +470,8 @@ struct AlignCase {
   uint32_t expected;
 };
 
+void PrintTo(const AlignCase& c, std::ostream* os) { *os << c.name; }
+
 class RegionAlignment : public ::testing::TestWithParam<AlignCase> {};
 
 INSTANTIATE_TEST_SUITE_P(Largest, RegionAlignment,
@@ -567,4 +572,3 @@ TEST_P(LoadRegionExample, TablesFollowTheExports) {
 }
 
 }  // namespace
-}  // namespace layout_test

@@ -13,7 +13,6 @@
 #include "elf/input.h"
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
-#include "/tmp/zvdev/manual_load.h"  // DEVTEMP
 
 namespace {
 
@@ -222,7 +221,9 @@ TEST_P(NeededName, FollowsTheLoaderRule) {
   EXPECT_EQ(symbolAt(ctx, sym).st_name, c.kept ? 1u : 0u);
   EXPECT_EQ(symbolAt(ctx, unused).st_name, 0u);
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, c.kept ? 16u : 4u);  // 12 or 1 bytes used
-  if (c.kept) EXPECT_EQ(zv::symbol_name(ctx, symbolAt(ctx, sym)), "the_symbol");
+  if (c.kept) {
+    EXPECT_EQ(zv::symbol_name(ctx, symbolAt(ctx, sym)), "the_symbol");
+  }
 }
 
 // --- Odd tables --------------------------------------------------------------------

@@ -159,20 +159,6 @@ TEST(ReferenceCounts, BadLinksAndSymbolIndicesAreSkipped) {
   EXPECT_EQ(ctx.con.text, "");
 }
 
-TEST(ReferenceCounts, InputWithoutSymbolTableDoesNotCrash) {
-  eb::ElfBuilder b;
-  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t comment = eb::addProgbits(b, ".comment", 0, 0, zeros(4), 1);
-  Context ctx;
-  ctx.opt.verbose = true;
-  loadImage(ctx, b);
-  count_section_references(ctx);
-  EXPECT_EQ(ctx.sym.section_refs[text], 1);
-  remove_unused_sections(ctx);
-  EXPECT_EQ(ctx.con.text, "Section " + at(comment) + " unused \".comment\".\n");
-  EXPECT_EQ(strip_unused_symbols(ctx), 0u);
-}
-
 // --- Unused sections -------------------------------------------------------------
 
 TEST(UnusedSections, CommentSymbolsAreRemovedQuietlyWithoutVerbose) {

@@ -11,7 +11,6 @@
 #include "elf/input.h"
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
-#include "/tmp/zvdev/manual_load.h"  // DEVTEMP
 
 namespace {
 

@@ -83,7 +83,7 @@ inline std::vector<uint8_t> readBytes(const std::string& path) {
 
 // The output path a test run claims, and the part of it stored in the FileInfo.
 inline constexpr const char* kOutputPath = "/work/project/build/mod.vkm";
-inline constexpr uint32_t kRelativePos = 20;  // "build/mod.vkm"
+inline constexpr uint32_t kRelativePos = 14;  // "build/mod.vkm"
 
 // Loads `elf` as the input loader does and fills in what the driver would:
 // default stack and heap, the output names.
@@ -100,11 +100,12 @@ inline void loadModule(zv::Context& ctx, std::vector<uint8_t> elf) {
   ASSERT_EQ(zv::loadInputElf(ctx, zv::mapMemory(std::move(elf)), "mod.elf"), 0u) << ctx.con.text;
 }
 
-// A scratch SDK root in EDBA_ROOT for one test, with an optional tags file.
+// A scratch SDK root in EDBA_ROOT for one test, with a tags file (empty by
+// default; none with std::nullopt).
 struct SdkRoot {
   TempDir dir;
   EnvVar env;
-  explicit SdkRoot(std::optional<std::string> tagsFile = std::nullopt) : env("EDBA_ROOT", dir.str()) {
+  explicit SdkRoot(std::optional<std::string> tagsFile = std::string()) : env("EDBA_ROOT", dir.str()) {
     if (tagsFile) writeText(dir / "system/include/vkm_tags.txt", *tagsFile);
   }
 };

@@ -1,0 +1,241 @@
+// Writing the import library to disk and running the archiver on it: the
+// file holds exactly the archive bytes, it replaces an old library only once
+// complete, a failed open or write leaves the old library alone and runs no
+// archiver, and the archiver is found through GHS_ROOT (with its /cygdrive/
+// form) or PATH. A fake archiver, a shell script written into a temporary
+// folder, records its arguments and the library it saw.
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <cerrno>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "implib_fixture.h"
+#include "importlib/importlib.h"
+
+namespace implibtest {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace zvtest;
+
+struct FileRun {
+  uint32_t rc = 0;
+  std::string text;
+};
+
+FileRun runToFile(const std::string& libraryPath, bool verbose = false,
+                  const ModuleSpec& spec = workedExample()) {
+  auto ctx = contextFor(build(makeModule(spec).b), "/build/out/MyLib.vkm", false);
+  ctx->opt.importLibPath = libraryPath;
+  ctx->opt.verbose = verbose;
+  FileRun r;
+  r.rc = zv::writeImportLibrary(*ctx);
+  r.text = ctx->con.text;
+  return r;
+}
+
+std::vector<uint8_t> inMemoryArchive() {
+  auto ctx = contextFor(build(makeModule(workedExample()).b));
+  EXPECT_EQ(zv::writeImportLibrary(*ctx), 0u);
+  return ctx->libraryBytes;
+}
+
+std::vector<uint8_t> fileBytes(const std::string& path) {
+  std::vector<uint8_t> bytes;
+  EXPECT_TRUE(zv::readWholeFile(path, bytes)) << path;
+  return bytes;
+}
+
+std::vector<std::string> entriesOf(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class LibraryFile : public ::testing::Test {
+ protected:
+  EnvVar epoch_{"SOURCE_DATE_EPOCH", "1700000000"};
+  TempDir out_;   // where the library goes
+  TempDir tool_;  // where the fake archiver lives
+  EnvVar ghs_{"GHS_ROOT", tool_.path()};
+  std::string lib_ = out_.file("mylib.a");
+  std::string args() const { return readText(tool_.file("args.txt")); }
+};
+
+TEST_F(LibraryFile, HoldsTheArchiveAndTheArchiverSeesItComplete) {
+  writeFakeArchiver(tool_.path(), 0);
+  FileRun r = runToFile(lib_);
+  ASSERT_EQ(r.rc, 0u) << r.text;
+  EXPECT_EQ(r.text, "");
+  std::vector<uint8_t> want = inMemoryArchive();
+  EXPECT_EQ(fileBytes(lib_), want);
+  EXPECT_EQ(fileBytes(tool_.file("seen.a")), want);
+  EXPECT_EQ(args(), "-ts\n" + lib_ + "\n");
+  EXPECT_EQ(entriesOf(out_.path()), std::vector<std::string>{"mylib.a"});  // no temporary file left
+}
+
+TEST_F(LibraryFile, ReplacesAnExistingLibrary) {
+  writeFakeArchiver(tool_.path(), 0);
+  std::ofstream(lib_) << std::string(4000, 'x');  // longer than the new library
+  FileRun r = runToFile(lib_);
+  ASSERT_EQ(r.rc, 0u) << r.text;
+  EXPECT_EQ(fileBytes(lib_), inMemoryArchive());
+}
+
+TEST_F(LibraryFile, VerboseShowsTheCommandLine) {
+  writeFakeArchiver(tool_.path(), 0);
+  FileRun r = runToFile(lib_, true);
+  ASSERT_EQ(r.rc, 0u);
+  EXPECT_EQ(r.text, "exec: " + tool_.path() + "/ax -ts \"" + lib_ + "\"\n");
+}
+
+TEST_F(LibraryFile, ArchiverFailureIsReportedButDoesNotFail) {
+  writeFakeArchiver(tool_.path(), 3);
+  FileRun r = runToFile(lib_);
+  EXPECT_EQ(r.rc, 0u);
+  EXPECT_EQ(r.text, "FAILED: ax -ts " + lib_ + "\nreturned 3\n");
+  EXPECT_EQ(fileBytes(lib_), inMemoryArchive());
+}
+
+TEST_F(LibraryFile, ArchiverThatCannotStartReturnsMinusOne) {
+  // tool_ holds no "ax".
+  FileRun r = runToFile(lib_);
+  EXPECT_EQ(r.rc, 0u);
+  EXPECT_EQ(r.text, "FAILED: ax -ts " + lib_ + "\nreturned -1\n");
+  EXPECT_TRUE(exists(lib_));
+}
+
+TEST_F(LibraryFile, ArchiverIsFoundOnPathWithoutGhsRoot) {
+  writeFakeArchiver(tool_.path(), 0);
+  EnvVar noRoot("GHS_ROOT", std::nullopt);
+  EnvVar path("PATH", tool_.path() + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : ""));
+  FileRun r = runToFile(lib_, true);
+  ASSERT_EQ(r.rc, 0u);
+  EXPECT_EQ(r.text, "exec: ax -ts \"" + lib_ + "\"\n");
+  EXPECT_EQ(args(), "-ts\n" + lib_ + "\n");
+}
+
+TEST_F(LibraryFile, CygdriveRootNamesTheDrive) {
+  EnvVar root("GHS_ROOT", "/cygdrive/d/ghs");
+  FileRun r = runToFile(lib_, true);
+  EXPECT_EQ(r.rc, 0u);
+  EXPECT_EQ(r.text, "exec: d:/ghs/ax -ts \"" + lib_ + "\"\nFAILED: ax -ts " + lib_ + "\nreturned -1\n");
+}
+
+TEST_F(LibraryFile, PathCharactersReachTheArchiverUnchanged) {
+  writeFakeArchiver(tool_.path(), 0);
+  std::string odd = out_.file("my lib $(x) 'q'.a");
+  FileRun r = runToFile(odd);
+  ASSERT_EQ(r.rc, 0u) << r.text;
+  EXPECT_EQ(args(), "-ts\n" + odd + "\n");
+  EXPECT_EQ(fileBytes(tool_.file("seen.a")), inMemoryArchive());
+}
+
+TEST_F(LibraryFile, InMemoryRunsWriteNothingAndRunNoArchiver) {
+  writeFakeArchiver(tool_.path(), 0);
+  auto ctx = contextFor(build(makeModule(workedExample()).b));
+  ctx->opt.importLibPath = lib_;
+  EXPECT_EQ(zv::writeImportLibrary(*ctx), 0u);
+  EXPECT_FALSE(ctx->libraryBytes.empty());
+  EXPECT_FALSE(exists(lib_));
+  EXPECT_FALSE(exists(tool_.file("args.txt")));
+}
+
+TEST_F(LibraryFile, NoExportsWriteNoFileAndRunNoArchiver) {
+  writeFakeArchiver(tool_.path(), 0);
+  FileRun r = runToFile(lib_, true, ModuleSpec{});
+  EXPECT_EQ(r.rc, 0u);
+  EXPECT_EQ(r.text, "");
+  EXPECT_FALSE(exists(lib_));
+  EXPECT_FALSE(exists(tool_.file("args.txt")));
+}
+
+TEST_F(LibraryFile, RefusedExportsWriteNoFile) {
+  writeFakeArchiver(tool_.path(), 0);
+  ModuleSpec spec = workedExample();
+  spec.data->push_back({"second"});  // two data exports, one relocation
+  FileRun r = runToFile(lib_, false, spec);
+  EXPECT_EQ(r.rc, 0xFFFFFFFFu);
+  EXPECT_EQ(r.text, "***Error: numDataExports (2) != numRelaDataExports (1). Return -1\n");
+  EXPECT_FALSE(exists(lib_));
+  EXPECT_FALSE(exists(tool_.file("args.txt")));
+}
+
+// Opening fails: the error number is the result and no archiver runs.
+struct OpenFailureCase {
+  const char* label;
+  const char* relative;  // under the output folder
+  int err;
+};
+
+void PrintTo(const OpenFailureCase& c, std::ostream* os) { *os << c.label; }
+
+class OpenFailure : public LibraryFile, public ::testing::WithParamInterface<OpenFailureCase> {};
+INSTANTIATE_TEST_SUITE_P(Paths, OpenFailure,
+                         ::testing::Values(OpenFailureCase{"MissingFolder", "no/such/folder/mylib.a", ENOENT},
+                                           OpenFailureCase{"IsAFolder", "", EISDIR}),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+TEST_P(OpenFailure, GivesTheErrorNumber) {
+  writeFakeArchiver(tool_.path(), 0);
+  FileRun r = runToFile(out_.file(GetParam().relative));
+  EXPECT_EQ(r.rc, static_cast<uint32_t>(GetParam().err));
+  EXPECT_EQ(r.text, "***Error: Could not open output file for writing.\n");
+  EXPECT_FALSE(exists(tool_.file("args.txt")));
+}
+
+TEST_F(LibraryFile, WriteFailureOnADeviceGivesTheErrorNumber) {
+  if (!exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available on this host";
+  writeFakeArchiver(tool_.path(), 0);
+  FileRun r = runToFile("/dev/full");
+  EXPECT_EQ(r.rc, static_cast<uint32_t>(ENOSPC));
+  // The stream holds the member until the seek to the ELF header flushes it.
+  EXPECT_EQ(r.text, "*** error seeking in output file.\n");
+  EXPECT_FALSE(exists(tool_.file("args.txt")));
+}
+
+// Limits the size of files this process may write for one scope; a write
+// beyond it fails with EFBIG instead of raising SIGXFSZ.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &old_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lim = old_;
+    lim.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &lim);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &old_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit old_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+TEST_F(LibraryFile, WriteFailureLeavesTheOldLibraryAndRunsNoArchiver) {
+  writeFakeArchiver(tool_.path(), 0);
+  const std::string old = "the library of an earlier run";
+  std::ofstream(lib_) << old;
+  FileRun r;
+  {
+    FileSizeLimit limit(100);
+    r = runToFile(lib_);
+  }
+  EXPECT_EQ(r.rc, static_cast<uint32_t>(EFBIG));
+  EXPECT_EQ(r.text, "*** error seeking in output file.\n");
+  EXPECT_EQ(readText(lib_), old);
+  EXPECT_EQ(entriesOf(out_.path()), std::vector<std::string>{"mylib.a"});  // temporary file removed
+  EXPECT_FALSE(exists(tool_.file("args.txt")));
+}
+
+}  // namespace
+}  // namespace implibtest

@@ -1,0 +1,606 @@
+// The compact symbol table: which symbols keep an entry, how relocations are
+// re-pointed at $TEXT, $DATA and $UNDEF, the rebuilt tables in the image, the
+// diagnostic listings, and the placement of the tables in the LOAD region.
+#include <gtest/gtest.h>
+
+#include <numeric>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "symbols/symbol_test_image.h"
+
+namespace zv {
+namespace {
+
+namespace eb = zvtest;
+using symtest::loadImage;
+using symtest::relaAt;
+using symtest::symbolAt;
+
+std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
+
+constexpr uint32_t kText = eb::kShfAlloc | eb::kShfExecInstr;
+constexpr uint32_t kData = eb::kShfAlloc | eb::kShfWrite;
+
+// The writer's symbol steps in the default mode.
+void rebuild(Context& ctx) {
+  symtest::countAndDropUnused(ctx);
+  ctx.con.text.clear();
+  build_new_symbol_table(ctx);
+}
+
+std::string tableBytes(Context& ctx, int32_t section) {
+  std::span<uint8_t> bytes = sectionBytes(ctx.input, static_cast<uint32_t>(section));
+  return std::string(bytes.begin(), bytes.end());
+}
+
+const std::string kFixedNames("\0$TEXT\0$DATA\0$UNDEF\0", 20);
+
+uint32_t relType(const Elf32_Rela& r) { return r.r_info & 0xFF; }
+uint32_t relSymbol(const Elf32_Rela& r) { return r.r_info >> 8; }
+
+// A text section of 32 bytes at 0x02000000, a data section of 32 bytes at
+// 0x10000000, the symbol table and a relocation section for the text.
+struct Module {
+  eb::ElfBuilder b;
+  uint16_t text = 0, data = 0, symtab = 0, rela = 0;
+};
+
+Module makeModule() {
+  Module m;
+  m.text = eb::addProgbits(m.b, ".text", kText, 0x02000000, zeros(32));
+  m.data = eb::addProgbits(m.b, ".data", kData, 0x10000000, zeros(32));
+  m.symtab = eb::addSymtab(m.b);
+  return m;
+}
+
+void addTextRelocations(Module& m) { m.rela = eb::addRelaSection(m.b, ".rela.text", m.text); }
+
+// --- The fixed entries ---------------------------------------------------------
+
+TEST(NewSymbolTable, OnlyFileAndUnusedSectionSymbolsLeaveTheFixedEntries) {
+  for (bool useDataSection : {false, true}) {
+    Module m = makeModule();
+    eb::addSymbol(m.b, {.name = "m.c", .info = eb::stInfo(eb::kStbLocal, eb::kSttFile), .shndx = eb::kShnAbs});
+    auto sect = eb::stInfo(eb::kStbLocal, eb::kSttSection);
+    eb::addSymbol(m.b, {.value = 0x02000000, .info = sect, .shndx = m.text});
+    uint32_t dataSym = eb::addSymbol(m.b, {.value = 0x10000000, .info = sect, .shndx = m.data});
+    addTextRelocations(m);
+    if (useDataSection) eb::addReloc(m.b, m.rela, 2, dataSym, eb::kRPpcAddr16Ha, 8);
+    Context ctx;
+    loadImage(ctx, m.b);
+    uint32_t oldInfo = ctx.input.sh[m.symtab].sh_info;
+    rebuild(ctx);
+    EXPECT_EQ(ctx.con.text, "");
+    int32_t count = useDataSection ? 5 : 4;
+    EXPECT_EQ(ctx.sym.view.symbol_count, count);
+    EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, uint32_t(count) * 16);
+    EXPECT_EQ(ctx.input.sh[m.symtab].sh_info, oldInfo) << "sh_info is left alone";
+    std::string strings = kFixedNames + (useDataSection ? std::string(1, '\0') : "");
+    EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), strings);
+    EXPECT_TRUE(symtest::isZero(symbolAt(ctx, 0)));
+    Elf32_Sym t = symbolAt(ctx, 1), d = symbolAt(ctx, 2), u = symbolAt(ctx, 3);
+    EXPECT_EQ(symbol_name(ctx, t), "$TEXT");
+    EXPECT_EQ(t.st_value, 0x02000000u);
+    EXPECT_EQ(t.st_info, 0x03);
+    EXPECT_EQ(t.st_shndx, m.text);
+    EXPECT_EQ(symbol_name(ctx, d), "$DATA");
+    EXPECT_EQ(d.st_value, 0x10000000u);
+    EXPECT_EQ(d.st_info, 0x03);
+    EXPECT_EQ(d.st_shndx, m.data);
+    EXPECT_EQ(symbol_name(ctx, u), "$UNDEF");
+    EXPECT_EQ(u.st_value, 0u);
+    EXPECT_EQ(u.st_info, 0x11);
+    EXPECT_EQ(u.st_shndx, 0);
+    if (useDataSection) {
+      Elf32_Sym kept = symbolAt(ctx, 4);
+      EXPECT_EQ(kept.st_shndx, m.data);
+      EXPECT_EQ(kept.st_name, 20u);
+      // A section symbol is placed too: its relocation goes to $DATA.
+      Elf32_Rela r = relaAt(ctx, m.rela, 0);
+      EXPECT_EQ(relSymbol(r), 2u);
+      EXPECT_EQ(r.r_addend, 8);
+    }
+  }
+}
+
+// --- Sizes -----------------------------------------------------------------------
+
+TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
+  const std::vector<std::string> names = {"alpha", "bravo", "charlie", "delta",  "echoes",
+                                          "foxtrot", "golfer", "hotel",  "india", "juliet"};
+  ASSERT_EQ(std::accumulate(names.begin(), names.end(), size_t(0),
+                            [](size_t n, const std::string& s) { return n + s.size(); }),
+            57u);
+  Module m = makeModule();
+  std::vector<uint32_t> funcs;
+  for (size_t k = 0; k < names.size(); ++k) {
+    // Dropped objects between the kept functions do not count.
+    eb::addSymbol(m.b, {.name = "object_" + names[k], .value = 0x10000000, .size = 4,
+                        .info = eb::stInfo(eb::kStbLocal, eb::kSttObject), .shndx = m.data});
+    funcs.push_back(eb::addSymbol(m.b, {.name = names[k], .value = uint32_t(0x02000000 + 2 * k), .size = 2,
+                                        .info = eb::stInfo(k % 2 ? eb::kStbLocal : eb::kStbGlobal, eb::kSttFunc),
+                                        .shndx = m.text}));
+  }
+  addTextRelocations(m);
+  eb::addReloc(m.b, m.rela, 0, funcs[3], eb::kRPpcRel24);
+  Context ctx;
+  loadImage(ctx, m.b);
+  rebuild(ctx);
+  EXPECT_EQ(ctx.sym.table.next_id, 14);
+  EXPECT_EQ(ctx.sym.table.new_strings_size, 87);
+  EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, 224u);
+  EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, 87u);
+  std::string expect = kFixedNames;
+  for (const std::string& n : names) expect += n + std::string(1, '\0');
+  EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), expect);
+  // In the order of their old indices, locals and globals mixed as they were.
+  for (size_t k = 0; k < names.size(); ++k) {
+    Elf32_Sym s = symbolAt(ctx, uint32_t(4 + k));
+    EXPECT_EQ(symbol_name(ctx, s), names[k]);
+    EXPECT_EQ(s.st_value, 0x02000000 + 2 * k);
+    EXPECT_EQ(s.st_size, 2u);
+    EXPECT_EQ(s.st_info >> 4, k % 2 ? 0 : 1);
+    EXPECT_EQ(s.st_shndx, m.text);
+  }
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+
+// Tables that fit are written over the old bytes; larger ones get storage of
+// their own. Either way the image reads back the new tables.
+TEST(NewSymbolTable, FittingTablesAreWrittenInPlace) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  eb::addSymbol(m.b, {.name = "a_rather_long_local_name_that_is_dropped", .value = 0x10000004, .size = 4,
+                      .info = eb::stInfo(eb::kStbLocal, eb::kSttObject), .shndx = m.data});
+  Context ctx;
+  loadImage(ctx, m.b);
+  uint32_t symOffset = ctx.input.sh[m.symtab].sh_offset, strOffset = ctx.input.sh[m.strtab].sh_offset;
+  rebuild(ctx);
+  ASSERT_EQ(ctx.sym.view.symbol_count, 5);
+  EXPECT_EQ(sectionBytes(ctx.input, m.symtab).data(), ctx.input.base + symOffset);
+  EXPECT_EQ(sectionBytes(ctx.input, m.strtab).data(), ctx.input.base + strOffset);
+  EXPECT_EQ(tableBytes(ctx, m.strtab), kFixedNames + std::string("module_main\0", 12));
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "module_main");
+  EXPECT_EQ(ctx.sym.view.strings_size, 32u);
+}
+
+TEST(NewSymbolTable, LargerTablesGetStorageOfTheirOwn) {
+  // Three functions share one name string in the old table ("main" is the
+  // suffix of "module_main"); the new table holds a copy for each.
+  eb::LinkedModule m = eb::makeLinkedModule();
+  auto func = eb::stInfo(eb::kStbGlobal, eb::kSttFunc);
+  eb::addSymbol(m.b, {.value = 0x02000004, .size = 4, .info = func, .shndx = m.text, .st_name = 8});
+  eb::addSymbol(m.b, {.value = 0x02000008, .size = 4, .info = func, .shndx = m.text, .st_name = 8});
+  Context ctx;
+  loadImage(ctx, m.b);
+  uint32_t oldStrings = ctx.input.sh[m.strtab].sh_size;
+  rebuild(ctx);
+  EXPECT_GT(ctx.input.sh[m.strtab].sh_size, oldStrings);
+  EXPECT_EQ(tableBytes(ctx, m.strtab), kFixedNames + std::string("module_main\0main\0main\0", 22));
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 5)), "main");
+  EXPECT_EQ(symbolAt(ctx, 6).st_name, 37u);
+  EXPECT_EQ(symbolAt(ctx, 6).st_value, 0x02000008u);
+}
+
+TEST(NewSymbolTable, EntrySizeBecomesSixteen) {
+  for (uint32_t entsize : {0u, 16u, 20u}) {
+    eb::LinkedModule m = eb::makeLinkedModule();
+    m.b.sections[m.symtab].entsize = entsize;
+    Context ctx;
+    loadImage(ctx, m.b);
+    rebuild(ctx);
+    EXPECT_EQ(ctx.input.sh[m.symtab].sh_entsize, entsize ? 16u : 0u);
+    EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, 80u);
+    EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 3)), "$UNDEF");
+    EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "module_main");
+  }
+}
+
+// --- Keep rules and re-pointed relocations ----------------------------------------
+
+TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
+  for (bool strip : {false, true}) {
+    Module m = makeModule();
+    uint32_t f = eb::addSymbol(m.b, {.name = "helper", .value = 0x02000008, .size = 8,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = m.text});
+    addTextRelocations(m);
+    eb::addReloc(m.b, m.rela, 0, f, eb::kRPpcRel24, 0);
+    eb::addReloc(m.b, m.rela, 4, f, eb::kRPpcAddr16Lo, -4);
+    Context ctx;
+    ctx.opt.stripStrings = strip;
+    loadImage(ctx, m.b);
+    rebuild(ctx);
+    EXPECT_EQ(ctx.sym.view.symbol_count, strip ? 4 : 5);
+    if (!strip) {
+      EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "helper");
+    }
+    Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1);
+    EXPECT_EQ(relSymbol(r0), 1u);
+    EXPECT_EQ(relType(r0), eb::kRPpcRel24);
+    EXPECT_EQ(r0.r_addend, 8);
+    EXPECT_EQ(relSymbol(r1), 1u);
+    EXPECT_EQ(relType(r1), eb::kRPpcAddr16Lo);
+    EXPECT_EQ(r1.r_addend, 4);
+    EXPECT_EQ(r0.r_offset, 0u);
+    EXPECT_EQ(r1.r_offset, 4u);
+  }
+}
+
+TEST(NewSymbolTable, DataAndUndefinedSymbolsAreDroppedAndCarriedByPseudoSymbols) {
+  Module m = makeModule();
+  uint32_t obj = eb::addSymbol(m.b, {.name = "counter", .value = 0x10000008, .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = m.data});
+  uint32_t undef = eb::addSymbol(m.b, {.name = "elsewhere", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
+  addTextRelocations(m);
+  eb::addReloc(m.b, m.rela, 0, obj, eb::kRPpcAddr16Ha, 4);
+  eb::addReloc(m.b, m.rela, 4, undef, eb::kRPpcRel24, 0x10);
+  eb::addReloc(m.b, m.rela, 8, undef, eb::kRPpcNone, 0x20);  // type 0 is left alone
+  Context ctx;
+  loadImage(ctx, m.b);
+  rebuild(ctx);
+  EXPECT_EQ(ctx.sym.view.symbol_count, 4);
+  Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1), r2 = relaAt(ctx, m.rela, 2);
+  EXPECT_EQ(relSymbol(r0), 2u);
+  EXPECT_EQ(r0.r_addend, 12);
+  EXPECT_EQ(relSymbol(r1), 3u);
+  EXPECT_EQ(relType(r1), eb::kRPpcRel24);
+  EXPECT_EQ(r1.r_addend, 0x10);
+  EXPECT_EQ(r2.r_info, undef << 8);
+  EXPECT_EQ(r2.r_addend, 0x20);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
+  Module m = makeModule();
+  uint16_t imports = eb::addSection(m.b, {.name = ".imports", .type = eb::kShtVkmImports, .flags = eb::kShfAlloc,
+                                          .addr = 0xC0000000, .addralign = 4, .data = zeros(32)});
+  uint16_t tdata = eb::addProgbits(m.b, ".tdata", kData | eb::kShfVkmTls, 0x10000100, zeros(16));
+  auto global = [](uint8_t type) { return eb::stInfo(eb::kStbGlobal, type); };
+  uint32_t imp = eb::addSymbol(m.b, {.name = "imported", .value = 0xC0000010, .info = global(eb::kSttNotype),
+                                     .shndx = imports});
+  uint32_t unusedImp = eb::addSymbol(m.b, {.name = "unused_import", .value = 0xC0000014,
+                                           .info = global(eb::kSttNotype), .shndx = imports});
+  uint32_t abs = eb::addSymbol(m.b, {.name = "absolute", .value = 0x1000, .info = global(eb::kSttNotype),
+                                     .shndx = eb::kShnAbs});
+  std::vector<uint32_t> tls;
+  for (uint8_t type : {eb::kSttNotype, eb::kSttObject, eb::kSttFunc, eb::kSttTls})
+    tls.push_back(eb::addSymbol(m.b, {.name = "tls" + std::to_string(type), .value = 0x10000100u + 4 * type,
+                                      .size = 4, .info = global(type), .shndx = tdata}));
+  addTextRelocations(m);
+  eb::addReloc(m.b, m.rela, 0, imp, eb::kRPpcRel24, 0);
+  eb::addReloc(m.b, m.rela, 4, abs, eb::kRPpcAddr16Lo, 2);
+  eb::addReloc(m.b, m.rela, 8, tls[1], eb::kRPpcDtpRel32, 6);
+  Context ctx;
+  loadImage(ctx, m.b);
+  rebuild(ctx);
+  // imported 4, absolute 5, the four TLS symbols 6 to 9; the unused import is dropped.
+  ASSERT_EQ(ctx.sym.view.symbol_count, 10);
+  EXPECT_EQ(ctx.sym.symbolInfo[unusedImp].new_id, 0u);
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "imported");
+  EXPECT_EQ(symbolAt(ctx, 4).st_shndx, imports);
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 5)), "absolute");
+  EXPECT_EQ(symbolAt(ctx, 5).st_shndx, eb::kShnAbs);
+  for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(symbolAt(ctx, 6 + k).st_shndx, tdata);
+  Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1), r2 = relaAt(ctx, m.rela, 2);
+  EXPECT_EQ(relSymbol(r0), 4u);
+  EXPECT_EQ(r0.r_addend, 0);
+  EXPECT_EQ(relSymbol(r1), 5u);
+  EXPECT_EQ(r1.r_addend, 2);
+  EXPECT_EQ(relSymbol(r2), 7u);
+  EXPECT_EQ(relType(r2), eb::kRPpcDtpRel32);
+  EXPECT_EQ(r2.r_addend, 6);
+}
+
+TEST(NewSymbolTable, ExportedSymbolsAreKept) {
+  Module m = makeModule();
+  uint16_t dexp = eb::addSection(m.b, {.name = ".dexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
+                                       .addr = 0xC0000000, .addralign = 4, .data = zeros(24)});
+  uint32_t obj = eb::addSymbol(m.b, {.name = "shared_counter", .value = 0x10000010, .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = m.data});
+  uint16_t rela = eb::addRelaSection(m.b, ".rela.dexports", dexp);
+  eb::addReloc(m.b, rela, 0xC0000008, obj, eb::kRPpcAddr32, 0);
+  Context ctx;
+  loadImage(ctx, m.b);
+  rebuild(ctx);
+  ASSERT_EQ(ctx.sym.view.symbol_count, 5);
+  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "shared_counter");
+  // Kept by name, but data placement still carries its relocations.
+  Elf32_Rela r = relaAt(ctx, rela, 0);
+  EXPECT_EQ(relSymbol(r), 2u);
+  EXPECT_EQ(r.r_addend, 0x10);
+}
+
+TEST(NewSymbolTable, DuplicateNamesAreCopiedTwice) {
+  Module m = makeModule();
+  auto func = eb::stInfo(eb::kStbLocal, eb::kSttFunc);
+  eb::addSymbol(m.b, {.name = "dup", .value = 0x02000000, .size = 4, .info = func, .shndx = m.text});
+  eb::addSymbol(m.b, {.name = "dup", .value = 0x02000010, .size = 4, .info = func, .shndx = m.text});
+  Context ctx;
+  loadImage(ctx, m.b);
+  rebuild(ctx);
+  EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), kFixedNames + std::string("dup\0dup\0", 8));
+  EXPECT_EQ(symbolAt(ctx, 4).st_name, 20u);
+  EXPECT_EQ(symbolAt(ctx, 5).st_name, 24u);
+}
+
+// A relocation that uses a dropped symbol without placement is listed,
+// whatever the verbosity, and re-pointed at entry 0. Relocation sections of
+// unloaded sections are re-pointed too; entries whose symbol index lies past
+// the old table are left as they are.
+TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
+  Module m = makeModule();
+  uint16_t low = eb::addProgbits(m.b, ".low", eb::kShfAlloc, 0x01000000, zeros(8));
+  uint16_t debug = eb::addProgbits(m.b, ".debug", 0, 0, zeros(16), 1);
+  uint32_t odd = eb::addSymbol(m.b, {.name = "odd", .value = 0x01000000, .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = low});
+  uint32_t f = eb::addSymbol(m.b, {.name = "f", .value = 0x02000010, .size = 4,
+                                   .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = m.text});
+  addTextRelocations(m);
+  eb::addReloc(m.b, m.rela, 0, odd, eb::kRPpcAddr16Lo, 1);
+  eb::addReloc(m.b, m.rela, 4, f, eb::kRPpcRel24, 0);
+  uint16_t relaDebug = eb::addRelaSection(m.b, ".rela.debug", debug);
+  eb::addReloc(m.b, relaDebug, 0, f, eb::kRPpcAddr32, 0);
+  eb::addReloc(m.b, relaDebug, 4, f, eb::kRPpcAddr32, 0);
+  Context ctx;
+  loadImage(ctx, m.b);
+  Elf32_Rela past = relaAt(ctx, relaDebug, 1);
+  past.r_info = uint32_t(ctx.sym.view.symbol_count) << 8 | eb::kRPpcAddr32;
+  ASSERT_TRUE(writeRela(ctx.input, relaDebug, 1, past));
+  rebuild(ctx);
+  EXPECT_EQ(ctx.con.text, "   0|   " + std::to_string(odd) + ": 0x01000000 global data  .low      (" +
+                              std::to_string(low) + ") odd size = 4\n        " + std::to_string(odd) +
+                              ": export:0 import:0 func:0 code:0 data:0 sect:0 referenced:1 undef:0 new_id:0 "
+                              "use_id:0 offset:0x00000000\n");
+  Elf32_Rela r0 = relaAt(ctx, m.rela, 0);
+  EXPECT_EQ(r0.r_info, uint32_t(eb::kRPpcAddr16Lo));
+  EXPECT_EQ(r0.r_addend, 1);
+  Elf32_Rela d0 = relaAt(ctx, relaDebug, 0), d1 = relaAt(ctx, relaDebug, 1);
+  EXPECT_EQ(relSymbol(d0), 1u);
+  EXPECT_EQ(d0.r_addend, 0x10);
+  EXPECT_EQ(d1.r_info, past.r_info);
+  EXPECT_EQ(d1.r_addend, past.r_addend);
+}
+
+TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  loadImage(ctx, m.b);
+  count_section_references(ctx);
+  classify_sections(ctx);
+  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
+  assign_new_symbol_id(ctx, m.funcSym);
+  assign_new_symbol_id(ctx, m.funcSym);
+  EXPECT_EQ(ctx.con.text, "ERROR: sym 3 already has new symid 4 wanted to number 5\n");
+  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].new_id, 4u);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].name_len, 11u);
+  EXPECT_EQ(ctx.sym.table.next_id, 5);
+  EXPECT_EQ(ctx.sym.table.new_strings_size, 32);
+}
+
+TEST(NewSymbolTable, TablesWithFewerThanTwoSymbolsStayAsTheyAre) {
+  Module m = makeModule();
+  Context ctx;
+  loadImage(ctx, m.b);
+  std::string before = tableBytes(ctx, m.symtab);
+  rebuild(ctx);
+  EXPECT_EQ(ctx.sym.view.symbol_count, 1);
+  EXPECT_EQ(tableBytes(ctx, m.symtab), before);
+  EXPECT_EQ(ctx.sym.text_base, 0x02000000u) << "sections are classified all the same";
+}
+
+// --- Listings ---------------------------------------------------------------------
+
+struct ListingCase {
+  const char* label;
+  bool v, v2, v3;
+  bool table, planned;
+};
+
+class Listings : public ::testing::TestWithParam<ListingCase> {};
+
+TEST_P(Listings, NewAndPlannedTables) {
+  const ListingCase& c = GetParam();
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  ctx.opt.verbose = c.v;
+  ctx.opt.verbose2 = c.v2;
+  ctx.opt.verbose3 = c.v3;
+  loadImage(ctx, m.b);
+  rebuild(ctx);
+  std::string table =
+      "\nNEW SYMBOL TABLE 5 symbols symtab size = 80 strtab size = 32\n"
+      "\nNEW SYMBOL TABLE\n"
+      "   1: 0x02000000 local  sect  .text     (1) $TEXT\n"
+      "   2: 0x10000000 local  sect  .data     (2) $DATA\n"
+      "   3: 0x00000000 global data            (0) $UNDEF\n"
+      "   4: 0x02000000 global code  .text     (1) module_main size = 16\n";
+  std::string planned =
+      "\n\nPLANED SYMBOL TABLE\n"
+      "   1: 0x02000000 local  sect  .text     (1) $TEXT\n"
+      "   2: 0x10000000 local  sect  .data     (2) $DATA\n"
+      "   4|   3: 0x02000000 global code  .text     (1) $TEXT+0x00000000 module_main size = 16\n"
+      "        3: export:0 import:0 func:1 code:1 data:0 sect:0 referenced:0 undef:0 new_id:4 use_id:1 "
+      "offset:0x00000000\n";
+  EXPECT_EQ(ctx.con.text, (c.table ? table : "") + (c.planned ? planned : ""));
+}
+
+INSTANTIATE_TEST_SUITE_P(Verbosity, Listings,
+                         ::testing::Values(ListingCase{"None", false, false, false, false, false},
+                                           ListingCase{"V", true, false, false, false, false},
+                                           ListingCase{"V2", false, true, false, true, false},
+                                           ListingCase{"V3Alone", false, false, true, false, false},
+                                           ListingCase{"V2V3", false, true, true, true, true}),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+TEST(Listings, OldSymbolPseudoTargetsAndNoBaseSection) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  loadImage(ctx, m.b);
+  count_section_references(ctx);
+  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
+  SymbolInfo& si = ctx.sym.symbolInfo[m.objSym];
+  const char* want[] = {"", " $TEXT+0x00000010", " $DATA+0x00000010", " $UNDEF+0x00000010", " s0004+0x00000010"};
+  for (uint32_t use = 0; use < 5; ++use) {
+    si.use_id = use;
+    si.offset = 0x10;
+    ctx.con.text.clear();
+    dump_old_symbol(ctx, 9, m.objSym);
+    std::string line = ctx.con.text.substr(0, ctx.con.text.find('\n') + 1);
+    EXPECT_EQ(line, std::string("   9|   4: 0x10000000 global data  .data     (2)") +
+                        want[use] + " module_counter size = 4\n");
+  }
+  // Without a referenced text section, $TEXT lists no section name.
+  ctx.con.text.clear();
+  ctx.sym.data_base = 0x10000000;
+  ctx.sym.data_section = m.data;
+  si.new_id = 0;
+  dump_planned_symbol_table(ctx);
+  EXPECT_EQ(ctx.con.text,
+            "\n\nPLANED SYMBOL TABLE\n"
+            "   1: 0xffffffff local  sect            (-1) $TEXT\n"
+            "   2: 0x10000000 local  sect  .data     (2) $DATA\n");
+}
+
+// --- LOAD region placement ----------------------------------------------------------
+
+struct PlaceCase {
+  const char* label;
+  uint32_t addralign;
+  uint32_t loadEnd;
+  uint32_t address;
+};
+
+class PlaceTable : public ::testing::TestWithParam<PlaceCase> {};
+
+TEST_P(PlaceTable, AlignsTheLoadEnd) {
+  const PlaceCase& c = GetParam();
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  ctx.opt.verbose = true;
+  loadImage(ctx, m.b);
+  Elf32_Shdr& h = ctx.input.sh[m.symtab];
+  h.sh_addralign = c.addralign;
+  h.sh_addr = 0x1234;
+  ctx.lay.regions[LOAD].end = c.loadEnd;
+  place_table_in_load_region(ctx, m.symtab);
+  EXPECT_EQ(h.sh_addr, c.address);
+  EXPECT_TRUE(h.sh_flags & SHF_ALLOC);
+  EXPECT_EQ(ctx.lay.regions[LOAD].end, c.address + h.sh_size);
+  char line[80];
+  snprintf(line, sizeof line, "Moved symbolTable table from 0x00001234 to 0x%08X\n", c.address);
+  EXPECT_EQ(ctx.con.text, line);
+}
+
+INSTANTIATE_TEST_SUITE_P(Alignments, PlaceTable,
+                         ::testing::Values(PlaceCase{"Zero", 0, 0xC0000031, 0xC0000031},
+                                           PlaceCase{"NotPowerOfTwo", 12, 0xC0000031, 0xC0000031},
+                                           PlaceCase{"One", 1, 0xC0000031, 0xC0000031},
+                                           PlaceCase{"Sixteen", 16, 0xC0000031, 0xC0000040},
+                                           PlaceCase{"SixteenAligned", 16, 0xC0000040, 0xC0000040}),
+                         [](const auto& p) { return std::string(p.param.label); });
+
+// The three tables one after the other, as the layout places them after two
+// export sections that end at 0xC0000030.
+TEST(PlaceTable, SymbolStringAndSectionNameTablesInOrder) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  ctx.opt.verbose = true;
+  loadImage(ctx, m.b);
+  uint32_t names = ctx.input.eh.e_shstrndx;
+  struct {
+    uint32_t index, size, align;
+  } tables[] = {{m.symtab, 0x200, 4}, {m.strtab, 0x101, 1}, {names, 0x80, 1}};
+  for (auto& t : tables) {
+    ctx.input.sh[t.index].sh_size = t.size;
+    ctx.input.sh[t.index].sh_addralign = t.align;
+  }
+  ctx.lay.regions[LOAD].end = 0xC0000030;
+  for (auto& t : tables) place_table_in_load_region(ctx, t.index);
+  EXPECT_EQ(ctx.input.sh[m.symtab].sh_addr, 0xC0000030u);
+  EXPECT_EQ(ctx.input.sh[m.strtab].sh_addr, 0xC0000230u);
+  EXPECT_EQ(ctx.input.sh[names].sh_addr, 0xC0000331u);
+  EXPECT_EQ(ctx.lay.regions[LOAD].end, 0xC00003B1u);
+  EXPECT_EQ(ctx.con.text,
+            "Moved symbolTable table from 0x00000000 to 0xC0000030\n"
+            "Moved stringTable table from 0x00000000 to 0xC0000230\n"
+            "Moved stringTable table from 0x00000000 to 0xC0000331\n");
+}
+
+TEST(PlaceTable, AllocatedTableStaysWhereItIs) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  ctx.opt.verbose = true;
+  loadImage(ctx, m.b);
+  Elf32_Shdr& h = ctx.input.sh[m.strtab];
+  h.sh_flags |= SHF_ALLOC;
+  h.sh_addr = 0xC0001000;
+  ctx.lay.regions[LOAD].end = 0xC0000030;
+  place_table_in_load_region(ctx, m.strtab);
+  place_table_in_load_region(ctx, 0xFF00);  // names no section
+  EXPECT_EQ(h.sh_addr, 0xC0001000u);
+  EXPECT_EQ(ctx.lay.regions[LOAD].end, 0xC0000030u);
+  EXPECT_EQ(ctx.con.text, "");
+}
+
+
+// --- Linked modules ----------------------------------------------------------------
+
+// Every relocation target (symbol value plus addend) of a module as the
+// symbol table in use resolves it; entries of type 0 or symbol 0 give none.
+std::vector<std::optional<uint32_t>> relocationTargets(Context& ctx) {
+  std::vector<std::optional<uint32_t>> out;
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
+    const Elf32_Shdr& h = ctx.input.sh[i];
+    if (h.sh_type != SHT_RELA || h.sh_size == 0) continue;
+    Elf32_Rela r;
+    for (uint32_t n = 0; readRela(ctx.input, i, n, r); ++n) {
+      Elf32_Sym s;
+      if (relType(r) == 0 || relSymbol(r) == 0 || !symbol_at(ctx, relSymbol(r), s))
+        out.push_back(std::nullopt);
+      else
+        out.push_back(s.st_value + static_cast<uint32_t>(r.r_addend));
+    }
+  }
+  return out;
+}
+
+class CorpusModules : public ::testing::TestWithParam<const char*> {};
+
+// Re-pointing relocations at the pseudo-symbols keeps every target address.
+TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
+  std::vector<uint8_t> bytes;
+  ASSERT_TRUE(readWholeFile(std::string(ZV_SOURCE_DIR) + "/tests/corpus/" + GetParam(), bytes));
+  Context ctx;
+  loadImage(ctx, std::move(bytes));
+  if (uint32_t exp = find_export_section(ctx)) ctx.input.sh[exp].sh_flags &= ~SHF_ALLOC;
+  symtest::countAndDropUnused(ctx);
+  std::vector<std::optional<uint32_t>> before = relocationTargets(ctx);
+  int32_t oldCount = ctx.sym.view.symbol_count;
+  ctx.con.text.clear();
+  build_new_symbol_table(ctx);
+  EXPECT_EQ(ctx.con.text, "");
+  EXPECT_LT(ctx.sym.view.symbol_count, oldCount);
+  EXPECT_EQ(ctx.input.sh[ctx.sym.view.symtab].sh_size, uint32_t(ctx.sym.view.symbol_count) * 16);
+  EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab).substr(0, 20), kFixedNames);
+  std::vector<std::optional<uint32_t>> after = relocationTargets(ctx);
+  ASSERT_EQ(after.size(), before.size());
+  size_t resolved = 0;
+  for (size_t k = 0; k < before.size(); ++k) {
+    EXPECT_EQ(after[k], before[k]) << "relocation " << k;
+    resolved += before[k].has_value();
+  }
+  EXPECT_GT(resolved, 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, CorpusModules,
+                         ::testing::Values("basic.elf", "codeonly.elf", "imports.elf", "tls.elf", "vkx.elf",
+                                           "big.elf"),
+                         [](const auto& p) {
+                           std::string n = p.param;
+                           return n.substr(0, n.find('.'));
+                         });
+
+}  // namespace
+}  // namespace zv
