@@ -185,6 +185,40 @@ uint32_t addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool
   return 0;
 }
 
+// The stub's sections, symbols, symbol names and section names as they grow.
+struct StubTables {
+  std::vector<StubSection> secs = std::vector<StubSection>(1);
+  std::vector<Elf32_Sym> syms = std::vector<Elf32_Sym>(1);
+  std::string strings = std::string(1, '\0');
+  std::string names = std::string(1, '\0');
+};
+
+// Appends the import section of export table `t` (".fimport_" or ".dimport_"
+// + the library name) and a symbol per export.
+uint32_t addImportSection(Context& ctx, StubTables& st, const ExportTable& t, const std::string& libName,
+                          bool data, uint32_t relaIndex) {
+  st.secs.push_back(importSection(t, libName, data ? SHF_WRITE | SHF_ALLOC : SHF_ALLOC | SHF_EXECINSTR));
+  st.secs.back().h.sh_name = static_cast<uint32_t>(st.names.size());
+  st.names += (data ? ".dimport_" : ".fimport_") + libName + '\0';
+  uint16_t shndx = static_cast<uint16_t>(st.secs.size() - 1);
+  return addExports(ctx, t, relaIndex, data, shndx, st.syms, st.strings);
+}
+
+// Appends .symtab, .strtab and .secstrtab, the last one naming them all.
+void addSymbolTables(StubTables& st, bool swap) {
+  uint32_t strtabIndex = static_cast<uint32_t>(st.secs.size() + 1);
+  st.secs.push_back(symbolTable(std::move(st.syms), swap, strtabIndex));
+  st.secs.back().h.sh_name = static_cast<uint32_t>(st.names.size());
+  st.names += std::string(".symtab") + '\0';
+  st.secs.push_back(stringTable(std::move(st.strings)));
+  st.secs.back().h.sh_name = static_cast<uint32_t>(st.names.size());
+  st.names += std::string(".strtab") + '\0';
+  uint32_t ownName = static_cast<uint32_t>(st.names.size());
+  st.names += std::string(".secstrtab") + '\0';
+  st.secs.push_back(stringTable(std::move(st.names)));
+  st.secs.back().h.sh_name = ownName;
+}
+
 // Places the sections (the first at 64, each next one at the following
 // multiple of 64, then the header table) and writes the object.
 uint32_t placeStub(Context& ctx, std::vector<StubSection>& secs, StubObject& out) {
@@ -260,38 +294,15 @@ uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t func
   uint64_t symbolCount = 1 + uint64_t(funcs.count) + data.count;
   if (symbolCount * kSymSize > kMaxStubSize) return tooLarge(ctx);
 
-  std::vector<StubSection> secs(1);
-  std::vector<Elf32_Sym> syms(1);
-  std::string strings(1, '\0');
-  std::string names(1, '\0');
+  StubTables tables;
   if (funcExportIndex) {
-    secs.push_back(importSection(funcs, libName, SHF_ALLOC | SHF_EXECINSTR));
-    secs.back().h.sh_name = static_cast<uint32_t>(names.size());
-    names += ".fimport_" + libName + '\0';
-    uint16_t shndx = static_cast<uint16_t>(secs.size() - 1);
-    if (uint32_t rc = addExports(ctx, funcs, 0, false, shndx, syms, strings)) return rc;
+    if (uint32_t rc = addImportSection(ctx, tables, funcs, libName, false, 0)) return rc;
   }
   if (dataExportIndex) {
-    secs.push_back(importSection(data, libName, SHF_WRITE | SHF_ALLOC));
-    secs.back().h.sh_name = static_cast<uint32_t>(names.size());
-    names += ".dimport_" + libName + '\0';
-    uint16_t shndx = static_cast<uint16_t>(secs.size() - 1);
-    if (uint32_t rc = addExports(ctx, data, dataExportRelaIndex, true, shndx, syms, strings)) return rc;
+    if (uint32_t rc = addImportSection(ctx, tables, data, libName, true, dataExportRelaIndex)) return rc;
   }
-
-  bool swap = ctx.input.eh.e_ident[EI_DATA] != ELFDATA2LSB;
-  uint32_t strtabIndex = static_cast<uint32_t>(secs.size() + 1);
-  secs.push_back(symbolTable(std::move(syms), swap, strtabIndex));
-  secs.back().h.sh_name = static_cast<uint32_t>(names.size());
-  names += std::string(".symtab") + '\0';
-  secs.push_back(stringTable(std::move(strings)));
-  secs.back().h.sh_name = static_cast<uint32_t>(names.size());
-  names += std::string(".strtab") + '\0';
-  uint32_t secstrName = static_cast<uint32_t>(names.size());
-  names += std::string(".secstrtab") + '\0';
-  secs.push_back(stringTable(std::move(names)));
-  secs.back().h.sh_name = secstrName;
-  return placeStub(ctx, secs, out);
+  addSymbolTables(tables, ctx.input.eh.e_ident[EI_DATA] != ELFDATA2LSB);
+  return placeStub(ctx, tables.secs, out);
 }
 
 }  // namespace zv

@@ -101,51 +101,6 @@ ModuleSpec workedExample(bool bigEndian) {
   return s;
 }
 
-namespace {
-
-// Loads `base` the way the parser leaves an image: headers in host order
-// beside the bytes, symbol and relocation entries converted in place.
-void loadWithoutParser(zv::ElfImage& img, uint8_t* base, uint32_t size) {
-  img.base = base;
-  img.size = size;
-  zv::Elf32_Ehdr eh = zv::loadRecord<zv::Elf32_Ehdr>(base);
-  img.swap = eh.e_ident[zv::EI_DATA] != zv::ELFDATA2LSB;
-  if (img.swap) zv::swapElfHeader(eh);
-  img.eh = eh;
-  for (uint32_t i = 0; i < eh.e_shnum; ++i) {
-    auto h = zv::loadRecord<zv::Elf32_Shdr>(base + eh.e_shoff + i * eh.e_shentsize);
-    if (img.swap) zv::swapSectionHeader(h);
-    img.sh.push_back(h);
-  }
-  if (!img.swap) return;
-  for (const zv::Elf32_Shdr& h : img.sh) {
-    uint32_t step = h.sh_entsize;
-    for (uint32_t off = 0; step && off + step <= h.sh_size; off += step) {
-      uint8_t* p = base + h.sh_offset + off;
-      if (h.sh_type == zv::SHT_RELA) {
-        auto r = zv::loadRecord<zv::Elf32_Rela>(p);
-        zv::swapRela(r);
-        zv::storeRecord(p, r);
-      } else if (h.sh_type == zv::SHT_SYMTAB) {
-        auto s = zv::loadRecord<zv::Elf32_Sym>(p);
-        zv::swapSymbol(s);
-        zv::storeRecord(p, s);
-      }
-    }
-  }
-}
-
-}  // namespace
-
-bool parserPresent() {
-  static const bool present = [] {
-    std::vector<uint8_t> bytes = build(makeLinkedModule().b);
-    zv::ElfImage img;
-    return zv::parseElfImage(bytes.data(), static_cast<uint32_t>(bytes.size()), img) == 0;
-  }();
-  return present;
-}
-
 std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes, const std::string& outputPath,
                                         bool inMemory) {
   auto ctx = std::make_unique<zv::Context>();
@@ -154,11 +109,7 @@ std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes, const std::s
   ctx->opt.outputPath = outputPath;
   uint32_t size = static_cast<uint32_t>(bytes.size());
   ctx->inputFile = zv::mapMemory(std::move(bytes));
-  if (parserPresent()) {
-    EXPECT_EQ(zv::parseElfImage(ctx->inputFile->base, size, ctx->input), 0u);
-  } else {
-    loadWithoutParser(ctx->input, ctx->inputFile->base, size);
-  }
+  EXPECT_EQ(zv::parseElfImage(ctx->inputFile->base, size, ctx->input), 0u);
   ctx->haveInput = true;
   return ctx;
 }

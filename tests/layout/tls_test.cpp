@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "elf/input.h"
 #include "layout/layout.h"
 #include "support/elf_builder.h"
 

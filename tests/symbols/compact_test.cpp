@@ -6,17 +6,17 @@
 
 #include <gtest/gtest.h>
 
-#include <numeric>
 #include <string>
 #include <vector>
 
-#include "elf/input.h"
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
+#include "symbol_test_image.h"
 
 namespace {
 
 using namespace zvtest;
+using symtest::symbolAt;
 
 struct StrModule {
   ElfBuilder b;
@@ -54,21 +54,9 @@ void padStringTableTo(StrModule& m, uint32_t total) {
 }
 
 void load(zv::Context& ctx, const ElfBuilder& b) {
-  std::vector<uint8_t> bytes = build(b);
-  auto size = static_cast<uint32_t>(bytes.size());
-  ctx.con.capture = true;
   ctx.opt.newSymbolTable = false;
   ctx.opt.stripStrings = true;
-  ctx.inputFile = zv::mapMemory(std::move(bytes));
-  ASSERT_EQ(zv::parseElfImage(ctx.inputFile->base, size, ctx.input), 0u);
-  ctx.haveInput = true;
-  zv::locate_symbol_table(ctx);
-}
-
-zv::Elf32_Sym symbolAt(zv::Context& ctx, uint32_t i) {
-  zv::Elf32_Sym s{};
-  EXPECT_TRUE(zv::symbol_at(ctx, i, s));
-  return s;
+  symtest::loadImage(ctx, b);
 }
 
 std::vector<uint8_t> tableBytes(zv::Context& ctx, uint32_t index) {

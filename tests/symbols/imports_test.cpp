@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "elf/input.h"
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
+#include "symbol_test_image.h"
 
 namespace {
 
@@ -81,13 +81,8 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
     imports.push_back(addSymbol(b, {.name = n, .info = stInfo(kStbGlobal, kSttNotype), .shndx = k}));
     addSymbol(b, {.name = "between", .value = 0x02000004, .info = stInfo(kStbLocal, kSttNotype), .shndx = text});
   }
-  std::vector<uint8_t> file = build(b);
-  auto fileSize = static_cast<uint32_t>(file.size());
   zv::Context ctx;
-  ctx.con.capture = true;
-  ctx.inputFile = zv::mapMemory(std::move(file));
-  ASSERT_EQ(zv::parseElfImage(ctx.inputFile->base, fileSize, ctx.input), 0u);
-  zv::locate_symbol_table(ctx);
+  symtest::loadImage(ctx, b);
 
   zv::layout_import_section(ctx, k, kAddress);
 

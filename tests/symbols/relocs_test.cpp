@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "elf/input.h"
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
+#include "symbol_test_image.h"
 
 namespace {
 
@@ -65,14 +65,8 @@ uint16_t addExportTable(Module& m, const std::string& name, uint32_t flag0, uint
 }
 
 void load(zv::Context& ctx, const ElfBuilder& b) {
-  std::vector<uint8_t> bytes = build(b);
-  auto size = static_cast<uint32_t>(bytes.size());
-  ctx.con.capture = true;
   ctx.opt.outputPath = kOutput;
-  ctx.inputFile = zv::mapMemory(std::move(bytes));
-  ASSERT_EQ(zv::parseElfImage(ctx.inputFile->base, size, ctx.input), 0u);
-  ctx.haveInput = true;
-  zv::locate_symbol_table(ctx);
+  symtest::loadImage(ctx, b);
 }
 
 std::string sdaPair(int type, int sec, int entry, const std::string& sym) {
@@ -437,7 +431,7 @@ TEST(CheckAllRelocations, SkipsRelSectionsAndPassesClean) {
   uint16_t rela = addRelaSection(m.b, ".rela.text", m.text);
   addReloc(m.b, rela, 0x02000002, m.dataObj, kRPpcAddr16Ha);
   uint16_t rel = addRelSection(m.b, ".rel.text", m.text);
-  addReloc(m.b, rel, 0x02000004, m.dataObj, kRPpcAddr32);
+  addReloc(m.b, rel, 4, m.dataObj, kRPpcAddr32);
   zv::Context ctx;
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
