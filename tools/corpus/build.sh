@@ -88,6 +88,19 @@ link tls.elf tls.o tls_exports.o
 patch "$out/tls.elf" --or-flags .tdata $tls_flag --or-flags .tbss $tls_flag \
     --set-type .fexports $exports_type --set-type .dexports $exports_type
 
+# funcexports.elf: three function exports and no data export table.
+compile funcexports.o "$src/funcexports.c"
+compile funcexports_exports.o "$src/funcexports_exports.S"
+link funcexports.elf funcexports.o funcexports_exports.o
+patch "$out/funcexports.elf" --set-type .fexports $exports_type
+
+# dataexports.elf: three data exports (.data, .rodata, .bss) and no function
+# export table.
+compile dataexports.o "$src/dataexports.c"
+compile dataexports_exports.o "$src/dataexports_exports.S"
+link dataexports.elf dataexports.o dataexports_exports.o
+patch "$out/dataexports.elf" --set-type .dexports $exports_type
+
 # vkx.elf: EABI small data, so _SDA_BASE_ lands above 0x8000.
 compile vkx.o "$src/vkx.c" -meabi -msdata=eabi -G 8
 link vkx.elf vkx.o

@@ -4,7 +4,8 @@ big-endian ELF32 PowerPC executables whose section contents do not overlap
 and whose data and function symbols lie inside their sections; code, data
 and export tables in their address ranges; relocation sections that stay in
 the file; export tables whose counts, name offsets, thread-local bits and
-relocations agree; import sections laid out as an import library gives them;
+relocations agree and whose signature words are the CRC-32 an importer's
+import section gets; import sections laid out as an import library gives them;
 thread-local sections that carry the platform flag and match the PT_TLS
 header; and a small-data base only where the module uses small data.
 
@@ -14,6 +15,7 @@ Usage: check.py DIR   (prints one line per module, exits 1 on any fault)
 import os
 import struct
 import sys
+import zlib
 
 SHT_PROGBITS, SHT_SYMTAB, SHT_RELA, SHT_NOBITS = 1, 2, 4, 8
 SHT_EXPORTS, SHT_IMPORTS = 0x80000001, 0x80000002
@@ -36,6 +38,11 @@ EXPECTED = {
                 "vkx": False},
     "codeonly.elf": {"sections": [".text", ".bss"], "no_contents": [".rodata", ".data"],
                      "vkx": False},
+    "funcexports.elf": {"sections": [".text", ".fexports"], "absent": [".dexports"],
+                        "exports": {".fexports": 3}, "vkx": False},
+    "dataexports.elf": {"sections": [".text", ".data", ".rodata", ".bss", ".dexports",
+                                     ".rela.dexports"],
+                        "absent": [".fexports"], "exports": {".dexports": 3}, "vkx": False},
 }
 
 
@@ -127,6 +134,15 @@ def check_file_layout(m, faults):
             faults.append("symbol %s lies outside %s" % (sym["name"], s["name"]))
 
 
+def import_signature(names):
+    """The signature word of an export table: the CRC-32 (zlib) of the names in
+    entry order, each with its terminating zero, followed by 14 zero bytes. The
+    converter computes the same value over an importer's import section, and
+    the loader compares the two."""
+    data = b"".join(n.encode("latin-1") + b"\0" for n in names) + bytes(14)
+    return zlib.crc32(data) & 0xFFFFFFFF
+
+
 def check_exports(m, name, count, faults):
     index, s = m.section(name)
     if s is None or s["type"] != SHT_EXPORTS:
@@ -135,6 +151,10 @@ def check_exports(m, name, count, faults):
         faults.append("%s has the wrong executable flag" % name)
     if m.word(s, 0) != count:
         faults.append("%s counts %d entries, want %d" % (name, m.word(s, 0), count))
+    names = [m.cstr(s["offset"] + (m.word(s, 12 + 8 * k) & 0x7FFFFFFF)) for k in range(count)]
+    if m.word(s, 4) != import_signature(names):
+        faults.append("%s signature 0x%08x, want 0x%08x"
+                      % (name, m.word(s, 4), import_signature(names)))
     relocs = m.relocations_for(index)
     if len(relocs) != count:
         return faults.append("%s has %d relocations, want %d" % (name, len(relocs), count))
@@ -192,6 +212,9 @@ def check_module(path, want):
     for n in want["sections"]:
         if n not in names or m.section(n)[1]["size"] == 0:
             faults.append("section %s missing or empty" % n)
+    for n in want.get("absent", []):
+        if n in names:
+            faults.append("section %s should be absent" % n)
     for n in want.get("no_contents", []):
         s = m.section(n)[1]
         if s is not None and s["size"] != 0:
@@ -227,7 +250,7 @@ def main():
     failed = False
     for module, want in EXPECTED.items():
         faults = check_module(os.path.join(sys.argv[1], module), want)
-        print("%-14s %s" % (module, "ok" if not faults else "; ".join(faults)))
+        print("%-16s %s" % (module, "ok" if not faults else "; ".join(faults)))
         failed = failed or bool(faults)
     sys.exit(1 if failed else 0)
 
