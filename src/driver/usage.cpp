@@ -54,17 +54,17 @@ const char* const kOptionsMiddle[] = {
     "                           -sizedata <n> -sizetext <n> -sizeload <n>\n",
     "    -sizetemp <n>          Loader overhead area set to <n> bytes. Have to\n",
     "                           also set -sizedata <n> -sizetext <n> -sizeload <n>\n",
-    "    -sizefileinfo <n>      FileInfo area set to <n> bytes. Can be used independently of "
-    "other padding options\n",
+    ("    -sizefileinfo <n>      FileInfo area set to <n> bytes. Can be used independently of "
+     "other padding options\n"),
 };
 
 const char* const kOptionsTail[] = {
-    "    -dbg_source_root <dir> <dir> is a file path (Windows, Cygwin or mixed). Review all source "
-    "roots passed to zodavov\n",
-    "                          \tto use the first one that matches up with the input_elf_file to "
-    "create a relative path\n",
-    "                          \tin the FileInfo.  Added implicitly by the build tools but "
-    "additional paths may be added.\n",
+    ("    -dbg_source_root <dir> <dir> is a file path (Windows, Cygwin or mixed). Review all source "
+     "roots passed to zodavov\n"),
+    ("                          \tto use the first one that matches up with the input_elf_file to "
+     "create a relative path\n"),
+    ("                          \tin the FileInfo.  Added implicitly by the build tools but "
+     "additional paths may be added.\n"),
     "\n",
 };
 
