@@ -163,13 +163,24 @@ uint32_t checkExtents(const ElfImage& img) {
 
 bool isCompressed(const Elf32_Shdr& h) { return (h.sh_flags & SHF_VKM_COMPRESSED) != 0; }
 
-// The first word of a section's data in file order (a compressed section's
-// size before compression). False when the file does not hold those bytes.
+// The first word of a compressed section's data: its size before
+// compression, always stored most-significant byte first (whatever order the
+// rest of the file uses). False when the file does not hold those bytes.
 bool firstWord(const ElfImage& img, const Elf32_Shdr& h, uint32_t& out) {
   if (uint64_t(h.sh_offset) + 4 > img.size) return false;
-  uint32_t v = load32(img.base + h.sh_offset);
-  out = img.swap ? bswap32(v) : v;
+  out = loadBE32(img.base + h.sh_offset);
   return true;
+}
+
+// The size of a section's contents as the program sees them: for a
+// compressed section the size before compression (0 when the size word is
+// missing), else sh_size. A module read back from disk keeps an uncompressed
+// symbol table beside compressed sections, so the symbol and relocation
+// checks measure against this size.
+uint32_t contentSize(const ElfImage& img, const Elf32_Shdr& h) {
+  if (!isCompressed(h)) return h.sh_size;
+  uint32_t size = 0;
+  return firstWord(img, h, size) ? size : 0;
 }
 
 // A compressed name table whose size word lies outside the file has no room
@@ -216,7 +227,8 @@ uint32_t checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
   bool object = type == STT_OBJECT;
   if (t.sh_type == SHT_NULL) return object ? bad::ObjInNull : bad::FuncInNull;
   uint32_t d = s.st_value - t.sh_addr;
-  if (d > t.sh_size || uint64_t(d) + s.st_size > t.sh_size)
+  uint32_t size = contentSize(img, t);
+  if (d > size || uint64_t(d) + s.st_size > size)
     return object ? bad::ObjOutside : bad::FuncOutside;
   return 0;
 }
@@ -238,10 +250,8 @@ uint32_t emptyNullTarget(ElfImage& img, uint32_t r, uint32_t stride, uint32_t co
 
 // Number of symbols in the table a relocation section uses. A compressed
 // table states it in its first word; without that word it has none.
-uint32_t relocSymbolCount(const ElfImage& img, const Elf32_Shdr& symtab, uint32_t stride, bool rela) {
-  if (!rela || !isCompressed(symtab)) return symtab.sh_size / stride;
-  uint32_t bytes = 0;
-  return firstWord(img, symtab, bytes) ? bytes / stride : 0;
+uint32_t relocSymbolCount(const ElfImage& img, const Elf32_Shdr& symtab, uint32_t stride) {
+  return contentSize(img, symtab) / stride;
 }
 
 // The codes of one kind of relocation section.
@@ -274,7 +284,7 @@ uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, u
   if (symtab.sh_type != SHT_SYMTAB) return c.linkType;
   uint32_t symStride = orDefault(symtab.sh_entsize, kSymSize);
   if (symStride < kSymSize) return c.symEntsize;
-  symbols = relocSymbolCount(img, symtab, symStride, rela);
+  symbols = relocSymbolCount(img, symtab, symStride);
   if (!namesSection(img, h.sh_info)) return c.info;
   return 0;
 }
@@ -329,7 +339,7 @@ uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
   if (stride < kSymSize) return bad::SymEntsize;
   uint32_t count = h.sh_size / stride;
   if (count == 0) return bad::SymTooSmall;
-  uint32_t stringsSize = img.sh[h.sh_link].sh_size;
+  uint32_t stringsSize = contentSize(img, img.sh[h.sh_link]);
   std::span<uint8_t> bytes = sectionBytes(img, index);
   Elf32_Sym s{};
   for (uint32_t n = 0; n < count && convertEntry(img, bytes, stride, n, s, swapSymbol); ++n) {
@@ -370,7 +380,7 @@ uint32_t checkRelSection(ElfImage& img, uint32_t index) {
   Elf32_Rel r{};
   for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRel); ++n) {
     if (relSym(r.r_info) >= symbols) return bad::RelSym;
-    if (r.r_offset >= target.sh_size) return bad::RelOffset;
+    if (r.r_offset >= contentSize(img, target)) return bad::RelOffset;
   }
   return 0;
 }

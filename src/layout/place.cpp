@@ -160,11 +160,16 @@ bool classifySection(Context& ctx, uint32_t i) {
 void placeImportSections(Context& ctx) {
   Region& load = ctx.lay.regions[LOAD];
   if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
-  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
-    const Elf32_Shdr& h = ctx.input.sh[i];
-    if (h.sh_size == 0 || h.sh_type != SHT_VKM_IMPORTS) continue;
+  uint32_t count = sectionCount(ctx.input);
+  std::vector<uint8_t> isImport(count, 0);
+  for (uint32_t i = 1; i < count; ++i)
+    isImport[i] = ctx.input.sh[i].sh_size != 0 && ctx.input.sh[i].sh_type == SHT_VKM_IMPORTS;
+  // One walk over the symbol table finds the symbols of every import table.
+  SymbolGroups groups = group_symbols_by_section(ctx, isImport);
+  for (uint32_t i = 1; i < count; ++i) {
+    if (!isImport[i]) continue;
     uint32_t address = alignUp(load.end, kImportAlign);
-    layout_import_section(ctx, i, address);
+    layout_import_section(ctx, i, address, groups);
     Elf32_Shdr& placed = ctx.input.sh[i];
     placed.sh_flags &= ~SHF_WRITE;
     load.end = address + placed.sh_size;
@@ -201,23 +206,37 @@ void rebuild_section_names(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t names = img.eh.e_shstrndx;
   if (names == 0 || !namesSection(img, names)) return;
+  std::span<uint8_t> old = section_names(ctx);
+  uint64_t oldSize = img.sh[names].sh_size;
   uint32_t n = sectionCount(img);
-  std::vector<std::string> kept(n);
+  // The length of each kept name. Measuring stops as soon as the new table
+  // could no longer be smaller than the old one, so even a table of long
+  // unterminated names that many sections share costs no more than its size.
+  std::vector<uint32_t> length(n, 0);
   uint64_t newSize = 1;
   for (uint32_t i = 1; i < n; ++i) {
     if (refsOf(ctx, i) == 0) continue;
-    kept[i] = section_name_by_index(ctx, i);
-    newSize += kept[i].size() + 1;
+    if (newSize >= oldSize) return;
+    uint32_t at = img.sh[i].sh_name;
+    uint64_t len = 0;
+    if (at < old.size()) {
+      uint64_t room = std::min<uint64_t>(old.size() - at, oldSize - newSize);
+      const uint8_t* start = old.data() + at;
+      const void* zero = std::memchr(start, 0, room);
+      len = zero ? static_cast<uint64_t>(static_cast<const uint8_t*>(zero) - start) : room;
+    }
+    length[i] = static_cast<uint32_t>(len);
+    newSize += len + 1;
   }
-  if (newSize >= img.sh[names].sh_size) return;
+  if (newSize >= oldSize) return;
 
   std::vector<uint8_t> table(static_cast<size_t>(newSize), 0);
   uint32_t at = 1;
   for (uint32_t i = 1; i < n; ++i) {
     if (refsOf(ctx, i) == 0) continue;
+    if (length[i] != 0) std::memcpy(table.data() + at, old.data() + img.sh[i].sh_name, length[i]);
     img.sh[i].sh_name = at;
-    std::memcpy(table.data() + at, kept[i].data(), kept[i].size());
-    at += static_cast<uint32_t>(kept[i].size()) + 1;
+    at += length[i] + 1;
   }
   // The new table is smaller, so it fits over the start of the old one; a
   // table the file held only in part gets storage of its own.

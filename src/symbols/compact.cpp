@@ -55,30 +55,49 @@ void markRelocationNames(Context& ctx, uint32_t r, std::span<StringRecord> recor
   }
 }
 
-void markNeededStrings(Context& ctx, uint32_t stIndex, std::span<StringRecord> records) {
+// The sections that refer into a string table: the relocation sections whose
+// symbol table names with it, and the symbol tables that do.
+struct TableUsers {
+  std::vector<uint32_t> relocations;
+  std::vector<uint32_t> symbolTables;
+};
+
+// The users of every string table, found in one walk over the sections (a
+// walk per table would cost tables x sections). Compacting a table changes no
+// section's type, link or size but the table's own, so the lists stay true.
+std::vector<TableUsers> findTableUsers(const ElfImage& img) {
+  uint32_t n = sectionCount(img);
+  std::vector<TableUsers> users(n);
+  for (uint32_t r = 0; r < n; ++r) {
+    const Elf32_Shdr& h = img.sh[r];
+    if (h.sh_size == 0) continue;
+    if (h.sh_type == SHT_RELA && namesSection(img, h.sh_link)) {
+      uint32_t strings = img.sh[h.sh_link].sh_link;
+      if (strings < n) users[strings].relocations.push_back(r);
+    }
+    if (h.sh_type == SHT_SYMTAB && h.sh_link < n) users[h.sh_link].symbolTables.push_back(r);
+  }
+  return users;
+}
+
+void markNeededStrings(Context& ctx, uint32_t stIndex, const TableUsers& users, std::span<StringRecord> records) {
   ElfImage& img = ctx.input;
   uint32_t n = sectionCount(img);
   if (stIndex == img.eh.e_shstrndx)
     for (uint32_t i = 0; i < n; ++i)
       if (img.sh[i].sh_name != 0) find_string_record(ctx, records, img.sh[i].sh_name);
-  for (uint32_t r = 0; r < n; ++r) {
-    const Elf32_Shdr& h = img.sh[r];
-    if (h.sh_size == 0 || h.sh_type != SHT_RELA) continue;
-    if (!namesSection(img, h.sh_link) || img.sh[h.sh_link].sh_link != stIndex) continue;
-    markRelocationNames(ctx, r, records);
-  }
+  for (uint32_t r : users.relocations) markRelocationNames(ctx, r, records);
 }
 
 // Points every section and symbol name of the table at its new place.
-void rewriteNames(Context& ctx, uint32_t stIndex, std::span<StringRecord> records) {
+void rewriteNames(Context& ctx, uint32_t stIndex, const TableUsers& users, std::span<StringRecord> records) {
   ElfImage& img = ctx.input;
   uint32_t n = sectionCount(img);
   if (stIndex == img.eh.e_shstrndx)
     for (uint32_t i = 0; i < n; ++i)
       if (img.sh[i].sh_name != 0) img.sh[i].sh_name = find_string_record(ctx, records, img.sh[i].sh_name);
-  for (uint32_t s = 0; s < n; ++s) {
+  for (uint32_t s : users.symbolTables) {
     const Elf32_Shdr& h = img.sh[s];
-    if (h.sh_size == 0 || h.sh_type != SHT_SYMTAB || h.sh_link != stIndex) continue;
     uint32_t count = entryCount(h, kSymSize);
     if (count < 2) continue;
     for (uint32_t j = 0; j < count; ++j) {
@@ -90,6 +109,8 @@ void rewriteNames(Context& ctx, uint32_t stIndex, std::span<StringRecord> record
     }
   }
 }
+
+uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users);
 
 }  // namespace
 
@@ -112,16 +133,25 @@ uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint3
 }
 
 uint32_t compact_import_strings(Context& ctx) {
+  std::vector<TableUsers> users = findTableUsers(ctx.input);
   for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
     if (h.sh_size == 0 || h.sh_type != SHT_STRTAB) continue;
-    uint32_t result = compact_string_table(ctx, i);
+    uint32_t result = compactTable(ctx, i, users[i]);
     if (result != 0) return result;
   }
   return 0;
 }
 
 uint32_t compact_string_table(Context& ctx, uint32_t stIndex) {
+  if (!namesSection(ctx.input, stIndex)) return 0;
+  std::vector<TableUsers> users = findTableUsers(ctx.input);
+  return compactTable(ctx, stIndex, users[stIndex]);
+}
+
+namespace {
+
+uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
   ElfImage& img = ctx.input;
   if (!namesSection(img, stIndex) || img.sh[stIndex].sh_size == 0) return 0;
   std::span<uint8_t> table = sectionBytes(img, stIndex);
@@ -133,7 +163,7 @@ uint32_t compact_string_table(Context& ctx, uint32_t stIndex) {
     say(ctx, "***Error: Mem alloc failure.\n");
     return 0xFFFFFFFF;
   }
-  markNeededStrings(ctx, stIndex, records);
+  markNeededStrings(ctx, stIndex, users, records);
 
   uint64_t used = 1;  // the leading zero byte of the new table
   for (const StringRecord& rec : records)
@@ -166,11 +196,13 @@ uint32_t compact_string_table(Context& ctx, uint32_t stIndex) {
     position += rec.length;
   }
 
-  rewriteNames(ctx, stIndex, records);
+  rewriteNames(ctx, stIndex, users, records);
   std::copy(packed.begin(), packed.end(), table.begin());
   img.sh[stIndex].sh_size = static_cast<uint32_t>(newSize);
   if (ctx.sym.view.strtab == static_cast<int32_t>(stIndex)) ctx.sym.view.strings_size = img.sh[stIndex].sh_size;
   return 0;
 }
+
+}  // namespace
 
 }  // namespace zv

@@ -23,16 +23,16 @@ uint32_t crcOf(uint32_t crc, const void* data, size_t length) {
 
 // Gives the section's own symbol the section's address. Returns the offset
 // of the first import slot: 8 after a section symbol, else 0.
-uint32_t placeSectionSymbol(Context& ctx, uint32_t k, uint32_t address) {
-  for (uint32_t i = 1; i < static_cast<uint32_t>(ctx.sym.view.symbol_count); ++i) {
-    Elf32_Sym sym;
-    if (!symbol_at(ctx, i, sym)) break;
-    if (sym.st_shndx != k || symType(sym) != STT_SECTION) continue;
+uint32_t placeSectionSymbol(Context& ctx, SymbolGroups& g, uint32_t k, uint32_t address) {
+  uint32_t slot = 0;
+  visit_section_symbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
+    if (symType(sym) != STT_SECTION) return true;
     sym.st_value = address;
-    set_symbol_at(ctx, i, sym);
-    return 8;
-  }
-  return 0;
+    set_grouped_symbol(ctx, g, i, sym);
+    slot = 8;
+    return false;
+  });
+  return slot;
 }
 
 // Length of the zero-terminated module name at offset 8, within the bytes.
@@ -52,23 +52,30 @@ void storeWord(uint8_t* p, uint32_t v, bool littleEndian) {
 }  // namespace
 
 void layout_import_section(Context& ctx, uint32_t k, uint32_t address) {
+  if (!namesSection(ctx.input, k)) return;
+  std::vector<uint8_t> wanted(sectionCount(ctx.input), 0);
+  wanted[k] = 1;
+  SymbolGroups g = group_symbols_by_section(ctx, std::move(wanted));
+  layout_import_section(ctx, k, address, g);
+}
+
+void layout_import_section(Context& ctx, uint32_t k, uint32_t address, SymbolGroups& g) {
   ElfImage& img = ctx.input;
   if (!namesSection(img, k)) return;
 
-  uint32_t slot = placeSectionSymbol(ctx, k, address);
+  uint32_t slot = placeSectionSymbol(ctx, g, k, address);
   uint32_t crc = crcOf(0, nullptr, 0);
   uint32_t count = 0;
-  for (uint32_t i = 1; i < static_cast<uint32_t>(ctx.sym.view.symbol_count); ++i) {
-    Elf32_Sym sym;
-    if (!symbol_at(ctx, i, sym)) break;
-    if (sym.st_shndx != k || symType(sym) == STT_SECTION) continue;
+  visit_section_symbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
+    if (symType(sym) == STT_SECTION) return true;
     std::string name = symbol_name(ctx, sym);
     crc = crcOf(crc, name.c_str(), name.size() + 1);
     sym.st_value = address + slot;
-    set_symbol_at(ctx, i, sym);
+    set_grouped_symbol(ctx, g, i, sym);
     slot += 8;
     ++count;
-  }
+    return true;
+  });
   crc = crcOf(crc, kSignaturePadding, sizeof kSignaturePadding);
 
   std::span<uint8_t> bytes = sectionBytes(img, k);
@@ -81,6 +88,7 @@ void layout_import_section(Context& ctx, uint32_t k, uint32_t address) {
   bool littleEndian = img.eh.e_ident[EI_DATA] == ELFDATA2LSB;
   storeWord(bytes.data(), count, littleEndian);
   storeWord(bytes.data() + 4, crc, littleEndian);
+  symbols_written(ctx, g, bytes.data(), 8);  // the words may lie over the symbol table
   img.sh[k].sh_addr = address;
   img.sh[k].sh_size = static_cast<uint32_t>(size);
 }

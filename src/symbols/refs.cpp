@@ -54,14 +54,65 @@ void blankName(Context& ctx, const Elf32_Sym& sym, size_t length) {
   std::fill_n(table.begin() + sym.st_name, length, uint8_t(0));
 }
 
-// First non-empty section whose address range holds `value`, -1 when none.
-int32_t sectionCovering(const ElfImage& img, uint32_t value) {
-  for (uint32_t j = 0; j < sectionCount(img) && namesSection(img, j); ++j) {
-    const Elf32_Shdr& h = img.sh[j];
-    if (h.sh_size != 0 && h.sh_addr <= value && value < uint64_t(h.sh_addr) + h.sh_size)
-      return static_cast<int32_t>(j);
+// Which section holds an address: of the non-empty sections whose range
+// [sh_addr, sh_addr + sh_size) contains the address, the one with the lowest
+// index. The range ends cut the address space into pieces that every range
+// covers whole or not at all; each piece is painted once, by the lowest-index
+// section over it (sections taken in index order, a "next unpainted piece"
+// forest skipping what is done). A lookup is then one binary search.
+struct SectionCover {
+  std::vector<uint64_t> cuts;   // sorted range ends; piece t is [cuts[t], cuts[t+1])
+  std::vector<int32_t> owner;   // per piece: lowest covering section index, -1 for none
+};
+
+uint32_t nextUnpainted(std::vector<uint32_t>& next, uint32_t t) {
+  uint32_t root = t;
+  while (next[root] != root) root = next[root];
+  while (next[t] != root) {
+    uint32_t up = next[t];
+    next[t] = root;
+    t = up;
   }
-  return -1;
+  return root;
+}
+
+SectionCover coverSections(const ElfImage& img) {
+  SectionCover c;
+  uint32_t count = std::min<uint32_t>(sectionCount(img), SHN_LORESERVE);
+  for (uint32_t j = 0; j < count; ++j) {
+    const Elf32_Shdr& h = img.sh[j];
+    if (h.sh_size == 0) continue;
+    c.cuts.push_back(h.sh_addr);
+    c.cuts.push_back(uint64_t(h.sh_addr) + h.sh_size);
+  }
+  std::sort(c.cuts.begin(), c.cuts.end());
+  c.cuts.erase(std::unique(c.cuts.begin(), c.cuts.end()), c.cuts.end());
+  uint32_t pieces = c.cuts.empty() ? 0 : static_cast<uint32_t>(c.cuts.size() - 1);
+  c.owner.assign(pieces, -1);
+  std::vector<uint32_t> next(pieces + 1);
+  for (uint32_t t = 0; t <= pieces; ++t) next[t] = t;
+  auto pieceOf = [&c](uint64_t x) {
+    return static_cast<uint32_t>(std::lower_bound(c.cuts.begin(), c.cuts.end(), x) - c.cuts.begin());
+  };
+  for (uint32_t j = 0; j < count; ++j) {
+    const Elf32_Shdr& h = img.sh[j];
+    if (h.sh_size == 0) continue;
+    uint32_t end = pieceOf(uint64_t(h.sh_addr) + h.sh_size);
+    for (uint32_t t = nextUnpainted(next, pieceOf(h.sh_addr)); t < end; t = nextUnpainted(next, t)) {
+      c.owner[t] = static_cast<int32_t>(j);
+      next[t] = t + 1;
+    }
+  }
+  return c;
+}
+
+// First non-empty section (lowest index) whose address range holds `value`,
+// -1 when none.
+int32_t sectionCovering(const SectionCover& c, uint32_t value) {
+  auto above = std::upper_bound(c.cuts.begin(), c.cuts.end(), uint64_t(value));
+  if (above == c.cuts.begin()) return -1;
+  size_t t = static_cast<size_t>(above - c.cuts.begin()) - 1;
+  return t < c.owner.size() ? c.owner[t] : -1;
 }
 
 void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
@@ -74,7 +125,7 @@ void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
   say(ctx, "INFO: Unused symbol \"%s\" was stripped\n", name.c_str());
 }
 
-void stripIfUnused(Context& ctx, uint32_t i) {
+void stripIfUnused(Context& ctx, const SectionCover& cover, uint32_t i) {
   ElfImage& img = ctx.input;
   Elf32_Sym sym;
   if (!symbol_at(ctx, i, sym)) return;
@@ -83,7 +134,7 @@ void stripIfUnused(Context& ctx, uint32_t i) {
   std::string name = symbol_name(ctx, sym);
   uint8_t type = symType(sym);
   if (type != STT_SECTION && type != STT_FILE) {
-    int32_t home = sectionCovering(img, sym.st_value);
+    int32_t home = sectionCovering(cover, sym.st_value);
     if (home >= 0) {
       sym.st_shndx = static_cast<uint16_t>(home);
       set_symbol_at(ctx, i, sym);
@@ -131,12 +182,25 @@ void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
 
 void remove_unused_sections(Context& ctx) {
   ElfImage& img = ctx.input;
-  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+  uint32_t count = sectionCount(img);
+  std::vector<uint8_t> unused(count, 0);
+  bool any = false;
+  for (uint32_t i = 1; i < count; ++i) {
     const Elf32_Shdr& h = img.sh[i];
-    if (h.sh_size == 0 || refsOf(ctx, i) != 0 || (h.sh_flags & SHF_ALLOC)) continue;
+    unused[i] = h.sh_size != 0 && refsOf(ctx, i) == 0 && !(h.sh_flags & SHF_ALLOC);
+    any = any || unused[i];
+  }
+  if (!any) return;
+  SymbolGroups groups = group_symbols_by_section(ctx, std::move(unused));
+  for (uint32_t k = 1; k < count; ++k) {
+    if (!groups.wanted[k]) continue;
     if (ctx.opt.verbose)
-      say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(i), section_name_by_index(ctx, i).c_str());
-    remove_section_symbols(ctx, i);
+      say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(k), section_name_by_index(ctx, k).c_str());
+    visit_section_symbols(ctx, groups, k, [&](uint32_t i, Elf32_Sym& sym) {
+      if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbol_name(ctx, sym).c_str());
+      set_grouped_symbol(ctx, groups, i, Elf32_Sym{});
+      return true;
+    });
   }
 }
 
@@ -150,7 +214,9 @@ void remove_section_symbols(Context& ctx, uint32_t k) {
 }
 
 uint32_t strip_unused_symbols(Context& ctx) {
-  for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, i);
+  // The section headers stay as they are while symbols are stripped.
+  SectionCover cover = coverSections(ctx.input);
+  for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, cover, i);
   return 0;
 }
 

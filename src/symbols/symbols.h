@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "driver/context.h"
 
@@ -27,6 +29,32 @@ std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no s
 uint32_t find_export_section(Context& ctx);
 const char* symbol_kind_name(const Elf32_Sym& sym);
 const char* symbol_binding_name(const Elf32_Sym& sym);
+
+// --- Symbols grouped by section --------------------------------------------------
+// Passes that visit some sections in index order and, in each, the symbols
+// that section defines in index order (the unused-section pass, the import
+// layout) find them here, grouped in one walk over the table rather than one
+// walk per section. Writes the pass makes are reported back, so an entry
+// whose section index a write changed joins its new group: a write reaches
+// other entries only when entries overlap (entries closer than 16 bytes) or
+// when the pass writes other bytes over the table.
+struct SymbolGroups {
+  std::vector<uint8_t> wanted;                 // per section index: grouped
+  std::vector<std::vector<uint32_t>> members;  // per section: candidates, re-checked on visit
+  uint32_t visiting = 0;                       // section being visited, 0 when none
+  uint32_t last = 0;                           // last symbol visited in it
+  std::vector<uint32_t> pending;               // min-heap of symbols still to visit in it
+};
+// Groups the symbols of the sections marked in `wanted` (one flag per section).
+SymbolGroups group_symbols_by_section(Context& ctx, std::vector<uint8_t> wanted);
+// Calls visit(i, sym), in ascending i, for each symbol whose st_shndx is k at
+// the moment the visit reaches it; stops when visit returns false.
+void visit_section_symbols(Context& ctx, SymbolGroups& g, uint32_t k,
+                           const std::function<bool(uint32_t, Elf32_Sym&)>& visit);
+// set_symbol_at, and regrouping of the entries the write touched.
+bool set_grouped_symbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s);
+// Regroups the symbol entries that `length` bytes written at `at` touched.
+void symbols_written(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length);
 
 // --- Classification ----------------------------------------------------------
 void classify_sections(Context& ctx);
@@ -72,5 +100,8 @@ uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint3
 
 // --- Import sections -----------------------------------------------------------
 void layout_import_section(Context& ctx, uint32_t k, uint32_t address);
+// The same with the symbols already grouped (the layout places many import
+// sections; `g` must group section k).
+void layout_import_section(Context& ctx, uint32_t k, uint32_t address, SymbolGroups& g);
 
 }  // namespace zv

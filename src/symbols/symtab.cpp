@@ -3,6 +3,7 @@
 // outside its table: a name without a final zero byte ends at the table's end.
 #include <algorithm>
 #include <cstring>
+#include <string_view>
 
 #include "symbols/symbols.h"
 
@@ -95,11 +96,21 @@ std::string section_name_by_index(Context& ctx, uint32_t index) {
   return nameAt(names, ctx.input.sh[index].sh_name);
 }
 
+// Whether the name at `offset` is exactly `want`: its characters, then the
+// terminator or the end of the table. Reads no further than that, so testing
+// every section costs no more than the names' first few bytes.
+static bool nameIs(std::span<const uint8_t> table, uint32_t offset, std::string_view want) {
+  if (offset >= table.size() || table.size() - offset < want.size()) return false;
+  if (std::memcmp(table.data() + offset, want.data(), want.size()) != 0) return false;
+  uint64_t after = uint64_t(offset) + want.size();
+  return after == table.size() || table[after] == 0;
+}
+
 uint32_t find_export_section(Context& ctx) {
   std::span<uint8_t> names = section_names(ctx);
   if (names.empty()) return 0;
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
-    if (nameAt(names, ctx.input.sh[i].sh_name) == ".export") return i;
+    if (nameIs(names, ctx.input.sh[i].sh_name, ".export")) return i;
   return 0;
 }
 

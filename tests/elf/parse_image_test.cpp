@@ -191,7 +191,8 @@ struct CompressedCase {
 
 void PrintTo(const CompressedCase& c, std::ostream* os) { *os << c.name; }
 
-// Marks the symbol table compressed and says it holds `count` symbols.
+// Marks the symbol table compressed and says it holds `count` symbols. The
+// size word in front of compressed contents is big-endian in every file.
 CompressedCase compressedSymtab(std::string name, uint32_t code, uint32_t count) {
   return {std::move(name), code,
           [](LinkedModule& m) {
@@ -199,7 +200,7 @@ CompressedCase compressedSymtab(std::string name, uint32_t code, uint32_t count)
             m.b.symbols[m.funcSym].size = 100;  // would be refused if walked
           },
           [count](const LinkedModule& m, std::vector<uint8_t>& bytes) {
-            put32(bytes, sectionDataOffset(m.b, m.symtab), count * kSymSize, m.b.bigEndian);
+            put32(bytes, sectionDataOffset(m.b, m.symtab), count * kSymSize, /*bigEndian=*/true);
           }};
 }
 
@@ -214,7 +215,7 @@ CompressedCase compressedNames(std::string name, uint32_t code, uint32_t length,
           },
           [length](const LinkedModule& m, std::vector<uint8_t>& bytes) {
             uint16_t names = findSection(m.b, ".shstrtab");
-            if (length) put32(bytes, sectionDataOffset(m.b, names), length, m.b.bigEndian);
+            if (length) put32(bytes, sectionDataOffset(m.b, names), length, /*bigEndian=*/true);
           }};
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <zlib.h>
 
 #include "elf/image.h"
 #include "implib_fixture.h"
@@ -105,9 +106,18 @@ struct CorpusCase {
   const char* outputPath;
   std::vector<std::string> funcs;
   std::vector<std::pair<std::string, uint8_t>> data;
-  uint32_t funcSignature;
-  uint32_t dataSignature;
 };
+
+// The signature word the corpus modules carry in an export table: the CRC-32
+// of the exported names in entry order, each with its zero byte, then 14 zero
+// bytes (what an importer's signature comes to when the tool lays it out).
+uint32_t exportSignature(const std::vector<std::string>& names) {
+  std::string bytes;
+  for (const auto& n : names) bytes += n + '\0';
+  bytes.append(14, '\0');
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
+                                     static_cast<uInt>(bytes.size())));
+}
 
 void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.file; }
 
@@ -115,9 +125,9 @@ class Corpus : public ::testing::TestWithParam<CorpusCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Modules, Corpus,
     ::testing::Values(CorpusCase{"basic.elf", "/o/basic.vkm", {"basic_add", "basic_lookup"},
-                                 {{"basic_counter", 0x11}}, 0x7307ebba, 0x6924108b},
+                                 {{"basic_counter", 0x11}}},
                       CorpusCase{"tls.elf", "/o/TLS.vkm", {"tls_bump"},
-                                 {{"tls_counter", 0x16}, {"tls_plain", 0x11}}, 0x3c791611, 0x76b10a45}),
+                                 {{"tls_counter", 0x16}, {"tls_plain", 0x11}}}),
     [](const auto& p) { return std::string(p.param.file).substr(0, std::string(p.param.file).find('.')); });
 
 TEST_P(Corpus, StubDescribesTheExports) {
@@ -133,9 +143,11 @@ TEST_P(Corpus, StubDescribesTheExports) {
   EXPECT_EQ(s.sectionName(1), ".fimport_" + lib);
   EXPECT_EQ(s.sectionName(2), ".dimport_" + lib);
   EXPECT_EQ(get32(s.obj, s.shdr(1, shdr_at::sh_offset)), c.funcs.size());
-  EXPECT_EQ(get32(s.obj, s.shdr(1, shdr_at::sh_offset) + 4), c.funcSignature);
+  EXPECT_EQ(get32(s.obj, s.shdr(1, shdr_at::sh_offset) + 4), exportSignature(c.funcs));
   EXPECT_EQ(get32(s.obj, s.shdr(2, shdr_at::sh_offset)), c.data.size());
-  EXPECT_EQ(get32(s.obj, s.shdr(2, shdr_at::sh_offset) + 4), c.dataSignature);
+  std::vector<std::string> dataNames;
+  for (const auto& d : c.data) dataNames.push_back(d.first);
+  EXPECT_EQ(get32(s.obj, s.shdr(2, shdr_at::sh_offset) + 4), exportSignature(dataNames));
   uint32_t strtab = s.shdr(4, shdr_at::sh_offset);
   uint32_t i = 1;
   for (const std::string& f : c.funcs) {

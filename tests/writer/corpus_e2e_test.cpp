@@ -29,6 +29,8 @@ const CorpusCase kCases[] = {
     {"basic", "basic.vkm", false, false, true},   {"imports", "imports.vkm", false, false, false},
     {"tls", "tls.vkm", false, true, true},        {"vkx", "vkx.vkx", true, false, false},
     {"big", "big.vkm", false, false, false},      {"codeonly", "codeonly.vkm", false, false, false},
+    {"funcexports", "funcexports.vkm", false, false, true},
+    {"dataexports", "dataexports.vkm", false, false, true},
 };
 
 std::vector<std::pair<std::string, std::string>> sdkEnv() {
