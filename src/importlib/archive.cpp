@@ -133,9 +133,10 @@ std::vector<uint8_t> buildImportArchive(const StubObject& stub, const std::strin
   header += "0     0     100666  ";
   header += field(std::to_string(stub.bytes.size()), 10);
   header += "`\n";
-  std::vector<uint8_t> ar(kArchiveMagic, kArchiveMagic + kMagicSize);
-  ar.insert(ar.end(), header.begin(), header.end());
-  ar.insert(ar.end(), stub.bytes.begin(), stub.bytes.end());
+  std::vector<uint8_t> ar(kMagicSize + header.size() + stub.bytes.size());
+  std::copy_n(kArchiveMagic, kMagicSize, ar.begin());
+  std::copy(header.begin(), header.end(), ar.begin() + kMagicSize);
+  std::copy(stub.bytes.begin(), stub.bytes.end(), ar.begin() + kMagicSize + static_cast<std::ptrdiff_t>(header.size()));
   return ar;
 }
 

@@ -123,11 +123,14 @@ bool check_region_limit(Context& ctx, const char* regionName, const char* option
   // The free room as the 32-bit loader fields hold it.
   int32_t freeBytes = static_cast<int32_t>(int64_t{limit} - size);
   bool misaligned = false;
-  if (alignment > 0 && limit % alignment != 0) {
+  // An alignment of 2 GB or more arrives negative; it is still an alignment
+  // the limit must meet (only 0 names none).
+  if (alignment != 0 && int64_t{limit} % alignment != 0) {
+    int64_t magnitude = alignment < 0 ? -int64_t{alignment} : int64_t{alignment};
     say(ctx,
         "Error: \"%s\" %s %d is not aligned to %s segment %d byte alignment (try %d).\n", out,
         optionName, limit, regionName, alignment,
-        static_cast<int>(roundUpSigned(limit, alignment)));
+        static_cast<int>(roundUpSigned(limit, magnitude)));
     misaligned = true;
   }
   if (size > limit) {

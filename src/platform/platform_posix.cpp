@@ -124,7 +124,7 @@ bool fullPath(const std::string& path, std::string& out, size_t& fileNamePos) {
   std::string result;
   for (const auto& p : parts) result += "/" + p;
   bool endsInSlash = joined.back() == '/';
-  if (result.empty()) result = "/";
+  if (result.empty()) result.push_back('/');
   if (endsInSlash) {
     if (result.back() != '/') result += '/';
   } else if (!parts.empty()) {
