@@ -173,8 +173,15 @@ void build_new_symbol_table(Context& ctx) {
   }
   st.table.new_strings_size = kFixedStringsSize;
   st.table.next_id = kFirstKeptId;
-  for (uint32_t i = 1; i < count; ++i)
+  st.table.tooLarge = false;
+  for (uint32_t i = 1; i < count && !st.table.tooLarge; ++i)
     if (keepsOwnEntry(ctx, st.symbolInfo[i])) assign_new_symbol_id(ctx, i);
+  if (st.table.tooLarge) {
+    // Every kept symbol gets a copy of its name; names that share bytes in a
+    // damaged string table can add up past what a module file can hold.
+    say(ctx, "***Error: The names of the new symbol table would take more than 2 GB. Return -1.\n");
+    return;
+  }
   write_new_symbol_table(ctx);
 }
 
@@ -188,9 +195,14 @@ void assign_new_symbol_id(Context& ctx, uint32_t i) {
         static_cast<int>(si.new_id), t.next_id);
     return;
   }
+  uint64_t nameLength = symbol_name(ctx, sym).size();
+  if (t.new_strings_size + nameLength + 1 > uint64_t{INT32_MAX}) {
+    t.tooLarge = true;
+    return;
+  }
   si.new_id = static_cast<uint32_t>(t.next_id);
   t.next_id += 1;
-  si.name_len = static_cast<uint32_t>(symbol_name(ctx, sym).size());
+  si.name_len = static_cast<uint32_t>(nameLength);
   t.new_strings_size += static_cast<int32_t>(si.name_len + 1);
 }
 

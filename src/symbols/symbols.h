@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/context.h"
@@ -26,6 +27,8 @@ bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s);
 std::string symbol_name(Context& ctx, const Elf32_Sym& sym);
 std::string section_name(Context& ctx, const Elf32_Shdr& h);   // "<NULL>" without a names table
 std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no section / no table
+// Whether section_name(h) is `name`, reading no more of the table than that.
+bool section_name_is(Context& ctx, const Elf32_Shdr& h, std::string_view name);
 uint32_t find_export_section(Context& ctx);
 const char* symbol_kind_name(const Elf32_Sym& sym);
 const char* symbol_binding_name(const Elf32_Sym& sym);

@@ -13,7 +13,8 @@ static std::string nameAt(std::span<const uint8_t> table, uint32_t offset) {
   if (offset >= table.size()) return std::string();
   const uint8_t* start = table.data() + offset;
   const uint8_t* end = table.data() + table.size();
-  const uint8_t* nul = std::find(start, end, uint8_t(0));
+  const void* zero = std::memchr(start, 0, static_cast<size_t>(end - start));
+  const uint8_t* nul = zero ? static_cast<const uint8_t*>(zero) : end;
   return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
 }
 
@@ -104,6 +105,11 @@ static bool nameIs(std::span<const uint8_t> table, uint32_t offset, std::string_
   if (std::memcmp(table.data() + offset, want.data(), want.size()) != 0) return false;
   uint64_t after = uint64_t(offset) + want.size();
   return after == table.size() || table[after] == 0;
+}
+
+bool section_name_is(Context& ctx, const Elf32_Shdr& h, std::string_view name) {
+  if (ctx.input.eh.e_shstrndx == 0 || !namesSection(ctx.input, ctx.input.eh.e_shstrndx)) return name == "<NULL>";
+  return nameIs(section_names(ctx), h.sh_name, name);
 }
 
 uint32_t find_export_section(Context& ctx) {

@@ -6,6 +6,7 @@
 // section is stored zlib-compressed when that makes it smaller.
 #include <zlib.h>
 
+#include <memory>
 #include <new>
 
 #include "writer/writer.h"
@@ -61,26 +62,32 @@ std::span<const uint8_t> contents_of(Context& ctx, uint32_t j, std::vector<uint8
 // A stream that does not fit the room behind the word does not pay either.
 uint32_t compress_section(Context& ctx, uint32_t j, std::span<const uint8_t> src) {
   Elf32_Shdr& h = ctx.wr.newHeaders[j];
-  std::vector<uint8_t> buf;
-  try {
-    buf.resize(uint64_t{h.sh_size} + kCompressSlack);
-  } catch (const std::bad_alloc&) {
+  // The room is left uninitialised: only the pages the stream is written to
+  // are ever touched, so a large section that compresses well costs little
+  // more than its stream.
+  uint64_t room = uint64_t{h.sh_size} + kCompressSlack;
+  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[room]);
+  if (!buf) {
     say(ctx, "***Error: Mem alloc failed.\n");
     return kFail;
   }
-  uLongf streamLen = static_cast<uLongf>(uint64_t{h.sh_size} + kCompressSlack - 4);
-  int zr = compress2(buf.data() + 4, &streamLen, src.data(), src.size(), ctx.opt.compressLevel);
+  uLongf streamLen = static_cast<uLongf>(room - 4);
+  int zr = compress2(buf.get() + 4, &streamLen, src.data(), src.size(), ctx.opt.compressLevel);
   if (zr == Z_BUF_ERROR) return 0;
   if (zr != Z_OK) {
     say(ctx, "***Error during compression %08X\n", static_cast<uint32_t>(zr));
     return static_cast<uint32_t>(zr);
   }
-  storeBE32(buf.data(), h.sh_size);
+  storeBE32(buf.get(), h.sh_size);
   if (uint64_t{streamLen} + 4 < h.sh_size) {
     h.sh_flags |= SHF_VKM_COMPRESSED;
     h.sh_size = static_cast<uint32_t>(streamLen + 4);
-    buf.resize(h.sh_size);
-    ctx.wr.compressed[j] = std::move(buf);
+    try {
+      ctx.wr.compressed[j].assign(buf.get(), buf.get() + h.sh_size);
+    } catch (const std::bad_alloc&) {
+      say(ctx, "***Error: Mem alloc failed.\n");
+      return kFail;
+    }
   }
   return 0;
 }

@@ -4,6 +4,8 @@
 // relocations back into the file's byte order), has the contents laid out
 // and compressed, applies the size options, and has the file written in one
 // piece at the very end, so a failure anywhere before leaves no file behind.
+#include <algorithm>
+
 #include "driver/driver.h"
 #include "layout/layout.h"
 #include "symbols/symbols.h"
@@ -48,11 +50,14 @@ uint32_t settle_sections_and_symbols(Context& ctx) {
   count_section_references(ctx);
   remove_unused_sections(ctx);
   count_section_references(ctx);
-  ctx.wr.inputNames.clear();
-  for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) ctx.wr.inputNames.push_back(section_name_by_index(ctx, i));
+  std::span<uint8_t> names = section_names(ctx);
+  ctx.wr.inputNameTable.assign(names.begin(), names.end());
+  ctx.wr.inputNameOffsets.clear();
+  for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) ctx.wr.inputNameOffsets.push_back(ctx.input.sh[i].sh_name);
   rebuild_section_names(ctx);
   if (ctx.opt.newSymbolTable) {
     build_new_symbol_table(ctx);
+    if (ctx.sym.table.tooLarge) return kFail;
     if (uint32_t r = check_all_relocations(ctx)) return r;
   } else {
     locate_symbol_table(ctx);
@@ -77,8 +82,12 @@ uint32_t size_regions(Context& ctx) {
 
 // The name a section had in the input.
 std::string input_name(Context& ctx, uint32_t i) {
-  if (i < ctx.wr.inputNames.size()) return ctx.wr.inputNames[i];
-  return section_name_by_index(ctx, i);
+  const std::vector<uint8_t>& table = ctx.wr.inputNameTable;
+  if (i >= ctx.wr.inputNameOffsets.size()) return section_name_by_index(ctx, i);
+  uint32_t at = ctx.wr.inputNameOffsets[i];
+  if (!namesSection(ctx.input, i) || at >= table.size()) return std::string();
+  auto start = table.begin() + at;
+  return std::string(start, std::find(start, table.end(), uint8_t(0)));
 }
 
 // Step 8: the loader gives code no zero-filled memory, and it reads every

@@ -87,11 +87,9 @@ Describe addTextReloc(uint32_t LinkedModule::*sym, uint8_t type) {
   return [sym, type](LinkedModule& m) { addReloc(m.b, m.relaText, 8, m.*sym, type); };
 }
 
-// An export table (".fexports" or ".dexports" by default) in the loader range
-// with `entries` entries named e0, e1, ...; `nameWord` gives each entry's
-// second word from its name offset. Returns the table's index.
-uint16_t addExportTable(LinkedModule& m, const std::string& name, bool code, uint32_t entries,
-                        std::function<uint32_t(uint32_t)> nameWord = [](uint32_t off) { return off; }) {
+// The contents of an export table with `entries` entries named e0, e1, ...;
+// `nameWord` gives each entry's second word from its name offset.
+std::vector<uint8_t> exportBytes(uint32_t entries, const std::function<uint32_t(uint32_t)>& nameWord) {
   std::vector<uint8_t> bytes;
   auto word = [&bytes](uint32_t w) {
     for (int s = 24; s >= 0; s -= 8) bytes.push_back(uint8_t(w >> s));
@@ -109,9 +107,36 @@ uint16_t addExportTable(LinkedModule& m, const std::string& name, bool code, uin
     bytes.insert(bytes.end(), n.begin(), n.end());
     bytes.push_back(0);
   }
+  return bytes;
+}
+
+Section exportSection(const std::string& name, bool code, uint32_t entries,
+                      const std::function<uint32_t(uint32_t)>& nameWord = [](uint32_t off) { return off; }) {
   uint32_t flags = kShfAlloc | (code ? kShfExecInstr : 0);
-  return addSection(m.b, Section{.name = name, .type = kShtVkmExports, .flags = flags, .addr = 0xC0000000,
-                                 .addralign = 4, .data = bytes});
+  return Section{.name = name, .type = kShtVkmExports, .flags = flags, .addr = 0xC0000000, .addralign = 4,
+                 .data = exportBytes(entries, nameWord)};
+}
+
+// An export table (".fexports" or ".dexports") in the loader range. Returns its index.
+uint16_t addExportTable(LinkedModule& m, const std::string& name, bool code, uint32_t entries,
+                        std::function<uint32_t(uint32_t)> nameWord = [](uint32_t off) { return off; }) {
+  return addSection(m.b, exportSection(name, code, entries, nameWord));
+}
+
+// Puts `s` in front of the module's sections as section 1; every section
+// index the module holds moves up by one.
+void insertFirst(LinkedModule& m, Section s) {
+  auto up = [](auto& v) {
+    if (v != 0) ++v;
+  };
+  for (Section& x : m.b.sections) {
+    up(x.link);
+    if (x.kind == SectionKind::Rela || x.kind == SectionKind::Rel) up(x.info);
+  }
+  for (Symbol& y : m.b.symbols)
+    if (y.shndx < kShnLoReserve) up(y.shndx);
+  for (uint16_t* i : {&m.text, &m.data, &m.symtab, &m.strtab, &m.relaText, &m.b.symtab, &m.b.strtab}) up(*i);
+  m.b.sections.insert(m.b.sections.begin() + 1, std::move(s));
 }
 
 // An export table with a relocation section; relocation k fills entry k's
@@ -259,7 +284,7 @@ std::vector<BadInput> moduleRows() {
                    }},
       BadInput{.label = "SymbolIndexBeyondTable",
                .message = "***Error: Relocation in sec 7, entry 0 uses symbol index 8 beyond the symbol table "
-                          "(4 symbols). Return -1.\n",
+                          "(5 symbols). Return -1.\n",
                .failed = -1,
                .describe =
                    [](LinkedModule& m) {
@@ -284,14 +309,18 @@ std::vector<BadInput> moduleRows() {
                .failed = -1,
                .describe =
                    [](LinkedModule& m) {
-                     exportTable(".dexports", false, {4})(m);
-                     // The table claims 2 GiB from offset 64 KiB; the file is then
-                     // extended (sparsely) to hold it.
-                     Section& table = m.b.sections[findSection(m.b, ".dexports")];
-                     table.hdr.sh_offset = 0x10000;
+                     // The table claims 2 GiB from offset 64. It comes first, since
+                     // no earlier section may start inside it, and the file is
+                     // extended (sparsely) to hold it: a file of 2 GiB + 208 bytes
+                     // or more fails the header check (0xBAD0001E) instead.
+                     Section table = exportSection(".dexports", false, 1);
+                     table.hdr.sh_offset = 64;
                      table.hdr.sh_size = 0x80000000;
+                     insertFirst(m, table);
+                     uint16_t rela = addRelaSection(m.b, ".rela.dexports", 1);
+                     addReloc(m.b, rela, 0xC0000008, m.objSym, kRPpcAddr32);
                    },
-               .extendTo = 0x80010000},
+               .extendTo = 0x80000040},
       BadInput{.label = "ExportRelocationPastTableEnd",
                .options = {"-nolib"},
                .message = "***Error: \".dexports\" sec 7, can't get its data 0x@ADDR@ or a relocation offset "

@@ -126,8 +126,8 @@ TEST(GroupedPasses, OldTableStrippingFindsTheFirstSectionByIndex) {
 
 // Allocated and unallocated sections, symbols spread over them, relocations
 // of .text using some; with `overlapping`, a symbol table whose entries are
-// 4 bytes apart (only a table flagged compressed escapes the parser's entry
-// size check), so removing one symbol changes its neighbours.
+// closer than 16 bytes (only a table flagged compressed escapes the parser's
+// entry size check), so removing one symbol changes its neighbours.
 std::vector<uint8_t> unusedModule(Random& r, bool overlapping) {
   LinkedModule m = makeLinkedModule();
   uint32_t extra = 1 + r.below(12);
@@ -143,13 +143,16 @@ std::vector<uint8_t> unusedModule(Random& r, bool overlapping) {
     addReloc(m.b, m.relaText, 4 * k, 1 + r.below(static_cast<uint32_t>(m.b.symbols.size()) - 1), kRPpcAddr16Lo);
   if (overlapping) {
     m.b.sections[m.symtab].hdr.sh_flags = kShfVkmCompressed;
-    m.b.sections[m.symtab].hdr.sh_entsize = 4;
+    m.b.sections[m.symtab].hdr.sh_entsize = r.pick(std::vector<uint32_t>{1, 3, 4, 5, 15});
     m.b.sections[m.relaText].link = 0;
   }
   std::vector<uint8_t> bytes = build(m.b);
-  if (overlapping)  // section indices scattered through the (unconverted) table
-    for (size_t at = sectionDataOffset(m.b, m.symtab); at + 2 <= sectionDataOffset(m.b, m.strtab); at += 6)
-      if (r.chance(50)) put16(bytes, at, static_cast<uint16_t>(r.pick(secs)), false);
+  Layout lay = layoutOf(m.b);
+  // Section indices scattered through the (unconverted) table, some with a
+  // high byte that a removal clears, so that the entry then names a section.
+  if (overlapping)
+    for (size_t at = lay.dataOffset[m.symtab]; at + 2 <= lay.dataOffset[m.strtab]; at += 3)
+      if (r.chance(50)) put16(bytes, at, static_cast<uint16_t>(r.pick(secs) | (r.chance(50) ? r.below(256) << 8 : 0)), false);
   return bytes;
 }
 
@@ -215,12 +218,13 @@ std::vector<uint8_t> importModule(Random& r, bool overlapping) {
     // One import table lies over the symbol table: its count and signature
     // words are written over symbol entries.
     Section& over = m.b.sections[r.pick(imports)];
-    over.hdr.sh_offset = sectionDataOffset(m.b, m.symtab) + r.below(40);
+    over.hdr.sh_offset = layoutOf(m.b).dataOffset[m.symtab] + r.below(40);
     over.hdr.sh_size = 24;
   }
   std::vector<uint8_t> bytes = build(m.b);
+  Layout lay = layoutOf(m.b);
   if (overlapping)
-    for (size_t at = sectionDataOffset(m.b, m.symtab); at + 2 <= sectionDataOffset(m.b, m.strtab); at += 4)
+    for (size_t at = lay.dataOffset[m.symtab]; at + 2 <= lay.dataOffset[m.strtab]; at += 4)
       if (r.chance(40)) put16(bytes, at, r.pick(imports), false);
   return bytes;
 }

@@ -6,10 +6,11 @@
 // in-process in both symbol-table modes, and checks that the run succeeds
 // within a generous time and that the module reads back.
 //
-// The size run here keeps the whole suite quick. ZV_LARGE_TESTS=1 adds the
+// The size run here keeps the whole suite quick. ZV_LARGE_TESTS=1 adds a
+// module whose kept names would exceed 2 GiB (refused), and the
 // full-size case (65,000 sections, 200,000 symbols, 300,000 relocations, a
-// 40 MiB code section); with ZV_LARGE_OUT=<path> as well, that input is also
-// written to <path> so that the executable can be timed on it.
+// 40 MiB code section). With ZV_LARGE_OUT=<prefix>, each input is also
+// written to <prefix>.<size>.elf so that the executable can be timed on it.
 
 #include <gtest/gtest.h>
 
@@ -183,8 +184,8 @@ TEST_P(LargeInput, ConvertsInBoundedTime) {
   BuiltModule m = buildLargeModule(s);
   std::string path = dir / "large.elf";
   writeText(path, std::string(m.bytes.begin(), m.bytes.end()));
-  if (const char* out = std::getenv("ZV_LARGE_OUT"); out && s.secondsAllowed > 100)
-    writeText(out, std::string(m.bytes.begin(), m.bytes.end()));
+  if (const char* out = std::getenv("ZV_LARGE_OUT"))
+    writeText(std::string(out) + "." + s.label + ".elf", std::string(m.bytes.begin(), m.bytes.end()));
   std::printf("[ large    ] %s: %u sections, %u symbols, %u relocations, %zu bytes\n", s.label, m.sections,
               m.symbols, m.relocations, m.bytes.size());
 
@@ -212,6 +213,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(LargeShape{"Moderate", 6000, 1000, 200, 100, 30000, 40000, 1u << 20, 60.0},
                       LargeShape{"FullSize", 60000, 3000, 1000, 800, 200000, 300000, 40u << 20, 600.0}),
     [](const auto& p) { return std::string(p.param.label); });
+
+// Kept symbols each get their own copy of their name. A damaged string table
+// whose one long name many function symbols share would make the new table's
+// names larger than a module file can hold; the conversion is refused
+// before anything that size is allocated.
+TEST(LargeInput, NamesBeyondTwoGigabytesAreRefused) {
+  if (!std::getenv("ZV_LARGE_TESTS")) GTEST_SKIP() << "set ZV_LARGE_TESTS=1 for 2 GiB of names";
+  SdkRoot root;
+  LinkedModule m = makeLinkedModule();
+  constexpr uint32_t kNameLength = 40u << 20;
+  uint32_t first = addSymbol(m.b, {.name = std::string(kNameLength, 'f'), .value = 0x02000000, .size = 4,
+                                   .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
+  std::vector<uint8_t> probe = build(m.b);
+  uint32_t nameAt = get32(probe, symbolOffset(m.b, first) + sym_at::st_name);
+  for (int k = 0; k < 60; ++k)  // 60 copies of 40 MiB: past 2 GiB
+    addSymbol(m.b, {.value = 0x02000004, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text,
+                    .st_name = nameAt});
+  zv::Context ctx;
+  loadModule(ctx, build(m.b));
+  EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);
+  EXPECT_NE(ctx.con.text.find("***Error: The names of the new symbol table would take more than 2 GB. Return -1.\n"),
+            std::string::npos)
+      << ctx.con.text.substr(0, 2000);
+  EXPECT_TRUE(ctx.outputBytes.empty());
+}
 
 }  // namespace
 }  // namespace writertest
