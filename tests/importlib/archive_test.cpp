@@ -19,8 +19,8 @@ struct LibRun {
   std::vector<uint8_t> archive;
 };
 
-LibRun runInMemory(const ModuleSpec& spec, const std::string& outputPath) {
-  auto ctx = contextFor(build(makeModule(spec).b), outputPath);
+LibRun runInMemory(const ModuleSpec& shape, const std::string& outputPath) {
+  auto ctx = contextFor(build(makeModule(shape).b), outputPath);
   LibRun r;
   r.rc = zv::writeImportLibrary(*ctx);
   r.text = ctx->con.text;
@@ -58,11 +58,11 @@ TEST_P(MemberName, IsCutToThirteenCharactersAndPadded) {
 TEST(MemberSize, ThousandTwentyFourBytes) {
   // 16 functions of 3-character names: .fimport 64..200, .symtab 256..528,
   // .strtab 576..641, .secstrtab 704..751, headers 768..968: 1024 bytes.
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{};
-  for (int i = 0; i < 16; ++i) spec.funcs->push_back({"f" + std::string(i < 10 ? "0" : "") + std::to_string(i)});
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{};
+  for (int i = 0; i < 16; ++i) shape.funcs->push_back({"f" + std::string(i < 10 ? "0" : "") + std::to_string(i)});
   EnvVar epoch("SOURCE_DATE_EPOCH", "1");
-  LibRun r = runInMemory(spec, "/o/mylib.vkm");
+  LibRun r = runInMemory(shape, "/o/mylib.vkm");
   ASSERT_EQ(r.rc, 0u) << r.text;
   Stub s = readStub(r.archive);
   EXPECT_EQ(s.header().substr(48, 10), "1024      ");

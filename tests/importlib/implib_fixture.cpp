@@ -48,45 +48,45 @@ std::vector<uint8_t> wordsOf(size_t count, uint32_t word, bool be) {
 
 }  // namespace
 
-Module makeModule(const ModuleSpec& spec) {
+Module makeModule(const ModuleSpec& shape) {
   Module m;
   ElfBuilder& b = m.b;
-  b.bigEndian = spec.bigEndian;
-  size_t nf = spec.funcs ? spec.funcs->size() : 0;
-  size_t nd = spec.data ? spec.data->size() : 0;
+  b.bigEndian = shape.bigEndian;
+  size_t nf = shape.funcs ? shape.funcs->size() : 0;
+  size_t nd = shape.data ? shape.data->size() : 0;
   uint16_t text = addProgbits(b, ".text", kShfAlloc | kShfExecInstr, kTextAddr,
-                              wordsOf(std::max<size_t>(nf, 4), 0x60000000, spec.bigEndian));
-  uint16_t data = addProgbits(b, ".data", kShfAlloc | kShfWrite, kDataAddr, wordsOf(nd, 0, spec.bigEndian));
+                              wordsOf(std::max<size_t>(nf, 4), 0x60000000, shape.bigEndian));
+  uint16_t data = addProgbits(b, ".data", kShfAlloc | kShfWrite, kDataAddr, wordsOf(nd, 0, shape.bigEndian));
   addSymtab(b);
   uint32_t dataSection = addSymbol(b, {.name = "", .value = kDataAddr, .info = stInfo(kStbLocal, kSttSection), .shndx = data});
   std::vector<uint32_t> funcSyms, dataSyms;
   for (size_t k = 0; k < nf; ++k)
-    funcSyms.push_back(addSymbol(b, {.name = (*spec.funcs)[k].name, .value = kTextAddr + uint32_t(4 * k), .size = 4,
+    funcSyms.push_back(addSymbol(b, {.name = (*shape.funcs)[k].name, .value = kTextAddr + uint32_t(4 * k), .size = 4,
                                      .info = stInfo(kStbGlobal, kSttFunc), .shndx = text}));
   for (size_t k = 0; k < nd; ++k)
-    dataSyms.push_back(addSymbol(b, {.name = (*spec.data)[k].name, .value = kDataAddr + uint32_t(4 * k), .size = 4,
+    dataSyms.push_back(addSymbol(b, {.name = (*shape.data)[k].name, .value = kDataAddr + uint32_t(4 * k), .size = 4,
                                      .info = stInfo(kStbGlobal, kSttObject), .shndx = data}));
   uint16_t relaText = addRelaSection(b, ".rela.text", text);
   addReloc(b, relaText, kTextAddr + 2, dataSection, kRPpcAddr16Ha);
 
-  if (spec.funcs) {
+  if (shape.funcs) {
     m.fexports = addSection(b, Section{.name = ".fexports", .type = kShtVkmExports,
                                        .flags = kShfAlloc | kShfExecInstr, .addr = kFexportsAddr,
                                        .addralign = 4,
-                                       .data = exportTable(*spec.funcs, spec.funcSignature, kTextAddr)});
+                                       .data = exportTable(*shape.funcs, shape.funcSignature, kTextAddr)});
     uint16_t rela = addRelaSection(b, ".rela.fexports", m.fexports);
     for (size_t k = 0; k < nf; ++k)
       addReloc(b, rela, kFexportsAddr + 8 + uint32_t(8 * k), funcSyms[k], kRPpcAddr32);
   }
-  if (spec.data) {
+  if (shape.data) {
     m.dexports = addSection(b, Section{.name = ".dexports", .type = kShtVkmExports, .flags = kShfAlloc,
                                        .addr = kDexportsAddr, .addralign = 4,
-                                       .data = exportTable(*spec.data, spec.dataSignature, kDataAddr)});
-    if (spec.dataRelocTypes) {
+                                       .data = exportTable(*shape.data, shape.dataSignature, kDataAddr)});
+    if (shape.dataRelocTypes) {
       m.relaDexports = addRelaSection(b, ".rela.dexports", m.dexports);
-      for (size_t k = 0; k < spec.dataRelocTypes->size(); ++k)
+      for (size_t k = 0; k < shape.dataRelocTypes->size(); ++k)
         addReloc(b, m.relaDexports, kDexportsAddr + 8 + uint32_t(8 * k), dataSyms.at(k),
-                 (*spec.dataRelocTypes)[k]);
+                 (*shape.dataRelocTypes)[k]);
     }
   }
   return m;

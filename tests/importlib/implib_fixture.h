@@ -43,7 +43,7 @@ struct Module {
   uint16_t dexports = 0;
   uint16_t relaDexports = 0;
 };
-Module makeModule(const ModuleSpec& spec);
+Module makeModule(const ModuleSpec& shape);
 
 // The worked example: library mylib.vkm, functions alpha, beta, gamma (gamma
 // with the thread-local bit, which functions ignore), data export counter

@@ -29,8 +29,8 @@ struct FileRun {
 };
 
 FileRun runToFile(const std::string& libraryPath, bool verbose = false,
-                  const ModuleSpec& spec = workedExample()) {
-  auto ctx = contextFor(build(makeModule(spec).b), "/build/out/MyLib.vkm", false);
+                  const ModuleSpec& shape = workedExample()) {
+  auto ctx = contextFor(build(makeModule(shape).b), "/build/out/MyLib.vkm", false);
   ctx->opt.importLibPath = libraryPath;
   ctx->opt.verbose = verbose;
   FileRun r;
@@ -158,9 +158,9 @@ TEST_F(LibraryFile, NoExportsWriteNoFileAndRunNoArchiver) {
 
 TEST_F(LibraryFile, RefusedExportsWriteNoFile) {
   writeFakeArchiver(tool_.path(), 0);
-  ModuleSpec spec = workedExample();
-  spec.data->push_back({"second"});  // two data exports, one relocation
-  FileRun r = runToFile(lib_, false, spec);
+  ModuleSpec shape = workedExample();
+  shape.data->push_back({"second"});  // two data exports, one relocation
+  FileRun r = runToFile(lib_, false, shape);
   EXPECT_EQ(r.rc, 0xFFFFFFFFu);
   EXPECT_EQ(r.text, "***Error: numDataExports (2) != numRelaDataExports (1). Return -1\n");
   EXPECT_FALSE(exists(lib_));

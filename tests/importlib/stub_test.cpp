@@ -32,8 +32,8 @@ Result runOn(const ElfBuilder& b, const std::string& outputPath = "/build/out/My
   return r;
 }
 
-Result runOn(const ModuleSpec& spec, const std::string& outputPath = "/build/out/MyLib.vkm") {
-  return runOn(makeModule(spec).b, outputPath);
+Result runOn(const ModuleSpec& shape, const std::string& outputPath = "/build/out/MyLib.vkm") {
+  return runOn(makeModule(shape).b, outputPath);
 }
 
 void putText(std::vector<uint8_t>& v, size_t at, const std::string& s) {
@@ -152,13 +152,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(SectionSet, SectionsAndSymbolsFollowTheTables) {
   const SectionSetCase& c = GetParam();
-  ModuleSpec spec;
-  if (c.funcs) spec.funcs = std::vector<Export>{{"f_one"}, {"f_two"}};
+  ModuleSpec shape;
+  if (c.funcs) shape.funcs = std::vector<Export>{{"f_one"}, {"f_two"}};
   if (c.data) {
-    spec.data = std::vector<Export>{{"d_one"}};
-    spec.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
+    shape.data = std::vector<Export>{{"d_one"}};
+    shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
   }
-  Result r = runOn(spec);
+  Result r = runOn(shape);
   ASSERT_EQ(r.rc, 0u) << r.text;
   Stub s = readStub(r.archive);
   uint32_t n = static_cast<uint32_t>(c.names.size());
@@ -197,9 +197,9 @@ INSTANTIATE_TEST_SUITE_P(Names, EmptyTable,
 
 TEST_P(EmptyTable, ImportSectionHoldsTheNameAndNothingElse) {
   auto [path, length] = GetParam();
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{};
-  Result r = runOn(spec, path);
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{};
+  Result r = runOn(shape, path);
   ASSERT_EQ(r.rc, 0u) << r.text;
   Stub s = readStub(r.archive);
   EXPECT_EQ(s.shdr(1, shdr_at::sh_size), length + 9);
@@ -240,10 +240,10 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_P(DataExportType, SymbolTypeOrMessage) {
   const DataTypeCase& c = GetParam();
-  ModuleSpec spec;
-  spec.data = std::vector<Export>{{"plain_var"}, {"tls_var", c.threadLocal}};
-  if (c.relocType) spec.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32, *c.relocType};
-  Result r = runOn(spec);
+  ModuleSpec shape;
+  shape.data = std::vector<Export>{{"plain_var"}, {"tls_var", c.threadLocal}};
+  if (c.relocType) shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32, *c.relocType};
+  Result r = runOn(shape);
   EXPECT_EQ(r.rc, c.rc);
   EXPECT_EQ(r.text, c.text);
   if (c.rc != 0) {
@@ -257,20 +257,20 @@ TEST_P(DataExportType, SymbolTypeOrMessage) {
 }
 
 TEST(DataExportChecks, CountMismatchIsRefused) {
-  ModuleSpec spec;
-  spec.data = std::vector<Export>{{"a"}, {"b"}};
-  spec.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
-  Result r = runOn(spec);
+  ModuleSpec shape;
+  shape.data = std::vector<Export>{{"a"}, {"b"}};
+  shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
+  Result r = runOn(shape);
   EXPECT_EQ(r.rc, kFail);
   EXPECT_EQ(r.text, "***Error: numDataExports (2) != numRelaDataExports (1). Return -1\n");
   EXPECT_TRUE(r.archive.empty());
 }
 
 TEST(DataExportChecks, RelocationAtTheWrongWordIsRefused) {
-  ModuleSpec spec;
-  spec.data = std::vector<Export>{{"a"}, {"b"}};
-  spec.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32, kRPpcAddr32};
-  Module m = makeModule(spec);
+  ModuleSpec shape;
+  shape.data = std::vector<Export>{{"a"}, {"b"}};
+  shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32, kRPpcAddr32};
+  Module m = makeModule(shape);
   m.b.sections[m.relaDexports].relocs[1].r_offset += 4;  // the name word, not the value
   Result r = runOn(m.b);
   EXPECT_EQ(r.rc, kFail);
@@ -279,11 +279,11 @@ TEST(DataExportChecks, RelocationAtTheWrongWordIsRefused) {
 }
 
 TEST(DataExportChecks, EntrySizeZeroCountsTwelveByteRecords) {
-  ModuleSpec spec;
-  spec.data = std::vector<Export>{{"a"}, {"b"}};
-  spec.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32, kRPpcDtpRel32};
-  spec.data->at(1).threadLocal = true;
-  Module m = makeModule(spec);
+  ModuleSpec shape;
+  shape.data = std::vector<Export>{{"a"}, {"b"}};
+  shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32, kRPpcDtpRel32};
+  shape.data->at(1).threadLocal = true;
+  Module m = makeModule(shape);
   m.b.sections[m.relaDexports].hdr.sh_entsize = 0;
   Result r = runOn(m.b);
   ASSERT_EQ(r.rc, 0u) << r.text;
@@ -291,11 +291,11 @@ TEST(DataExportChecks, EntrySizeZeroCountsTwelveByteRecords) {
 }
 
 TEST(ExportSections, HighestIndexWins) {
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{{"old_func"}};
-  spec.data = std::vector<Export>{{"old_data"}};
-  spec.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
-  Module m = makeModule(spec);
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{{"old_func"}};
+  shape.data = std::vector<Export>{{"old_data"}};
+  shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
+  Module m = makeModule(shape);
   // A later pair of tables, and a later, correct relocation section for the
   // later data table; the first relocation section has a wrong count for it.
   uint16_t f2 = addSection(m.b, Section{.name = ".fexports2", .type = kShtVkmExports,
@@ -324,9 +324,9 @@ TEST(ExportSections, HighestIndexWins) {
 }
 
 TEST(ExportSections, FunctionTablesAloneRunNoRelocationCheck) {
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{{"f"}};
-  Module m = makeModule(spec);
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{{"f"}};
+  Module m = makeModule(shape);
   // Relocation sections aimed at section 0 and at the function table, with
   // entries that match nothing.
   uint16_t nullRela = addRelaSection(m.b, ".rela.null", 0);
@@ -341,9 +341,9 @@ TEST(ExportSections, FunctionTablesAloneRunNoRelocationCheck) {
 }
 
 TEST(ExportSections, FunctionThreadLocalBitIsIgnoredAndMasked) {
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{{"first", true}, {"second", true}};
-  Result r = runOn(spec);
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{{"first", true}, {"second", true}};
+  Result r = runOn(shape);
   ASSERT_EQ(r.rc, 0u) << r.text;
   Stub s = readStub(r.archive);
   uint32_t strtab = s.shdr(3, shdr_at::sh_offset);
@@ -394,9 +394,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(MalformedTable, IsRefusedWithItsName) {
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{{"f1"}, {"f2"}};
-  Module m = makeModule(spec);
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{{"f1"}, {"f2"}};
+  Module m = makeModule(shape);
   m.b.sections[m.fexports].data = GetParam().table;
   Result r = runOn(m.b);
   EXPECT_EQ(r.rc, kFail);
@@ -405,9 +405,9 @@ TEST_P(MalformedTable, IsRefusedWithItsName) {
 }
 
 TEST(MalformedTable, NameRunningToTheSectionEndIsCutThere) {
-  ModuleSpec spec;
-  spec.funcs = std::vector<Export>{{"f1"}};
-  Module m = makeModule(spec);
+  ModuleSpec shape;
+  shape.funcs = std::vector<Export>{{"f1"}};
+  Module m = makeModule(shape);
   // The name "ABCD" fills the last word, without a terminator.
   m.b.sections[m.fexports].data = words({1, 0, 0x02000000, 16, 0x41424344});
   Result r = runOn(m.b);
