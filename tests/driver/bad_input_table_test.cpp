@@ -7,7 +7,6 @@
 // output file and no temporary file left behind.
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -526,19 +525,6 @@ std::vector<BadInput> allRows() {
 std::string replaceAll(std::string s, const std::string& what, const std::string& with) {
   for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size())) s.replace(at, what.size(), with);
   return s;
-}
-
-std::vector<std::string> folderEntries(const std::string& dir) {
-  std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(d);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::vector<uint8_t> buildInput(const BadInput& c) {

@@ -2,6 +2,9 @@
 // capturing its output, and scratch folders.
 #include "support/run_tool.h"
 
+#include <dirent.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -83,6 +86,19 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
 
 void writeText(const std::string& path, const std::string& text) {
   writeFile(path, std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+std::vector<std::string> folderEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n != "." && n != "..") names.push_back(n);
+    }
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 bool fileExists(const std::string& path) {

@@ -40,6 +40,8 @@ std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 void writeText(const std::string& path, const std::string& text);
 bool fileExists(const std::string& path);
+// Names in a folder (without "." and ".."), sorted.
+std::vector<std::string> folderEntries(const std::string& dir);
 std::string shellQuote(const std::string& s);
 
 }  // namespace zvtest
