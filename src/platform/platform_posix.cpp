@@ -41,7 +41,8 @@ static uint32_t mapError(int err) {
 uint32_t mapFile(const std::string& path, MappedFile*& out) {
   out = nullptr;
   if (path.empty()) return kErrPointer;
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a pipe is refused below instead of waiting for a writer.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return mapError(errno);
   struct stat st;
   if (fstat(fd, &st) != 0) {

@@ -479,6 +479,12 @@ std::vector<BadInput> moduleRows() {
                .message = "***Error: Could not map in file \"in.elf\". Error 0x80004005\n",
                .failed = kUsage,
                .patch = resizeTo(0)},
+      BadInput{.label = "InputIsFifo",  // refused at once; opening it does not wait for a writer
+               .message = "***Error: Could not map in file \"in.elf\". Error 0x80004005\n",
+               .failed = kUsage,
+               .prepare = [](const std::string& dir) { mkfifo((dir + "/in.elf").c_str(), 0644); },
+               .noInputFile = true,
+               .leftAlone = {"in.elf"}},
       BadInput{.label = "InputIsDirectory",
                .message = "***Error: Could not map in file \"in.elf\". Error 0x80070005\n",
                .failed = kUsage,
