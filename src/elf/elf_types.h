@@ -113,6 +113,7 @@ constexpr uint32_t PT_NULL = 0, PT_TLS = 7;
 
 // Relocation fields.
 inline uint32_t relSym(uint32_t info) { return info >> 8; }
+inline constexpr uint32_t kMaxRelocSymbol = 0xFFFFFF;  // r_info holds the symbol index in 24 bits
 inline uint32_t relType(uint32_t info) { return info & 0xFF; }
 
 // Default entry sizes when a header stores 0.

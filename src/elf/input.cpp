@@ -91,6 +91,13 @@ uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
     say(ctx, "*** Error ELF file \"%.*s\" has no sections. return -1.\n", nameLen, name.data());
     return 0xFFFFFFFF;
   }
+  // Symbols name their section in 16 bits, and 0xFF00 and above are reserved
+  // values (absolute, common), so a module can hold no section numbered there.
+  if (sectionCount(ctx.input) > SHN_LORESERVE) {
+    say(ctx, "*** Error ELF file \"%.*s\" has %d sections; a module can hold at most %d. return -1.\n", nameLen,
+        name.data(), static_cast<int>(sectionCount(ctx.input)), static_cast<int>(SHN_LORESERVE));
+    return 0xFFFFFFFF;
+  }
   uint32_t relocSections = scanSections(ctx);
   chooseOutputKind(ctx.opt);
   if (relocSections == 0) {

@@ -197,6 +197,24 @@ uint32_t checkSectionNames(const ElfImage& img) {
   return 0;
 }
 
+// Symbol tables and relocation sections are converted and later rewritten in
+// place, so no two of them may share bytes: a shared entry would be converted
+// twice (back to the file's order) and rewritten for two tables. Sorting the
+// tables by offset finds any overlap in n log n.
+uint32_t checkTablesApart(const ElfImage& img) {
+  std::vector<FileRange> tables;
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    bool table = h.sh_type == SHT_SYMTAB || h.sh_type == SHT_RELA || h.sh_type == SHT_REL;
+    if (table && h.sh_size != 0 && !isCompressed(h))
+      tables.push_back({h.sh_offset, uint64_t(h.sh_offset) + h.sh_size, true});
+  }
+  std::sort(tables.begin(), tables.end(), [](const FileRange& a, const FileRange& b) { return a.start < b.start; });
+  for (size_t k = 1; k < tables.size(); ++k)
+    if (tables[k].start < tables[k - 1].end) return bad::SecOverlap;
+  return 0;
+}
+
 // --- Table entries ------------------------------------------------------------
 
 // Entry n of a table section, converted to host order in place when the file
@@ -314,6 +332,7 @@ uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img) {
   if (uint32_t e = checkElfHeader(base, size, img)) return e;
   if (uint32_t e = checkExtents(img)) return e;
   if (uint32_t e = checkSectionNames(img)) return e;
+  if (uint32_t e = checkTablesApart(img)) return e;
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
     if (uint32_t e = checkSymbolSection(img, i)) return e;

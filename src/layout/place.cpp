@@ -58,8 +58,20 @@ void sayDataOutOfRange(Context& ctx, uint32_t i) {
       ctx.input.sh[i].sh_addr, kDataLow, kDataHigh);
 }
 
-// A section joins a region: the region grows to cover it. Addresses are
-// 32-bit loader addresses and wrap like them.
+// A section that runs past the last address (0xFFFFFFFF) would wrap around
+// to the bottom of memory; its region's end could then not cover it.
+bool endsPastAddressSpace(Context& ctx, uint32_t i, uint64_t address, uint64_t size) {
+  if (address + size <= 0xFFFFFFFFull) return false;
+  say(ctx,
+      "*** Error: \"%s\", Section %d \"%s\" at 0x%08llX with size 0x%08llX runs past the end of the 32-bit "
+      "address space.\n",
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
+      static_cast<unsigned long long>(address), static_cast<unsigned long long>(size));
+  return true;
+}
+
+// A section joins a region: the region grows to cover it (the section ends
+// inside the address space, so the end does not wrap).
 void growRegion(Region& r, const Elf32_Shdr& h) {
   r.base = std::min(r.base, h.sh_addr);
   r.align = std::max(r.align, h.sh_addralign);
@@ -103,6 +115,7 @@ void sayKind(Context& ctx, uint32_t i, const char* kind) {
 bool placeAllocated(Context& ctx, uint32_t i) {
   const Elf32_Shdr& h = ctx.input.sh[i];
   keepSection(ctx, i);
+  if (endsPastAddressSpace(ctx, i, h.sh_addr, h.sh_size)) return false;
   if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS) {
     sayKind(ctx, i, "text");
     if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
@@ -146,7 +159,13 @@ bool classifySection(Context& ctx, uint32_t i) {
   if (refsOf(ctx, i) != 0) {
     sayKind(ctx, i, "temp");
     Region& temp = ctx.lay.regions[TEMP];
-    temp.end = (temp.end + h.sh_size + (kTempGranule - 1)) & ~(kTempGranule - 1);
+    uint64_t end = (uint64_t{temp.end} + h.sh_size + (kTempGranule - 1)) & ~uint64_t{kTempGranule - 1};
+    if (end > 0xFFFFFFFFull) {
+      say(ctx, "*** Error: \"%s\", Section %d \"%s\" makes the TEMP area larger than 4 GB.\n",
+          ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str());
+      return false;
+    }
+    temp.end = static_cast<uint32_t>(end);
     keepSection(ctx, i);
     return true;
   }
@@ -156,8 +175,9 @@ bool classifySection(Context& ctx, uint32_t i) {
 }
 
 // Import tables get their addresses last, one after the other at 64-byte
-// boundaries behind everything else in the LOAD area.
-void placeImportSections(Context& ctx) {
+// boundaries behind everything else in the LOAD area. False when one of them
+// would run past the end of the address space (already reported).
+bool placeImportSections(Context& ctx) {
   Region& load = ctx.lay.regions[LOAD];
   if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
   uint32_t count = sectionCount(ctx.input);
@@ -168,12 +188,15 @@ void placeImportSections(Context& ctx) {
   SymbolGroups groups = group_symbols_by_section(ctx, isImport);
   for (uint32_t i = 1; i < count; ++i) {
     if (!isImport[i]) continue;
-    uint32_t address = alignUp(load.end, kImportAlign);
-    layout_import_section(ctx, i, address, groups);
+    uint64_t address = (uint64_t{load.end} + kImportAlign - 1) & ~uint64_t{kImportAlign - 1};
+    if (endsPastAddressSpace(ctx, i, address, 0)) return false;
+    layout_import_section(ctx, i, static_cast<uint32_t>(address), groups);
     Elf32_Shdr& placed = ctx.input.sh[i];
     placed.sh_flags &= ~SHF_WRITE;
-    load.end = address + placed.sh_size;
+    if (endsPastAddressSpace(ctx, i, address, placed.sh_size)) return false;
+    load.end = static_cast<uint32_t>(address + placed.sh_size);
   }
+  return true;
 }
 
 void realignRegions(Context& ctx) {
@@ -278,7 +301,7 @@ uint32_t classify_and_place_sections(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
     if (!classifySection(ctx, i)) return 0xFFFFFFFF;
 
-  if (ctx.lay.map.importCount != 0) placeImportSections(ctx);
+  if (ctx.lay.map.importCount != 0 && !placeImportSections(ctx)) return 0xFFFFFFFF;
   realignRegions(ctx);
   return 0;
 }

@@ -77,11 +77,9 @@ uint64_t roundUp64(uint64_t x, uint32_t align) {
   return (x + a - 1) / a * a;
 }
 
-// Grows one size by `percent` and rounds it up to the alignment. Sizes so
-// large that the result does not fit in 32 bits stay at 0xFFFFFFFF.
-uint32_t padded(uint32_t size, uint32_t percent, uint32_t align) {
-  uint64_t grown = roundUp64(size + uint64_t{size} * percent / 100, align);
-  return grown > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(grown);
+// Grows one size by `percent` and rounds it up to the alignment, in 64 bits.
+uint64_t padded(uint32_t size, uint32_t percent, uint32_t align) {
+  return roundUp64(size + uint64_t{size} * percent / 100, align);
 }
 
 // The limit rounded up to a multiple of the alignment, for the suggestion.
@@ -133,7 +131,8 @@ bool check_region_limit(Context& ctx, const char* regionName, const char* option
         static_cast<int>(roundUpSigned(limit, magnitude)));
     misaligned = true;
   }
-  if (size > limit) {
+  // Sizes are unsigned in the record: one of 2 GB or more is over any limit.
+  if (static_cast<uint32_t>(size) > 0x7FFFFFFFu || size > limit) {
     say(ctx, "Error: %s has %s size of %d is larger then limit from %s %d\n", out, regionName, size,
         optionName, limit);
     return true;
@@ -150,13 +149,28 @@ bool check_region_limit(Context& ctx, const char* regionName, const char* option
   return misaligned;
 }
 
-void pad_regions(Context& ctx, uint32_t percent) {
-  if (percent == 0) return;
+bool pad_regions(Context& ctx, uint32_t percent) {
+  if (percent == 0) return false;
   FileInfoHeader& fi = ctx.wr.fi;
-  fi.dataSize = padded(fi.dataSize, percent, fi.dataAlign);
-  fi.loadSize = padded(fi.loadSize, percent, fi.loadAlign);
-  fi.tempSize = padded(fi.tempSize, percent, fi.loadAlign);
-  fi.textSize = padded(fi.textSize, percent, fi.textAlign);
+  struct Grown {
+    const char* region;
+    uint32_t& size;
+    uint64_t value;
+  };
+  Grown grown[] = {{"DATA", fi.dataSize, padded(fi.dataSize, percent, fi.dataAlign)},
+                   {"LOAD", fi.loadSize, padded(fi.loadSize, percent, fi.loadAlign)},
+                   {"TEMP", fi.tempSize, padded(fi.tempSize, percent, fi.loadAlign)},
+                   {"TEXT", fi.textSize, padded(fi.textSize, percent, fi.textAlign)}};
+  // The record holds 32-bit sizes; a size that would not fit (a huge or
+  // negative percentage) is refused rather than cut or capped.
+  for (const Grown& g : grown) {
+    if (g.value <= 0xFFFFFFFFu) continue;
+    say(ctx, "Error: \"%s\" -padall %u makes the %s size larger than 4 GB. return -1.\n",
+        ctx.opt.outputPath.c_str(), percent, g.region);
+    return true;
+  }
+  for (Grown& g : grown) g.size = static_cast<uint32_t>(g.value);
+  return false;
 }
 
 }  // namespace zv

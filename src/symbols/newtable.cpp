@@ -173,9 +173,14 @@ void build_new_symbol_table(Context& ctx) {
   }
   st.table.new_strings_size = kFixedStringsSize;
   st.table.next_id = kFirstKeptId;
-  st.table.tooLarge = false;
+  st.table.tooLarge = st.table.tooMany = false;
   for (uint32_t i = 1; i < count && !st.table.tooLarge; ++i)
     if (keepsOwnEntry(ctx, st.symbolInfo[i])) assign_new_symbol_id(ctx, i);
+  if (st.table.tooMany) {
+    say(ctx, "***Error: The new symbol table would have more than %d symbols, more than relocations can name. "
+             "Return -1.\n", static_cast<int>(kMaxRelocSymbol));
+    return;
+  }
   if (st.table.tooLarge) {
     // Every kept symbol gets a copy of its name; names that share bytes in a
     // damaged string table can add up past what a module file can hold.
@@ -193,6 +198,10 @@ void assign_new_symbol_id(Context& ctx, uint32_t i) {
   if (si.new_id != 0) {
     say(ctx, "ERROR: sym %d already has new symid %d wanted to number %d\n", static_cast<int>(i),
         static_cast<int>(si.new_id), t.next_id);
+    return;
+  }
+  if (static_cast<uint32_t>(t.next_id) > kMaxRelocSymbol) {  // r_info holds a symbol in 24 bits
+    t.tooLarge = t.tooMany = true;
     return;
   }
   uint64_t nameLength = symbol_name(ctx, sym).size();

@@ -136,7 +136,8 @@ uint32_t renumbered(const Context& ctx, uint32_t v) {
 // Step 9: the new section header table and the new ELF header values.
 uint32_t make_new_table(Context& ctx) {
   int64_t n = int64_t{ctx.lay.map.nextIndex} + 2;
-  if (n < 3 || n > 0xFFFF) {
+  // Symbols cannot name a section numbered 0xFF00 or above (reserved values).
+  if (n < 3 || n > SHN_LORESERVE) {
     say(ctx, "***Error: %d sections do not fit in a module file. Return -1.\n", static_cast<int>(n));
     return kFail;
   }
@@ -252,7 +253,7 @@ uint32_t apply_size_options(Context& ctx) {
     fi.tempSize = static_cast<uint32_t>(o.sizeTemp);
     fi.textSize = static_cast<uint32_t>(o.sizeText);
   }
-  if (o.padAllPercent != 0) pad_regions(ctx, o.padAllPercent);
+  if (o.padAllPercent != 0 && pad_regions(ctx, o.padAllPercent)) return kFail;
   return 0;
 }
 

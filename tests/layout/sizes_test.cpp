@@ -234,6 +234,9 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"EmptyRegion", "TEMP", "-sizetemp", 0, 4096, 4, false, ""},
         LimitCase{"OverTheLimit", "LOAD", "-sizeload", 1001, 1000, 4, true,
                   "Error: /out/m.vkm has LOAD size of 1001 is larger then limit from -sizeload 1000\n"},
+        // A region of 2 GB or more arrives negative; it is still over the limit.
+        LimitCase{"TwoGigabyteRegionIsOver", "DATA", "-sizedata", static_cast<int32_t>(0xA0000000u), 4096, 4,
+                  true, "Error: /out/m.vkm has DATA size of -1610612736 is larger then limit from -sizedata 4096\n"},
         LimitCase{"MisalignedLimit", "TEXT", "-sizetext", 100, 0x1001, 32, true,
                   "Error: \"/out/m.vkm\" -sizetext 4097 is not aligned to TEXT segment 32 byte "
                   "alignment (try 4128).\n"},
@@ -267,6 +270,7 @@ struct PadCase {
   uint32_t data, load, temp, text;             // sizes before
   uint32_t dataAlign, loadAlign, textAlign;
   uint32_t dataOut, loadOut, tempOut, textOut;  // sizes after
+  const char* refusedRegion = nullptr;          // the region named by the refusal, if any
 };
 
 void PrintTo(const PadCase& c, std::ostream* os) { *os << c.name; }
@@ -281,11 +285,17 @@ INSTANTIATE_TEST_SUITE_P(
         PadCase{"RegionAlignments", 10, 1000, 1000, 1000, 1001, 16, 64, 0, 1104, 1152, 1152, 1101},
         PadCase{"ZeroPercentChangesNothing", 0, 1001, 1001, 1001, 1001, 4, 4, 4, 1001, 1001, 1001,
                 1001},
-        // Beyond 32 bits a size stays at the largest value the record holds.
-        PadCase{"LargeSizes", 10, 0xF0000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
-                0xFFFFFFFF, 0x8CCCCCCC, 0x46666668, 0x46666668},
-        PadCase{"Saturates", 100, 0x80000000, 0x7FFFFFFF, 0x10, 0x10, 4, 4, 4, 0xFFFFFFFF,
-                0xFFFFFFFF, 0x20, 0x20}),
+        PadCase{"LargeSizesThatStillFit", 10, 0xE8000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
+                0xFF333334, 0x8CCCCCCC, 0x46666668, 0x46666668},
+        PadCase{"DoublesUpToTheLastAlignedSize", 100, 0x7FFFFFFE, 0x10, 0x10, 0x10, 4, 4, 4, 0xFFFFFFFC,
+                0x20, 0x20, 0x20},
+        // A size that would not fit in 32 bits is refused; no size changes.
+        PadCase{"DataPastFourGigabytes", 10, 0xF0000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
+                0xF0000000, 0x80000000, 0x40000000, 0x40000000, "DATA"},
+        PadCase{"OnlyTextPastFourGigabytes", 100, 0x10, 0x10, 0x10, 0x80000000, 4, 4, 4, 0x10, 0x10, 0x10,
+                0x80000000, "TEXT"},
+        // "-padall -5" arrives as 4294967291 percent.
+        PadCase{"NegativePercent", 0xFFFFFFFB, 1000, 0, 0, 0, 4, 4, 4, 1000, 0, 0, 0, "DATA"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(PadRegions, GrowsEverySize) {
@@ -300,8 +310,16 @@ TEST_P(PadRegions, GrowsEverySize) {
   fi.loadAlign = c.loadAlign;
   fi.textAlign = c.textAlign;
 
-  zv::pad_regions(ctx, c.percent);
+  ctx.con.capture = true;
+  ctx.opt.outputPath = kOut;
 
+  EXPECT_EQ(zv::pad_regions(ctx, c.percent), c.refusedRegion != nullptr);
+  if (c.refusedRegion) {
+    EXPECT_EQ(ctx.con.text, "Error: \"" + std::string(kOut) + "\" -padall " + std::to_string(c.percent) +
+                                " makes the " + c.refusedRegion + " size larger than 4 GB. return -1.\n");
+  } else {
+    EXPECT_EQ(ctx.con.text, "");
+  }
   EXPECT_EQ(fi.dataSize, c.dataOut);
   EXPECT_EQ(fi.loadSize, c.loadOut);
   EXPECT_EQ(fi.tempSize, c.tempOut);
