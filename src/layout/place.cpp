@@ -58,12 +58,13 @@ void sayDataOutOfRange(Context& ctx, uint32_t i) {
       ctx.input.sh[i].sh_addr, kDataLow, kDataHigh);
 }
 
-// A section that runs past the last address (0xFFFFFFFF) would wrap around
-// to the bottom of memory; its region's end could then not cover it.
+// A region's end is the 32-bit address just past its last section, so a
+// section must end below the top of the address space: one that reaches it
+// would wrap the end around to the bottom of memory.
 bool endsPastAddressSpace(Context& ctx, uint32_t i, uint64_t address, uint64_t size) {
   if (address + size <= 0xFFFFFFFFull) return false;
   say(ctx,
-      "*** Error: \"%s\", Section %d \"%s\" at 0x%08llX with size 0x%08llX runs past the end of the 32-bit "
+      "*** Error: \"%s\", Section %d \"%s\" at 0x%08llX with size 0x%08llX reaches the end of the 32-bit "
       "address space.\n",
       ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
       static_cast<unsigned long long>(address), static_cast<unsigned long long>(size));

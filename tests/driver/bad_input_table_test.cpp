@@ -81,6 +81,20 @@ Patch resizeTo(size_t n) {
   return [n](const LinkedModule&, std::vector<uint8_t>& bytes) { bytes.resize(n); };
 }
 
+// The section header table copied to the end of the file and followed by
+// empty headers up to `count` sections in all.
+Patch withSectionCount(uint32_t count) {
+  return [count](const LinkedModule& m, std::vector<uint8_t>& bytes) {
+    Layout l = layoutOf(m.b);
+    uint32_t shnum = get16(bytes, 48);
+    std::vector<uint8_t> table(bytes.begin() + l.shoff, bytes.begin() + l.shoff + shnum * 40);
+    table.resize(size_t{count} * 40, 0);
+    put32(bytes, 32, static_cast<uint32_t>(bytes.size()));
+    put16(bytes, 48, static_cast<uint16_t>(count));
+    bytes.insert(bytes.end(), table.begin(), table.end());
+  };
+}
+
 // One more relocation in .rela.text.
 Describe addTextReloc(uint32_t LinkedModule::*sym, uint8_t type) {
   return [sym, type](LinkedModule& m) { addReloc(m.b, m.relaText, 8, m.*sym, type); };
@@ -222,6 +236,10 @@ std::vector<BadInput> headerAndTableRows() {
         m.b.sections[m.text].hdr.sh_offset = layoutOf(m.b).dataOffset[m.data] + 2;
         m.b.sections[m.text].hdr.sh_size = 4;
       }),
+      // Tables are converted in place, so two of them may not share bytes.
+      parseRow("RelocationsInsideSymbolTable", 0xBAD00028, nullptr, [](const LinkedModule& m, std::vector<uint8_t>& b) {
+        put32(b, sectionHeaderOffset(m.b, m.relaText) + 16, symbolOffset(m.b, 1));
+      }),
       parseRow("SegmentPastEnd", 0xBAD00029, withSegments(0x1F0, 0x1000, 0x100, 0x10)),
       parseRow("SectionNameTableNotStrtab", 0xBAD0002A, onEhdr([](EhdrOverrides& e) { e.e_shstrndx = 1; })),
       parseRow("SectionNameBeyondTable", 0xBAD0002B, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_name = 1000; })),
@@ -246,6 +264,11 @@ std::vector<BadInput> headerAndTableRows() {
                  e.e_shnum = 0;
                  e.e_shstrndx = 0;
                })},
+      BadInput{.label = "SectionsNumberedInReservedRange",
+               .message = "*** Error ELF file \"in.elf\" has 65281 sections; a module can hold at most 65280. "
+                          "return -1.\n",
+               .failed = kUsage,
+               .patch = withSectionCount(0xFF01)},
       BadInput{.label = "NoRelocations",
                .message = "*** Error \"in.elf\" has no relocations.  Cannot make an VKM from it. Return -1\n",
                .failed = kUsage,
@@ -429,6 +452,12 @@ std::vector<BadInput> moduleRows() {
                      m.b.symbols[m.dataSym].value = 0xC0000000;
                      m.b.symbols[m.objSym].value = 0xC0000000;
                    }},
+      BadInput{.label = "SectionPastAddressSpace",
+               .message = "*** Error: \"" + kOut +
+                          "\", Section 6 \".bss\" at 0xB0000000 with size 0x60000000 reaches the end of the 32-bit "
+                          "address space.\n",
+               .failed = -1,
+               .describe = [](LinkedModule& m) { addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0xB0000000, 0x60000000); }},
       // Thread-local storage.
       BadInput{.label = "TlsHeaderMismatch",
                .message = "***Error: TLS Program Header does not match TLS sections.\n",
@@ -456,6 +485,10 @@ std::vector<BadInput> moduleRows() {
                .options = {"-sizedata", "1002", "-sizetext", "4096", "-sizeload", "65536", "-sizetemp", "65536"},
                .message = "Error: \"" + kOut + "\" -sizedata 1002 is not aligned to DATA segment 4 byte alignment "
                                                 "(try 1004).\n",
+               .failed = -1},
+      BadInput{.label = "PaddingPastFourGigabytes",  // "-5" arrives as 4294967291 percent
+               .options = {"-padall", "-5"},
+               .message = "Error: \"" + kOut + "\" -padall 4294967291 makes the LOAD size larger than 4 GB. return -1.\n",
                .failed = -1},
       BadInput{.label = "SizeWithoutTheOthers",
                .options = {"-sizedata", "4096"},

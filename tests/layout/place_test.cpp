@@ -358,6 +358,14 @@ INSTANTIATE_TEST_SUITE_P(
                   "(0xBFFFFFFF)). Check the .ld and .map file for potential overflow.\n"},
         RangeCase{"DataAtBottom", kAW, 0x10000000, ""},
         RangeCase{"DataAtTop", kAW, 0xBFFFFFF0, ""},
+        // The region's end must stay below 4 GB, or it would wrap to 0.
+        RangeCase{"LoadJustBelowTheTop", kShfAlloc, 0xFFFFFFF8, ""},
+        RangeCase{"LoadReachingTheTop", kShfAlloc, 0xFFFFFFFC,
+                  "*** Error: \"/out/m.vkm\", Section 1 \".sec\" at 0xFFFFFFFC with size 0x00000004 reaches the "
+                  "end of the 32-bit address space.\n"},
+        RangeCase{"LoadPastTheTop", kShfAlloc, 0xFFFFFFFE,
+                  "*** Error: \"/out/m.vkm\", Section 1 \".sec\" at 0xFFFFFFFE with size 0x00000004 reaches the "
+                  "end of the 32-bit address space.\n"},
         // A writable loader section is reported by the pre-scan and again here.
         RangeCase{"WritableInLoader", kAW, 0xC0000000,
                   "*** Error: \"/out/m.vkm\", Section 1 \".sec\" is writable but its (VKM "
@@ -462,6 +470,40 @@ TEST(ClassifySections, TempSectionsCountIn64ByteSteps) {
   expectRegion(ctx.lay.regions[zv::TEMP], 0, 192, 4);
   EXPECT_EQ(ctx.lay.map.newIndex[t1], 1);
   EXPECT_EQ(ctx.lay.map.newIndex[t2], 2);
+}
+
+// The TEMP area is counted in 64-byte steps and must stay below 4 GB.
+TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
+  for (uint32_t second : {0x7FFFFFC0u, 0x7FFFFFC1u}) {
+    ElfBuilder b;
+    uint16_t t1 = addNobits(b, ".big.a", 0, 0, 0x80000000);
+    uint16_t t2 = addNobits(b, ".big.b", 0, 0, second);
+    addTables(b, 0xC0000000);
+    zv::Context ctx;
+    prepare(ctx, b);
+    ctx.sym.section_refs[t1] = ctx.sym.section_refs[t2] = 1;
+    bool fits = second == 0x7FFFFFC0u;
+
+    EXPECT_EQ(zv::classify_and_place_sections(ctx), fits ? 0u : 0xFFFFFFFFu);
+    EXPECT_EQ(ctx.con.text, fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
+    EXPECT_EQ(ctx.lay.map.newIndex[t2], fits ? 2 : -1);
+    if (fits) expectRegion(ctx.lay.regions[zv::TEMP], 0, 0xFFFFFFC0, 4);
+  }
+}
+
+// Import tables go behind the LOAD area; there must be room for them below 4 GB.
+TEST(ClassifySections, ImportTableBehindTheTopIsRefused) {
+  ElfBuilder b;
+  addProgbits(b, ".rodata", kShfAlloc, 0xFFFFFFC0, words32({0}));  // 1: LOAD ends at 0xFFFFFFC4
+  addImports(b, ".imp", 0, 0);                                       // 2
+  addTables(b, 0xC0000000);
+  zv::Context ctx;
+  prepare(ctx, b);
+
+  EXPECT_EQ(zv::classify_and_place_sections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.con.text, "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
+                          "reaches the end of the 32-bit address space.\n");
+  EXPECT_EQ(ctx.lay.regions[zv::LOAD].end, 0xFFFFFFC4u);
 }
 
 struct AlignCase {

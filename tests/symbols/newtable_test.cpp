@@ -363,13 +363,19 @@ TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
   EXPECT_EQ(d1.r_addend, past.r_addend);
 }
 
-TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
-  eb::LinkedModule m = eb::makeLinkedModule();
-  Context ctx;
+// The state in which the new table hands out ids: sections classified, no
+// symbol numbered yet.
+void readyForIds(Context& ctx, const eb::LinkedModule& m) {
   loadImage(ctx, m.b);
   count_section_references(ctx);
   classify_sections(ctx);
   ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
+}
+
+TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  readyForIds(ctx, m);
   assign_new_symbol_id(ctx, m.funcSym);
   assign_new_symbol_id(ctx, m.funcSym);
   EXPECT_EQ(ctx.con.text, "ERROR: sym 3 already has new symid 4 wanted to number 5\n");
@@ -377,6 +383,23 @@ TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
   EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].name_len, 11u);
   EXPECT_EQ(ctx.sym.table.next_id, 5);
   EXPECT_EQ(ctx.sym.table.new_strings_size, 32);
+}
+
+// Relocations name their symbol in 24 bits: the last id they can name is
+// 0xFFFFFF, and a table that would need more is refused, not cut short.
+TEST(NewSymbolTable, IdsStopWhereRelocationsCanNoLongerNameThem) {
+  eb::LinkedModule m = eb::makeLinkedModule();
+  Context ctx;
+  readyForIds(ctx, m);
+  ctx.sym.table.next_id = 0xFFFFFF;
+  assign_new_symbol_id(ctx, m.funcSym);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].new_id, 0xFFFFFFu);
+  EXPECT_FALSE(ctx.sym.table.tooMany);
+  assign_new_symbol_id(ctx, m.objSym);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].new_id, 0u);
+  EXPECT_TRUE(ctx.sym.table.tooMany);
+  EXPECT_TRUE(ctx.sym.table.tooLarge);  // the writer stops on either
+  EXPECT_EQ(ctx.con.text, "");
 }
 
 TEST(NewSymbolTable, TablesWithFewerThanTwoSymbolsStayAsTheyAre) {
