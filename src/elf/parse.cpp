@@ -368,15 +368,23 @@ uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
   return 0;
 }
 
-// A RELA section with sh_link 0 is accepted at once, its entries untouched.
+// A RELA section with sh_link 0 is accepted at once, its entries only converted.
 uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
   if (!namesSection(img, index) || img.sh[index].sh_size == 0) return 0;
   uint32_t symbols = 0;
   bool skip = false;
   if (uint32_t e = checkRelocFrame(img, index, kRelaCodes, symbols, skip)) return e;
-  if (skip) return 0;
   const Elf32_Shdr h = img.sh[index];
   uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
+  if (skip) {
+    // Nothing is tested, but the entries are brought to host order like every
+    // other table's: later stages read and rewrite them as such.
+    std::span<uint8_t> bytes = sectionBytes(img, index);
+    Elf32_Rela r{};
+    for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRela); ++n) {
+    }
+    return 0;
+  }
   if (img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
   std::span<uint8_t> bytes = sectionBytes(img, index);
   Elf32_Rela r{};

@@ -155,8 +155,7 @@ uint32_t make_new_table(Context& ctx) {
 // The parser brought these entries to host order; exactly these go back.
 bool entries_in_host_order(const Elf32_Shdr& h) {
   if (h.sh_flags & SHF_VKM_COMPRESSED) return false;
-  if (h.sh_type == SHT_RELA) return h.sh_link != 0;
-  return h.sh_type == SHT_SYMTAB || h.sh_type == SHT_REL;
+  return h.sh_type == SHT_SYMTAB || h.sh_type == SHT_RELA || h.sh_type == SHT_REL;
 }
 
 void renumber_symbols(Context& ctx, uint32_t old) {

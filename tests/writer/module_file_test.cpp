@@ -138,6 +138,33 @@ TEST(ModuleFile, LinksAndSymbolsAreRenumbered) {
   EXPECT_LT(relas[0].info >> 8, syms.size());
 }
 
+// A relocation section without a symbol table link is not checked, but its
+// entries are converted like the others and come out in the file's order.
+TEST(ModuleFile, RelocationsWithoutSymbolTableLinkKeepTheirValues) {
+  SdkRoot root;
+  LinkedModule m = makeLinkedModule();
+  uint16_t extra = addRelaSection(m.b, ".rela.extra", m.data);
+  addReloc(m.b, extra, 0x10000004, m.objSym, kRPpcAddr32, 0x112233);
+  m.b.sections[extra].link = 0;
+  const uint32_t objValue = m.b.symbols[m.objSym].value;
+  zv::Context ctx;
+  loadModule(ctx, build(m.b));
+  WriterRun run = runWriter(ctx);
+  ASSERT_EQ(run.result, 0u) << ctx.con.text;
+  const VkmFile& f = run.vkm;
+  EXPECT_TRUE(f.problems.empty()) << problems(f);
+  int rela = vkmFindSection(f, ".rela.extra");
+  ASSERT_GT(rela, 0);
+  std::vector<VkmRela> relas = vkmRelas(f, rela);
+  ASSERT_EQ(relas.size(), 1u);
+  EXPECT_EQ(relas[0].offset, 0x10000004u);
+  EXPECT_EQ(relas[0].info & 0xFF, kRPpcAddr32);
+  // The data symbol is carried by $DATA (entry 2), its offset moved into the addend.
+  EXPECT_EQ(relas[0].info >> 8, 2u);
+  EXPECT_EQ(relas[0].addend, static_cast<int32_t>(0x112233 + objValue - 0x10000000));
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0u) << ctx.con.text;
+}
+
 // A section symbol that a relocation uses keeps its entry even when its
 // section is empty and dropped; the output says "no section" for it.
 TEST(ModuleFile, SymbolOfDroppedSectionGetsFFFF) {
