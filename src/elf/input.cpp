@@ -98,6 +98,14 @@ uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
         name.data(), static_cast<int>(sectionCount(ctx.input)), static_cast<int>(SHN_LORESERVE));
     return 0xFFFFFFFF;
   }
+  // Only this tool's own output has compressed sections; their contents could
+  // be neither checked nor copied as they stand.
+  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
+    if (!(ctx.input.sh[i].sh_flags & SHF_VKM_COMPRESSED)) continue;
+    say(ctx, "*** Error ELF file \"%.*s\": section %d is marked compressed, which no linker output is. return -1.\n",
+        nameLen, name.data(), static_cast<int>(i));
+    return 0xFFFFFFFF;
+  }
   uint32_t relocSections = scanSections(ctx);
   chooseOutputKind(ctx.opt);
   if (relocSections == 0) {

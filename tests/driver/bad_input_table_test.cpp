@@ -269,6 +269,11 @@ std::vector<BadInput> headerAndTableRows() {
                           "return -1.\n",
                .failed = kUsage,
                .patch = withSectionCount(0xFF01)},
+      BadInput{.label = "CompressedInputSection",
+               .message = "*** Error ELF file \"in.elf\": section 2 is marked compressed, which no linker output is. "
+                          "return -1.\n",
+               .failed = kUsage,
+               .describe = onSection(&LinkedModule::data, [](Section& s) { s.flags |= 0x08000000; })},
       BadInput{.label = "NoRelocations",
                .message = "*** Error \"in.elf\" has no relocations.  Cannot make an VKM from it. Return -1\n",
                .failed = kUsage,
