@@ -145,6 +145,19 @@ bool belongs(const Elf32_Shdr& h, Group pass) {
   return group_of(h) == pass;
 }
 
+// Everything the loader unpacks must fit in its 32-bit address space.
+// Sections may share file bytes, so a small input can describe far more than
+// that; the sum is checked before any contents are summed or compressed.
+uint32_t check_unpacked_total(Context& ctx) {
+  const std::vector<Elf32_Shdr>& headers = ctx.wr.newHeaders;
+  uint64_t total = 0;
+  for (size_t j = 1; j + 2 < headers.size(); ++j)
+    if (headers[j].sh_type != SHT_NOBITS) total += headers[j].sh_size;
+  if (total <= 0xFFFFFFFFu) return 0;
+  say(ctx, "***Error: The contents of the module would take more than 4 GB once unpacked. Return -1.\n");
+  return kFail;
+}
+
 uint32_t run_pass(Context& ctx, Group pass, const char* title, uint32_t regionSize) {
   if (ctx.opt.verbose) say(ctx, "%s", title);
   PassSpan span;
@@ -171,6 +184,7 @@ uint32_t lay_out_sections(Context& ctx) {
   w.crcs.assign(n, 0);
   w.compressed.assign(n, std::vector<uint8_t>());
   w.compressedTempTotal = 0;
+  if (uint32_t r = check_unpacked_total(ctx)) return r;
 
   fi.dataAlign = fi.dataSize ? rg[DATA].align : 4;
   if (fi.dataSize)

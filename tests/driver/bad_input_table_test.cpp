@@ -95,6 +95,30 @@ Patch withSectionCount(uint32_t count) {
   };
 }
 
+// Sections that share file bytes: `count` data sections, each `size` bytes
+// of one block appended to the file and starting 16 bytes after the one
+// before (so no section starts inside a later one).
+constexpr uint32_t kSharedSections = 4100, kSharedSize = 1u << 20;
+
+Describe withSharedSections() {
+  return [](LinkedModule& m) {
+    for (uint32_t k = 0; k < kSharedSections; ++k)
+      addProgbits(m.b, ".d" + std::to_string(k), kShfAlloc | kShfWrite, 0x10001000, words32({k}));
+  };
+}
+
+void shareOneBlock(const LinkedModule& m, std::vector<uint8_t>& bytes) {
+  const uint32_t block = static_cast<uint32_t>(bytes.size());
+  bytes.resize(size_t{block} + kSharedSections * 16 + kSharedSize, 0x5A);
+  const uint32_t first = findSection(m.b, ".d0");  // the others follow it
+  const uint32_t shoff = get32(bytes, 32);
+  for (uint32_t k = 0; k < kSharedSections; ++k) {
+    uint32_t header = shoff + (first + k) * 40;
+    put32(bytes, header + 16, block + k * 16);
+    put32(bytes, header + 20, kSharedSize);
+  }
+}
+
 // One more relocation in .rela.text.
 Describe addTextReloc(uint32_t LinkedModule::*sym, uint8_t type) {
   return [sym, type](LinkedModule& m) { addReloc(m.b, m.relaText, 8, m.*sym, type); };
@@ -463,6 +487,12 @@ std::vector<BadInput> moduleRows() {
                           "address space.\n",
                .failed = -1,
                .describe = [](LinkedModule& m) { addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0xB0000000, 0x60000000); }},
+      BadInput{.label = "ContentsPastFourGigabytes",  // 4100 sections of 1 MiB sharing one block
+               .options = {"-zx"},
+               .message = "***Error: The contents of the module would take more than 4 GB once unpacked. Return -1.\n",
+               .failed = -1,
+               .describe = withSharedSections(),
+               .patch = shareOneBlock},
       // Thread-local storage.
       BadInput{.label = "TlsHeaderMismatch",
                .message = "***Error: TLS Program Header does not match TLS sections.\n",
