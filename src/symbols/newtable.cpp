@@ -19,6 +19,9 @@ namespace {
 
 constexpr uint32_t kTextId = 1, kDataId = 2, kUndefId = 3, kFirstKeptId = 4;
 constexpr int32_t kFixedStringsSize = 20;  // "", "$TEXT", "$DATA", "$UNDEF"
+// The new string table is loaded in the loader area (0xC0000000 up to the top
+// of memory), so it can never be larger than that area's 1 GB.
+constexpr uint64_t kMaxNewStrings = 0x40000000;
 constexpr uint32_t kTextName = 1, kDataName = 7, kUndefName = 13;
 
 uint32_t symbolCount(const Context& ctx) {
@@ -183,8 +186,9 @@ void build_new_symbol_table(Context& ctx) {
   }
   if (st.table.tooLarge) {
     // Every kept symbol gets a copy of its name; names that share bytes in a
-    // damaged string table can add up past what a module file can hold.
-    say(ctx, "***Error: The names of the new symbol table would take more than 2 GB. Return -1.\n");
+    // damaged string table can add up past what the loader area can hold.
+    say(ctx, "***Error: The names of the new symbol table would take more than 1 GB, more than the loader area "
+             "holds. Return -1.\n");
     return;
   }
   write_new_symbol_table(ctx);
@@ -205,7 +209,7 @@ void assign_new_symbol_id(Context& ctx, uint32_t i) {
     return;
   }
   uint64_t nameLength = symbol_name(ctx, sym).size();
-  if (t.new_strings_size + nameLength + 1 > uint64_t{INT32_MAX}) {
+  if (t.new_strings_size + nameLength + 1 > kMaxNewStrings) {
     t.tooLarge = true;
     return;
   }

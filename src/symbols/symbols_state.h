@@ -52,7 +52,7 @@ struct NewSymbolTable {
   int32_t new_strings_size = 20;
   std::vector<Elf32_Sym> new_symbols;
   std::vector<uint8_t> new_strings;
-  bool tooLarge = false;  // the kept names would not fit a 32-bit signed size, or
+  bool tooLarge = false;  // the kept names would not fit the loader area, or
   bool tooMany = false;   // (also setting tooLarge) relocations could not name every symbol
 };
 

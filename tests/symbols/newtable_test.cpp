@@ -402,6 +402,22 @@ TEST(NewSymbolTable, IdsStopWhereRelocationsCanNoLongerNameThem) {
   EXPECT_EQ(ctx.con.text, "");
 }
 
+// The names go to the loader area, 1 GB at most: a name that would end the
+// table exactly there still fits, one byte more does not.
+TEST(NewSymbolTable, NamesStopAtTheSizeOfTheLoaderArea) {
+  for (int32_t over : {0, 1}) {
+    eb::LinkedModule m = eb::makeLinkedModule();
+    Context ctx;
+    readyForIds(ctx, m);
+    const int32_t nameBytes = 12;  // "module_main" and its terminator
+    ctx.sym.table.new_strings_size = 0x40000000 - nameBytes + over;
+    assign_new_symbol_id(ctx, m.funcSym);
+    EXPECT_EQ(ctx.sym.table.tooLarge, over == 1);
+    EXPECT_FALSE(ctx.sym.table.tooMany);
+    EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].new_id, over ? 0u : 4u);
+  }
+}
+
 TEST(NewSymbolTable, TablesWithFewerThanTwoSymbolsStayAsTheyAre) {
   Module m = makeModule();
   Context ctx;
