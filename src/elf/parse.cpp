@@ -376,20 +376,13 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
   if (uint32_t e = checkRelocFrame(img, index, kRelaCodes, symbols, skip)) return e;
   const Elf32_Shdr h = img.sh[index];
   uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
-  if (skip) {
-    // Nothing is tested, but the entries are brought to host order like every
-    // other table's: later stages read and rewrite them as such.
-    std::span<uint8_t> bytes = sectionBytes(img, index);
-    Elf32_Rela r{};
-    for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRela); ++n) {
-    }
-    return 0;
-  }
-  if (img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
+  if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
+  // Without a symbol table nothing is tested, but the entries are brought to
+  // host order like every other table's: later stages read and rewrite them.
   std::span<uint8_t> bytes = sectionBytes(img, index);
   Elf32_Rela r{};
   for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRela); ++n)
-    if (relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) return bad::RelaSym;
+    if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) return bad::RelaSym;
   return 0;
 }
 
