@@ -62,11 +62,16 @@ bool fullPath(const std::string& path, std::string& out, size_t& fileNamePos);
 std::optional<std::string> getEnv(const char* name);
 int64_t currentTime();
 
+// Opens `path` without waiting for the other end of a named pipe, then makes
+// reads and writes blocking again. A file descriptor, or -1 with errno set.
+int openWithoutWaiting(const char* path, int flags);
+
 // --- Output files ----------------------------------------------------------
 // An output file is written in full to a temporary file beside it and only
 // renamed over the final name once complete, so a failed run never leaves a
 // half-written file and never harms an existing one. A path that exists and
-// is not a regular file (a device, a FIFO, a directory) is opened directly.
+// is not a regular file (a device, a FIFO, a directory) is opened directly;
+// a FIFO that nobody reads fails at once (ENXIO) instead of waiting.
 struct OutputFile {
   FILE* stream = nullptr;
   std::string path;      // the final name

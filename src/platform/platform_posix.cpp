@@ -144,13 +144,26 @@ std::optional<std::string> getEnv(const char* name) {
 
 int64_t currentTime() { return static_cast<int64_t>(time(nullptr)); }
 
+int openWithoutWaiting(const char* path, int flags) {
+  int fd = open(path, flags | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
 int openOutputFile(const std::string& path, OutputFile& out) {
   out = OutputFile{};
   out.path = path;
   struct stat st;
   if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    out.stream = fopen(path.c_str(), "wb");
-    return out.stream ? 0 : errno;
+    int fd = openWithoutWaiting(path.c_str(), O_WRONLY | O_TRUNC);
+    if (fd < 0) return errno;
+    out.stream = fdopen(fd, "wb");
+    if (!out.stream) {
+      int e = errno;
+      close(fd);
+      return e;
+    }
+    return 0;
   }
   std::string temp = path + ".tmpXXXXXX";
   std::vector<char> name(temp.begin(), temp.end());

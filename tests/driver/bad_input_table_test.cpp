@@ -568,6 +568,11 @@ std::vector<BadInput> moduleRows() {
                .failed = -1,
                .prepare = [](const std::string& dir) { mkdir((dir + "/in.vkm").c_str(), 0755); },
                .leftAlone = {"in.vkm"}},
+      BadInput{.label = "OutputIsPipeWithoutReader",  // refused at once, not waited on
+               .message = "***Error: Could not open outfile file for writing.\n",
+               .failed = -1,
+               .prepare = [](const std::string& dir) { mkfifo((dir + "/in.vkm").c_str(), 0644); },
+               .leftAlone = {"in.vkm"}},
       BadInput{.label = "OutputOnFullDisk",
                .message = "***Error: Failed writing output file.\n",
                .failed = -1,

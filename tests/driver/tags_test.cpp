@@ -3,6 +3,9 @@
 // its comments, blanks, bad lines, long lines and Windows line ends.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <ostream>
 
 #include "driver_test_util.h"
@@ -216,6 +219,21 @@ TEST_F(TagsFile, MissingFileCannotBeOpened) {
   ctx.con.capture = true;
   EXPECT_FALSE(zv::readLoaderTagsFile(ctx, root.path().string()));
   EXPECT_EQ(ctx.con.text, "***Error: can not open \"" + tagsPath() + "\"\n");
+}
+
+// Only a regular file is read: a named pipe would keep the run waiting for a
+// writer, and a folder has no lines.
+TEST_F(TagsFile, PipeOrFolderCannotBeOpened) {
+  for (bool pipe : {true, false}) {
+    zvdrivertest::ScratchDir other;
+    std::filesystem::create_directories(other / "system/include");
+    std::string path = other / "system/include/vkm_tags.txt";
+    ASSERT_EQ(pipe ? mkfifo(path.c_str(), 0644) : mkdir(path.c_str(), 0755), 0);
+    zv::Context fresh;
+    fresh.con.capture = true;
+    EXPECT_FALSE(zv::readLoaderTagsFile(fresh, other.path().string()));
+    EXPECT_EQ(fresh.con.text, "***Error: can not open \"" + path + "\"\n");
+  }
 }
 
 TEST_F(TagsFile, CygdriveRootIsAnnouncedWhenVerbose) {
