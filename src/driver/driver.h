@@ -38,6 +38,9 @@ uint32_t checkRegionSizes(Context& ctx);
 // Output, import library and narrow output paths from the full input path;
 // false (with its message printed) when the output path does not fit.
 bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos);
+// False (after a message) when the module or the library would be written
+// over the input file itself (same name, or a link to it).
+bool outputsSpareTheInput(Context& ctx);
 // Maps the generated module again, parses and verifies it: 0 or the error value.
 uint32_t reloadGeneratedFile(Context& ctx);
 

@@ -93,6 +93,17 @@ bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos
   return true;
 }
 
+bool outputsSpareTheInput(Context& ctx) {
+  const Options& o = ctx.opt;
+  for (const std::string* path : {&o.outputPath, o.importLibPath ? &*o.importLibPath : nullptr}) {
+    if (!path || !isMappedFile(ctx.inputFile, *path)) continue;
+    say(ctx, "***Error: \"%s\" is the input file; writing the output there would destroy it. Return -1.\n",
+        path->c_str());
+    return false;
+  }
+  return true;
+}
+
 uint32_t makeRelativeOutputPath(Context& ctx) {
   Options& o = ctx.opt;
   if (o.sourceRoots.empty()) return 0;

@@ -83,6 +83,7 @@ int runSteps(Context& ctx, int argc, char** argv) {
   if (!fullInputPath(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
   if (checkRegionSizes(ctx) != 0) return finish(ctx, self, kFail);
   if (!deriveOutputNames(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
+  if (!outputsSpareTheInput(ctx)) return finish(ctx, self, kFail);
   return finish(ctx, self, runStages(ctx));
 }
 

@@ -165,9 +165,20 @@ StubSection symbolTable(std::vector<Elf32_Sym> syms, bool swap, uint32_t strtabI
 // The symbols and names of one export table, appended to the stub's tables.
 uint32_t addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool data, uint16_t shndx,
                     std::vector<Elf32_Sym>& syms, std::string& strings) {
+  // The names follow the entries, each with its own zero byte (the last may
+  // run to the end of the section without one): together they never take
+  // more than that area. Entries that share one long name (a damaged table)
+  // would otherwise multiply it into the stub.
+  const uint64_t nameArea = t.bytes.size() - kTableHeader - uint64_t(kImportSlot) * t.count;
+  uint64_t nameBytes = 0;
   for (uint32_t k = 0; k < t.count; ++k) {
     ExportEntry e;
     if (uint32_t rc = readExportEntry(ctx, t, k, e)) return rc;
+    nameBytes += e.name.size() + 1;
+    if (nameBytes > nameArea + 1)
+      return malformed(ctx, t,
+                       "the names up to entry " + std::to_string(k) + " take more than the " +
+                           std::to_string(nameArea) + " bytes after the entries");
     uint8_t type = STT_FUNC;
     if (data) {
       if (uint32_t rc = dataExportType(ctx, t, relaIndex, k, e, type)) return rc;

@@ -43,6 +43,9 @@ constexpr uint32_t kErrOutOfMemory = 0x8007000E;  // no memory
 // Maps `path` copy-on-write; on success `out` holds a new record with one
 // reference. Returns 0 or an error value (0x8007xxxx, 0x80004005, ...).
 uint32_t mapFile(const std::string& path, MappedFile*& out);
+// Whether `path` names the very file that is mapped (the same file, through
+// any name or link). False for an in-memory file or a path that does not exist.
+bool isMappedFile(const MappedFile* file, const std::string& path);
 // Wraps bytes already in memory as a mapped file (for in-process runs).
 MappedFile* mapMemory(std::vector<uint8_t> bytes);
 // Drops one reference; at zero the view is unmapped and the record freed.

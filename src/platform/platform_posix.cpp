@@ -78,6 +78,12 @@ uint32_t mapFile(const std::string& path, MappedFile*& out) {
   return 0;
 }
 
+bool isMappedFile(const MappedFile* file, const std::string& path) {
+  struct stat mapped, named;
+  if (!file || file->fd < 0 || fstat(file->fd, &mapped) != 0 || stat(path.c_str(), &named) != 0) return false;
+  return mapped.st_dev == named.st_dev && mapped.st_ino == named.st_ino;
+}
+
 MappedFile* mapMemory(std::vector<uint8_t> bytes) {
   auto* file = new MappedFile;
   file->memory = std::move(bytes);

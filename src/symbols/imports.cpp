@@ -49,6 +49,22 @@ void storeWord(uint8_t* p, uint32_t v, bool littleEndian) {
     storeBE32(p, v);
 }
 
+// The signature CRC carried on over one symbol's name and its zero byte. A
+// name inside the string table is hashed once and combined from then on; a
+// name outside it is taken (and reported) each time, as every read does.
+uint32_t addNameCrc(Context& ctx, SymbolGroups& g, const Elf32_Sym& sym, uint32_t crc) {
+  const bool inTable = ctx.sym.view.strtab >= 0 && sym.st_name <= ctx.sym.view.strings_size;
+  auto known = inTable ? g.nameCrcs.find(sym.st_name) : g.nameCrcs.end();
+  if (known == g.nameCrcs.end()) {
+    std::string name = symbol_name(ctx, sym);
+    std::pair<uint32_t, uint64_t> entry{crcOf(0, name.c_str(), name.size() + 1), name.size() + 1};
+    if (!inTable) return crcOf(crc, name.c_str(), name.size() + 1);
+    known = g.nameCrcs.emplace(sym.st_name, entry).first;
+  }
+  return static_cast<uint32_t>(
+      crc32_combine(crc, known->second.first, static_cast<z_off_t>(known->second.second)));
+}
+
 }  // namespace
 
 void layout_import_section(Context& ctx, uint32_t k, uint32_t address) {
@@ -68,8 +84,7 @@ void layout_import_section(Context& ctx, uint32_t k, uint32_t address, SymbolGro
   uint32_t count = 0;
   visit_section_symbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
     if (symType(sym) == STT_SECTION) return true;
-    std::string name = symbol_name(ctx, sym);
-    crc = crcOf(crc, name.c_str(), name.size() + 1);
+    crc = addNameCrc(ctx, g, sym, crc);
     sym.st_value = address + slot;
     set_grouped_symbol(ctx, g, i, sym);
     slot += 8;

@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
+#include <utility>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,6 +49,10 @@ struct SymbolGroups {
   uint32_t visiting = 0;                       // section being visited, 0 when none
   uint32_t last = 0;                           // last symbol visited in it
   std::vector<uint32_t> pending;               // min-heap of symbols still to visit in it
+  // Import layout: the CRC and length (with its zero byte) of each name it
+  // has hashed, by string-table offset, so names many symbols share are
+  // hashed once.
+  std::unordered_map<uint32_t, std::pair<uint32_t, uint64_t>> nameCrcs;
 };
 // Groups the symbols of the sections marked in `wanted` (one flag per section).
 SymbolGroups group_symbols_by_section(Context& ctx, std::vector<uint8_t> wanted);

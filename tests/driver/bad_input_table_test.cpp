@@ -568,6 +568,21 @@ std::vector<BadInput> moduleRows() {
                .failed = -1,
                .prepare = [](const std::string& dir) { mkdir((dir + "/in.vkm").c_str(), 0755); },
                .leftAlone = {"in.vkm"}},
+      // The input is never written over, whatever name or link leads to it.
+      BadInput{.label = "OutputIsTheInput",  // in.vkm is a second name of in.elf
+               .message = "***Error: \"" + kOut + "\" is the input file; writing the output there would destroy it. "
+                          "Return -1.\n",
+               .failed = -1,
+               .prepare =
+                   [](const std::string& dir) {
+                     writeText(dir + "/in.elf", "");
+                     if (link((dir + "/in.elf").c_str(), (dir + "/in.vkm").c_str()) != 0) ADD_FAILURE() << "link";
+                   },
+               .leftAlone = {"in.vkm"}},
+      BadInput{.label = "LibraryIsTheInput",
+               .options = {"-l", "in.elf"},
+               .message = "***Error: \"in.elf\" is the input file; writing the output there would destroy it. Return -1.\n",
+               .failed = -1},
       BadInput{.label = "OutputIsPipeWithoutReader",  // refused at once, not waited on
                .message = "***Error: Could not open outfile file for writing.\n",
                .failed = -1,

@@ -390,7 +390,12 @@ INSTANTIATE_TEST_SUITE_P(
                       "outside the section. Return -1.\n"},
         MalformedCase{"NameOutsideWithFlag", words({1, 0, 0x02000000, 0x80001000}),
                       "***Error: \".fexports\" export table is malformed: the name of entry 0 lies "
-                      "outside the section. Return -1.\n"}),
+                      "outside the section. Return -1.\n"},
+        // Entries sharing one name: together their names outgrow the 8 bytes behind the entries.
+        MalformedCase{"EntriesShareOneName",
+                      words({3, 0, 0x02000000, 32, 0x02000004, 32, 0x02000008, 32, 0x61626364, 0x65666700}),
+                      "***Error: \".fexports\" export table is malformed: the names up to entry 1 take more than "
+                      "the 8 bytes after the entries. Return -1.\n"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(MalformedTable, IsRefusedWithItsName) {

@@ -8,6 +8,7 @@
 
 #include <zlib.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct ImportCase {
   std::vector<uint32_t> slots;     // each import's offset from the section address
   std::string signedBytes;         // what the signature is the CRC-32 of
   uint32_t size;                   // the section's size afterwards
+  bool shareFirstName = false;     // later imports point at the first one's name
 };
 
 std::string bytes(const char* s, size_t n) { return std::string(s, n); }
@@ -45,6 +47,9 @@ INSTANTIATE_TEST_SUITE_P(
                    {8, 16, 24}, bytes("alpha\0beta\0gamma\0", 17) + kPad, 32},
         ImportCase{"SameInALittleEndianFile", true, {"alpha", "beta", "gamma"}, "sys", 16, false,
                    {8, 16, 24}, bytes("alpha\0beta\0gamma\0", 17) + kPad, 32},
+        // Symbols that share one name in the string table: it is hashed once, counted each time.
+        ImportCase{"SharedNameCountsForEachSymbol", true, {"alpha", "alpha", "alpha"}, "sys", 16, true,
+                   {8, 16, 24}, bytes("alpha\0alpha\0alpha\0", 18) + kPad, 32, true},
         ImportCase{"SymbolOrderNotNameOrder", true, {"gamma", "alpha", "beta"}, "sys", 16, true,
                    {8, 16, 24}, bytes("gamma\0alpha\0beta\0", 17) + kPad, 32},
         ImportCase{"NoImportsAndATwentyCharacterName", true, {}, "abcdefghijklmnopqrst", 29, true, {}, kPad, 32},
@@ -77,8 +82,11 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
                                  .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
   uint32_t sect = c.sectionSymbol ? addSymbol(b, {.info = stInfo(kStbLocal, kSttSection), .shndx = k}) : 0;
   std::vector<uint32_t> imports;
+  std::optional<uint32_t> shared;
   for (const std::string& n : c.names) {
-    imports.push_back(addSymbol(b, {.name = n, .info = stInfo(kStbGlobal, kSttNotype), .shndx = k}));
+    imports.push_back(addSymbol(b, {.name = n, .info = stInfo(kStbGlobal, kSttNotype), .shndx = k, .st_name = shared}));
+    if (c.shareFirstName && !shared)
+      shared = get32(build(b), symbolOffset(b, imports.back()) + sym_at::st_name, c.bigEndian);
     addSymbol(b, {.name = "between", .value = 0x02000004, .info = stInfo(kStbLocal, kSttNotype), .shndx = text});
   }
   zv::Context ctx;
