@@ -6,6 +6,7 @@
 // once it is complete. The toolchain's archiver then indexes the library.
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 
 #include "importlib/importlib.h"
@@ -120,8 +121,11 @@ int32_t archiveDate(Context& ctx) {
   std::optional<std::string> epoch = getEnv("SOURCE_DATE_EPOCH");
   if (epoch && !epoch->empty()) {
     int64_t seconds = 0;
-    if (parseSeconds(*epoch, seconds)) return static_cast<int32_t>(seconds);
-    say(ctx, "WARN: SOURCE_DATE_EPOCH \"%s\" is not a whole number of seconds; the current time is used.\n",
+    // The member date is a 32-bit count of seconds; a later date would wrap.
+    if (parseSeconds(*epoch, seconds) && seconds <= INT32_MAX) return static_cast<int32_t>(seconds);
+    say(ctx,
+        "WARN: SOURCE_DATE_EPOCH \"%s\" is not a whole number of seconds below 2147483648; the current time is "
+        "used.\n",
         epoch->c_str());
   }
   return static_cast<int32_t>(currentTime());

@@ -90,14 +90,25 @@ TEST(MemberDate, IsTheCurrentTimeWithoutSourceDateEpoch) {
   EXPECT_EQ(date, std::to_string(value) + std::string(12 - std::to_string(value).size(), ' '));
 }
 
-TEST(MemberDate, MalformedSourceDateEpochIsReportedAndIgnored) {
-  EnvVar epoch("SOURCE_DATE_EPOCH", "yesterday");
-  long before = static_cast<long>(time(nullptr));
+// Not a number, or a date the 32-bit member date cannot hold.
+TEST(MemberDate, UnusableSourceDateEpochIsReportedAndIgnored) {
+  for (const char* value : {"yesterday", "2147483648", "4294967296"}) {
+    EnvVar epoch("SOURCE_DATE_EPOCH", value);
+    long before = static_cast<long>(time(nullptr));
+    LibRun r = runInMemory(twoFunctions(), "/o/mylib.vkm");
+    ASSERT_EQ(r.rc, 0u);
+    EXPECT_EQ(r.text, "WARN: SOURCE_DATE_EPOCH \"" + std::string(value) +
+                          "\" is not a whole number of seconds below 2147483648; the current time is used.\n");
+    EXPECT_GE(std::stol(readStub(r.archive).header().substr(16, 12)), before);
+  }
+}
+
+TEST(MemberDate, LastRepresentableSecondIsKept) {
+  EnvVar epoch("SOURCE_DATE_EPOCH", "2147483647");
   LibRun r = runInMemory(twoFunctions(), "/o/mylib.vkm");
   ASSERT_EQ(r.rc, 0u);
-  EXPECT_EQ(r.text,
-            "WARN: SOURCE_DATE_EPOCH \"yesterday\" is not a whole number of seconds; the current time is used.\n");
-  EXPECT_GE(std::stol(readStub(r.archive).header().substr(16, 12)), before);
+  EXPECT_EQ(r.text, "");
+  EXPECT_EQ(readStub(r.archive).header().substr(16, 12), "2147483647  ");
 }
 
 TEST(Reproducible, TwoRunsWithSourceDateEpochAreIdentical) {
