@@ -21,7 +21,6 @@
 namespace zvtest {
 namespace {
 
-using Describe = std::function<void(LinkedModule&)>;
 using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
 using Prepare = std::function<void(const std::string& dir)>;
 
@@ -47,18 +46,6 @@ struct BadInput {
 void PrintTo(const BadInput& c, std::ostream* os) { *os << c.label; }
 
 // --- Describing the inputs ----------------------------------------------------
-
-Describe onSection(uint16_t LinkedModule::*which, std::function<void(Section&)> change) {
-  return [which, change](LinkedModule& m) { change(m.b.sections[m.*which]); };
-}
-
-Describe onSymbol(uint32_t LinkedModule::*which, std::function<void(Symbol&)> change) {
-  return [which, change](LinkedModule& m) { change(m.b.symbols[m.*which]); };
-}
-
-Describe onEhdr(std::function<void(EhdrOverrides&)> change) {
-  return [change](LinkedModule& m) { change(m.b.ehdr); };
-}
 
 // A .rel.data section (SHT_REL) with one entry, its header then changed.
 Describe withRel(std::function<void(LinkedModule&, Section&)> change) {

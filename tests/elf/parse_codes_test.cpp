@@ -18,7 +18,6 @@ namespace {
 
 namespace bad = zv::bad;
 
-using Describe = std::function<void(LinkedModule&)>;
 using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
 
 struct CodeCase {
@@ -43,18 +42,6 @@ Describe withRel(std::function<void(LinkedModule&, Section&)> change) {
     uint16_t rel = addRelData(m);
     change(m, m.b.sections[rel]);
   };
-}
-
-Describe onSection(uint16_t LinkedModule::*which, std::function<void(Section&)> change) {
-  return [which, change](LinkedModule& m) { change(m.b.sections[m.*which]); };
-}
-
-Describe onSymbol(uint32_t LinkedModule::*which, std::function<void(Symbol&)> change) {
-  return [which, change](LinkedModule& m) { change(m.b.symbols[m.*which]); };
-}
-
-Describe onEhdr(std::function<void(EhdrOverrides&)> change) {
-  return [change](LinkedModule& m) { change(m.b.ehdr); };
 }
 
 Patch resizeTo(size_t n) {

@@ -60,6 +60,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -430,5 +431,20 @@ struct LinkedModule {
 };
 
 LinkedModule makeLinkedModule(bool bigEndian = true);
+
+// One change to a linked module before it is built, and the usual ones: a
+// section, a symbol or the ELF header of the module, picked by member.
+using Describe = std::function<void(LinkedModule&)>;
+inline Describe onSection(uint16_t LinkedModule::*which, std::function<void(Section&)> change) {
+  return [which, change](LinkedModule& m) { change(m.b.sections[m.*which]); };
+}
+
+inline Describe onSymbol(uint32_t LinkedModule::*which, std::function<void(Symbol&)> change) {
+  return [which, change](LinkedModule& m) { change(m.b.symbols[m.*which]); };
+}
+
+inline Describe onEhdr(std::function<void(EhdrOverrides&)> change) {
+  return [change](LinkedModule& m) { change(m.b.ehdr); };
+}
 
 }  // namespace zvtest
