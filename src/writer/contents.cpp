@@ -16,22 +16,11 @@ namespace zv {
 namespace {
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
-constexpr uint32_t kLoaderRangeStart = 0xC0000000;
 constexpr uint32_t kMinCompressSize = 32;
 constexpr uint32_t kCompressSlack = 1024;
 
-enum class Group { Data, Load, Text, Temp };
-
-// The group of a section by its output header: the first that applies.
-Group group_of(const Elf32_Shdr& h) {
-  bool alloc = h.sh_flags & SHF_ALLOC;
-  bool exec = h.sh_flags & SHF_EXECINSTR;
-  bool table = h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_IMPORTS;
-  if (alloc && !exec && !table && h.sh_addr < kLoaderRangeStart) return Group::Data;
-  if (alloc && (table || h.sh_addr >= kLoaderRangeStart)) return Group::Load;
-  if (alloc && exec && !table) return Group::Text;
-  return Group::Temp;
-}
+using Group = ModuleGroup;
+Group group_of(const Elf32_Shdr& h) { return moduleGroup(h); }
 
 // The first and last file offsets a pass gave out, for its summary line.
 struct PassSpan {

@@ -148,17 +148,7 @@ void store_file_info(Context& ctx) {
   fi.heapSize = ctx.opt.heapSize;
   fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
   if (w.fileInfo.size() < kFileInfoHeaderSize) w.fileInfo.resize(kFileInfoHeaderSize, 0);
-  uint8_t* p = w.fileInfo.data();
-  const uint32_t words[] = {fi.magic,        fi.textSize,     fi.textAlign,    fi.dataSize,
-                            fi.dataAlign,    fi.loadSize,     fi.loadAlign,    fi.tempSize,
-                            fi.trampAdj,     fi.sdaBase,      fi.sda2Base,     fi.stackSize,
-                            fi.fileNameOffset, fi.flags,      fi.heapSize,     fi.tagsOffset,
-                            fi.fixedValue,   fi.compressionLevel, fi.trampAddition, fi.trailerSize,
-                            fi.sdkVersion,   fi.sdkRevision};
-  for (size_t i = 0; i < std::size(words); ++i) storeBE32(p + 4 * i, words[i]);
-  storeBE16(p + 0x58, fi.reserved);
-  storeBE16(p + 0x5A, fi.tlsAlignShift);
-  storeBE32(p + 0x5C, fi.fileInfoAreaSize);
+  storeFileInfoHeader(w.fileInfo.data(), fi);
 }
 
 }  // namespace zv

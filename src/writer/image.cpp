@@ -15,8 +15,6 @@ namespace zv {
 namespace {
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
-constexpr uint16_t kModuleFileType = 0xFE01;
-constexpr uint8_t kModuleOsAbi = 0xED, kModuleAbiVersion = 0xBA;
 
 bool file_is_lsb(const Context& ctx) { return ctx.wr.outHeader.e_ident[EI_DATA] == ELFDATA2LSB; }
 
@@ -36,7 +34,7 @@ void put_elf_header(Context& ctx, std::vector<uint8_t>& image) {
   h.e_ident[EI_ABIVERSION] = kModuleAbiVersion;
   h.e_type = kModuleFileType;
   h.e_ehsize = kEhdrSize;
-  h.e_shoff = 64;
+  h.e_shoff = kModuleSectionTable;
   h.e_shentsize = kShdrSize;  // the table below is written with 40-byte entries
   Elf32_Ehdr out = h;
   if (!file_is_lsb(ctx)) swapElfHeader(out);

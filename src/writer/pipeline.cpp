@@ -16,7 +16,6 @@ namespace zv {
 namespace {
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
-constexpr uint32_t kLoaderRangeStart = 0xC0000000;
 
 // Steps 1 and 2: the SDK root, the tags file below it, the file-name padding.
 uint32_t read_sdk_root(Context& ctx) {

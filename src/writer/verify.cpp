@@ -1,10 +1,18 @@
-// The check of a module file after it was written and read back: the loader
+// The check of a module file's layout when it is read back: the loader
 // expects the section header table, the CRC words and the FileInfo record in
 // front, then the writable data, then its own tables, then the code, then
 // the load-time-only sections, each group behind the one before and all of
 // it inside the file. Only file offsets are compared; addresses only tell the
 // data group from the loader's read-only group.
+//
+// The check collects every fault it finds. The converter reports the first
+// one as it always has (a duplicate CRC or FileInfo section, else the first
+// order check that fails, with the table of offsets); the module viewer
+// lists them all.
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "writer/writer.h"
 
@@ -15,9 +23,12 @@ namespace {
 constexpr uint32_t kNone = 0xFFFFFFFF;
 constexpr uint32_t kDataStart = 0x10000000, kDataLast = 0xBFFFFFFF;
 
+enum Value { SecHdrs, Crcs, FileInfo, DataMin, DataMax, ReadMin, ReadMax, TextMin, TextMax, TempMin, TempMax, Eof };
+
+// The offsets of one group: lowest start and highest end of its sections.
 struct Span {
-  uint32_t min = kNone;
-  uint32_t max = 0;
+  uint32_t& min;
+  uint32_t& max;
   void add(const Elf32_Shdr& h) {
     if (h.sh_offset < min) min = h.sh_offset;
     uint32_t end = h.sh_offset + h.sh_size;  // as the loader computes it
@@ -27,114 +38,134 @@ struct Span {
   void collapseTo(uint32_t at) { min = max = at; }
 };
 
-struct Offsets {
-  uint32_t secHdrs = 0;
-  uint32_t crcs = kNone;
-  uint32_t fileInfo = kNone;
+struct Scan {
+  LayoutFindings& f;
   uint64_t frontEnd = 0;  // end of the CRC and FileInfo contents seen
   bool frontSeen = false;
-  Span data, read, text, temp;
+  Span data{f.values[DataMin], f.values[DataMax]};
+  Span read{f.values[ReadMin], f.values[ReadMax]};
+  Span text{f.values[TextMin], f.values[TextMax]};
+  Span temp{f.values[TempMin], f.values[TempMax]};
 };
 
-Span& group_for(Offsets& o, const Elf32_Shdr& h) {
+Span& group_for(Scan& s, const Elf32_Shdr& h) {
   bool table = h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_IMPORTS;
-  if ((h.sh_flags & SHF_EXECINSTR) && !table) return o.text;
-  if (!(h.sh_flags & SHF_ALLOC)) return o.temp;
-  if (h.sh_addr >= kDataStart && h.sh_addr <= kDataLast) return o.data;
-  return o.read;
+  if ((h.sh_flags & SHF_EXECINSTR) && !table) return s.text;
+  if (!(h.sh_flags & SHF_ALLOC)) return s.temp;
+  if (h.sh_addr >= kDataStart && h.sh_addr <= kDataLast) return s.data;
+  return s.read;
 }
 
-void note_front(Offsets& o, const Elf32_Shdr& h) {
+void note_front(Scan& s, const Elf32_Shdr& h) {
   uint64_t end = uint64_t{h.sh_offset} + h.sh_size;
-  if (!o.frontSeen || end > o.frontEnd) o.frontEnd = end;
-  o.frontSeen = true;
+  if (!s.frontSeen || end > s.frontEnd) s.frontEnd = end;
+  s.frontSeen = true;
 }
 
-// Sorts every section with contents into its group; false on a duplicate
-// CRC or FileInfo section (its message printed).
-bool classify(Context& ctx, const ElfImage& img, Offsets& o) {
+// Records the offset of the CRC or FileInfo section in `slot`; a second one
+// is a fault (the first one's offset stays).
+void note_single(Scan& s, uint32_t index, const Elf32_Shdr& h, Value slot, const char* message, const char* what) {
+  if (s.f.values[slot] != kNone) {
+    s.f.faults.push_back({message, "section " + std::to_string(index) + " is a second " + what + " section"});
+    return;
+  }
+  s.f.values[slot] = h.sh_offset;
+  note_front(s, h);
+}
+
+// Sorts every section with contents into its group.
+void classify(const ElfImage& img, Scan& s) {
   uint32_t count = std::min<uint32_t>(img.eh.e_shnum, sectionCount(img));
   for (uint32_t i = 0; i < count; ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if (h.sh_size == 0) continue;
-    if (h.sh_type == SHT_VKM_FILEINFO) {
-      if (o.fileInfo != kNone) {
-        say(ctx, "***Error: more than one fileinfo section in target file! return -1.\n");
-        return false;
-      }
-      o.fileInfo = h.sh_offset;
-      note_front(o, h);
-    } else if (h.sh_type == SHT_VKM_CRCS) {
-      if (o.crcs != kNone) {
-        say(ctx, "***Error: more than one crcs section in target file! return -1.\n");
-        return false;
-      }
-      o.crcs = h.sh_offset;
-      note_front(o, h);
-    } else if (h.sh_type != SHT_NOBITS) {
-      group_for(o, h).add(h);
-    }
+    if (h.sh_type == SHT_VKM_FILEINFO)
+      note_single(s, i, h, FileInfo, "***Error: more than one fileinfo section in target file! return -1.\n",
+                  "FileInfo");
+    else if (h.sh_type == SHT_VKM_CRCS)
+      note_single(s, i, h, Crcs, "***Error: more than one crcs section in target file! return -1.\n", "CRC");
+    else if (h.sh_type != SHT_NOBITS)
+      group_for(s, h).add(h);
   }
-  return true;
 }
 
 // An empty group sits at the point where the one before it ended. The data
 // group, first of all, starts where the section contents begin: behind the
 // CRC and FileInfo sections, on the next 64-byte boundary.
-void apply_defaults(const ElfImage& img, Offsets& o) {
-  if (o.data.empty()) {
-    uint64_t start = o.frontSeen ? (o.frontEnd + 63) & ~uint64_t{63}
+void apply_defaults(const ElfImage& img, Scan& s) {
+  if (s.data.empty()) {
+    uint64_t start = s.frontSeen ? (s.frontEnd + 63) & ~uint64_t{63}
                                  : uint64_t{img.eh.e_shoff} + uint64_t{img.eh.e_shnum} * img.eh.e_shentsize;
-    o.data.collapseTo(static_cast<uint32_t>(std::min<uint64_t>(start, kNone)));
+    s.data.collapseTo(static_cast<uint32_t>(std::min<uint64_t>(start, kNone)));
   }
-  if (o.read.empty()) o.read.collapseTo(o.data.max);
-  if (o.text.empty()) o.text.collapseTo(o.read.max);
-  if (o.temp.empty()) o.temp.collapseTo(o.text.max);
+  if (s.read.empty()) s.read.collapseTo(s.data.max);
+  if (s.text.empty()) s.text.collapseTo(s.read.max);
+  if (s.temp.empty()) s.temp.collapseTo(s.text.max);
 }
 
-const char* first_failed_check(const Offsets& o, uint32_t eof) {
-  if (!(o.secHdrs < o.data.min && o.fileInfo < o.data.min && o.crcs < o.data.min))
-    return "***Error: SecHrs, FileInfo, or CRCs in bad spot in file. Return -1.\n";
-  if (o.data.min > o.data.max) return "***Error: DataMin > DataMax. break.\n";
-  if (o.data.min > o.read.min) return "***Error: DataMin > ReadMin. break.\n";
-  if (o.data.max > o.read.min) return "***Error: DataMax > ReadMin. break.\n";
-  if (o.read.min > o.read.max) return "***Error: ReadMin > ReadMax. break.\n";
-  if (o.read.min > o.text.min) return "***Error: ReadMin > TextMin. break.\n";
-  if (o.read.max > o.text.min) return "***Error: ReadMax > TextMin. break.\n";
-  if (o.text.min > o.text.max) return "***Error: TextMin > TextMax. break.\n";
-  if (o.text.min > o.temp.min) return "***Error: TextMin > TempMin. break.\n";
-  if (o.text.max > o.temp.min) return "***Error: TextMax > TempMin. break.\n";
-  if (o.temp.min > o.temp.max) return "***Error: TempMin > TempMax. break.\n";
-  if (o.temp.min > eof) return "***Error: TempMin > eof. break.\n";
-  if (o.temp.max > eof) return "***Error: TempMax > eof. break.\n";
-  return nullptr;
-}
-
-void print_offsets(Context& ctx, const Offsets& o) {
-  say(ctx, "foff_SecHdrs  = 0x%08X\n", o.secHdrs);
-  say(ctx, "foff_CRCs     = 0x%08X\n", o.crcs);
-  say(ctx, "foff_FileInfo = 0x%08X\n", o.fileInfo);
-  say(ctx, "foff_DataMin  = 0x%08X\n", o.data.min);
-  say(ctx, "foff_DataMax  = 0x%08X\n", o.data.max);
-  say(ctx, "foff_ReadMin  = 0x%08X\n", o.read.min);
-  say(ctx, "foff_ReadMax  = 0x%08X\n", o.read.max);
-  say(ctx, "foff_TextMin  = 0x%08X\n", o.text.min);
-  say(ctx, "foff_TextMax  = 0x%08X\n", o.text.max);
-  say(ctx, "foff_TempMin  = 0x%08X\n", o.temp.min);
-  say(ctx, "foff_TempMax  = 0x%08X\n", o.temp.max);
-}
+// The order checks, in the order the converter makes them: `a` must lie
+// below `b` (strictly for the front tables, else or at it).
+struct OrderCheck {
+  Value a, b;
+  bool strict;
+  const char* message;
+  const char* meaning;
+};
+constexpr const char* kFrontMessage = "***Error: SecHrs, FileInfo, or CRCs in bad spot in file. Return -1.\n";
+constexpr OrderCheck kOrderChecks[] = {
+    {SecHdrs, DataMin, true, kFrontMessage, "the section header table does not lie before the DATA group"},
+    {FileInfo, DataMin, true, kFrontMessage, "the FileInfo record is missing or does not lie before the DATA group"},
+    {Crcs, DataMin, true, kFrontMessage, "the CRC words are missing or do not lie before the DATA group"},
+    {DataMin, DataMax, false, "***Error: DataMin > DataMax. break.\n", "the DATA group ends before it starts"},
+    {DataMin, ReadMin, false, "***Error: DataMin > ReadMin. break.\n", "the LOAD group starts before the DATA group"},
+    {DataMax, ReadMin, false, "***Error: DataMax > ReadMin. break.\n", "the DATA group runs into the LOAD group"},
+    {ReadMin, ReadMax, false, "***Error: ReadMin > ReadMax. break.\n", "the LOAD group ends before it starts"},
+    {ReadMin, TextMin, false, "***Error: ReadMin > TextMin. break.\n", "the TEXT group starts before the LOAD group"},
+    {ReadMax, TextMin, false, "***Error: ReadMax > TextMin. break.\n", "the LOAD group runs into the TEXT group"},
+    {TextMin, TextMax, false, "***Error: TextMin > TextMax. break.\n", "the TEXT group ends before it starts"},
+    {TextMin, TempMin, false, "***Error: TextMin > TempMin. break.\n", "the TEMP group starts before the TEXT group"},
+    {TextMax, TempMin, false, "***Error: TextMax > TempMin. break.\n", "the TEXT group runs into the TEMP group"},
+    {TempMin, TempMax, false, "***Error: TempMin > TempMax. break.\n", "the TEMP group ends before it starts"},
+    {TempMin, Eof, false, "***Error: TempMin > eof. break.\n", "the TEMP group starts past the end of the file"},
+    {TempMax, Eof, false, "***Error: TempMax > eof. break.\n", "the TEMP group runs past the end of the file"},
+};
 
 }  // namespace
 
+const char* layoutValueName(int value) {
+  static constexpr const char* kNames[kLayoutValueCount] = {
+      "SecHdrs", "CRCs", "FileInfo", "DataMin", "DataMax", "ReadMin",
+      "ReadMax", "TextMin", "TextMax", "TempMin", "TempMax", "eof"};
+  return value >= 0 && value < kLayoutValueCount ? kNames[value] : "";
+}
+
+LayoutFindings checkModuleLayout(const ElfImage& img, uint32_t eof) {
+  LayoutFindings f;
+  std::fill(std::begin(f.values), std::end(f.values), kNone);
+  f.values[SecHdrs] = img.eh.e_shoff;
+  f.values[DataMax] = f.values[ReadMax] = f.values[TextMax] = f.values[TempMax] = 0;
+  f.values[Eof] = eof;
+  Scan s{f};
+  classify(img, s);
+  f.duplicates = f.faults.size();
+  apply_defaults(img, s);
+  for (const OrderCheck& c : kOrderChecks) {
+    uint32_t a = f.values[c.a], b = f.values[c.b];
+    if (c.strict ? a < b : a <= b) continue;
+    char values[96];
+    std::snprintf(values, sizeof values, " (%s 0x%08X %s %s 0x%08X)", layoutValueName(c.a), a,
+                  c.strict ? ">=" : ">", layoutValueName(c.b), b);
+    f.faults.push_back({c.message, std::string(c.meaning) + values});
+  }
+  return f;
+}
+
 uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof) {
-  Offsets o;
-  o.secHdrs = img.eh.e_shoff;
-  if (!classify(ctx, img, o)) return kNone;
-  apply_defaults(img, o);
-  const char* failure = first_failed_check(o, eof);
-  if (!failure) return 0;
-  say(ctx, "%s", failure);
-  print_offsets(ctx, o);
+  LayoutFindings f = checkModuleLayout(img, eof);
+  if (f.faults.empty()) return 0;
+  say(ctx, "%s", f.faults.front().message);
+  if (f.duplicates > 0) return kNone;  // the scan stopped there: no table
+  for (int i = SecHdrs; i < Eof; ++i) say(ctx, "foff_%-8s = 0x%08X\n", layoutValueName(i), f.values[i]);
   return kNone;
 }
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "driver/context.h"
 
@@ -14,8 +15,28 @@ uint32_t lay_out_sections(Context& ctx);
 uint32_t build_and_write_image(Context& ctx);
 
 // Checks the group order of a generated file already parsed into `img`
-// (whose bytes are `eof` long). 0 or -1; prints its own messages.
+// (whose bytes are `eof` long). 0 or -1; prints its own messages: the first
+// fault of checkModuleLayout (and the table of offsets for an order fault).
 uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof);
+
+// Every layout fault of a module whose section headers are in `img` (host
+// order): duplicate CRC or FileInfo sections first, in table order, then each
+// order check that fails, in the order they are made.
+struct LayoutFault {
+  const char* message;  // the converter's message for it
+  std::string meaning;  // what is wrong, in plain words, with the offsets compared
+};
+constexpr int kLayoutValueCount = 12;
+struct LayoutFindings {
+  std::vector<LayoutFault> faults;
+  size_t duplicates = 0;  // how many of the faults are duplicate sections
+  // SecHdrs, CRCs, FileInfo, DataMin, DataMax, ReadMin, ReadMax, TextMin,
+  // TextMax, TempMin, TempMax (empty groups placed as the check places
+  // them), eof; named by layoutValueName.
+  uint32_t values[kLayoutValueCount] = {};
+};
+LayoutFindings checkModuleLayout(const ElfImage& img, uint32_t eof);
+const char* layoutValueName(int value);
 
 // --- Steps of the writer, callable one by one -------------------------------
 // The second half of the writer, from the FileInfo size to the written file;

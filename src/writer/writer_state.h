@@ -8,41 +8,9 @@
 #include <vector>
 
 #include "elf/elf_types.h"
+#include "writer/module_format.h"
 
 namespace zv {
-
-// The 96-byte head of the FileInfo record, in host order until stored.
-struct FileInfoHeader {
-  uint32_t magic = 0;
-  uint32_t textSize = 0;
-  uint32_t textAlign = 0;
-  uint32_t dataSize = 0;
-  uint32_t dataAlign = 0;
-  uint32_t loadSize = 0;
-  uint32_t loadAlign = 0;
-  uint32_t tempSize = 0;
-  uint32_t trampAdj = 0;
-  uint32_t sdaBase = 0;
-  uint32_t sda2Base = 0;
-  uint32_t stackSize = 0;
-  uint32_t fileNameOffset = 0;
-  uint32_t flags = 0;
-  uint32_t heapSize = 0;
-  uint32_t tagsOffset = 0;
-  uint32_t fixedValue = 0;
-  uint32_t compressionLevel = 0;
-  uint32_t trampAddition = 0;
-  uint32_t trailerSize = 0;
-  uint32_t sdkVersion = 0;
-  uint32_t sdkRevision = 0;
-  uint16_t reserved = 0;
-  uint16_t tlsAlignShift = 0;
-  uint32_t fileInfoAreaSize = 0;
-};
-constexpr uint32_t kFileInfoHeaderSize = 96;
-constexpr uint32_t kFileInfoMagic = 0xEDBA0402;
-constexpr uint32_t kFileInfoFixedValue = 0x5078;
-constexpr uint32_t kFlagDynamicOnly = 0x1, kFlagVkx = 0x2, kFlagTls = 0x8;
 
 struct WriterState {
   FileInfoHeader fi;
