@@ -53,6 +53,9 @@ constexpr uint32_t SymLink = 0xBAD00001, SymLinkType = 0xBAD00002, SymTooSmall =
                    SegOverlap = 0xBAD00032;
 }  // namespace bad
 
+// A few words on what a 0xBAD000xx code means.
+const char* badImageReason(uint32_t code);
+
 // Validation and conversion (0 or a 0xBAD000xx code; nothing is printed).
 uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
 uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img);

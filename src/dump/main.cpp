@@ -1,0 +1,19 @@
+// Entry point of vkmdump, the module viewer.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "dump/dump.h"
+
+int main(int argc, char** argv) {
+  zv::Console con;
+  try {
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    return zv::runDump(con, args);
+  } catch (const std::bad_alloc&) {
+    const std::string text = "vkmdump: out of memory\n";
+    zv::consoleWrite(con, text.data(), text.size());
+    zv::consoleFlush(con);
+    return 1;
+  }
+}
