@@ -34,6 +34,12 @@ std::string zodavovPath() {
 
 std::string sourceDir() { return ZV_SOURCE_DIR; }
 
+ToolRun runVkmdump(const std::vector<std::string>& args) {
+  std::string cmd = shellQuote(ZV_DUMP_BINARY);
+  for (const auto& a : args) cmd += " " + shellQuote(a);
+  return runShell(cmd);
+}
+
 ToolRun runShell(const std::string& command) {
   ToolRun r;
   FILE* p = popen((command + " 2>&1").c_str(), "r");

@@ -20,6 +20,9 @@ struct ToolRun {
 ToolRun runZodavov(const std::vector<std::string>& args, const std::string& dir,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
 
+// Runs the module viewer (vkmdump) with `args`, capturing its output.
+ToolRun runVkmdump(const std::vector<std::string>& args);
+
 // Runs any shell command line, capturing its output.
 ToolRun runShell(const std::string& command);
 

@@ -238,3 +238,36 @@ TEST(VerifyLayout, EmptyDataGroupWithoutFrontSectionsUsesTableEnd) {
 
 }  // namespace
 }  // namespace writertest
+
+namespace writertest {
+namespace {
+
+// The collecting form of the check: every fault, in the order the converter
+// tests them, duplicates first; the converter still shows only the first.
+TEST(LayoutFindings, EveryFaultIsListedInCheckOrder) {
+  Layout l;
+  l.sh.push_back(sec(zv::SHT_VKM_CRCS, 0, 0, 0x158, 28));  // a second CRC section
+  l.sh[kRead].sh_offset = 0x23F;                           // LOAD overlaps DATA by one byte
+  l.eof = 0x2FF;                                           // TEMP ends one byte past the end
+  zv::ElfImage img;
+  img.sh = l.sh;
+  img.eh.e_shoff = 64;
+  img.eh.e_shentsize = 40;
+  img.eh.e_shnum = static_cast<uint16_t>(l.sh.size());
+  zv::LayoutFindings f = zv::checkModuleLayout(img, l.eof);
+  std::vector<std::string> messages;
+  for (const auto& fault : f.faults) messages.push_back(fault.message);
+  EXPECT_EQ(messages, (std::vector<std::string>{"***Error: more than one crcs section in target file! return -1.\n",
+                                                "***Error: DataMax > ReadMin. break.\n",
+                                                "***Error: TempMax > eof. break.\n"}));
+  EXPECT_EQ(f.duplicates, 1u);
+  ASSERT_EQ(f.faults.size(), 3u);
+  EXPECT_EQ(f.faults[1].meaning, "the DATA group runs into the LOAD group (DataMax 0x00000240 > ReadMin 0x0000023F)");
+  EXPECT_EQ(f.values[4], 0x240u);  // DataMax
+  zv::Context ctx;
+  EXPECT_EQ(verify(ctx, l), 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.con.text, "***Error: more than one crcs section in target file! return -1.\n");
+}
+
+}  // namespace
+}  // namespace writertest

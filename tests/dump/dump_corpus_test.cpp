@@ -1,0 +1,223 @@
+// vkmdump on the real modules: every corpus module is converted (with the
+// options that change the file: no compression, the old symbol table with
+// and without string stripping, dynamic-only, VKX, extra tags, padding) and
+// dumped with every view; each number of the JSON document and of the text
+// summary is compared with what the tests' own module reader finds in the
+// same file (sizes, offsets, groups, CRC words, FileInfo fields, symbols,
+// imports and exports).
+#include <gtest/gtest.h>
+
+#include <map>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "support/run_tool.h"
+#include "support/vkm_reader.h"
+
+namespace {
+
+using Json = nlohmann::json;
+using zvtest::ScratchDir;
+
+constexpr uint32_t kNobits = 8, kImports = 0x80000002, kExports = 0x80000001, kCompressed = 0x08000000;
+
+struct DumpCase {
+  const char* label;
+  const char* module;
+  std::vector<std::string> options;
+  const char* output;
+};
+
+const DumpCase kCases[] = {
+    {"basic", "basic", {}, "basic.vkm"},
+    {"imports", "imports", {}, "imports.vkm"},
+    {"tls", "tls", {}, "tls.vkm"},
+    {"vkx", "vkx", {}, "vkx.vkx"},
+    {"big", "big", {"-z9"}, "big.vkm"},
+    {"codeonly", "codeonly", {}, "codeonly.vkm"},
+    {"funcexports", "funcexports", {}, "funcexports.vkm"},
+    {"dataexports", "dataexports", {}, "dataexports.vkm"},
+    {"basic_uncompressed", "basic", {"-zx"}, "basic.vkm"},
+    {"basic_old_stripped", "basic", {"-old", "-s"}, "basic.vkm"},
+    {"imports_old", "imports", {"-old"}, "imports.vkm"},
+    {"basic_vkx_dynamic_tags", "basic", {"-f", "-d", "-t", "EXTRA_TAG=42", "-t", "EDBA_OS_SDK_REVISION=9"}, "basic.vkx"},
+    {"big_padded", "big", {"-padall", "25"}, "big.vkm"},
+};
+
+std::string hex(uint32_t v) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "0x%08X", v);
+  return buf;
+}
+
+const char* groupName(zvtest::VkmGroup g) {
+  switch (g) {
+    case zvtest::VkmGroup::Data: return "DATA";
+    case zvtest::VkmGroup::Load: return "LOAD";
+    case zvtest::VkmGroup::Text: return "TEXT";
+    case zvtest::VkmGroup::Temp: return "TEMP";
+    default: return nullptr;
+  }
+}
+
+uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
+  return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
+}
+
+void checkFileInfo(const Json& j, const zvtest::VkmFileInfo& fi) {
+  const std::pair<const char*, uint32_t> fields[] = {
+      {"magic", fi.magic},           {"text_size", fi.textSize},     {"text_align", fi.textAlign},
+      {"data_size", fi.dataSize},    {"data_align", fi.dataAlign},   {"load_size", fi.loadSize},
+      {"load_align", fi.loadAlign},  {"temp_size", fi.tempSize},     {"tramp_adj", fi.trampAdj},
+      {"sda_base", fi.sdaBase},      {"sda2_base", fi.sda2Base},     {"stack_size", fi.stackSize},
+      {"flags", fi.flags},           {"heap_size", fi.heapSize},     {"tags_offset", fi.tagsOffset},
+      {"fixed_value", fi.fixedValue}, {"compression_level", fi.compressionLevel},
+      {"tramp_addition", fi.trampAddition}, {"trailer_size", fi.trailerSize},
+      {"sdk_version", fi.sdkVersion}, {"sdk_revision", fi.sdkRevision},
+      {"tls_align_shift", fi.tlsAlignShift}, {"file_info_area_size", fi.fileInfoAreaSize}};
+  for (const auto& [key, value] : fields) EXPECT_EQ(j.at(key).get<uint32_t>(), value) << key;
+  EXPECT_EQ(j.at("file_name"), fi.fileName);
+  std::map<std::string, std::string> tags(fi.tags.begin(), fi.tags.end());
+  EXPECT_EQ(j.at("tags").get<decltype(tags)>(), tags);
+}
+
+// One section's JSON entry and text row against the reader.
+void checkSection(const Json& s, const std::string& text, const zvtest::VkmFile& f, uint32_t i) {
+  const zvtest::VkmSection& h = f.sections[i];
+  const bool nobits = h.type == kNobits, compressed = (h.flags & kCompressed) != 0;
+  const uint32_t size = compressed ? static_cast<uint32_t>(f.contents[i].size()) : h.size;
+  const uint32_t stored = nobits ? 0 : h.size;
+  SCOPED_TRACE("section " + std::to_string(i));
+  EXPECT_EQ(s.at("index"), i);
+  EXPECT_EQ(s.at("name"), zvtest::vkmSectionName(f, i));
+  EXPECT_EQ(s.at("type_value"), h.type);
+  EXPECT_EQ(s.at("flags"), h.flags);
+  EXPECT_EQ(s.at("address"), h.addr);
+  EXPECT_EQ(s.at("offset"), h.offset);
+  EXPECT_EQ(s.at("size"), size);
+  EXPECT_EQ(s.at("stored_size"), stored);
+  EXPECT_EQ(s.at("compressed"), compressed);
+  const char* group = groupName(f.groups[i]);
+  EXPECT_EQ(s.at("group"), group ? Json(group) : Json(nullptr));
+  const bool checked = i != 0 && !nobits && h.size != 0 && f.groups[i] != zvtest::VkmGroup::Crcs;
+  EXPECT_EQ(s.at("crc"), checked ? Json(f.crcWords[i]) : Json(nullptr));
+  EXPECT_EQ(s.at("crc_ok"), checked ? Json(true) : Json(nullptr));
+
+  char prefix[16];
+  std::snprintf(prefix, sizeof prefix, "[%2u] ", i);
+  size_t at = text.find(prefix);
+  ASSERT_NE(at, std::string::npos);
+  std::string row = text.substr(at, text.find('\n', at) - at);
+  for (const std::string& want : {hex(h.addr), hex(h.offset), hex(size), hex(stored), zvtest::vkmSectionName(f, i)})
+    EXPECT_NE(row.find(want), std::string::npos) << row << " lacks " << want;
+  if (group) {
+    EXPECT_NE(row.find(group), std::string::npos) << row;
+  }
+  if (checked) {
+    EXPECT_NE(row.find(hex(f.crcWords[i]) + " ok"), std::string::npos) << row;
+  }
+}
+
+void checkRegions(const Json& regions, const zvtest::VkmFile& f) {
+  const std::pair<zvtest::VkmGroup, uint32_t> expect[] = {{zvtest::VkmGroup::Data, f.info.dataSize},
+                                                         {zvtest::VkmGroup::Load, f.info.loadSize},
+                                                         {zvtest::VkmGroup::Text, f.info.textSize},
+                                                         {zvtest::VkmGroup::Temp, f.info.tempSize}};
+  ASSERT_EQ(regions.size(), 4u);
+  for (size_t r = 0; r < 4; ++r) {
+    uint64_t stored = 0, count = 0;
+    for (size_t i = 0; i < f.sections.size(); ++i)
+      if (f.groups[i] == expect[r].first) {
+        ++count;
+        stored += f.sections[i].type == kNobits ? 0 : f.sections[i].size;
+      }
+    EXPECT_EQ(regions[r].at("group"), groupName(expect[r].first));
+    EXPECT_EQ(regions[r].at("sections"), count);
+    EXPECT_EQ(regions[r].at("stored_bytes"), stored);
+    EXPECT_EQ(regions[r].at("memory_size"), expect[r].second);
+  }
+}
+
+void checkTables(const Json& doc, const zvtest::VkmFile& f) {
+  int symtab = zvtest::vkmFindSection(f, ".symtab");
+  ASSERT_GE(symtab, 0);
+  auto syms = zvtest::vkmSymbols(f, static_cast<uint32_t>(symtab));
+  uint32_t strtab = f.sections[static_cast<uint32_t>(symtab)].link;
+  const Json& js = doc.at("symbols");
+  ASSERT_EQ(js.size(), syms.size());
+  for (size_t k = 0; k < syms.size(); ++k) {
+    EXPECT_EQ(js[k].at("value"), syms[k].value);
+    EXPECT_EQ(js[k].at("size"), syms[k].size);
+    EXPECT_EQ(js[k].at("section"), syms[k].shndx);
+    EXPECT_EQ(js[k].at("name"), syms[k].name ? zvtest::vkmString(f, strtab, syms[k].name) : "");
+  }
+  size_t imports = 0, exports = 0;
+  for (uint32_t i = 0; i < f.sections.size(); ++i) {
+    if (f.sections[i].type == kImports && f.sections[i].size) {
+      const Json& imp = doc.at("imports").at(imports++);
+      EXPECT_EQ(imp.at("section"), i);
+      EXPECT_EQ(imp.at("library"), zvtest::vkmString(f, i, 8));
+      std::vector<std::string> names;
+      for (const auto& s : syms)
+        if (s.shndx == i && (s.info & 0xF) != 3) names.push_back(zvtest::vkmString(f, strtab, s.name));
+      std::vector<std::string> shown;
+      for (const Json& s : imp.at("symbols")) shown.push_back(s.at("name"));
+      EXPECT_EQ(shown, names);
+      EXPECT_EQ(imp.at("count"), be32(f.contents[i], 0));
+    }
+    if (f.sections[i].type == kExports && f.sections[i].size) {
+      const Json& t = doc.at("exports").at(exports++);
+      const auto& b = f.contents[i];
+      ASSERT_EQ(t.at("entries").size(), be32(b, 0));
+      for (uint32_t k = 0; k < be32(b, 0); ++k) {
+        std::string name(reinterpret_cast<const char*>(b.data()) + (be32(b, 12 + 8 * k) & 0x7FFFFFFF));
+        EXPECT_EQ(t.at("entries")[k].at("name"), name);
+        EXPECT_EQ(t.at("entries")[k].at("value"), be32(b, 8 + 8 * k));
+      }
+    }
+  }
+  EXPECT_EQ(doc.at("imports").size(), imports);
+  EXPECT_EQ(doc.at("exports").size(), exports);
+}
+
+void PrintTo(const DumpCase& c, std::ostream* os) { *os << c.label; }
+
+class DumpCorpus : public ::testing::TestWithParam<DumpCase> {};
+
+TEST_P(DumpCorpus, EveryNumberMatchesTheIndependentReader) {
+  const DumpCase& c = GetParam();
+  ScratchDir dir;
+  const std::string input = dir.path + "/" + c.module + ".elf";
+  zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + c.module + ".elf"));
+  std::vector<std::string> args = c.options;
+  args.insert(args.end(), {"-nolib", "-dbg_source_root", dir.path, input});
+  auto conv = zvtest::runZodavov(args, dir.path,
+                                 {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}});
+  ASSERT_EQ(conv.status, 0) << conv.out;
+  const std::string module = dir.path + "/" + c.output;
+  zvtest::VkmFile f = zvtest::readVkm(zvtest::readFile(module));
+  for (const auto& p : f.problems) ADD_FAILURE() << p;
+
+  auto json = zvtest::runVkmdump({"--json", "--all", module});
+  ASSERT_EQ(json.status, 0) << json.out;
+  auto text = zvtest::runVkmdump({module});
+  ASSERT_EQ(text.status, 0) << text.out;
+  Json doc = Json::parse(json.out);
+
+  EXPECT_EQ(doc.at("file"), module);
+  EXPECT_EQ(doc.at("kind"), (f.info.flags & 0x2) ? "VKX" : "VKM");
+  EXPECT_EQ(doc.at("byte_order"), "big");
+  EXPECT_EQ(doc.at("problems"), Json::array());
+  checkFileInfo(doc.at("fileinfo"), f.info);
+  checkRegions(doc.at("regions"), f);
+  ASSERT_EQ(doc.at("sections").size(), f.sections.size());
+  for (uint32_t i = 0; i < f.sections.size(); ++i) checkSection(doc.at("sections")[i], text.out, f, i);
+  checkTables(doc, f);
+  EXPECT_NE(text.out.find(std::string("  file_name            \"") + f.info.fileName + "\""), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, DumpCorpus, ::testing::ValuesIn(kCases),
+                         [](const auto& param) { return std::string(param.param.label); });
+
+}  // namespace
