@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(cmake make g++ zlib1g-dev libgtest-dev binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev)
+packages=(cmake make g++ zlib1g-dev libgtest-dev nlohmann-json3-dev python3 binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")

@@ -486,7 +486,7 @@ std::string readModule(std::span<const uint8_t> bytes, Module& m, const ReadLimi
 }
 
 bool sectionContents(std::span<const uint8_t> bytes, const Module& m, uint32_t index, std::vector<uint8_t>& out,
-                     std::string& why) {
+                     std::string& why, const ReadLimits& limits) {
   out.clear();
   if (index >= m.sections.size()) {
     why = format("the module has no section %u", index);
@@ -497,7 +497,7 @@ bool sectionContents(std::span<const uint8_t> bytes, const Module& m, uint32_t i
     why = sectionLabel(s) + " takes no bytes in the file (SHT_NOBITS)";
     return false;
   }
-  Unpacked u = unpackSection(bytes, s, uint64_t{1} << 32, true, &out);
+  Unpacked u = unpackSection(bytes, s, limits.maxUnpacked, true, &out);
   if (!u.ok) {
     why = sectionLabel(s) + ": " + u.fault;
     out.clear();

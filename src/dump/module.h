@@ -100,7 +100,7 @@ std::string readModule(std::span<const uint8_t> bytes, Module& m, const ReadLimi
 // The unpacked contents of section `index` (for extraction). False with the
 // reason when they cannot be had.
 bool sectionContents(std::span<const uint8_t> bytes, const Module& m, uint32_t index, std::vector<uint8_t>& out,
-                     std::string& why);
+                     std::string& why, const ReadLimits& limits = {});
 
 // printf into a string (the views build their text with it).
 std::string format(const char* fmt, ...);
