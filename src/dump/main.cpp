@@ -5,7 +5,9 @@
 
 #include "dump/dump.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int runVkmdump(int argc, char** argv) {
   zv::Console con;
   try {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
@@ -17,3 +19,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 }
+
+}  // namespace
+
+int main(int argc, char** argv) { return runVkmdump(argc, argv); }

@@ -32,6 +32,11 @@ void fileInfoView(std::string& out, const Module& m) {
     out += "\nFileInfo: none readable\n";
     return;
   }
+  for (const ModuleSection& s : m.sections)
+    if (s.h.sh_type == SHT_VKM_FILEINFO && s.h.sh_size != 0) {
+      out += format("\nFileInfo (section %u, %u bytes at 0x%08X):\n", s.index, s.h.sh_size, s.h.sh_offset);
+      break;
+    }
   const FileInfoHeader& f = m.fi;
   const std::pair<const char*, std::string> rows[] = {
       {"magic", format("0x%08X", f.magic)},
@@ -62,7 +67,6 @@ void fileInfoView(std::string& out, const Module& m) {
       {"file_info_area_size", sizeField(f.fileInfoAreaSize)},
       {"file_name", "\"" + m.fileName + "\""},
   };
-  out += "\nFileInfo:\n";
   for (const auto& [name, value] : rows) out += format("  %-20s %s\n", name, value.c_str());
   out += format("  %-20s %zu\n", "tags", m.tags.size());
   for (const auto& [name, value] : m.tags) out += format("    %s = %s\n", name.c_str(), value.c_str());
@@ -165,6 +169,9 @@ std::string textView(const std::string& path, const Module& m, const DumpOptions
   if (opt.imports) importView(out, m);
   if (opt.exports) exportView(out, m);
   if (opt.symbols) symbolView(out, m);
+  if (!opt.verify && !m.problems.empty())
+    out += m.problems.size() == 1 ? std::string("\n1 problem found; --verify shows it.\n")
+                                  : format("\n%zu problems found; --verify lists them.\n", m.problems.size());
   if (opt.verify) {
     if (opt.summary || opt.imports || opt.exports || opt.symbols) out += "\n";
     if (m.problems.empty()) {

@@ -13,14 +13,12 @@
 
 #include "layout/layout.h"
 #include "symbols/symbols.h"
+#include "writer/module_format.h"
 
 namespace zv {
 
 namespace {
 
-constexpr uint32_t kTextLow = 0x02000000, kTextHigh = 0x0FFFFFFF;
-constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
-constexpr uint32_t kLoadLow = 0xC0000000, kLoadHigh = 0xFFFFFFFF;
 constexpr uint32_t kNoBase = 0xFFFFFFFF;
 constexpr uint32_t kImportAlign = 64;
 constexpr uint32_t kTempGranule = 64;

@@ -56,6 +56,12 @@ constexpr uint32_t kModuleSectionTable = 64;  // e_shoff of every module
 constexpr uint32_t kModuleContentAlign = 64;  // every section's contents start on this boundary
 constexpr uint32_t kLoaderRangeStart = 0xC0000000;
 
+// The address ranges of the loader's regions: code, data, and the loader's
+// own area (its tables and anything it keeps only while loading).
+constexpr uint32_t kTextLow = 0x02000000, kTextHigh = 0x0FFFFFFF;
+constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
+constexpr uint32_t kLoadLow = kLoaderRangeStart, kLoadHigh = 0xFFFFFFFF;
+
 // The loader's groups, in the order their contents follow each other in the file.
 enum class ModuleGroup { Data, Load, Text, Temp };
 constexpr int kModuleGroupCount = 4;
