@@ -384,6 +384,12 @@ void checkSectionRules(Module& m) {
     if (entry && h.sh_entsize != entry)
       m.problems.push_back(format("%s: entries of %u bytes, a %s table has %u", label.c_str(), h.sh_entsize,
                                   sectionTypeName(h.sh_type).c_str(), entry));
+    const bool linksNothing = h.sh_type == SHT_PROGBITS || h.sh_type == SHT_NOBITS || h.sh_type == SHT_STRTAB ||
+                              h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_IMPORTS ||
+                              h.sh_type == SHT_VKM_CRCS || h.sh_type == SHT_VKM_FILEINFO;
+    if (linksNothing && (h.sh_link || h.sh_info))
+      m.problems.push_back(format("%s: link %u and info %u, a %s section has 0 in both", label.c_str(), h.sh_link,
+                                  h.sh_info, sectionTypeName(h.sh_type).c_str()));
     if (h.sh_type == SHT_NULL && s.index != 0 && h.sh_size != 0)
       m.problems.push_back(format("%s: a section of type NULL with %u bytes", label.c_str(), h.sh_size));
     if (!s.group) continue;
@@ -400,6 +406,17 @@ void checkSectionRules(Module& m) {
       m.problems.push_back(format("%s: address 0x%08X, %u bytes, lies outside the %s region's range", label.c_str(),
                                   h.sh_addr, s.size, moduleGroupName(*s.group)));
   }
+}
+
+// The loader reserves each region's FileInfo size; the sections placed in
+// it must fit.
+void checkRegionRules(Module& m) {
+  if (!m.haveFileInfo) return;
+  for (const ModuleRegion& r : m.regions)
+    if (r.hasAddresses && r.group != ModuleGroup::Temp && r.addrEnd - r.addrStart > r.memorySize)
+      m.problems.push_back(format("the %s sections span 0x%llX bytes, more than the 0x%X the FileInfo reserves",
+                                  moduleGroupName(r.group), static_cast<unsigned long long>(r.addrEnd - r.addrStart),
+                                  r.memorySize));
 }
 
 // The bytes no table or section claims must be zero, and the file must end
@@ -644,6 +661,7 @@ std::string readModule(std::span<const uint8_t> bytes, Module& m, const ReadLimi
   sortIntoGroups(m);
   checkHeaderRules(bytes, m);
   checkSectionRules(m);
+  checkRegionRules(m);
   checkGaps(bytes, m);
   checkFileInfoRules(m);
   checkAsConverter(bytes, m);
