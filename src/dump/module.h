@@ -104,6 +104,12 @@ bool sectionContents(std::span<const uint8_t> bytes, const Module& m, uint32_t i
 
 // printf into a string (the views build their text with it).
 std::string format(const char* fmt, ...);
+// "section 3 (.text)", or "section 3" when it has no name, for messages.
+std::string sectionLabel(const ModuleSection& s);
+
+// Adds to m.problems every fixed rule of the format the module breaks (used
+// by readModule once the sections are unpacked and grouped).
+void checkFormatRules(std::span<const uint8_t> bytes, Module& m);
 
 // Names of section types, flags and symbol types and bindings.
 std::string sectionTypeName(uint32_t type);
