@@ -52,7 +52,7 @@ void fileInfoView(std::string& out, const Module& m) {
       {"sda2_base", format("0x%08X", f.sda2Base)},
       {"stack_size", sizeField(f.stackSize)},
       {"file_name_offset", format("0x%X", f.fileNameOffset)},
-      {"flags", format("0x%08X  %s", f.flags, flagWords(f.flags).c_str())},
+      {"flags", format("0x%08X  (%s)", f.flags, f.flags ? flagWords(f.flags).c_str() : "none")},
       {"heap_size", sizeField(f.heapSize)},
       {"tags_offset", format("0x%X", f.tagsOffset)},
       {"fixed_value", format("0x%X", f.fixedValue)},
