@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer: mmap for mapped files, lexical
 // path resolution against getcwd, and mkstemp + rename for output files.
 #include "platform/platform.h"
+#include "platform/entry.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -221,5 +222,23 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& out) {
   fclose(f);
   return ok;
 }
+
+size_t pathLength(const std::string& path) { return path.size(); }
+
+FILE* openRegularFile(const std::string& path) {
+  int fd = openWithoutWaiting(path.c_str(), O_RDONLY);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  FILE* stream = nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(stream = fdopen(fd, "rb"))) {
+    close(fd);
+    return nullptr;
+  }
+  return stream;
+}
+
+void breakIfDebugged() {}
+
+int startProgram(int argc, char** argv, ProgramBody body) { return body(argc, argv); }
 
 }  // namespace zv

@@ -129,6 +129,7 @@ uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint3
       lo = mid + 1;
   }
   say(ctx, "!!WARN: String not found!\n");
+  breakIfDebugged();
   return 0;
 }
 
