@@ -76,6 +76,10 @@ size_t pathLength(const std::string& path);
 
 // --- Environment and time --------------------------------------------------
 std::optional<std::string> getEnv(const char* name);
+// The full path of the running executable ("" when the host cannot tell).
+std::string executablePath();
+// Sets a variable of this process's environment, or removes it (nullopt).
+void setEnv(const char* name, const std::optional<std::string>& value);
 int64_t currentTime();
 
 // Opens `path` for reading when it names a regular file (not a directory,

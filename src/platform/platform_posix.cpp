@@ -149,6 +149,19 @@ std::optional<std::string> getEnv(const char* name) {
   return std::string(v);
 }
 
+std::string executablePath() {
+  std::vector<char> buf(4096);
+  ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+  return n > 0 && static_cast<size_t>(n) < buf.size() ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
+}
+
+void setEnv(const char* name, const std::optional<std::string>& value) {
+  if (value)
+    setenv(name, value->c_str(), 1);
+  else
+    unsetenv(name);
+}
+
 int64_t currentTime() { return static_cast<int64_t>(time(nullptr)); }
 
 int openWithoutWaiting(const char* path, int flags) {

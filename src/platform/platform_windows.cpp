@@ -279,6 +279,27 @@ std::optional<std::string> getEnv(const char* name) {
   return text;
 }
 
+std::string executablePath() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    DWORD n = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0) return std::string();
+    if (n < path.size()) {
+      path.resize(n);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  std::string text;
+  return toUtf8(path, text) ? text : std::string();
+}
+
+void setEnv(const char* name, const std::optional<std::string>& value) {
+  std::wstring wideName, wideValue;
+  if (!toWide(name, wideName) || (value && !toWide(*value, wideValue))) return;
+  _wputenv_s(wideName.c_str(), value ? wideValue.c_str() : L"");
+}
+
 int64_t currentTime() { return static_cast<int64_t>(time(nullptr)); }
 
 // --- Streams on handles ----------------------------------------------------

@@ -7,6 +7,7 @@
 // inherited.
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -54,7 +55,7 @@ std::wstring findProgram(const std::wstring& program) {
 
 // One argument quoted so that CommandLineToArgvW gives it back unchanged:
 // backslashes are literal except before a quote, where they are doubled.
-std::wstring quoteArgument(const std::wstring& arg) {
+static std::wstring quoteArgument(const std::wstring& arg) {
   if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
   std::wstring q = L"\"";
   size_t slashes = 0;
@@ -73,7 +74,7 @@ std::wstring quoteArgument(const std::wstring& arg) {
   return q;
 }
 
-std::wstring commandLineOf(const std::vector<std::string>& words) {
+static std::wstring commandLineOf(const std::vector<std::string>& words) {
   std::wstring line;
   for (const std::string& w : words) {
     std::wstring wide;
@@ -84,8 +85,11 @@ std::wstring commandLineOf(const std::vector<std::string>& words) {
   return line;
 }
 
-int64_t startAndWait(const std::wstring& exe, std::wstring commandLine, const wchar_t* folder, wchar_t* environment,
-                     HANDLE input, HANDLE output, HANDLE error) {
+// Starts the program with the given standard handles and waits for its end.
+// The exit code, or -1 for a start failure or a crash; with `wholeCode` the
+// code is the unsigned 32-bit value Windows reports, crash codes included.
+static int64_t startAndWait(const std::wstring& exe, std::wstring commandLine, const wchar_t* folder,
+                            wchar_t* environment, HANDLE input, HANDLE output, HANDLE error, bool wholeCode) {
   std::vector<HANDLE> inherit;
   for (HANDLE h : {input, output, error}) {
     if (h == nullptr || h == INVALID_HANDLE_VALUE) continue;
@@ -124,8 +128,9 @@ int64_t startAndWait(const std::wstring& exe, std::wstring commandLine, const wc
   DWORD code = 0;
   bool known = GetExitCodeProcess(pi.hProcess, &code);
   CloseHandle(pi.hProcess);
-  if (!known || code >= kFirstCrashCode) return -1;
-  return static_cast<int32_t>(code);
+  if (!known) return -1;
+  if (wholeCode) return int64_t{code};
+  return code >= kFirstCrashCode ? -1 : int64_t{static_cast<int32_t>(code)};
 }
 
 int runProgram(Console& con, const std::string& program, const std::vector<std::string>& args) {
@@ -139,7 +144,78 @@ int runProgram(Console& con, const std::string& program, const std::vector<std::
   std::wstring line = commandLineOf(words);
   if (line.empty()) return -1;
   return static_cast<int>(startAndWait(exe, line, nullptr, nullptr, GetStdHandle(STD_INPUT_HANDLE),
-                                       GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE)));
+                                       GetStdHandle(STD_OUTPUT_HANDLE), GetStdHandle(STD_ERROR_HANDLE), false));
+}
+
+// The environment block of this process with `env` applied: NAME=value
+// entries, each ending in a zero, and a zero after the last.
+static std::wstring environmentWith(const std::vector<std::pair<std::string, std::optional<std::string>>>& env) {
+  std::vector<std::pair<std::wstring, std::optional<std::wstring>>> changes;
+  for (const auto& [name, value] : env) {
+    std::wstring n, v;
+    toWide(name, n);
+    if (value) toWide(*value, v);
+    changes.emplace_back(n + L"=", value ? std::optional<std::wstring>(v) : std::nullopt);
+  }
+  std::wstring block;
+  wchar_t* current = GetEnvironmentStringsW();
+  for (const wchar_t* e = current; e && *e; e += wcslen(e) + 1) {
+    bool changed = false;
+    for (const auto& c : changes) changed = changed || _wcsnicmp(e, c.first.c_str(), c.first.size()) == 0;
+    if (!changed) block.append(e).push_back(L'\0');
+  }
+  if (current) FreeEnvironmentStringsW(current);
+  for (const auto& [prefix, value] : changes)
+    if (value) block.append(prefix + *value).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+int64_t runCaptured(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+                    const std::vector<std::pair<std::string, std::optional<std::string>>>& env, std::string& output) {
+  output.clear();
+  std::wstring exe, wideFolder;
+  if (!toWide(program, exe) || !toWide(folder, wideFolder)) return -1;
+  std::vector<std::string> words{program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::wstring line = commandLineOf(words);
+  std::wstring environment = environmentWith(env);
+
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return -1;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                           nullptr);
+  // The output is read on a second thread while the program runs, so a full
+  // pipe never holds it up.
+  struct Reader {
+    HANDLE pipe;
+    std::string* text;
+  } reader{readEnd, &output};
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* p) -> DWORD {
+        auto* r = static_cast<Reader*>(p);
+        char buffer[65536];
+        DWORD n = 0;
+        while (ReadFile(r->pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) r->text->append(buffer, n);
+        return 0;
+      },
+      &reader, 0, nullptr);
+  int64_t code = -1;
+  if (thread) {
+    code = startAndWait(exe, line, wideFolder.empty() ? nullptr : wideFolder.c_str(), environment.data(), nul,
+                        writeEnd, writeEnd, true);
+  }
+  CloseHandle(writeEnd);
+  if (thread) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  CloseHandle(readEnd);
+  if (nul != INVALID_HANDLE_VALUE) CloseHandle(nul);
+  return code;
 }
 
 }  // namespace zv

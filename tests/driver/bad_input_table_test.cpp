@@ -7,14 +7,18 @@
 // output file and no temporary file left behind.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#if !defined(_WIN32)
+#include <sys/stat.h>  // FIFOs for the rows about named pipes
 #include <unistd.h>
+#endif
 
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "support/elf_builder.h"
 #include "support/run_tool.h"
 
@@ -41,9 +45,18 @@ struct BadInput {
   uint64_t extendTo = 0;         // the input file is extended (sparsely) to this size
   bool sdkRoot = true;           // EDBA_ROOT set
   std::vector<std::string> leftAlone = {};  // entries of the folder that existed before the run
+  bool posixOnly = false;                   // its subject (a FIFO, /dev/full) exists only on POSIX hosts
 };
 
 void PrintTo(const BadInput& c, std::ostream* os) { *os << c.label; }
+
+void makeFifo(const std::string& path) {
+#if !defined(_WIN32)
+  if (mkfifo(path.c_str(), 0644) != 0) ADD_FAILURE() << "mkfifo " << path;
+#else
+  ADD_FAILURE() << "no FIFOs on this host: " << path;
+#endif
+}
 
 // --- Describing the inputs ----------------------------------------------------
 
@@ -537,13 +550,14 @@ std::vector<BadInput> moduleRows() {
       BadInput{.label = "InputIsFifo",  // refused at once; opening it does not wait for a writer
                .message = "***Error: Could not map in file \"in.elf\". Error 0x80004005\n",
                .failed = kUsage,
-               .prepare = [](const std::string& dir) { mkfifo((dir + "/in.elf").c_str(), 0644); },
+               .prepare = [](const std::string& dir) { makeFifo(dir + "/in.elf"); },
                .noInputFile = true,
-               .leftAlone = {"in.elf"}},
+               .leftAlone = {"in.elf"},
+               .posixOnly = true},
       BadInput{.label = "InputIsDirectory",
                .message = "***Error: Could not map in file \"in.elf\". Error 0x80070005\n",
                .failed = kUsage,
-               .prepare = [](const std::string& dir) { mkdir((dir + "/in.elf").c_str(), 0755); },
+               .prepare = [](const std::string& dir) { std::filesystem::create_directory(dir + "/in.elf"); },
                .noInputFile = true,
                .leftAlone = {"in.elf"}},
       BadInput{.label = "InputTooSmall",
@@ -553,7 +567,7 @@ std::vector<BadInput> moduleRows() {
       BadInput{.label = "OutputPathUnwritable",
                .message = "***Error: Could not open outfile file for writing.\n",
                .failed = -1,
-               .prepare = [](const std::string& dir) { mkdir((dir + "/in.vkm").c_str(), 0755); },
+               .prepare = [](const std::string& dir) { std::filesystem::create_directory(dir + "/in.vkm"); },
                .leftAlone = {"in.vkm"}},
       // The input is never written over, whatever name or link leads to it.
       BadInput{.label = "OutputIsTheInput",  // in.vkm is a second name of in.elf
@@ -563,7 +577,7 @@ std::vector<BadInput> moduleRows() {
                .prepare =
                    [](const std::string& dir) {
                      writeText(dir + "/in.elf", "");
-                     if (link((dir + "/in.elf").c_str(), (dir + "/in.vkm").c_str()) != 0) ADD_FAILURE() << "link";
+                     std::filesystem::create_hard_link(dir + "/in.elf", dir + "/in.vkm");
                    },
                .leftAlone = {"in.vkm"}},
       BadInput{.label = "LibraryIsTheInput",
@@ -573,15 +587,17 @@ std::vector<BadInput> moduleRows() {
       BadInput{.label = "OutputIsPipeWithoutReader",  // refused at once, not waited on
                .message = "***Error: Could not open outfile file for writing.\n",
                .failed = -1,
-               .prepare = [](const std::string& dir) { mkfifo((dir + "/in.vkm").c_str(), 0644); },
-               .leftAlone = {"in.vkm"}},
+               .prepare = [](const std::string& dir) { makeFifo(dir + "/in.vkm"); },
+               .leftAlone = {"in.vkm"},
+               .posixOnly = true},
       BadInput{.label = "OutputOnFullDisk",
                .message = "***Error: Failed writing output file.\n",
                .failed = -1,
                .prepare = [](const std::string& dir) {
-                 if (symlink("/dev/full", (dir + "/in.vkm").c_str()) != 0) ADD_FAILURE() << "symlink";
+                 std::filesystem::create_symlink("/dev/full", dir + "/in.vkm");
                },
-               .leftAlone = {"in.vkm"}},
+               .leftAlone = {"in.vkm"},
+               .posixOnly = true},
       BadInput{.label = "LibraryPathUnwritable",
                .options = {"-l", "@DIR@/no/such/folder/in.a"},
                .message = "***Error: Could not open output file for writing.\n",
@@ -591,7 +607,8 @@ std::vector<BadInput> moduleRows() {
                .options = {"-l", "/dev/full"},
                .message = "*** error seeking in output file.\n",
                .failed = 28,  // ENOSPC
-               .describe = [](LinkedModule& m) { exportTable(".fexports", true, {3})(m); }},
+               .describe = [](LinkedModule& m) { exportTable(".fexports", true, {3})(m); },
+               .posixOnly = true},
   };
 }
 
@@ -623,6 +640,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, BadInputTable, ::testing::ValuesIn(allRows()),
 
 TEST_P(BadInputTable, IsReportedAndLeavesNothingBehind) {
   const BadInput& c = GetParam();
+  if (c.posixOnly && zv::kWindowsHost) GTEST_SKIP() << "FIFOs and /dev/full exist only on POSIX hosts";
   ScratchDir dir;
   std::string input = dir.path + "/" + kInput;
   std::vector<uint8_t> bytes;
@@ -631,7 +649,7 @@ TEST_P(BadInputTable, IsReportedAndLeavesNothingBehind) {
     bytes = buildInput(c);
     writeFile(input, bytes);
     if (c.extendTo) {
-      ASSERT_EQ(truncate(input.c_str(), static_cast<off_t>(c.extendTo)), 0);
+      std::filesystem::resize_file(input, c.extendTo);
     }
   }
   std::vector<std::string> args;
@@ -676,9 +694,7 @@ TEST_P(BadInputTable, IsReportedAndLeavesNothingBehind) {
     EXPECT_EQ(readFile(input), bytes);
   }
   if (c.extendTo) {
-    struct stat st {};
-    EXPECT_EQ(stat(input.c_str(), &st), 0);
-    EXPECT_EQ(static_cast<uint64_t>(st.st_size), c.extendTo);
+    EXPECT_EQ(std::filesystem::file_size(input), c.extendTo);
   }
   std::vector<std::string> expected = c.leftAlone;
   if (!c.noInputFile) expected.push_back(kInput);
