@@ -136,7 +136,10 @@ class TagsFile : public ::testing::Test {
   zvdrivertest::ScratchDir root;
   zv::Context ctx;
 
-  std::string tagsPath() { return root / "system/include/vkm_tags.txt"; }
+  std::string tagsPath() {
+    bool cygdrive = false;
+    return zv::loaderTagsFilePath(root.path().string(), cygdrive);
+  }
   bool readWith(const std::string& text) {
     zvdrivertest::writeFile(tagsPath(), text);
     ctx.con.capture = true;
@@ -239,7 +242,9 @@ TEST_F(TagsFile, PipeOrFolderCannotBeOpened) {
     zv::Context fresh;
     fresh.con.capture = true;
     EXPECT_FALSE(zv::readLoaderTagsFile(fresh, other.path().string()));
-    EXPECT_EQ(fresh.con.text, "***Error: can not open \"" + path + "\"\n");
+    bool cygdrive = false;
+    EXPECT_EQ(fresh.con.text,
+              "***Error: can not open \"" + zv::loaderTagsFilePath(other.path().string(), cygdrive) + "\"\n");
   }
 }
 

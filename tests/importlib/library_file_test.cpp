@@ -94,7 +94,8 @@ TEST_F(LibraryFile, VerboseShowsTheCommandLine) {
   writeFakeArchiver(tool_.path(), 0);
   FileRun r = runToFile(lib_, true);
   ASSERT_EQ(r.rc, 0u);
-  EXPECT_EQ(r.text, "exec: " + tool_.path() + "/ax -ts \"" + lib_ + "\"\n");
+  // Windows joins a drive-letter root with '\\'.
+  EXPECT_EQ(r.text, "exec: " + tool_.path() + (zv::kWindowsHost ? "\\" : "/") + "ax -ts \"" + lib_ + "\"\n");
 }
 
 TEST_F(LibraryFile, ArchiverFailureIsReportedButDoesNotFail) {
@@ -116,7 +117,7 @@ TEST_F(LibraryFile, ArchiverThatCannotStartReturnsMinusOne) {
 TEST_F(LibraryFile, ArchiverIsFoundOnPathWithoutGhsRoot) {
   writeFakeArchiver(tool_.path(), 0);
   EnvVar noRoot("GHS_ROOT", std::nullopt);
-  EnvVar path("PATH", tool_.path() + ":" + std::string(std::getenv("PATH") ? std::getenv("PATH") : ""));
+  EnvVar path("PATH", tool_.path() + (zv::kWindowsHost ? ";" : ":") + zv::getEnv("PATH").value_or(""));
   FileRun r = runToFile(lib_, true);
   ASSERT_EQ(r.rc, 0u);
   EXPECT_EQ(r.text, "exec: ax -ts \"" + lib_ + "\"\n");

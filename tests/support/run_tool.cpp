@@ -48,7 +48,8 @@ int shellStatus(int64_t code) {
 
 }  // namespace
 
-std::string shellQuote(const std::string& s) {
+std::string shellQuote(const std::string& text) {
+  const std::string s = shellPath(text);
   std::string q = "'";
   for (char c : s) {
     if (c == '\'')
@@ -68,12 +69,20 @@ std::string sourceDir() { return builtPath(ZV_SOURCE_DIR); }
 
 std::string fakeArchiverPath() { return builtPath(ZV_FAKE_AX); }
 
+std::string toolchainRoot() {
+  if (!zv::kWindowsHost) return sourceDir() + "/samples/toolchain";
+  return utf8Of(fsPath(fakeArchiverPath()).parent_path() / "toolchain");
+}
+
 std::string shellPath(const std::string& path) {
-  if (!zv::kWindowsHost) return path;
-  std::string p = path;
-  if (p.size() >= 2 && (p[0] == 'Z' || p[0] == 'z') && p[1] == ':') p.erase(0, 2);
+  if (!zv::kWindowsHost || path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return path;
+  // Under Wine, Z: is the Linux root and C: the prefix's drive_c folder.
+  std::string p = path.substr(2);
   std::replace(p.begin(), p.end(), '\\', '/');
-  return p;
+  char drive = static_cast<char>(path[0] | 0x20);
+  if (drive == 'z') return p;
+  if (drive == 'c') return zv::getEnv("WINEPREFIX").value_or("") + "/drive_c" + p;
+  return path;
 }
 
 bool haveShell() { return fs::exists(fsPath(builtPath("/bin/sh"))); }

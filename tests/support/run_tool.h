@@ -35,6 +35,9 @@ std::string sourceDir();
 // A path for the shell of runShell: on Windows under Wine, Z:\x\y (the Linux
 // root's drive) becomes /x/y; elsewhere the path itself.
 std::string shellPath(const std::string& path);
+// A GHS_ROOT whose "ax" indexes libraries: the SDK sample's script on POSIX
+// hosts, the archiver stand-in on Windows.
+std::string toolchainRoot();
 // Path of the archiver stand-in (tests/support/fake_ax.cpp).
 std::string fakeArchiverPath();
 
