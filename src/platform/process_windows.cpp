@@ -122,6 +122,13 @@ static int64_t startAndWait(const std::wstring& exe, std::wstring commandLine, c
   BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, !inherit.empty(), flags,
                                 environment, folder, &si.StartupInfo, &pi);
   if (haveList) DeleteProcThreadAttributeList(list);
+  if (!started && haveList) {
+    // Some hosts (Wine starting a Linux program) take no handle list: plain
+    // inheritance then, the tool's own handles being non-inheritable anyway.
+    si.StartupInfo.cb = sizeof si.StartupInfo;
+    started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
+                             environment, folder, &si.StartupInfo, &pi);
+  }
   if (!started) return -1;
   CloseHandle(pi.hThread);
   WaitForSingleObject(pi.hProcess, INFINITE);

@@ -92,7 +92,11 @@ ToolRun runShell(const std::string& command) {
   // The status travels in the output: a Linux program started from Wine
   // gives no exit code of its own.
   const std::string marker = "\n@zvtest-status=";
-  int64_t code = zv::runCaptured(builtPath("/bin/sh"), {"-c", "(" + command + ") 2>&1; printf '" + marker.substr(1) + "%d' $?"}, "", {}, r.out);
+  // From Wine the shell inherits the Windows PATH; the Linux tools are in the usual places.
+  const std::string path = zv::kWindowsHost ? "PATH=/usr/local/bin:/usr/bin:/bin; " : "";
+  int64_t code = zv::runCaptured(builtPath("/bin/sh"),
+                                 {"-c", path + "(" + command + ") 2>&1; printf '" + marker.substr(1) + "%d' $?"}, "", {},
+                                 r.out);
   size_t at = r.out.rfind(marker.substr(1));
   if (code < 0 || at == std::string::npos) {
     r.status = -1;
