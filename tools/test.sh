@@ -51,7 +51,7 @@ run_windows() {
     echo "== wine prefix $WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
   fi
-  wineserver -p
+  wineserver -p || true  # already running is fine
   trap 'wineserver -k 2>/dev/null || true' EXIT
   echo "== test $dir (Wine)"
   ctest --test-dir "$dir" --output-on-failure -j"$jobs"
