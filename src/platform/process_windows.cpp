@@ -178,6 +178,19 @@ static std::wstring environmentWith(const std::vector<std::pair<std::string, std
   return block;
 }
 
+struct PipeReader {
+  HANDLE pipe;
+  std::string* text;
+};
+
+static DWORD WINAPI readPipe(void* context) {
+  auto* r = static_cast<PipeReader*>(context);
+  char buffer[65536];
+  DWORD n = 0;
+  while (ReadFile(r->pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) r->text->append(buffer, n);
+  return 0;
+}
+
 int64_t runCaptured(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
                     const std::vector<std::pair<std::string, std::optional<std::string>>>& env, std::string& output) {
   output.clear();
@@ -196,20 +209,8 @@ int64_t runCaptured(const std::string& program, const std::vector<std::string>& 
                            nullptr);
   // The output is read on a second thread while the program runs, so a full
   // pipe never holds it up.
-  struct Reader {
-    HANDLE pipe;
-    std::string* text;
-  } reader{readEnd, &output};
-  HANDLE thread = CreateThread(
-      nullptr, 0,
-      [](void* p) -> DWORD {
-        auto* r = static_cast<Reader*>(p);
-        char buffer[65536];
-        DWORD n = 0;
-        while (ReadFile(r->pipe, buffer, sizeof buffer, &n, nullptr) && n > 0) r->text->append(buffer, n);
-        return 0;
-      },
-      &reader, 0, nullptr);
+  PipeReader reader{readEnd, &output};
+  HANDLE thread = CreateThread(nullptr, 0, readPipe, &reader, 0, nullptr);
   int64_t code = -1;
   if (thread) {
     code = startAndWait(exe, line, wideFolder.empty() ? nullptr : wideFolder.c_str(), environment.data(), nul,
