@@ -1,9 +1,10 @@
-// Entry point of vkmdump, the module viewer.
+// Entry point of vkmdump, the module viewer: one run over the process's arguments.
 #include <new>
 #include <string>
 #include <vector>
 
 #include "dump/dump.h"
+#include "platform/entry.h"
 
 namespace {
 
@@ -22,4 +23,4 @@ int runVkmdump(int argc, char** argv) {
 
 }  // namespace
 
-int main(int argc, char** argv) { return runVkmdump(argc, argv); }
+ZV_PROGRAM_ENTRY(runVkmdump)
