@@ -85,6 +85,23 @@ bool writeRela(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Rela& r)
 bool readSym(ElfImage& img, uint32_t section, uint32_t n, Elf32_Sym& out);
 bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sym& s);
 
+// A table of symbols or relocations resolved once for a whole walk: where its
+// bytes are, how far apart its entries lie and how many of them lie wholly
+// inside the bytes, so a loop over a table of a million relocations does no
+// section lookup and no bounds arithmetic per entry. It stays valid while the
+// section keeps its storage (no replaceSectionBytes of that section).
+template <typename T>
+struct EntryTable {
+  uint8_t* data = nullptr;
+  size_t stride = 0;
+  uint32_t count = 0;  // entries below sh_size / stride that lie inside the bytes
+  T get(uint32_t n) const { return loadRecord<T>(data + n * stride); }
+  void put(uint32_t n, const T& v) const { storeRecord(data + n * stride, v); }
+};
+// The entries readRela / readSym would reach in section `section` (none for a bad index).
+EntryTable<Elf32_Rela> relaTable(ElfImage& img, uint32_t section);
+EntryTable<Elf32_Sym> symTable(ElfImage& img, uint32_t section);
+
 }  // namespace zv
 
 namespace zv {

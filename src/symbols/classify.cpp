@@ -94,9 +94,9 @@ void mark_referenced_symbols(Context& ctx) {
     // A relocation section aimed at no section is no export table's.
     uint8_t exportTarget =
         namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
-    uint32_t entries = entryCount(rs, kRelaSize);
-    Elf32_Rela r;
-    for (uint32_t n = 0; n < entries && readRela(img, i, n, r); ++n) {
+    EntryTable<Elf32_Rela> relocs = relaTable(img, i);
+    for (uint32_t n = 0; n < relocs.count; ++n) {
+      Elf32_Rela r = relocs.get(n);
       uint32_t s = relSym(r.r_info);
       if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount) continue;
       ctx.sym.symbolInfo[s].referenced = 1;

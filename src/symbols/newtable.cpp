@@ -235,9 +235,9 @@ void rewrite_relocation_symbols(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
     if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
-    uint32_t entries = entryCount(rs, kRelaSize);
-    Elf32_Rela r;
-    for (uint32_t n = 0; n < entries && readRela(img, i, n, r); ++n) {
+    EntryTable<Elf32_Rela> relocs = relaTable(img, i);
+    for (uint32_t n = 0; n < relocs.count; ++n) {
+      Elf32_Rela r = relocs.get(n);
       uint32_t s = relSym(r.r_info), type = relType(r.r_info);
       if (type == 0 || s == 0 || s >= oldCount) continue;
       const SymbolInfo& si = ctx.sym.symbolInfo[s];
@@ -249,7 +249,7 @@ void rewrite_relocation_symbols(Context& ctx) {
         if (si.new_id == 0) dump_old_symbol(ctx, 0, s);
         r.r_info = si.new_id << 8 | type;
       }
-      writeRela(img, i, n, r);
+      relocs.put(n, r);
     }
   }
 }

@@ -66,6 +66,14 @@ bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out) {
   return readSym(ctx.input, static_cast<uint32_t>(v.symtab), i, out);
 }
 
+EntryTable<Elf32_Sym> symbol_table(Context& ctx) {
+  const SymtabView& v = ctx.sym.view;
+  if (v.symtab < 0) return {};
+  EntryTable<Elf32_Sym> t = symTable(ctx.input, static_cast<uint32_t>(v.symtab));
+  t.count = std::min(t.count, static_cast<uint32_t>(std::max(v.symbol_count, 0)));
+  return t;
+}
+
 bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s) {
   const SymtabView& v = ctx.sym.view;
   if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbol_count)) return false;
