@@ -10,6 +10,7 @@
 #include "driver/driver.h"
 #include "elf/image.h"
 #include "importlib/importlib.h"
+#include "writer/parallel.h"
 #include "writer/writer.h"
 
 namespace zv {
@@ -57,7 +58,23 @@ int commandLineFailure(Context& ctx, int argc, char** argv) {
   return static_cast<int>(kFail);
 }
 
+// How many sections are compressed at once: ZODAVOV_THREADS when it is a
+// positive number, else one per hardware thread. The module is the same
+// whatever the count.
+void chooseThreadCount(Context& ctx) {
+  ctx.opt.threads = hardwareThreads();
+  std::optional<std::string> asked = getEnv("ZODAVOV_THREADS");
+  if (!asked || asked->empty()) return;
+  if (std::optional<uint32_t> n = parseThreadCount(*asked)) {
+    ctx.opt.threads = *n;
+    return;
+  }
+  say(ctx, "WARN: ZODAVOV_THREADS \"%s\" is not a positive number; one thread per hardware thread is used.\n",
+      asked->c_str());
+}
+
 uint32_t runStages(Context& ctx) {
+  chooseThreadCount(ctx);
   uint32_t r = makeRelativeOutputPath(ctx);
   if (r == 0 && !ctx.opt.noLib) r = writeImportLibrary(ctx);
   if (r == 0) r = write_output_file(ctx);

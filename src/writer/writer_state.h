@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,13 @@ constexpr uint32_t kFileInfoMagic = 0xEDBA0402;
 constexpr uint32_t kFileInfoFixedValue = 0x5078;
 constexpr uint32_t kFlagDynamicOnly = 0x1, kFlagVkx = 0x2, kFlagTls = 0x8;
 
+// A section's stored form when compression pays: a big-endian size word and
+// the zlib stream, `size` bytes in all.
+struct CompressedBytes {
+  std::unique_ptr<uint8_t[]> bytes;
+  uint32_t size = 0;
+};
+
 struct WriterState {
   FileInfoHeader fi;
   uint32_t E = 0;                    // size of the FileInfo section
@@ -60,7 +68,7 @@ struct WriterState {
   uint32_t S = 0;                    // running file offset; the file size at the end
   uint32_t F = 0;                    // file offset of the FileInfo section
   std::vector<uint32_t> crcs;        // n words, host order
-  std::vector<std::vector<uint8_t>> compressed;  // per new index: size word + zlib stream
+  std::vector<CompressedBytes> compressed;  // per new index; empty when stored plain
   uint32_t compressedTempTotal = 0;
 };
 
