@@ -58,21 +58,6 @@ int commandLineFailure(Context& ctx, int argc, char** argv) {
   return static_cast<int>(kFail);
 }
 
-// How many sections are compressed at once: ZODAVOV_THREADS when it is a
-// positive number, else one per hardware thread. The module is the same
-// whatever the count.
-void chooseThreadCount(Context& ctx) {
-  ctx.opt.threads = hardwareThreads();
-  std::optional<std::string> asked = getEnv("ZODAVOV_THREADS");
-  if (!asked || asked->empty()) return;
-  if (std::optional<uint32_t> n = parseThreadCount(*asked)) {
-    ctx.opt.threads = *n;
-    return;
-  }
-  say(ctx, "WARN: ZODAVOV_THREADS \"%s\" is not a positive number; one thread per hardware thread is used.\n",
-      asked->c_str());
-}
-
 uint32_t runStages(Context& ctx) {
   chooseThreadCount(ctx);
   uint32_t r = makeRelativeOutputPath(ctx);
@@ -105,6 +90,18 @@ int runSteps(Context& ctx, int argc, char** argv) {
 }
 
 }  // namespace
+
+void chooseThreadCount(Context& ctx) {
+  ctx.opt.threads = hardwareThreads();
+  std::optional<std::string> asked = getEnv("ZODAVOV_THREADS");
+  if (!asked || asked->empty()) return;
+  if (std::optional<uint32_t> n = parseThreadCount(*asked)) {
+    ctx.opt.threads = *n;
+    return;
+  }
+  say(ctx, "WARN: ZODAVOV_THREADS \"%s\" is not a positive number; one thread per hardware thread is used.\n",
+      asked->c_str());
+}
 
 uint32_t checkRegionSizes(Context& ctx) {
   Options& o = ctx.opt;
@@ -165,7 +162,7 @@ uint32_t reloadGeneratedFile(Context& ctx) {
   }
   const uint32_t size = static_cast<uint32_t>(file->size);
   ElfImage generated;
-  uint32_t r = parseElfImage(file->base, size, generated);
+  uint32_t r = parseElfImage(file->base, size, generated, false);  // checked, not converted
   if (r == 0) r = verifyGeneratedLayout(ctx, generated, size);
   releaseMappedFile(file);
   if (r != 0) say(ctx, "***Error 0x%08X reloading generated file \"%s\"\n", r, path);

@@ -27,6 +27,7 @@ struct ElfImage {
   std::vector<Elf32_Shdr> sh;      // e_shnum headers, host order (entry 0 as stored)
   std::vector<Elf32_Phdr> ph;      // program headers, host order; empty when e_phoff is 0
   bool emptyNullRelaSeen = false;  // a relocation section aimed at a null section was emptied
+  bool convertInPlace = true;      // table entries are stored back in host order (not on a read-back)
   // Contents the tool rebuilt and that no longer fit where the file had them.
   std::vector<std::vector<uint8_t>> owned;
   std::vector<uint8_t> isOwned;
@@ -55,7 +56,10 @@ constexpr uint32_t SymLink = 0xBAD00001, SymLinkType = 0xBAD00002, SymTooSmall =
 
 // Validation and conversion (0 or a 0xBAD000xx code; nothing is printed).
 uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img);
+// With `convert` false the tables are checked but their bytes left as they
+// are (a read-back of a written file needs nothing more, and its pages are
+// then never copied).
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true);
 uint32_t checkSymbolSection(ElfImage& img, uint32_t index);
 uint32_t checkRelaSection(ElfImage& img, uint32_t index);
 uint32_t checkRelSection(ElfImage& img, uint32_t index);
@@ -98,9 +102,27 @@ struct EntryTable {
   T get(uint32_t n) const { return loadRecord<T>(data + n * stride); }
   void put(uint32_t n, const T& v) const { storeRecord(data + n * stride, v); }
 };
-// The entries readRela / readSym would reach in section `section` (none for a bad index).
-EntryTable<Elf32_Rela> relaTable(ElfImage& img, uint32_t section);
-EntryTable<Elf32_Sym> symTable(ElfImage& img, uint32_t section);
+// The entries readRela / readSym would reach in section `section` (none for
+// a bad index); `dflt` is the stride when sh_entsize is 0.
+template <typename T>
+EntryTable<T> entryTable(ElfImage& img, uint32_t section, uint32_t dflt) {
+  EntryTable<T> t;
+  if (!namesSection(img, section)) return t;
+  std::span<uint8_t> bytes = sectionBytes(img, section);
+  uint32_t stride = entrySize(img.sh[section], dflt);
+  uint64_t declared = img.sh[section].sh_size / stride;
+  uint64_t inside = bytes.size() < sizeof(T) ? 0 : (bytes.size() - sizeof(T)) / stride + 1;
+  t.data = bytes.data();
+  t.stride = stride;
+  t.count = static_cast<uint32_t>(declared < inside ? declared : inside);
+  return t;
+}
+inline EntryTable<Elf32_Rela> relaTable(ElfImage& img, uint32_t section) {
+  return entryTable<Elf32_Rela>(img, section, kRelaSize);
+}
+inline EntryTable<Elf32_Sym> symTable(ElfImage& img, uint32_t section) {
+  return entryTable<Elf32_Sym>(img, section, kSymSize);
+}
 
 }  // namespace zv
 

@@ -48,26 +48,6 @@ static uint8_t* entryAt(ElfImage& img, uint32_t section, uint32_t n, uint32_t df
   return bytes.data() + start;
 }
 
-template <typename T>
-static EntryTable<T> tableOf(ElfImage& img, uint32_t section, uint32_t dflt) {
-  EntryTable<T> t;
-  if (!namesSection(img, section)) return t;
-  std::span<uint8_t> bytes = sectionBytes(img, section);
-  uint32_t stride = entrySize(img.sh[section], dflt);
-  uint32_t declared = img.sh[section].sh_size / stride;
-  uint64_t inside = bytes.size() < sizeof(T) ? 0 : (bytes.size() - sizeof(T)) / stride + 1;
-  t.data = bytes.data();
-  t.stride = stride;
-  t.count = static_cast<uint32_t>(std::min<uint64_t>(declared, inside));
-  return t;
-}
-
-EntryTable<Elf32_Rela> relaTable(ElfImage& img, uint32_t section) {
-  return tableOf<Elf32_Rela>(img, section, kRelaSize);
-}
-
-EntryTable<Elf32_Sym> symTable(ElfImage& img, uint32_t section) { return tableOf<Elf32_Sym>(img, section, kSymSize); }
-
 bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out) {
   uint8_t* p = entryAt<Elf32_Rela>(img, section, n, kRelaSize);
   if (!p) return false;

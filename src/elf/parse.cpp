@@ -217,20 +217,16 @@ uint32_t checkTablesApart(const ElfImage& img) {
 
 // --- Table entries ------------------------------------------------------------
 
-// Entry n of a table section, converted to host order in place when the file
-// is in the other order. False when the entry does not lie in the section's
-// bytes (a section's bytes never reach past the end of the file).
+// Entry n of a table, in host order; stored back in place when the file is
+// in the other order and the image converts its tables.
 template <typename T>
-bool convertEntry(ElfImage& img, std::span<uint8_t> bytes, uint32_t stride, uint32_t n, T& rec,
-                  void (*swapFn)(T&)) {
-  uint64_t at = uint64_t(n) * stride;
-  if (at + sizeof(T) > bytes.size()) return false;
-  rec = loadRecord<T>(bytes.data() + at);
+T hostEntry(const ElfImage& img, const EntryTable<T>& table, uint32_t n, void (*swapFn)(T&)) {
+  T rec = table.get(n);
   if (img.swap) {
     swapFn(rec);
-    storeRecord(bytes.data() + at, rec);
+    if (img.convertInPlace) table.put(n, rec);
   }
-  return true;
+  return rec;
 }
 
 // Object and function symbols must lie inside the allocated section they name.
@@ -328,8 +324,9 @@ uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
   return checkSegmentPlacement(img);
 }
 
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img) {
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert) {
   if (uint32_t e = checkElfHeader(base, size, img)) return e;
+  img.convertInPlace = convert;
   if (uint32_t e = checkExtents(img)) return e;
   if (uint32_t e = checkSectionNames(img)) return e;
   if (uint32_t e = checkTablesApart(img)) return e;
@@ -359,9 +356,9 @@ uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
   uint32_t count = h.sh_size / stride;
   if (count == 0) return bad::SymTooSmall;
   uint32_t stringsSize = contentSize(img, img.sh[h.sh_link]);
-  std::span<uint8_t> bytes = sectionBytes(img, index);
-  Elf32_Sym s{};
-  for (uint32_t n = 0; n < count && convertEntry(img, bytes, stride, n, s, swapSymbol); ++n) {
+  EntryTable<Elf32_Sym> table = symTable(img, index);
+  for (uint32_t n = 0; n < table.count; ++n) {
+    Elf32_Sym s = hostEntry(img, table, n, swapSymbol);
     if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::SymName;
     if (uint32_t e = checkSymbolTarget(img, s)) return e;
   }
@@ -379,10 +376,11 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
   if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
   // Without a symbol table nothing is tested, but the entries are brought to
   // host order like every other table's: later stages read and rewrite them.
-  std::span<uint8_t> bytes = sectionBytes(img, index);
-  Elf32_Rela r{};
-  for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRela); ++n)
+  EntryTable<Elf32_Rela> table = relaTable(img, index);
+  for (uint32_t n = 0; n < table.count; ++n) {
+    Elf32_Rela r = hostEntry(img, table, n, swapRela);
     if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) return bad::RelaSym;
+  }
   return 0;
 }
 
@@ -396,9 +394,9 @@ uint32_t checkRelSection(ElfImage& img, uint32_t index) {
   uint32_t stride = orDefault(h.sh_entsize, kRelSize);
   const Elf32_Shdr target = img.sh[h.sh_info];
   if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelNull);
-  std::span<uint8_t> bytes = sectionBytes(img, index);
-  Elf32_Rel r{};
-  for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRel); ++n) {
+  EntryTable<Elf32_Rel> table = entryTable<Elf32_Rel>(img, index, kRelSize);
+  for (uint32_t n = 0; n < table.count; ++n) {
+    Elf32_Rel r = hostEntry(img, table, n, swapRel);
     if (relSym(r.r_info) >= symbols) return bad::RelSym;
     if (r.r_offset >= contentSize(img, target)) return bad::RelOffset;
   }

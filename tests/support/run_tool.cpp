@@ -48,13 +48,13 @@ ToolRun runShell(const std::string& command) {
 
 ToolRun runZodavov(const std::vector<std::string>& args, const std::string& dir,
                    const std::vector<std::pair<std::string, std::string>>& env) {
+  // env takes its -u options before any NAME=VALUE: after one, "-u" would
+  // be taken for the command.
   std::string cmd = "cd " + shellQuote(dir) + " && env";
-  for (const auto& [name, value] : env) {
-    if (value == "\x01unset")
-      cmd += " -u " + name;
-    else
-      cmd += " " + name + "=" + shellQuote(value);
-  }
+  for (const auto& [name, value] : env)
+    if (value == "\x01unset") cmd += " -u " + name;
+  for (const auto& [name, value] : env)
+    if (value != "\x01unset") cmd += " " + name + "=" + shellQuote(value);
   cmd += " " + shellQuote(zodavovPath());
   for (const auto& a : args) cmd += " " + shellQuote(a);
   return runShell(cmd);
