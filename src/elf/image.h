@@ -73,7 +73,17 @@ inline bool namesSection(const ElfImage& img, uint32_t index) {
 // The current contents of section `index`: its own storage if the tool gave
 // it some, else the file's bytes at sh_offset. At most sh_size bytes, clipped
 // to what exists; empty for SHT_NOBITS, an empty section or a bad index.
-std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index);
+inline std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index)) return {};
+  const Elf32_Shdr& h = img.sh[index];
+  if (index < img.isOwned.size() && img.isOwned[index]) {
+    std::vector<uint8_t>& buf = img.owned[index];
+    return {buf.data(), buf.size() < h.sh_size ? buf.size() : h.sh_size};
+  }
+  if (h.sh_type == SHT_NOBITS || h.sh_size == 0 || h.sh_offset >= img.size) return {};
+  uint32_t avail = img.size - h.sh_offset;
+  return {img.base + h.sh_offset, avail < h.sh_size ? avail : h.sh_size};
+}
 // Gives section `index` storage of its own of `newSize` bytes: the current
 // contents are copied in (as far as they reach) and the rest is zero.
 // sh_size is NOT changed; the caller sets it.
@@ -83,11 +93,39 @@ std::span<uint8_t> replaceSectionBytes(ElfImage& img, uint32_t index, size_t new
 // holds them after the parse. The entry size is the section's sh_entsize
 // (or the record size when 0). False when the entry does not lie inside the
 // section's bytes.
-uint32_t entrySize(const Elf32_Shdr& h, uint32_t dflt);
-bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out);
-bool writeRela(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Rela& r);
-bool readSym(ElfImage& img, uint32_t section, uint32_t n, Elf32_Sym& out);
-bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sym& s);
+inline uint32_t entrySize(const Elf32_Shdr& h, uint32_t dflt) { return h.sh_entsize ? h.sh_entsize : dflt; }
+template <typename T>
+uint8_t* entryAt(ElfImage& img, uint32_t section, uint32_t n, uint32_t dflt) {
+  if (!namesSection(img, section)) return nullptr;
+  std::span<uint8_t> bytes = sectionBytes(img, section);
+  uint64_t start = uint64_t(n) * entrySize(img.sh[section], dflt);
+  if (start + sizeof(T) > bytes.size()) return nullptr;
+  return bytes.data() + start;
+}
+template <typename T>
+bool readEntry(ElfImage& img, uint32_t section, uint32_t n, T& out, uint32_t dflt) {
+  uint8_t* p = entryAt<T>(img, section, n, dflt);
+  if (p) out = loadRecord<T>(p);
+  return p != nullptr;
+}
+template <typename T>
+bool writeEntry(ElfImage& img, uint32_t section, uint32_t n, const T& v, uint32_t dflt) {
+  uint8_t* p = entryAt<T>(img, section, n, dflt);
+  if (p) storeRecord(p, v);
+  return p != nullptr;
+}
+inline bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out) {
+  return readEntry(img, section, n, out, kRelaSize);
+}
+inline bool writeRela(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Rela& r) {
+  return writeEntry(img, section, n, r, kRelaSize);
+}
+inline bool readSym(ElfImage& img, uint32_t section, uint32_t n, Elf32_Sym& out) {
+  return readEntry(img, section, n, out, kSymSize);
+}
+inline bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sym& s) {
+  return writeEntry(img, section, n, s, kSymSize);
+}
 
 // A table of symbols or relocations resolved once for a whole walk: where its
 // bytes are, how far apart its entries lie and how many of them lie wholly

@@ -194,6 +194,13 @@ uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
   uint32_t result = 0;
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, relaIndex);
   EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
+  // The sections whose symbols pass check d whatever their binding; the
+  // others (and symbols naming no section) go through the full check.
+  std::vector<uint8_t> loaded(sectionCount(ctx.input), 0);
+  for (uint32_t k = 0; k < loaded.size(); ++k) {
+    const Elf32_Shdr& s = ctx.input.sh[k];
+    loaded[k] = (s.sh_flags & SHF_ALLOC) || (s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0);
+  }
   for (uint32_t n = 0; n < relocs.count; ++n) {
     Elf32_Rela r = relocs.get(n);
     uint32_t type = relType(r.r_info);
@@ -202,8 +209,9 @@ uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
     if (!relocationSymbol(ctx, symbols, relaIndex, n, relSym(r.r_info), sym)) return 0xFFFFFFFF;
     if (sdaViolation(ctx, relaIndex, n, type, sym)) result = 0xFFFFFFFF;
     if (t.isExport && checkExportEntry(ctx, t, relaIndex, r, sym) != 0) return 0xFFFFFFFF;
-    if (checkCode32(ctx, t, n, type, r, sym) != 0) return 0xFFFFFFFF;
-    if (checkNonAllocated(ctx, relaIndex, n, sym) != 0) return 0xFFFFFFFF;
+    if (type == kRelAddr32 && checkCode32(ctx, t, n, type, r, sym) != 0) return 0xFFFFFFFF;
+    bool plainlyLoaded = sym.st_shndx < loaded.size() && loaded[sym.st_shndx];
+    if (!plainlyLoaded && checkNonAllocated(ctx, relaIndex, n, sym) != 0) return 0xFFFFFFFF;
   }
   return result;
 }
