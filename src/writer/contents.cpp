@@ -216,7 +216,8 @@ std::vector<Pass> plan_passes(Context& ctx) {
 }
 
 // The CRC and compression of every planned section with contents, largest
-// first on the run's threads, so the longest never starts last.
+// first on the run's threads, so the longest never starts last. Without
+// compression the CRCs alone share the threads.
 std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>& passes) {
   const WriterState& w = ctx.wr;
   std::vector<SectionWork> works;
@@ -236,8 +237,7 @@ std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>&
   for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
   std::stable_sort(order.begin(), order.end(),
                    [&](uint32_t a, uint32_t b) { return works[a].plainSize > works[b].plainSize; });
-  uint32_t threads = ctx.opt.compress ? ctx.opt.threads : 1;
-  runOnThreads(order.size(), threads, [&](size_t k) { do_section_work(ctx, works[order[k]]); });
+  runOnThreads(order.size(), ctx.opt.threads, [&](size_t k) { do_section_work(ctx, works[order[k]]); });
   return works;
 }
 
