@@ -62,8 +62,8 @@ void classifyOneSection(Context& ctx, uint32_t i) {
 
 // A function keeps its own entry only under a plain name: not empty, not
 // starting with a dot and without "..", as compiler-made local labels have.
-bool isPlainFunctionName(const std::string& name) {
-  return !name.empty() && name[0] != '.' && name.find("..") == std::string::npos;
+bool isPlainFunctionName(std::string_view name) {
+  return !name.empty() && name[0] != '.' && name.find("..") == std::string_view::npos;
 }
 
 void setPlacementFlags(Context& ctx, SymbolInfo& si, uint32_t shndx) {
@@ -122,7 +122,7 @@ void classify_symbols(Context& ctx, uint32_t i) {
       if (namesSection(ctx.input, shndx) && refsOf(ctx, shndx) == 0) si.empty = 1;
       return;
     case STT_FUNC:
-      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name(ctx, sym)))
+      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name_view(ctx, sym)))
         si.func = 1;
       setPlacementFlags(ctx, si, shndx);
       return;

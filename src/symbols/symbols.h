@@ -29,6 +29,8 @@ EntryTable<Elf32_Sym> symbol_table(Context& ctx);
 // The symbol's name ("<NULL>" without a string table); prints the range
 // message for an st_name past the table. Never reads outside the table.
 std::string symbol_name(Context& ctx, const Elf32_Sym& sym);
+// The same name without a copy: valid until the string table changes.
+std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym);
 std::string section_name(Context& ctx, const Elf32_Shdr& h);   // "<NULL>" without a names table
 std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no section / no table
 // Whether section_name(h) is `name`, reading no more of the table than that.
