@@ -31,7 +31,7 @@ int32_t refsOf(const Context& ctx, uint32_t i) {
 }
 
 // The name as the address errors print it ("<NULL>" without a names table).
-std::string errorName(Context& ctx, uint32_t i) { return section_name(ctx, ctx.input.sh[i]); }
+std::string errorName(Context& ctx, uint32_t i) { return section_name(ctx, i); }
 
 void sayWritableInLoader(Context& ctx, uint32_t i) {
   say(ctx,
@@ -228,6 +228,7 @@ void moveTablesToLoadRegion(Context& ctx, uint32_t symtab, int32_t strtab) {
 
 void rebuild_section_names(Context& ctx) {
   ElfImage& img = ctx.input;
+  keep_input_section_names(ctx);
   uint32_t names = img.eh.e_shstrndx;
   if (names == 0 || !namesSection(img, names)) return;
   std::span<uint8_t> old = section_names(ctx);
@@ -257,7 +258,10 @@ void rebuild_section_names(Context& ctx) {
   std::vector<uint8_t> table(static_cast<size_t>(newSize), 0);
   uint32_t at = 1;
   for (uint32_t i = 1; i < n; ++i) {
-    if (refsOf(ctx, i) == 0) continue;
+    if (refsOf(ctx, i) == 0) {
+      ctx.sym.inputNames.dropped[i] = 1;
+      continue;
+    }
     if (length[i] != 0) std::memcpy(table.data() + at, old.data() + img.sh[i].sh_name, length[i]);
     img.sh[i].sh_name = at;
     at += length[i] + 1;

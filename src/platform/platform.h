@@ -75,9 +75,12 @@ int openWithoutWaiting(const char* path, int flags);
 // half-written file and never harms an existing one. A path that exists and
 // is not a regular file (a device, a FIFO, a directory) is opened directly;
 // a FIFO that nobody reads fails at once (ENXIO) instead of waiting.
+// A path that is a symbolic link is followed: the file the link names is the
+// one replaced (or created), so the link stays, and a replaced file keeps its
+// permission bits.
 struct OutputFile {
   FILE* stream = nullptr;
-  std::string path;      // the final name
+  std::string path;      // the final name, after symbolic links
   std::string tempPath;  // empty when writing directly
 };
 // Returns 0 or the system error number.

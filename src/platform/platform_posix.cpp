@@ -156,12 +156,35 @@ int openWithoutWaiting(const char* path, int flags) {
   return fd;
 }
 
+// Follows a chain of symbolic links to the name it ends at, so an output
+// written through a link replaces the file the link names and the link stays.
+// A relative link target is read against the folder of the link. Gives up
+// (and returns the path as far as it got) after 40 links, as the system does.
+static std::string resolveLinks(const std::string& path) {
+  std::string current = path;
+  for (int hops = 0; hops < 40; ++hops) {
+    struct stat st;
+    if (lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+    std::vector<char> buf(static_cast<size_t>(st.st_size > 0 ? st.st_size : 255) + 2);
+    ssize_t n = readlink(current.c_str(), buf.data(), buf.size() - 1);
+    if (n <= 0 || static_cast<size_t>(n) >= buf.size() - 1) return current;
+    std::string target(buf.data(), static_cast<size_t>(n));
+    if (target[0] != '/') {
+      size_t slash = current.rfind('/');
+      if (slash != std::string::npos) target = current.substr(0, slash + 1) + target;
+    }
+    current = target;
+  }
+  return current;
+}
+
 int openOutputFile(const std::string& path, OutputFile& out) {
   out = OutputFile{};
-  out.path = path;
+  out.path = resolveLinks(path);
   struct stat st;
-  if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    int fd = openWithoutWaiting(path.c_str(), O_WRONLY | O_TRUNC);
+  bool exists = stat(out.path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    int fd = openWithoutWaiting(out.path.c_str(), O_WRONLY | O_TRUNC);
     if (fd < 0) return errno;
     out.stream = fdopen(fd, "wb");
     if (!out.stream) {
@@ -171,14 +194,22 @@ int openOutputFile(const std::string& path, OutputFile& out) {
     }
     return 0;
   }
-  std::string temp = path + ".tmpXXXXXX";
+  std::string temp = out.path + ".tmpXXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
   if (fd < 0) return errno;
-  mode_t mask = umask(0);
-  umask(mask);
-  fchmod(fd, 0666 & ~mask);
+  // A replaced file keeps its permission bits; a new one gets the usual
+  // 0666 less the umask.
+  mode_t mode;
+  if (exists) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode = 0666 & ~mask;
+  }
+  fchmod(fd, mode);
   out.stream = fdopen(fd, "wb");
   if (!out.stream) {
     int e = errno;

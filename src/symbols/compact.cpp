@@ -85,7 +85,8 @@ void markNeededStrings(Context& ctx, uint32_t stIndex, const TableUsers& users, 
   uint32_t n = sectionCount(img);
   if (stIndex == img.eh.e_shstrndx)
     for (uint32_t i = 0; i < n; ++i)
-      if (img.sh[i].sh_name != 0) find_string_record(ctx, records, img.sh[i].sh_name);
+      if (img.sh[i].sh_name != 0 && !section_name_dropped(ctx, i))
+        find_string_record(ctx, records, img.sh[i].sh_name);
   for (uint32_t r : users.relocations) markRelocationNames(ctx, r, records);
 }
 
@@ -94,8 +95,11 @@ void rewriteNames(Context& ctx, uint32_t stIndex, const TableUsers& users, std::
   ElfImage& img = ctx.input;
   uint32_t n = sectionCount(img);
   if (stIndex == img.eh.e_shstrndx)
-    for (uint32_t i = 0; i < n; ++i)
-      if (img.sh[i].sh_name != 0) img.sh[i].sh_name = find_string_record(ctx, records, img.sh[i].sh_name);
+    for (uint32_t i = 0; i < n; ++i) {
+      if (img.sh[i].sh_name == 0) continue;
+      // A section whose name the rebuilt table dropped has no name left to find.
+      img.sh[i].sh_name = section_name_dropped(ctx, i) ? 0 : find_string_record(ctx, records, img.sh[i].sh_name);
+    }
   for (uint32_t s : users.symbolTables) {
     const Elf32_Shdr& h = img.sh[s];
     uint32_t count = entryCount(h, kSymSize);
@@ -116,17 +120,18 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users);
 
 uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint32_t offset) {
   if (records.empty()) return 0;
-  size_t lo = 0, hi = records.size();
-  while (lo < hi) {
-    size_t mid = lo + (hi - lo) / 2;
-    if (offset == records[mid].offset) {
-      ++records[mid].uses;
-      return records[mid].new_offset;
+  // The last string that starts at or before the offset. The linker stores a
+  // name that is the tail of another inside it, so an offset may lie inside
+  // a string: that string is the one kept, and the name moves with it.
+  auto after = std::upper_bound(records.begin(), records.end(), offset,
+                                [](uint32_t key, const StringRecord& rec) { return key < rec.offset; });
+  if (after != records.begin()) {
+    StringRecord& rec = *(after - 1);
+    uint32_t into = offset - rec.offset;
+    if (into < rec.length) {
+      ++rec.uses;
+      return rec.new_offset == 0 ? 0 : rec.new_offset + into;
     }
-    if (static_cast<int32_t>(offset - records[mid].offset) < 0)
-      hi = mid;
-    else
-      lo = mid + 1;
   }
   say(ctx, "!!WARN: String not found!\n");
   return 0;

@@ -3,7 +3,8 @@
 // use, or when a relocation that applies to a loaded section refers to a
 // symbol defined in it. Symbols of unused sections are removed; in the
 // old-table mode, symbols left in empty sections are re-homed into the
-// section that covers their address or stripped.
+// section that covers their address or stripped; a symbol a relocation uses
+// is never stripped.
 #include <algorithm>
 #include <string>
 
@@ -115,6 +116,54 @@ int32_t sectionCovering(const SectionCover& c, uint32_t value) {
   return t < c.owner.size() ? c.owner[t] : -1;
 }
 
+// The non-empty sections by the address where they end, lowest index first
+// among equal ends: a marker at the end of a table lies in no section, but
+// the table's section ends at it.
+using SectionEnds = std::vector<std::pair<uint64_t, uint32_t>>;
+
+SectionEnds sectionEnds(const ElfImage& img) {
+  SectionEnds ends;
+  uint32_t count = std::min<uint32_t>(sectionCount(img), SHN_LORESERVE);
+  for (uint32_t j = 0; j < count; ++j)
+    if (img.sh[j].sh_size != 0) ends.emplace_back(uint64_t(img.sh[j].sh_addr) + img.sh[j].sh_size, j);
+  std::sort(ends.begin(), ends.end());
+  return ends;
+}
+
+// First non-empty section (lowest index) that ends at `value`, -1 when none.
+int32_t sectionEndingAt(const SectionEnds& ends, uint32_t value) {
+  auto at = std::lower_bound(ends.begin(), ends.end(), std::pair<uint64_t, uint32_t>(value, 0));
+  return at != ends.end() && at->first == value ? static_cast<int32_t>(at->second) : -1;
+}
+
+// Which symbols of the symbol table in use the kept relocations name: those
+// of relocation sections that apply to a loaded section. One flag per symbol.
+std::vector<uint8_t> symbolsUsedByRelocations(Context& ctx) {
+  ElfImage& img = ctx.input;
+  uint32_t symbols = symbolCount(ctx);
+  std::vector<uint8_t> used(symbols, 0);
+  int32_t symtab = ctx.sym.view.symtab;
+  for (uint32_t r = 1; r < sectionCount(img); ++r) {
+    const Elf32_Shdr& rs = img.sh[r];
+    if (rs.sh_size == 0 || rs.sh_type != SHT_RELA || !appliesToLoadedSection(img, rs)) continue;
+    if (symtab < 0 || rs.sh_link != static_cast<uint32_t>(symtab)) continue;
+    uint32_t entries = entryCount(rs, kRelaSize);
+    Elf32_Rela rel;
+    for (uint32_t n = 0; n < entries && readRela(img, r, n, rel); ++n) {
+      uint32_t s = relSym(rel.r_info);
+      if (relType(rel.r_info) != 0 && s < symbols) used[s] = 1;
+    }
+  }
+  return used;
+}
+
+// What stripping needs to know of the module, gathered once.
+struct StripContext {
+  SectionCover cover;
+  SectionEnds ends;
+  std::vector<uint8_t> usedByRelocations;
+};
+
 void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
   if (!ctx.opt.verbose) return;
   if (name == "_SDA_BASE_" || name == "_SDA2_BASE_") {
@@ -125,7 +174,7 @@ void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
   say(ctx, "INFO: Unused symbol \"%s\" was stripped\n", name.c_str());
 }
 
-void stripIfUnused(Context& ctx, const SectionCover& cover, uint32_t i) {
+void stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
   ElfImage& img = ctx.input;
   Elf32_Sym sym;
   if (!symbol_at(ctx, i, sym)) return;
@@ -133,8 +182,20 @@ void stripIfUnused(Context& ctx, const SectionCover& cover, uint32_t i) {
   if (shndx == 0 || !namesSection(img, shndx) || img.sh[shndx].sh_size != 0) return;
   std::string name = symbol_name(ctx, sym);
   uint8_t type = symType(sym);
+  if (i < sc.usedByRelocations.size() && sc.usedByRelocations[i]) {
+    // A relocation resolves through this symbol, so it stays with its value:
+    // in the section that holds the address, else in the one that ends there
+    // (an end marker), else where it is.
+    int32_t home = sectionCovering(sc.cover, sym.st_value);
+    if (home < 0) home = sectionEndingAt(sc.ends, sym.st_value);
+    if (home >= 0) {
+      sym.st_shndx = static_cast<uint16_t>(home);
+      set_symbol_at(ctx, i, sym);
+    }
+    return;
+  }
   if (type != STT_SECTION && type != STT_FILE) {
-    int32_t home = sectionCovering(cover, sym.st_value);
+    int32_t home = sectionCovering(sc.cover, sym.st_value);
     if (home >= 0) {
       sym.st_shndx = static_cast<uint16_t>(home);
       set_symbol_at(ctx, i, sym);
@@ -220,8 +281,8 @@ void remove_section_symbols(Context& ctx, uint32_t k) {
 
 uint32_t strip_unused_symbols(Context& ctx) {
   // The section headers stay as they are while symbols are stripped.
-  SectionCover cover = coverSections(ctx.input);
-  for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, cover, i);
+  StripContext sc{coverSections(ctx.input), sectionEnds(ctx.input), symbolsUsedByRelocations(ctx)};
+  for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, sc, i);
   return 0;
 }
 

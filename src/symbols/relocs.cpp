@@ -38,14 +38,14 @@ bool isSdaType(uint32_t type) {
 // Steps a and b of the export table: its name and its size. 0 or -1.
 uint32_t checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
   // The name is compared in place: a long name is read only for the message.
-  if (section_name_is(ctx, t.h, ".fexports")) {
+  if (section_name_is(ctx, t.index, ".fexports")) {
     t.name = ".fexports";
     t.isDataTable = false;
-  } else if (section_name_is(ctx, t.h, ".dexports")) {
+  } else if (section_name_is(ctx, t.index, ".dexports")) {
     t.name = ".dexports";
     t.isDataTable = true;
   } else {
-    t.name = section_name(ctx, t.h);
+    t.name = section_name(ctx, t.index);
     say(ctx, "Section %d \"%s\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
         static_cast<int>(t.index), t.name.c_str());
     return 0xFFFFFFFF;

@@ -31,10 +31,15 @@ EntryTable<Elf32_Sym> symbol_table(Context& ctx);
 std::string symbol_name(Context& ctx, const Elf32_Sym& sym);
 // The same name without a copy: valid until the string table changes.
 std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym);
-std::string section_name(Context& ctx, const Elf32_Shdr& h);   // "<NULL>" without a names table
+// Section names, as the input gave them (see InputSectionNames).
+std::string section_name(Context& ctx, uint32_t index);           // "<NULL>" without a names table
 std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no section / no table
-// Whether section_name(h) is `name`, reading no more of the table than that.
-bool section_name_is(Context& ctx, const Elf32_Shdr& h, std::string_view name);
+// Whether section_name(index) is `name`, reading no more of the table than that.
+bool section_name_is(Context& ctx, uint32_t index, std::string_view name);
+// Keeps the input's section names before the names table is rebuilt.
+void keep_input_section_names(Context& ctx);
+// Whether the rebuilt names table dropped the name of section `index`.
+bool section_name_dropped(const Context& ctx, uint32_t index);
 uint32_t find_export_section(Context& ctx);
 const char* symbol_kind_name(const Elf32_Sym& sym);
 const char* symbol_binding_name(const Elf32_Sym& sym);
@@ -107,8 +112,9 @@ struct StringRecord {
   uint32_t uses = 0;
   uint32_t new_offset = 0;
 };
-// The new offset of the string that starts exactly at `offset` (counting a
-// use of it); warns and gives 0 when no string starts there.
+// The new offset of the name at `offset` (counting a use of the string that
+// holds it): the new offset of that string plus the distance into it, or 0
+// when the string is not kept. Warns and gives 0 for an offset past the table.
 uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint32_t offset);
 
 // --- Import sections -----------------------------------------------------------

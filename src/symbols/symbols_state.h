@@ -56,8 +56,20 @@ struct NewSymbolTable {
   bool tooMany = false;   // (also setting tooLarge) relocations could not name every symbol
 };
 
+// The section names as the input gave them, kept when the section-name table
+// is rebuilt: the rebuilt table holds only the names of sections still in
+// use, so the name offset of a section it dropped points at some other
+// name's bytes. Messages name sections from here once it is taken.
+struct InputSectionNames {
+  bool taken = false;
+  std::vector<uint8_t> table;     // the names table as it was
+  std::vector<uint32_t> offsets;  // per section: its name's offset in `table`
+  std::vector<uint8_t> dropped;   // per section: the rebuilt table has no name for it
+};
+
 struct SymbolsState {
   SymtabView view;
+  InputSectionNames inputNames;
   std::vector<SectionInfo> sectionInfo;
   std::vector<SymbolInfo> symbolInfo;
   uint32_t text_base = 0xFFFFFFFF;

@@ -98,17 +98,56 @@ std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym) {
 
 std::string symbol_name(Context& ctx, const Elf32_Sym& sym) { return std::string(symbol_name_view(ctx, sym)); }
 
-std::string section_name(Context& ctx, const Elf32_Shdr& h) {
-  if (ctx.input.eh.e_shstrndx == 0 || !namesSection(ctx.input, ctx.input.eh.e_shstrndx))
-    return "<NULL>";
-  return nameAt(section_names(ctx), h.sh_name);
+void keep_input_section_names(Context& ctx) {
+  InputSectionNames& kept = ctx.sym.inputNames;
+  std::span<uint8_t> names = section_names(ctx);
+  kept.table.assign(names.begin(), names.end());
+  uint32_t n = sectionCount(ctx.input);
+  kept.offsets.resize(n);
+  for (uint32_t i = 0; i < n; ++i) kept.offsets[i] = ctx.input.sh[i].sh_name;
+  kept.dropped.assign(n, 0);
+  kept.taken = true;
+}
+
+bool section_name_dropped(const Context& ctx, uint32_t index) {
+  const InputSectionNames& kept = ctx.sym.inputNames;
+  return kept.taken && index < kept.dropped.size() && kept.dropped[index] != 0;
+}
+
+namespace {
+
+// The names table and the offset of section `index`'s name in it: the
+// input's, once kept, else the current table's.
+std::span<const uint8_t> nameTableOf(Context& ctx, uint32_t index, uint32_t& offset) {
+  const InputSectionNames& kept = ctx.sym.inputNames;
+  if (kept.taken && index < kept.offsets.size()) {
+    offset = kept.offsets[index];
+    return kept.table;
+  }
+  offset = ctx.input.sh[index].sh_name;
+  return section_names(ctx);
+}
+
+bool hasNamesTable(const Context& ctx) {
+  return ctx.input.eh.e_shstrndx != 0 && namesSection(ctx.input, ctx.input.eh.e_shstrndx);
+}
+
+}  // namespace
+
+std::string section_name(Context& ctx, uint32_t index) {
+  if (!hasNamesTable(ctx)) return "<NULL>";
+  if (!namesSection(ctx.input, index)) return std::string();
+  uint32_t offset = 0;
+  std::span<const uint8_t> names = nameTableOf(ctx, index, offset);
+  return nameAt(names, offset);
 }
 
 std::string section_name_by_index(Context& ctx, uint32_t index) {
   if (!namesSection(ctx.input, index)) return std::string();
-  std::span<uint8_t> names = section_names(ctx);
+  uint32_t offset = 0;
+  std::span<const uint8_t> names = nameTableOf(ctx, index, offset);
   if (names.empty()) return std::string();
-  return nameAt(names, ctx.input.sh[index].sh_name);
+  return nameAt(names, offset);
 }
 
 // Whether the name at `offset` is exactly `want`: its characters, then the
@@ -121,9 +160,12 @@ static bool nameIs(std::span<const uint8_t> table, uint32_t offset, std::string_
   return after == table.size() || table[after] == 0;
 }
 
-bool section_name_is(Context& ctx, const Elf32_Shdr& h, std::string_view name) {
-  if (ctx.input.eh.e_shstrndx == 0 || !namesSection(ctx.input, ctx.input.eh.e_shstrndx)) return name == "<NULL>";
-  return nameIs(section_names(ctx), h.sh_name, name);
+bool section_name_is(Context& ctx, uint32_t index, std::string_view name) {
+  if (!hasNamesTable(ctx)) return name == "<NULL>";
+  if (!namesSection(ctx.input, index)) return name.empty();
+  uint32_t offset = 0;
+  std::span<const uint8_t> names = nameTableOf(ctx, index, offset);
+  return nameIs(names, offset, name);
 }
 
 uint32_t find_export_section(Context& ctx) {

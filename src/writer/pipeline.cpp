@@ -50,10 +50,6 @@ uint32_t settle_sections_and_symbols(Context& ctx) {
   count_section_references(ctx);
   remove_unused_sections(ctx);
   count_section_references(ctx);
-  std::span<uint8_t> names = section_names(ctx);
-  ctx.wr.inputNameTable.assign(names.begin(), names.end());
-  ctx.wr.inputNameOffsets.clear();
-  for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) ctx.wr.inputNameOffsets.push_back(ctx.input.sh[i].sh_name);
   rebuild_section_names(ctx);
   if (ctx.opt.newSymbolTable) {
     build_new_symbol_table(ctx);
@@ -80,16 +76,6 @@ uint32_t size_regions(Context& ctx) {
   return reserve_trampolines(ctx);
 }
 
-// The name a section had in the input.
-std::string input_name(Context& ctx, uint32_t i) {
-  const std::vector<uint8_t>& table = ctx.wr.inputNameTable;
-  if (i >= ctx.wr.inputNameOffsets.size()) return section_name_by_index(ctx, i);
-  uint32_t at = ctx.wr.inputNameOffsets[i];
-  if (!namesSection(ctx.input, i) || at >= table.size()) return std::string();
-  auto start = table.begin() + at;
-  return std::string(start, std::find(start, table.end(), uint8_t(0)));
-}
-
 // Step 8: the loader gives code no zero-filled memory, and it reads every
 // section of its own range from the file, so a zero-filled section can live
 // in neither place.
@@ -99,7 +85,7 @@ uint32_t check_zero_filled_sections(Context& ctx) {
     const Elf32_Shdr& h = img.sh[i];
     if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS && (h.sh_type & SHT_NOBITS)) {
       say(ctx, "*** Error: Placing a zero filled section '%s'(%d) in the code area is not allowed.\n",
-          input_name(ctx, i).c_str(), static_cast<int>(i));
+          section_name_by_index(ctx, i).c_str(), static_cast<int>(i));
       return kFail;
     }
   }
@@ -110,7 +96,7 @@ uint32_t check_zero_filled_sections(Context& ctx) {
       say(ctx,
           "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
           "which is loaded from the file. Return -1.\n",
-          static_cast<int>(i), input_name(ctx, i).c_str(), h.sh_addr);
+          static_cast<int>(i), section_name_by_index(ctx, i).c_str(), h.sh_addr);
       return kFail;
     }
   }

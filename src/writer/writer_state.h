@@ -61,8 +61,6 @@ struct WriterState {
   // Section names as the input had them, before the names table was rebuilt
   // without the names of unreferenced sections: a copy of the table and each
   // section's name offset (one copy, however many sections share a name).
-  std::vector<uint8_t> inputNameTable;
-  std::vector<uint32_t> inputNameOffsets;
   Elf32_Ehdr outHeader{};            // the output's ELF header, host order
   std::vector<Elf32_Shdr> newHeaders;  // n headers, host order
   uint32_t S = 0;                    // running file offset; the file size at the end

@@ -341,6 +341,13 @@ std::vector<BadInput> moduleRows() {
                .message = "Section 6 \".exports\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
                .failed = -1,
                .describe = exportTable(".exports", false, {4})},
+      // The linker's own export list is not loaded, so the rebuilt name table
+      // drops its name: the message still names it as the input does.
+      BadInput{.label = "ExportTableNameDropped",
+               .options = {"-nolib"},
+               .message = "Section 6 \".export\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
+               .failed = -1,
+               .describe = exportTable(".export", false, {4})},
       BadInput{.label = "ExportTableTooLarge",
                .options = {"-nolib"},
                .message = "***Error: \".dexports\" sec 7, is too large to load.  Section size is 0x80000000. Return -1.\n",

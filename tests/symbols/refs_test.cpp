@@ -102,7 +102,7 @@ TEST(ReferenceCounts, WithoutSectionNameTableNamesAreCleared) {
   ASSERT_NE(ctx.input.sh[m.text].sh_name, 0u);
   count_section_references(ctx);
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) EXPECT_EQ(ctx.input.sh[i].sh_name, 0u) << "section " << i;
-  EXPECT_EQ(section_name(ctx, ctx.input.sh[m.text]), "<NULL>");
+  EXPECT_EQ(section_name(ctx, m.text), "<NULL>");
   EXPECT_EQ(section_name_by_index(ctx, m.text), "");
 }
 

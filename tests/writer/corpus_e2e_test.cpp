@@ -31,6 +31,7 @@ const CorpusCase kCases[] = {
     {"big", "big.vkm", false, false, false},      {"codeonly", "codeonly.vkm", false, false, false},
     {"funcexports", "funcexports.vkm", false, false, true},
     {"dataexports", "dataexports.vkm", false, false, true},
+    {"endmarker", "endmarker.vkm", false, false, false}, {"suffixnames", "suffixnames.vkm", false, false, false},
 };
 
 std::vector<std::pair<std::string, std::string>> sdkEnv() {

@@ -115,6 +115,19 @@ link big.elf big.o big_data.o
 compile codeonly.o "$src/codeonly.c"
 link codeonly.elf codeonly.o
 
+# endmarker.elf: tables walked up to markers behind them, an empty array in
+# its own empty section and a label in another empty section.
+compile endmarker.o "$src/endmarker.c"
+compile endmarker_label.o "$src/endmarker_label.S"
+link endmarker.elf endmarker.o endmarker_label.o
+
+# suffixnames.elf: imports whose names the linker stores inside the longer
+# names of the module's own functions (init in game_init).
+compile suffixnames.o "$src/suffixnames.c"
+compile suffixnames_imports.o "$src/suffixnames_imports.S"
+link suffixnames.elf suffixnames.o suffixnames_imports.o
+patch "$out/suffixnames.elf" --set-type .fimport_engine.vkm $imports_type
+
 # Every module must show the properties the tests rely on.
 python3 "$here/check.py" "$out"
 echo "corpus written to $out"

@@ -40,6 +40,11 @@ EXPECTED = {
                      "vkx": False},
     "funcexports.elf": {"sections": [".text", ".fexports"], "absent": [".dexports"],
                         "exports": {".fexports": 3}, "vkx": False},
+    "endmarker.elf": {"sections": [".text", ".data", ".table"], "empty": [".table_end", ".data_end"],
+                      "vkx": False},
+    "suffixnames.elf": {"sections": [".text", ".fimport_engine.vkm"],
+                        "imports": {".fimport_engine.vkm": 2}, "rel24_to_imports": 4,
+                        "vkx": False},
     "dataexports.elf": {"sections": [".text", ".data", ".rodata", ".bss", ".dexports",
                                      ".rela.dexports"],
                         "absent": [".fexports"], "exports": {".dexports": 3}, "vkx": False},
@@ -215,6 +220,9 @@ def check_module(path, want):
     for n in want.get("absent", []):
         if n in names:
             faults.append("section %s should be absent" % n)
+    for n in want.get("empty", []):
+        if n not in names or m.section(n)[1]["size"] != 0:
+            faults.append("section %s should be there, empty" % n)
     for n in want.get("no_contents", []):
         s = m.section(n)[1]
         if s is not None and s["size"] != 0:

@@ -1,0 +1,63 @@
+// Outputs reached through symbolic links, as build scripts point a build's
+// module into a deploy folder: the file the link names is replaced, the link
+// stays, and the replaced file keeps its permission bits. A link into a
+// folder that does not exist is reported like any unwritable output.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "support/run_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using zvtest::readFile;
+using zvtest::runZodavov;
+
+std::vector<std::pair<std::string, std::string>> sdkEnv() {
+  return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}};
+}
+
+TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
+  zvtest::ScratchDir dir;
+  const std::string build = dir.path + "/build", deploy = dir.path + "/deploy";
+  fs::create_directories(build);
+  fs::create_directories(deploy);
+  zvtest::writeFile(build + "/basic.elf", readFile(zvtest::sourceDir() + "/tests/corpus/basic.elf"));
+  // What a plain run writes, to compare with what arrives through the links.
+  ASSERT_EQ(runZodavov({"basic.elf"}, build, sdkEnv()).status, 0);
+  const auto module = readFile(build + "/basic.vkm"), library = readFile(build + "/basic.a");
+  ASSERT_FALSE(module.empty());
+  ASSERT_FALSE(library.empty());
+  fs::remove(build + "/basic.vkm");
+  fs::remove(build + "/basic.a");
+
+  zvtest::writeText(deploy + "/game.vkm", "previous build");
+  fs::permissions(deploy + "/game.vkm", fs::perms(0640));
+  fs::create_symlink("../deploy/game.vkm", build + "/basic.vkm");     // relative link
+  fs::create_symlink(deploy + "/game.a", build + "/lib.a");           // dangling link, folder exists
+
+  auto run = runZodavov({"-l", "lib.a", "basic.elf"}, build, sdkEnv());
+  ASSERT_EQ(run.status, 0) << run.out;
+  EXPECT_TRUE(fs::is_symlink(build + "/basic.vkm"));
+  EXPECT_TRUE(fs::is_symlink(build + "/lib.a"));
+  EXPECT_EQ(readFile(deploy + "/game.vkm"), module);
+  EXPECT_EQ(readFile(deploy + "/game.a"), library);
+  EXPECT_EQ(fs::status(deploy + "/game.vkm").permissions() & fs::perms::all, fs::perms(0640));
+  EXPECT_EQ(zvtest::folderEntries(deploy), (std::vector<std::string>{"game.a", "game.vkm"}));
+}
+
+TEST(OutputLinks, LinkIntoAMissingFolderIsReportedAndLeftAlone) {
+  zvtest::ScratchDir dir;
+  zvtest::writeFile(dir.path + "/basic.elf", readFile(zvtest::sourceDir() + "/tests/corpus/basic.elf"));
+  fs::create_symlink(dir.path + "/nowhere/basic.vkm", dir.path + "/basic.vkm");
+
+  auto run = runZodavov({"-nolib", "basic.elf"}, dir.path, sdkEnv());
+
+  EXPECT_NE(run.status, 0);
+  EXPECT_NE(run.out.find("***Error: Could not open outfile file for writing.\n"), std::string::npos) << run.out;
+  EXPECT_TRUE(fs::is_symlink(dir.path + "/basic.vkm"));
+  EXPECT_EQ(zvtest::folderEntries(dir.path), (std::vector<std::string>{"basic.elf", "basic.vkm"}));
+}
+
+}  // namespace
