@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds zodavov twice and runs every test in both builds: once optimised,
-# once with AddressSanitizer and UndefinedBehaviorSanitizer. Installs the
-# Debian packages it needs when they are missing. Warnings are errors.
+# Builds zodavov three times and runs every test in each build: optimised,
+# with AddressSanitizer and UndefinedBehaviorSanitizer, and cross-built for
+# Windows with MinGW-w64 (the tests then run under Wine, and the Windows
+# executable is compared with the Linux one by tools/windows-diff.py).
+# Installs the Debian packages it needs when they are missing. Warnings are
+# errors.
 #
 #   tools/test.sh            # both builds, all tests, short fuzz runs
 #   ZV_FUZZ_SECONDS=0 tools/test.sh   # skip the fuzz runs
@@ -10,7 +13,8 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(cmake make g++ zlib1g-dev libgtest-dev binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev)
+packages=(cmake make g++ zlib1g-dev libgtest-dev binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 googletest python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
@@ -33,8 +37,33 @@ run_build() {
   ctest --test-dir "$dir" --output-on-failure -j"$jobs"
 }
 
+# The Windows build's tests run under Wine, with its own prefix in the build
+# folder. A persistent wine server saves every test the server's start-up.
+run_windows() {
+  local dir=$root/build/windows
+  echo "== configure $dir (MinGW-w64)"
+  cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DZV_TESTS=ON -DZV_GTEST_SOURCE_DIR=/usr/src/googletest >/dev/null
+  echo "== build $dir"
+  cmake --build "$dir" -j"$jobs"
+  export WINEPREFIX="$dir/wineprefix" WINEDEBUG=-all LANG=C.UTF-8
+  if [ ! -d "$WINEPREFIX" ]; then
+    echo "== wine prefix $WINEPREFIX"
+    wineboot -i >/dev/null 2>&1 || true
+  fi
+  wineserver -p || true  # already running is fine
+  trap 'wineserver -k 2>/dev/null || true' EXIT
+  echo "== test $dir (Wine)"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs"
+  echo "== Windows and Linux executables compared"
+  python3 "$root/tools/windows-diff.py" --quick
+  wineserver -k || true
+  trap - EXIT
+}
+
 run_build "$root/build/release" -DCMAKE_BUILD_TYPE=Release
 run_build "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON
+run_windows
 
 if [ -x "$root/fuzz/run.sh" ] && [ "${ZV_FUZZ_SECONDS:-60}" != "0" ]; then
   echo "== short fuzz runs"

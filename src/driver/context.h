@@ -13,6 +13,7 @@
 #include "driver/options.h"
 #include "elf/image.h"
 #include "layout/layout_state.h"
+#include "platform/compiler.h"
 #include "platform/platform.h"
 #include "symbols/symbols_state.h"
 #include "writer/writer_state.h"
@@ -43,7 +44,7 @@ struct Context {
 };
 
 // Prints one message of the run (printf format) to its console.
-__attribute__((format(printf, 2, 3))) inline void say(Context& ctx, const char* fmt, ...) {
+ZV_PRINTF_FORMAT(2, 3) inline void say(Context& ctx, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
   va_list ap2;

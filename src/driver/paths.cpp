@@ -83,7 +83,7 @@ bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos
 
   std::string narrow;
   size_t namePos;
-  if (o.outputPath.size() > kMaxPath || !fullPath(o.outputPath, narrow, namePos)) {
+  if (pathLength(o.outputPath) > kMaxPath || !fullPath(o.outputPath, narrow, namePos)) {
     say(ctx, "Error: GetFullPathName for src elf failed. return -1.\n");
     return false;
   }

@@ -10,6 +10,8 @@
 #include <cstring>
 #include <span>
 
+#include "platform/compiler.h"
+
 namespace zv {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "host order is assumed least-significant-byte-first");
@@ -120,8 +122,8 @@ inline uint32_t relType(uint32_t info) { return info & 0xFF; }
 constexpr uint32_t kEhdrSize = 52, kPhdrSize = 32, kShdrSize = 40, kSymSize = 16, kRelaSize = 12, kRelSize = 8;
 
 // --- Byte order ------------------------------------------------------------
-inline uint16_t bswap16(uint16_t v) { return __builtin_bswap16(v); }
-inline uint32_t bswap32(uint32_t v) { return __builtin_bswap32(v); }
+inline uint16_t bswap16(uint16_t v) { return byteSwap16(v); }
+inline uint32_t bswap32(uint32_t v) { return byteSwap32(v); }
 
 // Reverse the multi-byte fields of one record in place. Applying a routine
 // twice gives back the record as it was.

@@ -22,10 +22,17 @@ std::string toolchainRoot(std::string root) {
   return root.substr(kCygdriveLength - 1);
 }
 
+// On Windows a root other than a /cygdrive/ one is joined with '\\' unless
+// its fourth character is '/'; POSIX hosts always use '/'.
+char rootSeparator(const std::string& root) {
+  if (!kWindowsHost || root.compare(0, kCygdriveLength, kCygdrive) == 0) return '/';
+  return root.size() > 3 && root[3] == '/' ? '/' : '\\';
+}
+
 std::string archiverProgram() {
   std::optional<std::string> root = getEnv("GHS_ROOT");
   if (!root) return "ax";
-  return toolchainRoot(*root) + "/ax";
+  return toolchainRoot(*root) + rootSeparator(*root) + "ax";
 }
 
 }  // namespace

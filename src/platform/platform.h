@@ -13,6 +13,14 @@
 
 namespace zv {
 
+// Whether this build runs on Windows, where a few of the tool's rules differ
+// (the archiver's path separator, exit values of 32 bits).
+#if defined(_WIN32)
+constexpr bool kWindowsHost = true;
+#else
+constexpr bool kWindowsHost = false;
+#endif
+
 // --- Standard output -------------------------------------------------------
 // All messages of a run pass through one console. The executable writes them
 // straight to standard output; tests and the fuzzer capture them instead.
@@ -30,6 +38,8 @@ struct MappedFile {
   int32_t refs = 1;
   std::string path;
   int fd = -1;
+  void* fileHandle = nullptr;     // Windows: the open file
+  void* mappingHandle = nullptr;  // Windows: the file-mapping object
   uint64_t size = 0;
   uint8_t* base = nullptr;
   std::vector<uint8_t> memory;  // backing store of an in-memory "file"
@@ -60,10 +70,25 @@ constexpr size_t kMaxPath = 259;  // characters of a full path, without terminat
 // part, or std::string::npos when the path names a directory (ends in '/').
 // Returns false when the path cannot be resolved or is longer than kMaxPath.
 bool fullPath(const std::string& path, std::string& out, size_t& fileNamePos);
+// The length of a path as the host counts it against kMaxPath: UTF-16 units
+// on Windows, bytes elsewhere.
+size_t pathLength(const std::string& path);
 
 // --- Environment and time --------------------------------------------------
 std::optional<std::string> getEnv(const char* name);
+// The full path of the running executable ("" when the host cannot tell).
+std::string executablePath();
+// Sets a variable of this process's environment, or removes it (nullopt).
+void setEnv(const char* name, const std::optional<std::string>& value);
 int64_t currentTime();
+
+// Opens `path` for reading when it names a regular file (not a directory,
+// pipe or device); nullptr otherwise. The stream reads bytes unchanged.
+FILE* openRegularFile(const std::string& path);
+
+// After an internal warning that should never show: stops in the debugger
+// when one is attached (Windows), nothing otherwise.
+void breakIfDebugged();
 
 // Opens `path` without waiting for the other end of a named pipe, then makes
 // reads and writes blocking again. A file descriptor, or -1 with errno set.

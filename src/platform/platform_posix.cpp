@@ -1,6 +1,7 @@
 // POSIX implementation of the platform layer: mmap for mapped files, lexical
 // path resolution against getcwd, and mkstemp + rename for output files.
 #include "platform/platform.h"
+#include "platform/entry.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -148,6 +149,19 @@ std::optional<std::string> getEnv(const char* name) {
   return std::string(v);
 }
 
+std::string executablePath() {
+  std::vector<char> buf(4096);
+  ssize_t n = readlink("/proc/self/exe", buf.data(), buf.size());
+  return n > 0 && static_cast<size_t>(n) < buf.size() ? std::string(buf.data(), static_cast<size_t>(n)) : std::string();
+}
+
+void setEnv(const char* name, const std::optional<std::string>& value) {
+  if (value)
+    setenv(name, value->c_str(), 1);
+  else
+    unsetenv(name);
+}
+
 int64_t currentTime() { return static_cast<int64_t>(time(nullptr)); }
 
 int openWithoutWaiting(const char* path, int flags) {
@@ -252,5 +266,23 @@ bool readWholeFile(const std::string& path, std::vector<uint8_t>& out) {
   fclose(f);
   return ok;
 }
+
+size_t pathLength(const std::string& path) { return path.size(); }
+
+FILE* openRegularFile(const std::string& path) {
+  int fd = openWithoutWaiting(path.c_str(), O_RDONLY);
+  if (fd < 0) return nullptr;
+  struct stat st;
+  FILE* stream = nullptr;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(stream = fdopen(fd, "rb"))) {
+    close(fd);
+    return nullptr;
+  }
+  return stream;
+}
+
+void breakIfDebugged() {}
+
+int startProgram(int argc, char** argv, ProgramBody body) { return body(argc, argv); }
 
 }  // namespace zv

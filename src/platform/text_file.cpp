@@ -3,10 +3,6 @@
 // reads as the line break alone; a carriage return anywhere else stays.
 #include "platform/text_file.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "platform/platform.h"
 
 namespace zv {
@@ -14,15 +10,8 @@ namespace zv {
 // Only a regular file is read: a named pipe or a device could keep the run
 // waiting or never end.
 bool openTextFile(const std::string& path, TextFile& file) {
-  file.stream = nullptr;
-  int fd = openWithoutWaiting(path.c_str(), O_RDONLY);
-  if (fd < 0) return false;
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || !(file.stream = fdopen(fd, "rb"))) {
-    close(fd);
-    return false;
-  }
-  return true;
+  file.stream = openRegularFile(path);
+  return file.stream != nullptr;
 }
 
 // The next character with CR LF turned into LF, or EOF.

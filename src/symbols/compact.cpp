@@ -134,6 +134,7 @@ uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint3
     }
   }
   say(ctx, "!!WARN: String not found!\n");
+  breakIfDebugged();
   return 0;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "driver/driver.h"
+#include "support/run_tool.h"
 
 namespace zvdrivertest {
 
@@ -46,24 +47,12 @@ inline int run(zv::Context& ctx, std::vector<std::string> args, std::string self
 // everything in it when the object goes.
 class ScratchDir {
  public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zvdrvXXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-
   const std::filesystem::path& path() const { return path_; }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
  private:
-  std::filesystem::path path_;
+  zvtest::ScratchDir dir_;
+  std::filesystem::path path_{dir_.path};
 };
 
 inline void writeFile(const std::string& path, const std::string& text) {

@@ -146,7 +146,7 @@ bool runDamaged(const Mutation& m, const std::vector<std::string>& options) {
   std::vector<std::string> args = options;
   args.push_back("in.elf");
   ToolRun run = runZodavov(args, dir.path,
-                           {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", sourceDir() + "/samples/toolchain"}});
+                           {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", toolchainRoot()}});
 
   EXPECT_GE(run.status, 0) << "ended by a signal\n" << run.out;
   EXPECT_EQ(run.out.find("Sanitizer"), std::string::npos) << run.out;

@@ -49,6 +49,28 @@ TEST_P(OutputNames, ReplaceTheLastExtensionOfTheFileName) {
 
 const std::string kCwd = std::filesystem::current_path().string();
 
+#if defined(_WIN32)
+// Windows resolves drive paths, either separator, and drops trailing dots.
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, OutputNames,
+    ::testing::Values(
+        NameCase{"Plain", "C:\\w\\app.elf", false, false, std::nullopt, "C:\\w\\app.vkm", "C:\\w\\app.a"},
+        NameCase{"TwoDots", "C:\\w\\core.x.elf", false, false, std::nullopt, "C:\\w\\core.x.vkm",
+                 "C:\\w\\core.x.a"},
+        NameCase{"DottedDirectory", "C:\\w.d\\app", false, false, std::nullopt, "C:\\w.d\\app.vkm",
+                 "C:\\w.d\\app.a"},
+        NameCase{"TrailingDot", "C:\\w\\app.", false, false, std::nullopt, "C:\\w\\app.vkm", "C:\\w\\app.a"},
+        NameCase{"LeadingDot", "C:\\w\\.app", false, false, std::nullopt, "C:\\w\\.vkm", "C:\\w\\.a"},
+        NameCase{"Vkx", "C:\\w\\app.elf", true, false, std::nullopt, "C:\\w\\app.vkx", "C:\\w\\app.a"},
+        NameCase{"NoLib", "C:\\w\\app.elf", false, true, std::nullopt, "C:\\w\\app.vkm", std::nullopt},
+        NameCase{"LibAsTyped", "C:\\w\\app.elf", false, false, "lib/../x.a", "C:\\w\\app.vkm", "lib/../x.a"},
+        NameCase{"Normalised", "C:\\w\\\\v\\..\\u\\.\\app.elf", false, false, std::nullopt,
+                 "C:\\w\\u\\app.vkm", "C:\\w\\u\\app.a"},
+        NameCase{"ForwardSlashes", "C:/w/app.elf", false, false, std::nullopt, "C:\\w\\app.vkm", "C:\\w\\app.a"},
+        NameCase{"Relative", "sub/app.elf", false, false, std::nullopt, kCwd + "\\sub\\app.vkm",
+                 kCwd + "\\sub\\app.a"}),
+    [](const auto& p) { return std::string(p.param.label); });
+#else
 INSTANTIATE_TEST_SUITE_P(
     Inputs, OutputNames,
     ::testing::Values(
@@ -68,6 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"Relative", "sub/app.elf", false, false, std::nullopt, kCwd + "/sub/app.vkm",
                  kCwd + "/sub/app.a"}),
     [](const auto& p) { return std::string(p.param.label); });
+#endif
 
 TEST(FullInputPath, DirectoryIsRefused) {
   zv::Context ctx;
@@ -95,7 +118,8 @@ TEST(OutputNameLength, OutputMustFitAFullPath) {
   for (size_t length : {255u, 256u}) {  // the input without extension; ".vkm" adds 4
     zv::Context ctx;
     ctx.con.capture = true;
-    ctx.opt.inputPath = "/" + std::string(length - 1, 'p');
+    const std::string root = zv::kWindowsHost ? "C:\\" : "/";
+    ctx.opt.inputPath = root + std::string(length - root.size(), 'p');
     std::string full;
     size_t namePos = 0;
     ASSERT_TRUE(zv::fullInputPath(ctx, full, namePos));

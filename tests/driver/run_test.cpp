@@ -4,7 +4,6 @@
 // built executable itself, run as a separate process, for its exact standard
 // output and exit status.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -173,7 +172,7 @@ TEST(RunTool, TooLongOutputPathFailsTheSourceRootStep) {
 TEST(RunTool, ModuleConvertsInMemory) {
   ScratchDir dir;
   std::string path = writeModule(dir, "app.elf");
-  setenv("EDBA_ROOT", dir.path().c_str(), 1);
+  zvtest::EnvVar root("EDBA_ROOT", dir.path().string());
   zv::Context ctx;
   ctx.inMemory = true;
   EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), 0) << ctx.con.text;
@@ -182,7 +181,6 @@ TEST(RunTool, ModuleConvertsInMemory) {
   EXPECT_EQ(ctx.opt.relativeOutputPath(), "app.vkm");
   EXPECT_FALSE(ctx.opt.importLibPath.has_value());
   EXPECT_GE(ctx.outputBytes.size(), 260u);
-  unsetenv("EDBA_ROOT");
 }
 
 // --- Reading the generated module back ------------------------------------------
@@ -228,36 +226,18 @@ TEST_F(Reload, UnparsableModuleReportsTheParseError) {
 
 // --- The executable -------------------------------------------------------------
 
-std::string binaryPath() {
-  if (const char* env = std::getenv("ZV_BINARY")) return env;
-  return ZV_BINARY;
-}
+std::string binaryPath() { return zvtest::zodavovPath(); }
 
-struct ProcessResult {
-  std::string out;
-  int status = -1;
-};
-
-// Runs the tool in `dir` with `args` (already quoted for the shell) and the
-// environment assignments `env`, collecting its standard output.
-ProcessResult runBinary(const ScratchDir& dir, const std::string& args,
-                        const std::string& env = "") {
-  std::string cmd = "cd '" + dir.path().string() + "' && " + env + " '" + binaryPath() + "' " +
-                    args + " 2>/dev/null";
-  ProcessResult r;
-  FILE* pipe = popen(cmd.c_str(), "r");
-  if (!pipe) return r;
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-  int raw = pclose(pipe);
-  if (raw != -1 && WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
-  return r;
+// Runs the tool in `dir` with `args`, and EDBA_ROOT set to `root` when given.
+zvtest::ToolRun runBinary(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& root = "") {
+  std::vector<std::pair<std::string, std::string>> env;
+  if (!root.empty()) env.emplace_back("EDBA_ROOT", root);
+  return zvtest::runZodavov(args, dir.path().string(), env);
 }
 
 TEST(Executable, NoArgumentsPrintsUsageAndExits255) {
   ScratchDir dir;
-  ProcessResult r = runBinary(dir, "");
+  zvtest::ToolRun r = runBinary(dir, {});
   std::string self = binaryPath();
   EXPECT_EQ(r.out,
             kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
@@ -266,7 +246,7 @@ TEST(Executable, NoArgumentsPrintsUsageAndExits255) {
 
 TEST(Executable, MissingFilePrintsTheMappingErrorAndUsage) {
   ScratchDir dir;
-  ProcessResult r = runBinary(dir, "missing.elf");
+  zvtest::ToolRun r = runBinary(dir, {"missing.elf"});
   EXPECT_EQ(r.out, "***Error: Could not map in file \"missing.elf\". Error 0x80070002\n" +
                        zvdrivertest::expectedUsage());
   EXPECT_EQ(r.status, 2);  // the low 8 bits of 0x80070002
@@ -275,7 +255,7 @@ TEST(Executable, MissingFilePrintsTheMappingErrorAndUsage) {
 TEST(Executable, WritesTheModuleBesideTheInput) {
   ScratchDir dir;
   writeModule(dir, "app.elf");
-  ProcessResult r = runBinary(dir, "-nolib app.elf", "EDBA_ROOT='" + dir.path().string() + "'");
+  zvtest::ToolRun r = runBinary(dir, {"-nolib", "app.elf"}, dir.path().string());
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "app.vkm"));
@@ -285,8 +265,7 @@ TEST(Executable, WritesTheModuleBesideTheInput) {
 TEST(Executable, ForceVkxBeforeTheInputMakesAVkx) {
   ScratchDir dir;
   writeModule(dir, "core.x.elf");
-  ProcessResult r =
-      runBinary(dir, "-f -nolib core.x.elf", "EDBA_ROOT='" + dir.path().string() + "'");
+  zvtest::ToolRun r = runBinary(dir, {"-f", "-nolib", "core.x.elf"}, dir.path().string());
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "core.x.vkx"));
   EXPECT_FALSE(std::filesystem::exists(dir / "core.x.vkm"));

@@ -149,44 +149,10 @@ std::string Stub::header() const {
   return std::string(archive.begin() + 8, archive.begin() + 68);
 }
 
-EnvVar::EnvVar(const char* name, std::optional<std::string> value) : name_(name) {
-  if (const char* old = std::getenv(name)) old_ = old;
-  if (value)
-    setenv(name, value->c_str(), 1);
-  else
-    unsetenv(name);
-}
-
-EnvVar::~EnvVar() {
-  if (old_)
-    setenv(name_.c_str(), old_->c_str(), 1);
-  else
-    unsetenv(name_.c_str());
-}
-
-TempDir::TempDir() {
-  std::string pattern = (fs::temp_directory_path() / "zv-implib-XXXXXX").string();
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (!mkdtemp(buf.data())) throw std::runtime_error("cannot make a temporary folder");
-  path_ = buf.data();
-}
-
-TempDir::~TempDir() {
-  std::error_code ec;
-  fs::remove_all(path_, ec);
-}
-
 void writeFakeArchiver(const std::string& dir, int status) {
-  std::string script = dir + "/ax";
-  {
-    std::ofstream out(script);
-    out << "#!/bin/sh\n"
-        << "printf '%s\\n' \"$@\" > '" << dir << "/args.txt'\n"
-        << "cp \"$2\" '" << dir << "/seen.a'\n"
-        << "exit " << status << "\n";
-  }
-  fs::permissions(script, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+  fs::path tool = fs::path(dir) / (zv::kWindowsHost ? "ax.exe" : "ax");
+  fs::copy_file(zvtest::fakeArchiverPath(), tool, fs::copy_options::overwrite_existing);
+  std::ofstream(fs::path(dir) / "status.txt") << status << "\n";
 }
 
 std::string readText(const std::string& path) {

@@ -4,6 +4,8 @@
 // archiver that records how it was called.
 #pragma once
 
+#include "support/run_tool.h"
+
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -71,36 +73,21 @@ struct Stub {
 };
 Stub readStub(const std::vector<uint8_t>& archive);
 
-// Sets (or with nullopt unsets) an environment variable for one scope.
-class EnvVar {
- public:
-  EnvVar(const char* name, std::optional<std::string> value);
-  ~EnvVar();
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using zvtest::EnvVar;
 
 // A fresh folder under the system's temporary folder, removed at the end.
 class TempDir {
  public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& path() const { return dir_.path; }
+  std::string file(const std::string& name) const { return dir_.path + "/" + name; }
 
  private:
-  std::string path_;
+  zvtest::ScratchDir dir_;
 };
 
-// Writes an executable "ax" into `dir` that records its arguments (one a
-// line) in dir/args.txt, copies the library it is given to dir/seen.a and
-// exits with `status`.
+// Puts the archiver stand-in into `dir` as "ax" (ax.exe on Windows): it
+// records its arguments (one a line) in dir/args.txt, copies the library it
+// is given to dir/seen.a and exits with `status`.
 void writeFakeArchiver(const std::string& dir, int status);
 
 std::string readText(const std::string& path);  // "" when absent

@@ -228,7 +228,7 @@ std::string corpusPath(const std::string& module) { return sourceDir() + "/tests
 
 std::vector<std::pair<std::string, std::string>> toolEnv() {
   return {{"EDBA_ROOT", sourceDir() + "/samples/sdk"},
-          {"GHS_ROOT", sourceDir() + "/samples/toolchain"},
+          {"GHS_ROOT", toolchainRoot()},
           {"SOURCE_DATE_EPOCH", "1700000000"}};
 }
 

@@ -1,22 +1,55 @@
-// Test-side process and file helpers: starting the tool through the shell,
-// capturing its output, and scratch folders.
+// Test-side process and file helpers: starting the tool in a folder with a
+// changed environment, capturing its output, and scratch folders. Portable:
+// processes go through the platform layer, files through std::filesystem.
 #include "support/run_tool.h"
 
-#include <dirent.h>
-
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <random>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
+
+#include "platform/platform.h"
+#include "platform/process.h"
 
 namespace zvtest {
 
-std::string shellQuote(const std::string& s) {
+namespace fs = std::filesystem;
+
+namespace {
+
+// A UTF-8 path as the file system library takes it.
+fs::path fsPath(const std::string& path) {
+  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(path.data()), path.size()));
+}
+
+std::string utf8Of(const fs::path& path) {
+  std::u8string u = path.u8string();
+  return std::string(reinterpret_cast<const char*>(u.data()), u.size());
+}
+
+// Paths fixed when the tests were built are Linux paths; under Wine the
+// Linux root is drive Z:.
+std::string builtPath(const std::string& path) {
+  if (zv::kWindowsHost && !path.empty() && path[0] == '/') return "Z:" + path;
+  return path;
+}
+
+// The status a shell would show for an exit code: the low byte, or -1 for
+// a program that did not end by itself (a signal, a Windows exception).
+int shellStatus(int64_t code) {
+  if (code < 0) return -1;
+  if (zv::kWindowsHost && code >= 0xC0000000 && code < 0xD0000000) return -1;
+  return static_cast<int>(code & 0xFF);
+}
+
+}  // namespace
+
+std::string shellQuote(const std::string& text) {
+  const std::string s = shellPath(text);
   std::string q = "'";
   for (char c : s) {
     if (c == '\'')
@@ -28,58 +61,105 @@ std::string shellQuote(const std::string& s) {
 }
 
 std::string zodavovPath() {
-  if (const char* p = std::getenv("ZV_BINARY")) return p;
-  return ZV_BINARY;
+  if (std::optional<std::string> p = zv::getEnv("ZV_BINARY")) return builtPath(*p);
+  return builtPath(ZV_BINARY);
 }
 
-std::string sourceDir() { return ZV_SOURCE_DIR; }
+std::string sourceDir() { return builtPath(ZV_SOURCE_DIR); }
+
+std::string fakeArchiverPath() { return builtPath(ZV_FAKE_AX); }
+
+std::string toolchainRoot() {
+  if (!zv::kWindowsHost) return sourceDir() + "/samples/toolchain";
+  return utf8Of(fsPath(fakeArchiverPath()).parent_path() / "toolchain");
+}
+
+std::string shellPath(const std::string& path) {
+  if (!zv::kWindowsHost || path.size() < 3 || path[1] != ':' || (path[2] != '\\' && path[2] != '/')) return path;
+  // Under Wine, Z: is the Linux root and C: the prefix's drive_c folder.
+  std::string p = path.substr(2);
+  std::replace(p.begin(), p.end(), '\\', '/');
+  char drive = static_cast<char>(path[0] | 0x20);
+  if (drive == 'z') return p;
+  if (drive == 'c') return zv::getEnv("WINEPREFIX").value_or("") + "/drive_c" + p;
+  return path;
+}
+
+bool haveShell() { return fs::exists(fsPath(builtPath("/bin/sh"))); }
 
 ToolRun runShell(const std::string& command) {
   ToolRun r;
-  FILE* p = popen((command + " 2>&1").c_str(), "r");
-  if (!p) throw std::runtime_error("popen failed");
-  char buf[4096];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.out.append(buf, n);
-  int st = pclose(p);
-  r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+  // The status travels in the output: a Linux program started from Wine
+  // gives no exit code of its own.
+  const std::string marker = "\n@zvtest-status=";
+  // From Wine the shell inherits the Windows PATH; the Linux tools are in the usual places.
+  const std::string path = zv::kWindowsHost ? "PATH=/usr/local/bin:/usr/bin:/bin; " : "";
+  int64_t code = zv::runCaptured(builtPath("/bin/sh"),
+                                 {"-c", path + "(" + command + ") 2>&1; printf '" + marker.substr(1) + "%d' $?"}, "", {},
+                                 r.out);
+  size_t at = r.out.rfind(marker.substr(1));
+  if (code < 0 || at == std::string::npos) {
+    r.status = -1;
+    return r;
+  }
+  r.status = std::atoi(r.out.c_str() + at + marker.size() - 1);
+  r.exitCode = r.status;
+  r.out.erase(at);
   return r;
 }
 
 ToolRun runZodavov(const std::vector<std::string>& args, const std::string& dir,
                    const std::vector<std::pair<std::string, std::string>>& env) {
-  // env takes its -u options before any NAME=VALUE: after one, "-u" would
-  // be taken for the command.
-  std::string cmd = "cd " + shellQuote(dir) + " && env";
+  std::vector<std::pair<std::string, std::optional<std::string>>> changes;
   for (const auto& [name, value] : env)
-    if (value == "\x01unset") cmd += " -u " + name;
-  for (const auto& [name, value] : env)
-    if (value != "\x01unset") cmd += " " + name + "=" + shellQuote(value);
-  cmd += " " + shellQuote(zodavovPath());
-  for (const auto& a : args) cmd += " " + shellQuote(a);
-  return runShell(cmd);
+    changes.emplace_back(name, value == "\x01unset" ? std::nullopt : std::optional<std::string>(value));
+  ToolRun r;
+  r.exitCode = zv::runCaptured(zodavovPath(), args, dir, changes, r.rawOut);
+  r.status = shellStatus(r.exitCode);
+  for (size_t i = 0; i < r.rawOut.size(); ++i)
+    if (!(r.rawOut[i] == '\r' && i + 1 < r.rawOut.size() && r.rawOut[i + 1] == '\n')) r.out.push_back(r.rawOut[i]);
+  return r;
 }
 
 ScratchDir::ScratchDir() {
-  char tmpl[] = "/tmp/zvtest-XXXXXX";
-  if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-  path = tmpl;
+  std::random_device seed;
+  std::mt19937_64 random(seed());
+  fs::path base = fs::temp_directory_path();
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    fs::path candidate = base / ("zvtest-" + std::to_string(random() % 100000000));
+    std::error_code ec;
+    if (fs::create_directory(candidate, ec)) {
+      path = utf8Of(candidate);
+      return;
+    }
+  }
+  throw std::runtime_error("cannot create a scratch folder");
 }
 
 ScratchDir::~ScratchDir() {
-  std::string cmd = "chmod -R u+w " + shellQuote(path) + " 2>/dev/null; rm -rf " + shellQuote(path);
-  if (std::system(cmd.c_str()) != 0) {
-  }
+  std::error_code ec;
+  // Tests take write permission away from files and folders; give it back.
+  for (auto it = fs::recursive_directory_iterator(fsPath(path), ec); !ec && it != fs::recursive_directory_iterator();
+       it.increment(ec))
+    fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::permissions(fsPath(path), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(fsPath(path), ec);
 }
 
+EnvVar::EnvVar(const char* name, std::optional<std::string> value) : name_(name), old_(zv::getEnv(name)) {
+  zv::setEnv(name, value);
+}
+
+EnvVar::~EnvVar() { zv::setEnv(name_.c_str(), old_); }
+
 std::vector<uint8_t> readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(fsPath(path), std::ios::binary);
   if (!in) throw std::runtime_error("cannot read " + path);
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream out(path, std::ios::binary);
+  std::ofstream out(fsPath(path), std::ios::binary);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
   if (!out) throw std::runtime_error("cannot write " + path);
 }
@@ -90,20 +170,16 @@ void writeText(const std::string& path, const std::string& text) {
 
 std::vector<std::string> folderEntries(const std::string& dir) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (dirent* e = readdir(d)) {
-      std::string n = e->d_name;
-      if (n != "." && n != "..") names.push_back(n);
-    }
-    closedir(d);
-  }
+  std::error_code ec;
+  for (auto it = fs::directory_iterator(fsPath(dir), ec); !ec && it != fs::directory_iterator(); it.increment(ec))
+    names.push_back(utf8Of(it->path().filename()));
   std::sort(names.begin(), names.end());
   return names;
 }
 
 bool fileExists(const std::string& path) {
-  struct stat st;
-  return stat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return fs::exists(fsPath(path), ec);
 }
 
 }  // namespace zvtest

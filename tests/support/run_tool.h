@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -11,8 +12,10 @@
 namespace zvtest {
 
 struct ToolRun {
-  int status = -1;  // exit status as a shell sees it (0..255), -1 when it did not exit
-  std::string out;  // standard output (and standard error)
+  int status = -1;        // exit status as a shell sees it (0..255), -1 when it did not exit
+  int64_t exitCode = -1;  // the whole exit code (32 bits on Windows), -1 when it did not exit
+  std::string out;        // standard output (and standard error), lines ending in "\n"
+  std::string rawOut;     // the same as written (on Windows, lines end in CR LF)
 };
 
 // Runs the executable with `args` in `dir`. `env` entries are set (name, value);
@@ -20,12 +23,23 @@ struct ToolRun {
 ToolRun runZodavov(const std::vector<std::string>& args, const std::string& dir,
                    const std::vector<std::pair<std::string, std::string>>& env = {});
 
-// Runs any shell command line, capturing its output.
+// Runs any shell command line, capturing its output. On Windows (under Wine)
+// the command runs in the Linux host's /bin/sh; see hostUnixPath.
 ToolRun runShell(const std::string& command);
+// Whether runShell can run commands on this host.
+bool haveShell();
 
 // Path of the executable under test and of the source tree.
 std::string zodavovPath();
 std::string sourceDir();
+// A path for the shell of runShell: on Windows under Wine, Z:\x\y (the Linux
+// root's drive) becomes /x/y; elsewhere the path itself.
+std::string shellPath(const std::string& path);
+// A GHS_ROOT whose "ax" indexes libraries: the SDK sample's script on POSIX
+// hosts, the archiver stand-in on Windows.
+std::string toolchainRoot();
+// Path of the archiver stand-in (tests/support/fake_ax.cpp).
+std::string fakeArchiverPath();
 
 // A fresh temporary folder, removed with everything in it when destroyed.
 struct ScratchDir {
@@ -34,6 +48,20 @@ struct ScratchDir {
   ~ScratchDir();
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
+};
+
+// Sets (or, with nullopt, removes) an environment variable of the test
+// process for the life of the object.
+class EnvVar {
+ public:
+  EnvVar(const char* name, std::optional<std::string> value);
+  ~EnvVar();
+  EnvVar(const EnvVar&) = delete;
+  EnvVar& operator=(const EnvVar&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
 };
 
 std::vector<uint8_t> readFile(const std::string& path);

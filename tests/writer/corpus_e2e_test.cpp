@@ -36,7 +36,7 @@ const CorpusCase kCases[] = {
 
 std::vector<std::pair<std::string, std::string>> sdkEnv() {
   return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"},
-          {"GHS_ROOT", zvtest::sourceDir() + "/samples/toolchain"},
+          {"GHS_ROOT", zvtest::toolchainRoot()},
           {"SOURCE_DATE_EPOCH", "1700000000"}};
 }
 

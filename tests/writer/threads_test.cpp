@@ -97,7 +97,7 @@ TEST(CompressionThreads, ThreadCountComesFromTheEnvironment) {
       {" 3", dflt, true},     {"+3", dflt, true},  {"2.5", dflt, true},
   };
   for (const Row& row : rows) {
-    writertest::EnvVar env("ZODAVOV_THREADS", row.value ? std::optional<std::string>(row.value) : std::nullopt);
+    zvtest::EnvVar env("ZODAVOV_THREADS", row.value ? std::optional<std::string>(row.value) : std::nullopt);
     zv::Context ctx;
     ctx.con.capture = true;
     zv::chooseThreadCount(ctx);

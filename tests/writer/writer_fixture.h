@@ -18,6 +18,7 @@
 #include "driver/driver.h"
 #include "elf/input.h"
 #include "support/elf_builder.h"
+#include "support/run_tool.h"
 #include "support/vkm_reader.h"
 #include "writer/writer.h"
 
@@ -27,49 +28,14 @@ namespace writertest {
 // everything in it at the end of the test.
 class TempDir {
  public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "zvwrXXXXXX").string();
-    std::vector<char> buf(pattern.begin(), pattern.end());
-    buf.push_back('\0');
-    if (mkdtemp(buf.data())) path_ = buf.data();
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-    if (!path_.empty()) std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string str() const { return path_.string(); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  std::string str() const { return dir_.path; }
+  std::string operator/(const std::string& name) const { return dir_.path + "/" + name; }
 
  private:
-  std::filesystem::path path_;
+  zvtest::ScratchDir dir_;
 };
 
-// Sets (or unsets) an environment variable for the life of the object.
-class EnvVar {
- public:
-  EnvVar(const char* name, std::optional<std::string> value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvVar() {
-    if (old_)
-      setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
+using zvtest::EnvVar;
 
 inline void writeText(const std::string& path, const std::string& text) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
