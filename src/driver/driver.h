@@ -41,6 +41,10 @@ bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos
 // False (after a message) when the module or the library would be written
 // over the input file itself (same name, or a link to it).
 bool outputsSpareTheInput(Context& ctx);
+// How many sections are compressed at once (ctx.opt.threads): ZODAVOV_THREADS
+// when it is a positive number, else one per hardware thread after a WARN
+// line. The module is the same whatever the count.
+void chooseThreadCount(Context& ctx);
 // Maps the generated module again, parses and verifies it: 0 or the error value.
 uint32_t reloadGeneratedFile(Context& ctx);
 

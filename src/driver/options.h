@@ -42,6 +42,7 @@ struct Options {
   uint32_t sizeFileInfo = 0;
   bool compress = true;
   int32_t compressLevel = -1;
+  uint32_t threads = 1;  // sections compressed at once (ZODAVOV_THREADS or the machine's count)
   bool forceVkx = false;
   bool outputIsVkx = false;
   bool checkNoSda = false;

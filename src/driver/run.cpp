@@ -10,6 +10,7 @@
 #include "driver/driver.h"
 #include "elf/image.h"
 #include "importlib/importlib.h"
+#include "writer/parallel.h"
 #include "writer/writer.h"
 
 namespace zv {
@@ -58,6 +59,7 @@ int commandLineFailure(Context& ctx, int argc, char** argv) {
 }
 
 uint32_t runStages(Context& ctx) {
+  chooseThreadCount(ctx);
   uint32_t r = makeRelativeOutputPath(ctx);
   if (r == 0 && !ctx.opt.noLib) r = writeImportLibrary(ctx);
   if (r == 0) r = write_output_file(ctx);
@@ -88,6 +90,18 @@ int runSteps(Context& ctx, int argc, char** argv) {
 }
 
 }  // namespace
+
+void chooseThreadCount(Context& ctx) {
+  ctx.opt.threads = hardwareThreads();
+  std::optional<std::string> asked = getEnv("ZODAVOV_THREADS");
+  if (!asked || asked->empty()) return;
+  if (std::optional<uint32_t> n = parseThreadCount(*asked)) {
+    ctx.opt.threads = *n;
+    return;
+  }
+  say(ctx, "WARN: ZODAVOV_THREADS \"%s\" is not a positive number; one thread per hardware thread is used.\n",
+      asked->c_str());
+}
 
 uint32_t checkRegionSizes(Context& ctx) {
   Options& o = ctx.opt;
@@ -148,7 +162,7 @@ uint32_t reloadGeneratedFile(Context& ctx) {
   }
   const uint32_t size = static_cast<uint32_t>(file->size);
   ElfImage generated;
-  uint32_t r = parseElfImage(file->base, size, generated);
+  uint32_t r = parseElfImage(file->base, size, generated, false);  // checked, not converted
   if (r == 0) r = verifyGeneratedLayout(ctx, generated, size);
   releaseMappedFile(file);
   if (r != 0) say(ctx, "***Error 0x%08X reloading generated file \"%s\"\n", r, path);

@@ -44,22 +44,4 @@ void swapProgramHeader(Elf32_Phdr& h) {
   h.p_align = bswap32(h.p_align);
 }
 
-void swapSymbol(Elf32_Sym& s) {
-  s.st_name = bswap32(s.st_name);
-  s.st_value = bswap32(s.st_value);
-  s.st_size = bswap32(s.st_size);
-  s.st_shndx = bswap16(s.st_shndx);
-}
-
-void swapRela(Elf32_Rela& r) {
-  r.r_offset = bswap32(r.r_offset);
-  r.r_info = bswap32(r.r_info);
-  r.r_addend = static_cast<int32_t>(bswap32(static_cast<uint32_t>(r.r_addend)));
-}
-
-void swapRel(Elf32_Rel& r) {
-  r.r_offset = bswap32(r.r_offset);
-  r.r_info = bswap32(r.r_info);
-}
-
 }  // namespace zv

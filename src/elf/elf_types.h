@@ -130,9 +130,23 @@ inline uint32_t bswap32(uint32_t v) { return byteSwap32(v); }
 void swapElfHeader(Elf32_Ehdr& h);
 void swapSectionHeader(Elf32_Shdr& h);
 void swapProgramHeader(Elf32_Phdr& h);
-void swapSymbol(Elf32_Sym& s);
-void swapRela(Elf32_Rela& r);
-void swapRel(Elf32_Rel& r);
+// The table entries are swapped once per entry of tables of a million
+// entries, so these three are inline.
+inline void swapSymbol(Elf32_Sym& s) {
+  s.st_name = bswap32(s.st_name);
+  s.st_value = bswap32(s.st_value);
+  s.st_size = bswap32(s.st_size);
+  s.st_shndx = bswap16(s.st_shndx);
+}
+inline void swapRela(Elf32_Rela& r) {
+  r.r_offset = bswap32(r.r_offset);
+  r.r_info = bswap32(r.r_info);
+  r.r_addend = static_cast<int32_t>(bswap32(static_cast<uint32_t>(r.r_addend)));
+}
+inline void swapRel(Elf32_Rel& r) {
+  r.r_offset = bswap32(r.r_offset);
+  r.r_info = bswap32(r.r_info);
+}
 
 // Record <-> bytes. The caller has checked that the bytes exist.
 template <typename T>

@@ -27,6 +27,7 @@ struct ElfImage {
   std::vector<Elf32_Shdr> sh;      // e_shnum headers, host order (entry 0 as stored)
   std::vector<Elf32_Phdr> ph;      // program headers, host order; empty when e_phoff is 0
   bool emptyNullRelaSeen = false;  // a relocation section aimed at a null section was emptied
+  bool convertInPlace = true;      // table entries are stored back in host order (not on a read-back)
   // Contents the tool rebuilt and that no longer fit where the file had them.
   std::vector<std::vector<uint8_t>> owned;
   std::vector<uint8_t> isOwned;
@@ -58,7 +59,10 @@ const char* badImageReason(uint32_t code);
 
 // Validation and conversion (0 or a 0xBAD000xx code; nothing is printed).
 uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img);
+// With `convert` false the tables are checked but their bytes left as they
+// are (a read-back of a written file needs nothing more, and its pages are
+// then never copied).
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true);
 uint32_t checkSymbolSection(ElfImage& img, uint32_t index);
 uint32_t checkRelaSection(ElfImage& img, uint32_t index);
 uint32_t checkRelSection(ElfImage& img, uint32_t index);
@@ -72,7 +76,17 @@ inline bool namesSection(const ElfImage& img, uint32_t index) {
 // The current contents of section `index`: its own storage if the tool gave
 // it some, else the file's bytes at sh_offset. At most sh_size bytes, clipped
 // to what exists; empty for SHT_NOBITS, an empty section or a bad index.
-std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index);
+inline std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index)) return {};
+  const Elf32_Shdr& h = img.sh[index];
+  if (index < img.isOwned.size() && img.isOwned[index]) {
+    std::vector<uint8_t>& buf = img.owned[index];
+    return {buf.data(), buf.size() < h.sh_size ? buf.size() : h.sh_size};
+  }
+  if (h.sh_type == SHT_NOBITS || h.sh_size == 0 || h.sh_offset >= img.size) return {};
+  uint32_t avail = img.size - h.sh_offset;
+  return {img.base + h.sh_offset, avail < h.sh_size ? avail : h.sh_size};
+}
 // Gives section `index` storage of its own of `newSize` bytes: the current
 // contents are copied in (as far as they reach) and the rest is zero.
 // sh_size is NOT changed; the caller sets it.
@@ -82,11 +96,74 @@ std::span<uint8_t> replaceSectionBytes(ElfImage& img, uint32_t index, size_t new
 // holds them after the parse. The entry size is the section's sh_entsize
 // (or the record size when 0). False when the entry does not lie inside the
 // section's bytes.
-uint32_t entrySize(const Elf32_Shdr& h, uint32_t dflt);
-bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out);
-bool writeRela(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Rela& r);
-bool readSym(ElfImage& img, uint32_t section, uint32_t n, Elf32_Sym& out);
-bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sym& s);
+inline uint32_t entrySize(const Elf32_Shdr& h, uint32_t dflt) { return h.sh_entsize ? h.sh_entsize : dflt; }
+template <typename T>
+uint8_t* entryAt(ElfImage& img, uint32_t section, uint32_t n, uint32_t dflt) {
+  if (!namesSection(img, section)) return nullptr;
+  std::span<uint8_t> bytes = sectionBytes(img, section);
+  uint64_t start = uint64_t(n) * entrySize(img.sh[section], dflt);
+  if (start + sizeof(T) > bytes.size()) return nullptr;
+  return bytes.data() + start;
+}
+template <typename T>
+bool readEntry(ElfImage& img, uint32_t section, uint32_t n, T& out, uint32_t dflt) {
+  uint8_t* p = entryAt<T>(img, section, n, dflt);
+  if (p) out = loadRecord<T>(p);
+  return p != nullptr;
+}
+template <typename T>
+bool writeEntry(ElfImage& img, uint32_t section, uint32_t n, const T& v, uint32_t dflt) {
+  uint8_t* p = entryAt<T>(img, section, n, dflt);
+  if (p) storeRecord(p, v);
+  return p != nullptr;
+}
+inline bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out) {
+  return readEntry(img, section, n, out, kRelaSize);
+}
+inline bool writeRela(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Rela& r) {
+  return writeEntry(img, section, n, r, kRelaSize);
+}
+inline bool readSym(ElfImage& img, uint32_t section, uint32_t n, Elf32_Sym& out) {
+  return readEntry(img, section, n, out, kSymSize);
+}
+inline bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sym& s) {
+  return writeEntry(img, section, n, s, kSymSize);
+}
+
+// A table of symbols or relocations resolved once for a whole walk: where its
+// bytes are, how far apart its entries lie and how many of them lie wholly
+// inside the bytes, so a loop over a table of a million relocations does no
+// section lookup and no bounds arithmetic per entry. It stays valid while the
+// section keeps its storage (no replaceSectionBytes of that section).
+template <typename T>
+struct EntryTable {
+  uint8_t* data = nullptr;
+  size_t stride = 0;
+  uint32_t count = 0;  // entries below sh_size / stride that lie inside the bytes
+  T get(uint32_t n) const { return loadRecord<T>(data + n * stride); }
+  void put(uint32_t n, const T& v) const { storeRecord(data + n * stride, v); }
+};
+// The entries readRela / readSym would reach in section `section` (none for
+// a bad index); `dflt` is the stride when sh_entsize is 0.
+template <typename T>
+EntryTable<T> entryTable(ElfImage& img, uint32_t section, uint32_t dflt) {
+  EntryTable<T> t;
+  if (!namesSection(img, section)) return t;
+  std::span<uint8_t> bytes = sectionBytes(img, section);
+  uint32_t stride = entrySize(img.sh[section], dflt);
+  uint64_t declared = img.sh[section].sh_size / stride;
+  uint64_t inside = bytes.size() < sizeof(T) ? 0 : (bytes.size() - sizeof(T)) / stride + 1;
+  t.data = bytes.data();
+  t.stride = stride;
+  t.count = static_cast<uint32_t>(declared < inside ? declared : inside);
+  return t;
+}
+inline EntryTable<Elf32_Rela> relaTable(ElfImage& img, uint32_t section) {
+  return entryTable<Elf32_Rela>(img, section, kRelaSize);
+}
+inline EntryTable<Elf32_Sym> symTable(ElfImage& img, uint32_t section) {
+  return entryTable<Elf32_Sym>(img, section, kSymSize);
+}
 
 }  // namespace zv
 

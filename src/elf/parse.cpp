@@ -217,21 +217,25 @@ uint32_t checkTablesApart(const ElfImage& img) {
 
 // --- Table entries ------------------------------------------------------------
 
-// Entry n of a table section, converted to host order in place when the file
-// is in the other order. False when the entry does not lie in the section's
-// bytes (a section's bytes never reach past the end of the file).
+// The entries of a table in host order, stored back in place when the file
+// is in the other order and the image converts its tables. The two choices
+// are taken once, not per entry (a store into the bytes could change
+// anything as far as the compiler knows).
 template <typename T>
-bool convertEntry(ElfImage& img, std::span<uint8_t> bytes, uint32_t stride, uint32_t n, T& rec,
-                  void (*swapFn)(T&)) {
-  uint64_t at = uint64_t(n) * stride;
-  if (at + sizeof(T) > bytes.size()) return false;
-  rec = loadRecord<T>(bytes.data() + at);
-  if (img.swap) {
-    swapFn(rec);
-    storeRecord(bytes.data() + at, rec);
+struct HostEntries {
+  EntryTable<T> table;
+  bool swap;
+  bool store;
+  HostEntries(const ElfImage& img, EntryTable<T> t)
+      : table(t), swap(img.swap), store(img.swap && img.convertInPlace) {}
+  template <typename Swap>
+  T get(uint32_t n, Swap swapFn) const {
+    T rec = table.get(n);
+    if (swap) swapFn(rec);
+    if (store) table.put(n, rec);
+    return rec;
   }
-  return true;
-}
+};
 
 // Object and function symbols must lie inside the allocated section they name.
 uint32_t checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
@@ -328,8 +332,9 @@ uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
   return checkSegmentPlacement(img);
 }
 
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img) {
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert) {
   if (uint32_t e = checkElfHeader(base, size, img)) return e;
+  img.convertInPlace = convert;
   if (uint32_t e = checkExtents(img)) return e;
   if (uint32_t e = checkSectionNames(img)) return e;
   if (uint32_t e = checkTablesApart(img)) return e;
@@ -359,9 +364,9 @@ uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
   uint32_t count = h.sh_size / stride;
   if (count == 0) return bad::SymTooSmall;
   uint32_t stringsSize = contentSize(img, img.sh[h.sh_link]);
-  std::span<uint8_t> bytes = sectionBytes(img, index);
-  Elf32_Sym s{};
-  for (uint32_t n = 0; n < count && convertEntry(img, bytes, stride, n, s, swapSymbol); ++n) {
+  const HostEntries<Elf32_Sym> table(img, symTable(img, index));
+  for (uint32_t n = 0; n < table.table.count; ++n) {
+    Elf32_Sym s = table.get(n, [](Elf32_Sym& e) { swapSymbol(e); });
     if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::SymName;
     if (uint32_t e = checkSymbolTarget(img, s)) return e;
   }
@@ -379,10 +384,11 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
   if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
   // Without a symbol table nothing is tested, but the entries are brought to
   // host order like every other table's: later stages read and rewrite them.
-  std::span<uint8_t> bytes = sectionBytes(img, index);
-  Elf32_Rela r{};
-  for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRela); ++n)
+  const HostEntries<Elf32_Rela> table(img, relaTable(img, index));
+  for (uint32_t n = 0; n < table.table.count; ++n) {
+    Elf32_Rela r = table.get(n, [](Elf32_Rela& e) { swapRela(e); });
     if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) return bad::RelaSym;
+  }
   return 0;
 }
 
@@ -396,9 +402,9 @@ uint32_t checkRelSection(ElfImage& img, uint32_t index) {
   uint32_t stride = orDefault(h.sh_entsize, kRelSize);
   const Elf32_Shdr target = img.sh[h.sh_info];
   if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelNull);
-  std::span<uint8_t> bytes = sectionBytes(img, index);
-  Elf32_Rel r{};
-  for (uint32_t n = 0; n < h.sh_size / stride && convertEntry(img, bytes, stride, n, r, swapRel); ++n) {
+  const HostEntries<Elf32_Rel> table(img, entryTable<Elf32_Rel>(img, index, kRelSize));
+  for (uint32_t n = 0; n < table.table.count; ++n) {
+    Elf32_Rel r = table.get(n, [](Elf32_Rel& e) { swapRel(e); });
     if (relSym(r.r_info) >= symbols) return bad::RelSym;
     if (r.r_offset >= contentSize(img, target)) return bad::RelOffset;
   }

@@ -33,11 +33,10 @@ bool appliesToCode(const ElfImage& img, const Elf32_Shdr& h) {
 // trampoline; a branch within its own section, to another ordinary section,
 // to an absolute or other reserved index, or to a symbol that the table does
 // not hold, does not.
-bool needsTrampoline(Context& ctx, const Elf32_Shdr& rela, const Elf32_Rela& r) {
-  if (relType(r.r_info) != R_PPC_REL24) return false;
-  Elf32_Sym sym;
-  if (!symbol_at(ctx, relSym(r.r_info), sym)) return false;
-  uint32_t shndx = sym.st_shndx;
+bool needsTrampoline(Context& ctx, const EntryTable<Elf32_Sym>& symbols, const Elf32_Shdr& rela,
+                     const Elf32_Rela& r) {
+  if (relType(r.r_info) != R_PPC_REL24 || relSym(r.r_info) >= symbols.count) return false;
+  uint32_t shndx = symbols.get(relSym(r.r_info)).st_shndx;
   if (shndx == rela.sh_info) return false;
   if (shndx == SHN_UNDEF) return true;
   return namesSection(ctx.input, shndx) && ctx.input.sh[shndx].sh_type == SHT_VKM_IMPORTS;
@@ -62,11 +61,11 @@ bool reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
 
 bool reserveForSection(Context& ctx, uint32_t section, TrampolineSpan& span) {
   const Elf32_Shdr rela = ctx.input.sh[section];
-  uint32_t count = entryCount(rela, kRelaSize);
-  for (uint32_t n = 0; n < count; ++n) {
-    Elf32_Rela r;
-    if (!readRela(ctx.input, section, n, r)) break;
-    if (needsTrampoline(ctx, rela, r) && !reserveOne(ctx, span, r.r_offset)) return false;
+  EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, section);
+  EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
+  for (uint32_t n = 0; n < relocs.count; ++n) {
+    Elf32_Rela r = relocs.get(n);
+    if (needsTrampoline(ctx, symbols, rela, r) && !reserveOne(ctx, span, r.r_offset)) return false;
   }
   return true;
 }

@@ -62,8 +62,8 @@ void classifyOneSection(Context& ctx, uint32_t i) {
 
 // A function keeps its own entry only under a plain name: not empty, not
 // starting with a dot and without "..", as compiler-made local labels have.
-bool isPlainFunctionName(const std::string& name) {
-  return !name.empty() && name[0] != '.' && name.find("..") == std::string::npos;
+bool isPlainFunctionName(std::string_view name) {
+  return !name.empty() && name[0] != '.' && name.find("..") == std::string_view::npos;
 }
 
 void setPlacementFlags(Context& ctx, SymbolInfo& si, uint32_t shndx) {
@@ -94,9 +94,9 @@ void mark_referenced_symbols(Context& ctx) {
     // A relocation section aimed at no section is no export table's.
     uint8_t exportTarget =
         namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
-    uint32_t entries = entryCount(rs, kRelaSize);
-    Elf32_Rela r;
-    for (uint32_t n = 0; n < entries && readRela(img, i, n, r); ++n) {
+    EntryTable<Elf32_Rela> relocs = relaTable(img, i);
+    for (uint32_t n = 0; n < relocs.count; ++n) {
+      Elf32_Rela r = relocs.get(n);
       uint32_t s = relSym(r.r_info);
       if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount) continue;
       ctx.sym.symbolInfo[s].referenced = 1;
@@ -122,7 +122,7 @@ void classify_symbols(Context& ctx, uint32_t i) {
       if (namesSection(ctx.input, shndx) && refsOf(ctx, shndx) == 0) si.empty = 1;
       return;
     case STT_FUNC:
-      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name(ctx, sym)))
+      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name_view(ctx, sym)))
         si.func = 1;
       setPlacementFlags(ctx, si, shndx);
       return;

@@ -62,7 +62,7 @@ bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
          (si.func && !si.import_ && !ctx.opt.stripStrings);
 }
 
-void putName(std::vector<uint8_t>& table, uint32_t at, const std::string& name) {
+void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {
   if (at >= table.size()) return;
   size_t n = std::min(name.size(), table.size() - at);
   std::memcpy(table.data() + at, name.data(), n);
@@ -100,8 +100,8 @@ void fillKeptSymbols(Context& ctx, uint32_t oldCount) {
   for (uint32_t i = 1; i < oldCount; ++i) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
     if (si.new_id == 0 || si.new_id >= t.new_symbols.size() || !symbol_at(ctx, i, sym)) continue;
-    std::string name = symbol_name(ctx, sym);
-    if (name.size() > si.name_len) name.resize(si.name_len);
+    std::string_view name = symbol_name_view(ctx, sym);
+    if (name.size() > si.name_len) name = name.substr(0, si.name_len);
     putName(t.new_strings, pos, name);
     Elf32_Sym& out = t.new_symbols[si.new_id];
     out = sym;
@@ -208,7 +208,7 @@ void assign_new_symbol_id(Context& ctx, uint32_t i) {
     t.tooLarge = t.tooMany = true;
     return;
   }
-  uint64_t nameLength = symbol_name(ctx, sym).size();
+  uint64_t nameLength = symbol_name_view(ctx, sym).size();
   if (t.new_strings_size + nameLength + 1 > kMaxNewStrings) {
     t.tooLarge = true;
     return;
@@ -235,9 +235,9 @@ void rewrite_relocation_symbols(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
     if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
-    uint32_t entries = entryCount(rs, kRelaSize);
-    Elf32_Rela r;
-    for (uint32_t n = 0; n < entries && readRela(img, i, n, r); ++n) {
+    EntryTable<Elf32_Rela> relocs = relaTable(img, i);
+    for (uint32_t n = 0; n < relocs.count; ++n) {
+      Elf32_Rela r = relocs.get(n);
       uint32_t s = relSym(r.r_info), type = relType(r.r_info);
       if (type == 0 || s == 0 || s >= oldCount) continue;
       const SymbolInfo& si = ctx.sym.symbolInfo[s];
@@ -249,7 +249,7 @@ void rewrite_relocation_symbols(Context& ctx) {
         if (si.new_id == 0) dump_old_symbol(ctx, 0, s);
         r.r_info = si.new_id << 8 | type;
       }
-      writeRela(img, i, n, r);
+      relocs.put(n, r);
     }
   }
 }

@@ -231,13 +231,18 @@ void count_section_references(Context& ctx) {
 void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
   ElfImage& img = ctx.input;
   if (!namesSection(img, relaIndex) || symbolCount(ctx) < 2) return;
-  uint32_t entries = entryCount(img.sh[relaIndex], kRelaSize);
-  Elf32_Rela r;
-  Elf32_Sym sym;
-  for (uint32_t n = 0; n < entries && readRela(img, relaIndex, n, r); ++n) {
+  EntryTable<Elf32_Rela> relocs = relaTable(img, relaIndex);
+  EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
+  // addRef's tests, resolved once: the sections a symbol can name.
+  std::vector<int32_t>& refs = ctx.sym.section_refs;
+  size_t named = std::min<size_t>({refs.size(), sectionCount(img), SHN_LORESERVE});
+  int32_t* counts = refs.data();
+  for (uint32_t n = 0; n < relocs.count; ++n) {
+    Elf32_Rela r = relocs.get(n);
     uint32_t s = relSym(r.r_info);
-    if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount(ctx)) continue;
-    if (symbol_at(ctx, s, sym)) addRef(ctx, sym.st_shndx);
+    if (relType(r.r_info) == 0 || s == 0 || s >= symbols.count) continue;
+    uint32_t shndx = symbols.get(s).st_shndx;
+    if (shndx < named) counts[shndx] += 1;
   }
 }
 

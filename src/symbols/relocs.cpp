@@ -153,8 +153,12 @@ uint32_t checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf
 
 // The symbol a relocation uses; prints the error and gives false when the
 // index lies beyond the symbol table.
-bool relocationSymbol(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t index, Elf32_Sym& sym) {
-  if (symbol_at(ctx, index, sym)) return true;
+bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32_t rsIndex, uint32_t n,
+                      uint32_t index, Elf32_Sym& sym) {
+  if (index < symbols.count) {
+    sym = symbols.get(index);
+    return true;
+  }
   say(ctx,
       "***Error: Relocation in sec %d, entry %d uses symbol index %d beyond the symbol table (%d "
       "symbols). Return -1.\n",
@@ -188,18 +192,26 @@ uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
   if (!(t.h.sh_flags & SHF_ALLOC)) return 0;
 
   uint32_t result = 0;
-  uint32_t count = entryCount(rs, kRelaSize);
-  for (uint32_t n = 0; n < count; ++n) {
-    Elf32_Rela r;
-    if (!readRela(ctx.input, relaIndex, n, r)) break;
+  EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, relaIndex);
+  EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
+  // The sections whose symbols pass check d whatever their binding; the
+  // others (and symbols naming no section) go through the full check.
+  std::vector<uint8_t> loaded(sectionCount(ctx.input), 0);
+  for (uint32_t k = 0; k < loaded.size(); ++k) {
+    const Elf32_Shdr& s = ctx.input.sh[k];
+    loaded[k] = (s.sh_flags & SHF_ALLOC) || (s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0);
+  }
+  for (uint32_t n = 0; n < relocs.count; ++n) {
+    Elf32_Rela r = relocs.get(n);
     uint32_t type = relType(r.r_info);
     if (type == 0) continue;
     Elf32_Sym sym;
-    if (!relocationSymbol(ctx, relaIndex, n, relSym(r.r_info), sym)) return 0xFFFFFFFF;
+    if (!relocationSymbol(ctx, symbols, relaIndex, n, relSym(r.r_info), sym)) return 0xFFFFFFFF;
     if (sdaViolation(ctx, relaIndex, n, type, sym)) result = 0xFFFFFFFF;
     if (t.isExport && checkExportEntry(ctx, t, relaIndex, r, sym) != 0) return 0xFFFFFFFF;
-    if (checkCode32(ctx, t, n, type, r, sym) != 0) return 0xFFFFFFFF;
-    if (checkNonAllocated(ctx, relaIndex, n, sym) != 0) return 0xFFFFFFFF;
+    if (type == kRelAddr32 && checkCode32(ctx, t, n, type, r, sym) != 0) return 0xFFFFFFFF;
+    bool plainlyLoaded = sym.st_shndx < loaded.size() && loaded[sym.st_shndx];
+    if (!plainlyLoaded && checkNonAllocated(ctx, relaIndex, n, sym) != 0) return 0xFFFFFFFF;
   }
   return result;
 }

@@ -24,9 +24,13 @@ std::span<uint8_t> section_names(Context& ctx);
 // Reads symbol i of the current symbol table; false when i is outside it.
 bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out);
 bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s);
+// The entries symbol_at reaches, resolved once for a walk over many symbols.
+EntryTable<Elf32_Sym> symbol_table(Context& ctx);
 // The symbol's name ("<NULL>" without a string table); prints the range
 // message for an st_name past the table. Never reads outside the table.
 std::string symbol_name(Context& ctx, const Elf32_Sym& sym);
+// The same name without a copy: valid until the string table changes.
+std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym);
 // Section names, as the input gave them (see InputSectionNames).
 std::string section_name(Context& ctx, uint32_t index);           // "<NULL>" without a names table
 std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no section / no table

@@ -9,13 +9,17 @@
 
 namespace zv {
 
-static std::string nameAt(std::span<const uint8_t> table, uint32_t offset) {
-  if (offset >= table.size()) return std::string();
+static std::string_view nameViewAt(std::span<const uint8_t> table, uint32_t offset) {
+  if (offset >= table.size()) return std::string_view();
   const uint8_t* start = table.data() + offset;
   const uint8_t* end = table.data() + table.size();
   const void* zero = std::memchr(start, 0, static_cast<size_t>(end - start));
   const uint8_t* nul = zero ? static_cast<const uint8_t*>(zero) : end;
-  return std::string(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+  return std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
+}
+
+static std::string nameAt(std::span<const uint8_t> table, uint32_t offset) {
+  return std::string(nameViewAt(table, offset));
 }
 
 static int32_t firstSymbolTable(const ElfImage& img) {
@@ -66,23 +70,33 @@ bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out) {
   return readSym(ctx.input, static_cast<uint32_t>(v.symtab), i, out);
 }
 
+EntryTable<Elf32_Sym> symbol_table(Context& ctx) {
+  const SymtabView& v = ctx.sym.view;
+  if (v.symtab < 0) return {};
+  EntryTable<Elf32_Sym> t = symTable(ctx.input, static_cast<uint32_t>(v.symtab));
+  t.count = std::min(t.count, static_cast<uint32_t>(std::max(v.symbol_count, 0)));
+  return t;
+}
+
 bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s) {
   const SymtabView& v = ctx.sym.view;
   if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbol_count)) return false;
   return writeSym(ctx.input, static_cast<uint32_t>(v.symtab), i, s);
 }
 
-std::string symbol_name(Context& ctx, const Elf32_Sym& sym) {
+std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym) {
   const SymtabView& v = ctx.sym.view;
   if (v.strtab < 0) return "<NULL>";
   if (sym.st_name > v.strings_size) {
     say(ctx, "pSym->st_name is out of range (%d)\n", static_cast<int>(sym.st_name));
-    return std::string();
+    return std::string_view();
   }
   std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(v.strtab));
   if (table.size() > v.strings_size) table = table.first(v.strings_size);
-  return nameAt(table, sym.st_name);
+  return nameViewAt(table, sym.st_name);
 }
+
+std::string symbol_name(Context& ctx, const Elf32_Sym& sym) { return std::string(symbol_name_view(ctx, sym)); }
 
 void keep_input_section_names(Context& ctx) {
   InputSectionNames& kept = ctx.sym.inputNames;

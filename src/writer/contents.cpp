@@ -6,9 +6,11 @@
 // section is stored zlib-compressed when that makes it smaller.
 #include <zlib.h>
 
+#include <algorithm>
 #include <memory>
 #include <new>
 
+#include "writer/parallel.h"
 #include "writer/writer.h"
 
 namespace zv {
@@ -31,6 +33,20 @@ struct PassSpan {
 
 char flag(const Elf32_Shdr& h, uint32_t bit, char c) { return (h.sh_flags & bit) ? c : '.'; }
 
+// The work on one section's contents that needs no other section's result,
+// so it can run on any thread: the CRC-32 of the plain bytes and, when the
+// section may be stored compressed, its zlib stream. Nothing is printed here;
+// the layout reports the outcome in file order.
+struct SectionWork {
+  uint32_t j = 0;
+  uint32_t plainSize = 0;
+  bool mayCompress = false;
+  uint32_t crc = 0;
+  int zlibResult = Z_OK;
+  bool outOfMemory = false;
+  CompressedBytes stream;  // size word + zlib stream, kept only when it pays
+};
+
 // The uncompressed contents of new section j: the input image's bytes of its
 // old section, zero-extended in `scratch` when the image holds fewer than
 // sh_size bytes, so nothing reads past the section.
@@ -46,38 +62,60 @@ std::span<const uint8_t> contents_of(Context& ctx, uint32_t j, std::vector<uint8
   return {scratch.data(), scratch.size()};
 }
 
-// Compresses section j when it pays: the stored form is a big-endian size
-// word and a zlib stream, kept only when shorter than the plain contents.
-// A stream that does not fit the room behind the word does not pay either.
-uint32_t compress_section(Context& ctx, uint32_t j, std::span<const uint8_t> src) {
-  Elf32_Shdr& h = ctx.wr.newHeaders[j];
-  // The room is left uninitialised: only the pages the stream is written to
-  // are ever touched, so a large section that compresses well costs little
-  // more than its stream.
-  uint64_t room = uint64_t{h.sh_size} + kCompressSlack;
+// The stored form is a big-endian size word and a zlib stream, kept only when
+// shorter than the plain contents. A stream that does not fit the room behind
+// the word does not pay either. The room is left uninitialised: only the pages
+// the stream is written to are ever touched, so a large section that
+// compresses well costs little more than its stream.
+void compress_contents(SectionWork& work, std::span<const uint8_t> src, int level) {
+  uint64_t room = uint64_t{work.plainSize} + kCompressSlack;
   std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[room]);
   if (!buf) {
+    work.outOfMemory = true;
+    return;
+  }
+  uLongf streamLen = static_cast<uLongf>(room - 4);
+  work.zlibResult = compress2(buf.get() + 4, &streamLen, src.data(), src.size(), level);
+  if (work.zlibResult != Z_OK || uint64_t{streamLen} + 4 >= work.plainSize) return;
+  storeBE32(buf.get(), work.plainSize);
+  work.stream.bytes = std::move(buf);
+  work.stream.size = static_cast<uint32_t>(streamLen + 4);
+}
+
+void do_section_work(Context& ctx, SectionWork& work) {
+  std::vector<uint8_t> scratch;
+  std::span<const uint8_t> src;
+  try {
+    src = contents_of(ctx, work.j, scratch);
+  } catch (const std::bad_alloc&) {
+    work.outOfMemory = true;
+    return;
+  }
+  work.crc = static_cast<uint32_t>(crc32(0L, src.data(), static_cast<uInt>(src.size())));
+  if (work.mayCompress) compress_contents(work, src, ctx.opt.compressLevel);
+}
+
+// Takes the outcome of the section's work into its header: the CRC, and the
+// compressed form when it paid. 0, or the error (its message printed).
+uint32_t take_section_work(Context& ctx, SectionWork& work, Group pass) {
+  WriterState& w = ctx.wr;
+  Elf32_Shdr& h = w.newHeaders[work.j];
+  if (work.outOfMemory) {
     say(ctx, "***Error: Mem alloc failed.\n");
     return kFail;
   }
-  uLongf streamLen = static_cast<uLongf>(room - 4);
-  int zr = compress2(buf.get() + 4, &streamLen, src.data(), src.size(), ctx.opt.compressLevel);
-  if (zr == Z_BUF_ERROR) return 0;
-  if (zr != Z_OK) {
-    say(ctx, "***Error during compression %08X\n", static_cast<uint32_t>(zr));
-    return static_cast<uint32_t>(zr);
+  w.crcs[work.j] = work.crc;
+  if (!work.mayCompress) return 0;
+  if (work.zlibResult != Z_OK && work.zlibResult != Z_BUF_ERROR) {
+    say(ctx, "***Error during compression %08X\n", static_cast<uint32_t>(work.zlibResult));
+    return static_cast<uint32_t>(work.zlibResult);
   }
-  storeBE32(buf.get(), h.sh_size);
-  if (uint64_t{streamLen} + 4 < h.sh_size) {
+  if (work.stream.bytes) {
     h.sh_flags |= SHF_VKM_COMPRESSED;
-    h.sh_size = static_cast<uint32_t>(streamLen + 4);
-    try {
-      ctx.wr.compressed[j].assign(buf.get(), buf.get() + h.sh_size);
-    } catch (const std::bad_alloc&) {
-      say(ctx, "***Error: Mem alloc failed.\n");
-      return kFail;
-    }
+    h.sh_size = work.stream.size;
+    w.compressed[work.j] = std::move(work.stream);
   }
+  if (pass == Group::Temp) w.compressedTempTotal += h.sh_size;
   return 0;
 }
 
@@ -92,7 +130,7 @@ uint32_t advance(Context& ctx, uint64_t end) {
 }
 
 // Gives new section j its file offset, CRC and (when it pays) compression.
-uint32_t place_section(Context& ctx, uint32_t j, Group pass, PassSpan& span) {
+uint32_t place_section(Context& ctx, uint32_t j, Group pass, PassSpan& span, SectionWork* work) {
   WriterState& w = ctx.wr;
   Elf32_Shdr& h = w.newHeaders[j];
   h.sh_offset = w.S;
@@ -110,15 +148,8 @@ uint32_t place_section(Context& ctx, uint32_t j, Group pass, PassSpan& span) {
   }
   if (pass == Group::Data) h.sh_flags |= SHF_WRITE;
   uint32_t plainSize = h.sh_size;
-  std::vector<uint8_t> scratch;
-  std::span<const uint8_t> src = contents_of(ctx, j, scratch);
-  w.crcs[j] = static_cast<uint32_t>(crc32(0L, src.data(), static_cast<uInt>(src.size())));
-  bool mayCompress = ctx.opt.compress && plainSize >= kMinCompressSize &&
-                     !(pass == Group::Temp && j == w.outHeader.e_shstrndx);
-  if (mayCompress) {
-    if (uint32_t r = compress_section(ctx, j, src)) return r;
-    if (pass == Group::Temp) w.compressedTempTotal += h.sh_size;
-  }
+  if (!work) return kFail;  // not planned: cannot happen
+  if (uint32_t r = take_section_work(ctx, *work, pass)) return r;
   if (ctx.opt.verbose)
     say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c%c\n", static_cast<int>(j), h.sh_type, h.sh_addr,
         plainSize, h.sh_size, h.sh_offset, flag(h, SHF_ALLOC, 'a'), flag(h, SHF_EXECINSTR, 'x'),
@@ -126,12 +157,6 @@ uint32_t place_section(Context& ctx, uint32_t j, Group pass, PassSpan& span) {
   if (uint32_t r = advance(ctx, uint64_t{w.S} + h.sh_size)) return r;
   span.last = w.S;
   return 0;
-}
-
-bool belongs(const Elf32_Shdr& h, Group pass) {
-  if (h.sh_size == 0) return false;
-  if (pass == Group::Temp) return h.sh_offset == 0;
-  return group_of(h) == pass;
 }
 
 // Everything the loader unpacks must fit in its 32-bit address space.
@@ -147,16 +172,74 @@ uint32_t check_unpacked_total(Context& ctx) {
   return kFail;
 }
 
-uint32_t run_pass(Context& ctx, Group pass, const char* title, uint32_t regionSize) {
-  if (ctx.opt.verbose) say(ctx, "%s", title);
+// The passes in file order, each with the sections it places. A pass runs
+// only when its region has a size; the last pass takes every section with
+// contents that no earlier pass placed.
+struct Pass {
+  Group group;
+  const char* title;
+  uint32_t regionSize;
+  std::vector<uint32_t> sections;
+};
+
+std::vector<Pass> plan_passes(Context& ctx) {
+  const FileInfoHeader& fi = ctx.wr.fi;
+  const std::vector<Elf32_Shdr>& headers = ctx.wr.newHeaders;
+  std::vector<Pass> passes = {{Group::Data, "--DATA------------------\n", fi.dataSize, {}},
+                              {Group::Load, "--LOAD------------------\n", fi.loadSize, {}},
+                              {Group::Text, "--TEXT------------------\n", fi.textSize, {}},
+                              {Group::Temp, "--TEMP------------------\n", fi.tempSize, {}}};
+  uint32_t n = static_cast<uint32_t>(headers.size());
+  std::vector<uint8_t> placed(n, 0);
+  for (Pass& p : passes) {
+    if (p.regionSize == 0) continue;
+    for (uint32_t j = 1; j + 2 < n; ++j) {
+      const Elf32_Shdr& h = headers[j];
+      if (h.sh_size == 0 || placed[j]) continue;
+      if (p.group != Group::Temp && group_of(h) != p.group) continue;
+      p.sections.push_back(j);
+      placed[j] = 1;
+    }
+  }
+  return passes;
+}
+
+// The CRC and compression of every planned section with contents, largest
+// first on the run's threads, so the longest never starts last. Without
+// compression the CRCs alone share the threads.
+std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>& passes) {
+  const WriterState& w = ctx.wr;
+  std::vector<SectionWork> works;
+  for (const Pass& p : passes) {
+    for (uint32_t j : p.sections) {
+      const Elf32_Shdr& h = w.newHeaders[j];
+      if (h.sh_type == SHT_NOBITS) continue;
+      SectionWork work;
+      work.j = j;
+      work.plainSize = h.sh_size;
+      work.mayCompress = ctx.opt.compress && h.sh_size >= kMinCompressSize &&
+                         !(p.group == Group::Temp && j == w.outHeader.e_shstrndx);
+      works.push_back(std::move(work));
+    }
+  }
+  std::vector<uint32_t> order(works.size());
+  for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::stable_sort(order.begin(), order.end(),
+                   [&](uint32_t a, uint32_t b) { return works[a].plainSize > works[b].plainSize; });
+  runOnThreads(order.size(), ctx.opt.threads, [&](size_t k) { do_section_work(ctx, works[order[k]]); });
+  return works;
+}
+
+uint32_t run_pass(Context& ctx, const Pass& pass, std::vector<SectionWork>& works, size_t& nextWork) {
+  if (ctx.opt.verbose) say(ctx, "%s", pass.title);
   PassSpan span;
-  uint32_t n = static_cast<uint32_t>(ctx.wr.newHeaders.size());
-  for (uint32_t j = 1; j + 2 < n; ++j) {
-    if (!belongs(ctx.wr.newHeaders[j], pass)) continue;
-    if (uint32_t r = place_section(ctx, j, pass, span)) return r;
+  for (uint32_t j : pass.sections) {
+    SectionWork* work = nullptr;
+    if (nextWork < works.size() && works[nextWork].j == j) work = &works[nextWork++];
+    if (uint32_t r = place_section(ctx, j, pass.group, span, work)) return r;
   }
   if (ctx.opt.verbose)
-    say(ctx, "%08X-%08X, size %08X, mem %08X\n", span.first, span.last, span.last - span.first, regionSize);
+    say(ctx, "%08X-%08X, size %08X, mem %08X\n", span.first, span.last, span.last - span.first, pass.regionSize);
   return 0;
 }
 
@@ -171,23 +254,22 @@ uint32_t lay_out_sections(Context& ctx) {
   w.F = static_cast<uint32_t>(f);
   if (uint32_t r = advance(ctx, f + w.E)) return r;
   w.crcs.assign(n, 0);
-  w.compressed.assign(n, std::vector<uint8_t>());
+  w.compressed.clear();
+  w.compressed.resize(n);
   w.compressedTempTotal = 0;
   if (uint32_t r = check_unpacked_total(ctx)) return r;
 
+  std::vector<Pass> passes = plan_passes(ctx);
+  std::vector<SectionWork> works = work_on_contents(ctx, passes);
+  size_t nextWork = 0;
   fi.dataAlign = fi.dataSize ? rg[DATA].align : 4;
-  if (fi.dataSize)
-    if (uint32_t r = run_pass(ctx, Group::Data, "--DATA------------------\n", fi.dataSize)) return r;
   fi.loadAlign = fi.loadSize ? rg[LOAD].align : 4;
-  if (fi.loadSize)
-    if (uint32_t r = run_pass(ctx, Group::Load, "--LOAD------------------\n", fi.loadSize)) return r;
   fi.textAlign = fi.textSize ? rg[TEXT].align : 4;
-  if (fi.textSize) {
-    if (uint32_t r = run_pass(ctx, Group::Text, "--TEXT------------------\n", fi.textSize)) return r;
-    if (ctx.opt.verbose) say(ctx, "TrampAdj %08X\n", fi.trampAdj);
+  for (const Pass& p : passes) {
+    if (p.regionSize == 0) continue;
+    if (uint32_t r = run_pass(ctx, p, works, nextWork)) return r;
+    if (p.group == Group::Text && ctx.opt.verbose) say(ctx, "TrampAdj %08X\n", fi.trampAdj);
   }
-  if (fi.tempSize)
-    if (uint32_t r = run_pass(ctx, Group::Temp, "--TEMP------------------\n", fi.tempSize)) return r;
   return 0;
 }
 

@@ -41,9 +41,20 @@ void put_elf_header(Context& ctx, std::vector<uint8_t>& image) {
   storeRecord(image.data(), out);
 }
 
-void put_section_contents(Context& ctx, std::vector<uint8_t>& image) {
+// One stretch of the file taken from elsewhere: a section's plain bytes in
+// the input image or its compressed form.
+struct Piece {
+  uint64_t at = 0;
+  const uint8_t* data = nullptr;
+  uint64_t len = 0;
+};
+
+// Where each section's contents come from, in file order. Zero-filled
+// sections lose their offset; bytes the image does not hold stay zero.
+std::vector<Piece> section_pieces(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
+  std::vector<Piece> pieces;
   for (uint32_t j = 1; j + 2 < n; ++j) {
     Elf32_Shdr& h = w.newHeaders[j];
     if (h.sh_size == 0 || h.sh_offset == 0) continue;
@@ -52,15 +63,16 @@ void put_section_contents(Context& ctx, std::vector<uint8_t>& image) {
       continue;
     }
     if (h.sh_flags & SHF_VKM_COMPRESSED) {
-      const std::vector<uint8_t>& buf = w.compressed[j];
-      put_bytes(image, h.sh_offset, buf.data(), std::min<uint64_t>(buf.size(), h.sh_size));
+      const CompressedBytes& c = w.compressed[j];
+      pieces.push_back({h.sh_offset, c.bytes.get(), std::min<uint64_t>(c.bytes ? c.size : 0, h.sh_size)});
       continue;
     }
     int32_t old = j < ctx.lay.map.oldIndex.size() ? ctx.lay.map.oldIndex[j] : 0;
     std::span<uint8_t> src = old > 0 ? sectionBytes(ctx.input, static_cast<uint32_t>(old)) : std::span<uint8_t>();
-    // Bytes the image does not hold stay zero.
-    put_bytes(image, h.sh_offset, src.data(), std::min<uint64_t>(src.size(), h.sh_size));
+    pieces.push_back({h.sh_offset, src.data(), std::min<uint64_t>(src.size(), h.sh_size)});
   }
+  std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.at < b.at; });
+  return pieces;
 }
 
 void put_file_info_and_crcs(Context& ctx, std::vector<uint8_t>& image) {
@@ -87,14 +99,45 @@ void put_section_headers(Context& ctx, std::vector<uint8_t>& image) {
   }
 }
 
-uint32_t write_file(Context& ctx, const std::vector<uint8_t>& image) {
+// Sends the file's bytes in order to `put`: the front, then every piece at
+// its offset with zeros in the gaps, up to `size` bytes. Bytes that fall
+// outside the file or on bytes already sent are left out (the layout never
+// makes such pieces). False when `put` fails.
+template <typename Put>
+bool send_file(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size, Put put) {
+  static const uint8_t kZeros[4096] = {};
+  uint64_t done = 0;
+  auto zeros = [&](uint64_t to) {
+    while (done < to) {
+      uint64_t k = std::min<uint64_t>(to - done, sizeof kZeros);
+      if (!put(kZeros, k)) return false;
+      done += k;
+    }
+    return true;
+  };
+  uint64_t frontLen = std::min<uint64_t>(front.size(), size);
+  if (frontLen && !put(front.data(), frontLen)) return false;
+  done = frontLen;
+  for (const Piece& p : pieces) {
+    if (p.at >= size || p.len == 0) continue;
+    uint64_t skip = p.at < done ? done - p.at : 0;
+    if (skip >= p.len) continue;
+    uint64_t len = std::min(p.len - skip, size - (p.at + skip));
+    if (!zeros(p.at + skip) || !put(p.data + skip, len)) return false;
+    done += len;
+  }
+  return zeros(size);
+}
+
+uint32_t write_file(Context& ctx, const std::vector<uint8_t>& front, const std::vector<Piece>& pieces) {
   OutputFile out;
   if (openOutputFile(ctx.opt.outputPath, out) != 0) {
     say(ctx, "***Error: Could not open outfile file for writing.\n");
     return kFail;
   }
-  size_t written = image.empty() ? 0 : fwrite(image.data(), 1, image.size(), out.stream);
-  if (written < image.size()) {
+  bool ok = send_file(front, pieces, ctx.wr.S,
+                      [&](const uint8_t* data, uint64_t len) { return fwrite(data, 1, len, out.stream) == len; });
+  if (!ok) {
     discardOutputFile(out);
     say(ctx, "***Error: Failed writing output file.\n");
     return kFail;
@@ -108,27 +151,41 @@ uint32_t write_file(Context& ctx, const std::vector<uint8_t>& image) {
 
 }  // namespace
 
+// The front of the file (headers, CRC words, FileInfo) is built in memory;
+// the section contents go to the file straight from where they are, so the
+// run never holds a second copy of the module.
 uint32_t build_and_write_image(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   if (n < 3 || w.crcs.size() != n || w.compressed.size() != n) return kFail;  // not laid out
-  std::vector<uint8_t> image;
+  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.F} + w.E, w.S);
+  if (frontSize < 64 + uint64_t{44} * n) return kFail;  // not laid out
+  std::vector<uint8_t> front;
   try {
-    image.assign(w.S, 0);
+    front.assign(frontSize, 0);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Error: Mem alloc failed.\n");
     return kFail;
   }
-  if (image.size() < 64 + uint64_t{44} * n) return kFail;  // not laid out
-  put_elf_header(ctx, image);
-  put_section_contents(ctx, image);
-  put_file_info_and_crcs(ctx, image);
-  put_section_headers(ctx, image);
+  std::vector<Piece> pieces = section_pieces(ctx);
+  put_elf_header(ctx, front);
+  put_file_info_and_crcs(ctx, front);
+  put_section_headers(ctx, front);
+  uint32_t result = 0;
   if (ctx.inMemory) {
+    std::vector<uint8_t> image;
+    image.reserve(w.S);
+    send_file(front, pieces, w.S, [&](const uint8_t* data, uint64_t len) {
+      image.insert(image.end(), data, data + len);
+      return true;
+    });
     ctx.outputBytes = std::move(image);
-    return 0;
+  } else {
+    result = write_file(ctx, front, pieces);
   }
-  return write_file(ctx, image);
+  // The compressed forms are no longer needed once the file is out.
+  w.compressed.clear();
+  return result;
 }
 
 }  // namespace zv

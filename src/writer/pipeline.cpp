@@ -145,25 +145,22 @@ bool entries_in_host_order(const Elf32_Shdr& h) {
 
 void renumber_symbols(Context& ctx, uint32_t old) {
   ElfImage& img = ctx.input;
-  uint32_t count = entryCount(img.sh[old], kSymSize);
-  for (uint32_t k = 0; k < count; ++k) {
-    Elf32_Sym s;
-    if (!readSym(img, old, k, s)) break;
+  EntryTable<Elf32_Sym> symbols = symTable(img, old);
+  for (uint32_t k = 0; k < symbols.count; ++k) {
+    Elf32_Sym s = symbols.get(k);
     if (s.st_shndx < sectionCount(img) && s.st_shndx < SHN_LORESERVE)
       s.st_shndx = static_cast<uint16_t>(renumbered(ctx, s.st_shndx));  // dropped: 0xFFFF
     if (img.swap) swapSymbol(s);
-    writeSym(img, old, k, s);
+    symbols.put(k, s);
   }
 }
 
 void rela_to_file_order(Context& ctx, uint32_t old) {
-  ElfImage& img = ctx.input;
-  uint32_t count = entryCount(img.sh[old], kRelaSize);
-  for (uint32_t k = 0; k < count; ++k) {
-    Elf32_Rela r;
-    if (!readRela(img, old, k, r)) break;
+  EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, old);
+  for (uint32_t k = 0; k < relocs.count; ++k) {
+    Elf32_Rela r = relocs.get(k);
     swapRela(r);
-    writeRela(img, old, k, r);
+    relocs.put(k, r);
   }
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,13 @@
 #include "writer/module_format.h"
 
 namespace zv {
+
+// A section's stored form when compression pays: a big-endian size word and
+// the zlib stream, `size` bytes in all.
+struct CompressedBytes {
+  std::unique_ptr<uint8_t[]> bytes;
+  uint32_t size = 0;
+};
 
 struct WriterState {
   FileInfoHeader fi;
@@ -26,7 +34,7 @@ struct WriterState {
   uint32_t S = 0;                    // running file offset; the file size at the end
   uint32_t F = 0;                    // file offset of the FileInfo section
   std::vector<uint32_t> crcs;        // n words, host order
-  std::vector<std::vector<uint8_t>> compressed;  // per new index: size word + zlib stream
+  std::vector<CompressedBytes> compressed;  // per new index; empty when stored plain
   uint32_t compressedTempTotal = 0;
 };
 
