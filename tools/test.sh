@@ -52,6 +52,9 @@ run_windows() {
     wineboot -i >/dev/null 2>&1 || true
   fi
   wineserver -p || true  # already running is fine
+  # Wine's helper processes start with the first program and stay with the
+  # server; started here, they hold no pipe of ctest's open.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
   trap 'wineserver -k 2>/dev/null || true' EXIT
   echo "== test $dir (Wine)"
   ctest --test-dir "$dir" --output-on-failure -j"$jobs"
