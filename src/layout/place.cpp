@@ -268,7 +268,7 @@ void rebuild_section_names(Context& ctx) {
   // table the file held only in part gets storage of its own.
   std::span<uint8_t> bytes = sectionBytes(img, names);
   if (bytes.size() < table.size()) bytes = replaceSectionBytes(img, names, table.size());
-  std::memcpy(bytes.data(), table.data(), table.size());
+  if (!table.empty()) std::memcpy(bytes.data(), table.data(), table.size());
   img.sh[names].sh_size = static_cast<uint32_t>(newSize);
 }
 

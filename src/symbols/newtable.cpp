@@ -65,7 +65,7 @@ bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
 void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {
   if (at >= table.size()) return;
   size_t n = std::min(name.size(), table.size() - at);
-  std::memcpy(table.data() + at, name.data(), n);
+  if (n != 0) std::memcpy(table.data() + at, name.data(), n);
 }
 
 std::string nameInNewStrings(const Context& ctx, uint32_t at) {
