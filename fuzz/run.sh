@@ -49,12 +49,19 @@ if [ -d "$root/fuzz/regressions/dump" ]; then cp "$root"/fuzz/regressions/dump/*
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 cd "$out"
-echo "== fuzz_convert for ${seconds}s"
-./fuzz_convert -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 -max_len=1048576 \
-  -print_final_stats=1 corpus-convert "$seeds" 2>&1 | tail -n 12
-echo "== fuzz_cmdline for ${seconds}s"
-./fuzz_cmdline -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 \
-  -print_final_stats=1 corpus-cmdline "$cl_seeds" 2>&1 | tail -n 12
-echo "== fuzz_dump for ${seconds}s"
-./fuzz_dump -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -max_len=262144 \
-  -print_final_stats=1 corpus-dump "$dump_seeds" 2>&1 | tail -n 12
+# Runs one target; on a finding prints the sanitizer's report (not only the
+# statistics) so the CI log says what broke and where.
+run_target() {
+  local name=$1 log="$out/$1.log"
+  shift
+  echo "== $name for ${seconds}s"
+  if ! "./$name" -max_total_time="$seconds" -timeout=20 -print_final_stats=1 "$@" >"$log" 2>&1; then
+    grep -m1 -A40 -E "runtime error|ERROR:" "$log" || tail -n 60 "$log"
+    echo "== $name found a fault; its input is in $out"
+    return 1
+  fi
+  tail -n 6 "$log"
+}
+run_target fuzz_convert -rss_limit_mb=4096 -max_len=1048576 corpus-convert "$seeds"
+run_target fuzz_cmdline -rss_limit_mb=2048 corpus-cmdline "$cl_seeds"
+run_target fuzz_dump -rss_limit_mb=2048 -max_len=262144 corpus-dump "$dump_seeds"
