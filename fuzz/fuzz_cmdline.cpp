@@ -36,8 +36,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (!current.empty()) args.push_back(current);
-  std::string tags = i < size ? std::string(reinterpret_cast<const char*>(data + i + 1), size - i - 1)
-                              : std::string();
+  std::string tags = i < size ? std::string(reinterpret_cast<const char*>(data + i + 1), size - i - 1) : std::string();
 
   std::string root = scratchDir();
   std::string inc = root + "/system/include";

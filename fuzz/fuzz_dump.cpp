@@ -18,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   zv::DumpOptions opt;
   opt.summary = opt.imports = opt.exports = opt.symbols = opt.verify = true;
   std::string text = zv::textView("fuzz.vkm", m, opt);
-  std::string json = zv::jsonView("fuzz.vkm", m, opt).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+  std::string json =
+      zv::jsonView("fuzz.vkm", m, opt).dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
   if (text.empty() || json.empty()) __builtin_trap();
   std::vector<uint8_t> out;
   std::string why;

@@ -73,8 +73,7 @@ const NumberOption kSizeOptions[] = {
      [](Options& o, int32_t v) { o.sizeTemp = v; }},
     {"sizeload", "***Option -sizeload did not have a valid argument (# of bytes). Return -1.\n",
      [](Options& o, int32_t v) { o.sizeLoad = v; }},
-    {"sizefileinfo",
-     "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n",
+    {"sizefileinfo", "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n",
      [](Options& o, int32_t v) { o.sizeFileInfo = static_cast<uint32_t>(v); }},
 };
 
@@ -84,8 +83,7 @@ uint32_t optionS(Context& ctx, int argc, char** argv, int& i) {
     if (!sameNoCase(arg + 1, opt.name)) continue;
     int32_t value;
     if (!takeNumber(ctx, argc, argv, i, opt.message, value)) return kFail;
-    if (std::strcmp(opt.name, "sizefileinfo") == 0 &&
-        static_cast<uint32_t>(value) < kMinFileInfoSize) {
+    if (std::strcmp(opt.name, "sizefileinfo") == 0 && static_cast<uint32_t>(value) < kMinFileInfoSize) {
       say(ctx,
           "***Option -sizefileinfo did not have a valid argument (# of bytes). Must be at least "
           "as large as %d. Return -1.\n",
@@ -210,16 +208,14 @@ uint32_t parseOption(Context& ctx, int argc, char** argv, int& i) {
     case 'l':
       return optionL(ctx, argc, argv, i);
     case 'h':
-      if (!takeNumber(ctx, argc, argv, i,
-                      "***Option -h did not have a valid argument (# of bytes). Return -1.\n",
+      if (!takeNumber(ctx, argc, argv, i, "***Option -h did not have a valid argument (# of bytes). Return -1.\n",
                       value))
         return kFail;
       ctx.opt.heapSize = static_cast<uint32_t>(value);
       return 0;
     case 'p':
       if (!sameNoCase(arg + 1, "padall")) return 0;
-      if (!takeNumber(ctx, argc, argv, i,
-                      "***Option -padall did not have a valid argument (percentage). Return -1.\n",
+      if (!takeNumber(ctx, argc, argv, i, "***Option -padall did not have a valid argument (percentage). Return -1.\n",
                       value))
         return kFail;
       ctx.opt.padAllPercent = static_cast<uint32_t>(value);

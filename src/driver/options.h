@@ -54,9 +54,7 @@ struct Options {
   bool allowCode32 = false;
   std::vector<std::string> sourceRoots;  // command-line order, no duplicates
 
-  std::string relativeOutputPath() const {
-    return outputPathNarrow.substr(relativeOutputPos, relativeOutputLen);
-  }
+  std::string relativeOutputPath() const { return outputPathNarrow.substr(relativeOutputPos, relativeOutputLen); }
 };
 
 }  // namespace zv

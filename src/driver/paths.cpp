@@ -26,8 +26,7 @@ char charAt(const std::string& s, size_t i) { return i < s.size() ? s[i] : '\0';
 
 // Compares root[ri..] with path[wi..]: a '\' in the path matches a '/' in the
 // root. On a match `end` is the position in the path after the matched text.
-bool matchesFrom(const std::string& path, size_t wi, const std::string& root, size_t ri,
-                 size_t& end) {
+bool matchesFrom(const std::string& path, size_t wi, const std::string& root, size_t ri, size_t& end) {
   if (ri > root.size() || wi > path.size() || root.size() - ri > path.size() - wi) return false;
   for (; ri < root.size(); ++ri, ++wi) {
     char w = path[wi], r = root[ri];
@@ -49,8 +48,7 @@ RootMatch matchRoot(const std::string& path, const std::string& root, size_t& en
   if (root.compare(0, kCygdrive.size(), kCygdrive) == 0) {
     // /cygdrive/c/... stands for C:...; another drive ends the whole search.
     char drive = charAt(root, kCygdrive.size());
-    if (upperAscii(drive) != upperAscii(charAt(path, 0)) || charAt(path, 1) != ':')
-      return RootMatch::StopSearch;
+    if (upperAscii(drive) != upperAscii(charAt(path, 0)) || charAt(path, 1) != ':') return RootMatch::StopSearch;
     wi = 2;
     ri = kCygdrive.size() + 1;
   }

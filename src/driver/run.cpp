@@ -107,27 +107,19 @@ uint32_t checkRegionSizes(Context& ctx) {
   Options& o = ctx.opt;
   const int32_t d = o.sizeData, x = o.sizeText, m = o.sizeTemp, l = o.sizeLoad;
   if (d >= 0 && (x == -1 || m == -1 || l == -1)) {
-    say(ctx,
-        "Error: -sizedata %d needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. return -1.\n",
-        d);
+    say(ctx, "Error: -sizedata %d needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. return -1.\n", d);
     return kFail;
   }
   if (x >= 0 && (d == -1 || m == -1 || l == -1)) {
-    say(ctx,
-        "Error: -sizetext %d needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. return -1.\n",
-        x);
+    say(ctx, "Error: -sizetext %d needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. return -1.\n", x);
     return kFail;
   }
   if (m >= 0 && (d == -1 || x == -1 || l == -1)) {
-    say(ctx,
-        "Error: -sizetemp %d needs to set -sizedata <n> -sizetext <n> -sizeload <n>. return -1.\n",
-        m);
+    say(ctx, "Error: -sizetemp %d needs to set -sizedata <n> -sizetext <n> -sizeload <n>. return -1.\n", m);
     return kFail;
   }
   if (l >= 0 && (d == -1 || x == -1 || m == -1)) {
-    say(ctx,
-        "Error: -sizeload %d needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. return -1.\n",
-        l);
+    say(ctx, "Error: -sizeload %d needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. return -1.\n", l);
     return kFail;
   }
   o.byteSizesGiven = !(d == -1 && x == -1 && m == -1 && l == -1);
@@ -156,8 +148,7 @@ uint32_t reloadGeneratedFile(Context& ctx) {
   }
   if (file->size < kMinGeneratedSize) {
     releaseMappedFile(file);
-    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path,
-        bad::FileTooSmall);
+    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path, bad::FileTooSmall);
     return bad::FileTooSmall;
   }
   const uint32_t size = static_cast<uint32_t>(file->size);

@@ -31,8 +31,8 @@ bool addCommandLineTag(Context& ctx, const std::string& text) {
   for (const LoaderTag& old : ctx.opt.loaderTags) {
     if (old.name != tag.name) continue;
     if (old.value == tag.value) return true;
-    say(ctx, "***Option -t value conflict. Previous value \"%s\"; current value \"%s\"\n",
-        wholeText(old).c_str(), text.c_str());
+    say(ctx, "***Option -t value conflict. Previous value \"%s\"; current value \"%s\"\n", wholeText(old).c_str(),
+        text.c_str());
     return false;
   }
   ctx.opt.loaderTags.push_front(std::move(tag));
@@ -66,8 +66,7 @@ LineScan scanTagLine(const std::string& line, std::string& token) {
   return LineScan::Token;
 }
 
-void reportBadTagLine(Context& ctx, const std::string& path, const char* why,
-                      const std::string& line) {
+void reportBadTagLine(Context& ctx, const std::string& path, const char* why, const std::string& line) {
   say(ctx, "***Error: invalid VKM TAGS file \"%s\"\n", path.c_str());
   say(ctx, "%s", why);
   say(ctx, "%s\n", line.c_str());
@@ -137,8 +136,7 @@ bool readLoaderTagsFile(Context& ctx, const std::string& root) {
     say(ctx, "***Out Of Memory.\n");
     return false;
   }
-  if (cygdrive && ctx.opt.verbose)
-    say(ctx, "Found cygdrive path adjusted to \"%s\"\n", path.c_str());
+  if (cygdrive && ctx.opt.verbose) say(ctx, "Found cygdrive path adjusted to \"%s\"\n", path.c_str());
   TextFile file;
   if (!openTextFile(path, file)) {
     say(ctx, "***Error: can not open \"%s\"\n", path.c_str());

@@ -75,8 +75,8 @@ void sayAll(Context& ctx, const char* const* lines, size_t count) {
 }  // namespace
 
 void printUsage(Context& ctx) {
-  say(ctx, "\n\nzodavov for Edba OS SDK Version %d.%02d.%02d (VKM %s %s %s)\n", kVersionMajor,
-      kVersionMinor, kVersionPatch, "v1.0", ZV_BUILD_DATE, ZV_BUILD_TIME);
+  say(ctx, "\n\nzodavov for Edba OS SDK Version %d.%02d.%02d (VKM %s %s %s)\n", kVersionMajor, kVersionMinor,
+      kVersionPatch, "v1.0", ZV_BUILD_DATE, ZV_BUILD_TIME);
   sayAll(ctx, kOptionsHead, std::size(kOptionsHead));
   say(ctx, "    -h <#>                 Override default system heap size (min %dkB)\n", kMinHeapKb);
   say(ctx, "    -checknosda            Verify VKM does not use an SDA\n");

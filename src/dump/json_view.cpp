@@ -124,7 +124,11 @@ Json exportsJson(const Module& m) {
   for (const ModuleExportTable& t : m.exports) {
     Json entries = Json::array();
     for (const ModuleExport& e : t.entries)
-      entries.push_back({{"name", e.name}, {"value", e.value}, {"kind", t.functions ? "FUNC" : e.tls ? "TLS" : "DATA"}});
+      entries.push_back({{"name", e.name},
+                         {"value", e.value},
+                         {"kind", t.functions ? "FUNC"
+                                  : e.tls     ? "TLS"
+                                              : "DATA"}});
     out.push_back({{"section", t.section},
                    {"name", m.sections[t.section].name},
                    {"kind", t.functions ? "functions" : "data"},
@@ -138,16 +142,11 @@ Json exportsJson(const Module& m) {
 }  // namespace
 
 nlohmann::ordered_json jsonView(const std::string& path, const Module& m, const DumpOptions& opt) {
-  Json doc{{"schema", kDumpSchemaVersion},
-           {"file", path},
-           {"kind", m.vkx ? "VKX" : "VKM"},
-           {"byte_order", m.bigEndian ? "big" : "little"},
-           {"file_size", m.fileSize},
-           {"entry", m.eh.e_entry},
-           {"machine", m.eh.e_machine},
-           {"fileinfo", fileInfoJson(m)},
-           {"regions", regionsJson(m)},
-           {"sections", sectionsJson(m)}};
+  Json doc{{"schema", kDumpSchemaVersion},  {"file", path},
+           {"kind", m.vkx ? "VKX" : "VKM"}, {"byte_order", m.bigEndian ? "big" : "little"},
+           {"file_size", m.fileSize},       {"entry", m.eh.e_entry},
+           {"machine", m.eh.e_machine},     {"fileinfo", fileInfoJson(m)},
+           {"regions", regionsJson(m)},     {"sections", sectionsJson(m)}};
   if (opt.imports) doc["imports"] = importsJson(m);
   if (opt.exports) doc["exports"] = exportsJson(m);
   if (opt.symbols) {

@@ -38,9 +38,8 @@ bool stringAt(std::span<const uint8_t> bytes, uint64_t at, std::string& out) {
 }
 
 bool keepContents(const Elf32_Shdr& h, uint32_t index, uint32_t shstrndx) {
-  return index == shstrndx || h.sh_type == SHT_SYMTAB || h.sh_type == SHT_STRTAB ||
-         h.sh_type == SHT_VKM_IMPORTS || h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_CRCS ||
-         h.sh_type == SHT_VKM_FILEINFO;
+  return index == shstrndx || h.sh_type == SHT_SYMTAB || h.sh_type == SHT_STRTAB || h.sh_type == SHT_VKM_IMPORTS ||
+         h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_CRCS || h.sh_type == SHT_VKM_FILEINFO;
 }
 
 // The outcome of unpacking one section's stored bytes.
@@ -85,8 +84,8 @@ Unpacked inflateSection(std::span<const uint8_t> stored, uint32_t sizeWord, uint
   } else if (produced > limit) {
     u.fault = "was not unpacked: the sections unpacked so far already fill the limit";
   } else if (r == Z_STREAM_END && produced != sizeWord) {
-    u.fault = format("unpacks to %llu bytes, its size word gives %u", static_cast<unsigned long long>(produced),
-                     sizeWord);
+    u.fault =
+        format("unpacks to %llu bytes, its size word gives %u", static_cast<unsigned long long>(produced), sizeWord);
   } else if (r == Z_STREAM_END && consumed != stored.size()) {
     u.fault = format("%llu stored bytes follow the end of its zlib stream",
                      static_cast<unsigned long long>(stored.size() - consumed));
@@ -138,10 +137,12 @@ Unpacked unpackSection(std::span<const uint8_t> bytes, const ModuleSection& s, u
 std::string readHeader(std::span<const uint8_t> bytes, Module& m) {
   static const uint8_t kMark[4] = {0x7F, 'E', 'L', 'F'};
   if (bytes.size() < 4 || !std::equal(kMark, kMark + 4, bytes.begin()))
-    return bytes.empty() ? "the file is empty, not a module" : "not an ELF file, so not a module (no ELF mark at its start)";
+    return bytes.empty() ? "the file is empty, not a module"
+                         : "not an ELF file, so not a module (no ELF mark at its start)";
   if (bytes.size() < kEhdrSize)
     return format("truncated: %zu bytes, shorter than the 52-byte ELF header", bytes.size());
-  if (bytes[EI_CLASS] != ELFCLASS32) return format("not a module: ELF class %u, modules are 32-bit ELF", bytes[EI_CLASS]);
+  if (bytes[EI_CLASS] != ELFCLASS32)
+    return format("not a module: ELF class %u, modules are 32-bit ELF", bytes[EI_CLASS]);
   if (bytes[EI_DATA] != ELFDATA2LSB && bytes[EI_DATA] != ELFDATA2MSB)
     return format("not a module: unknown byte order %u in the ELF header", bytes[EI_DATA]);
   m.bigEndian = bytes[EI_DATA] == ELFDATA2MSB;
@@ -158,11 +159,11 @@ std::string readHeader(std::span<const uint8_t> bytes, Module& m) {
     return format("truncated or damaged: its %u section headers at 0x%08X run past the end of the file (0x%zX bytes)",
                   m.eh.e_shnum, m.eh.e_shoff, bytes.size());
   if (bytes[EI_ABIVERSION] != kModuleAbiVersion)
-    m.problems.push_back(format("ELF header: ABI version 0x%02X, modules carry 0x%02X", bytes[EI_ABIVERSION],
-                                kModuleAbiVersion));
+    m.problems.push_back(
+        format("ELF header: ABI version 0x%02X, modules carry 0x%02X", bytes[EI_ABIVERSION], kModuleAbiVersion));
   if (m.eh.e_shoff != kModuleSectionTable)
-    m.problems.push_back(format("ELF header: section header table at 0x%08X, modules have it at 0x%02X",
-                                m.eh.e_shoff, kModuleSectionTable));
+    m.problems.push_back(format("ELF header: section header table at 0x%08X, modules have it at 0x%02X", m.eh.e_shoff,
+                                kModuleSectionTable));
   m.sections.resize(m.eh.e_shnum);
   for (uint32_t i = 0; i < m.eh.e_shnum; ++i) {
     ModuleSection& s = m.sections[i];
@@ -201,8 +202,8 @@ std::vector<std::optional<uint32_t>> unpackAll(std::span<const uint8_t> bytes, M
   }
   for (ModuleSection& s : m.sections) {
     if (names && names->contentsOk && s.index != 0 && !stringAt(names->contents, s.h.sh_name, s.name))
-      m.problems.push_back(format("section %u: its name at 0x%X is not inside the section-name table", s.index,
-                                  s.h.sh_name));
+      m.problems.push_back(
+          format("section %u: its name at 0x%X is not inside the section-name table", s.index, s.h.sh_name));
   }
   for (const ModuleSection& s : m.sections)
     if (!results[s.index].ok) m.problems.push_back(sectionLabel(s) + ": " + results[s.index].fault);
@@ -239,7 +240,8 @@ void checkCrcs(Module& m, const std::vector<std::optional<uint32_t>>& computed) 
     uint32_t word = loadBE32(c.contents.data() + 4 * uint64_t{s.index});
     bool none = s.index == 0 || s.h.sh_type == SHT_NOBITS || s.h.sh_type == SHT_VKM_CRCS || s.h.sh_size == 0;
     if (none) {
-      if (word != 0) m.problems.push_back(format("%s: its CRC word is 0x%08X, it must be 0", sectionLabel(s).c_str(), word));
+      if (word != 0)
+        m.problems.push_back(format("%s: its CRC word is 0x%08X, it must be 0", sectionLabel(s).c_str(), word));
       continue;
     }
     s.crc = word;
@@ -267,7 +269,8 @@ void readFileInfo(Module& m) {
   }
   if (info->index + 1 != n)
     m.problems.push_back(format("the FileInfo section is section %u, the loader expects it at %u", info->index, n - 1));
-  if (info->compressed) m.problems.push_back("the FileInfo section is marked compressed; the loader reads it as stored");
+  if (info->compressed)
+    m.problems.push_back("the FileInfo section is marked compressed; the loader reads it as stored");
   if (!info->contentsOk) return;
   std::span<const uint8_t> rec = info->contents;
   if (rec.size() < kFileInfoHeaderSize) {
@@ -298,7 +301,8 @@ void readFileInfo(Module& m) {
       return;
     }
   }
-  if (pos >= rec.size()) m.problems.push_back("FileInfo: the loader tags run to the end of the record without their end mark");
+  if (pos >= rec.size())
+    m.problems.push_back("FileInfo: the loader tags run to the end of the record without their end mark");
 }
 
 // --- Groups and regions ---------------------------------------------------------
@@ -371,7 +375,8 @@ void readSymbols(Module& m) {
   }
   const ModuleSection* strings = t.h.sh_link < m.sections.size() ? &m.sections[t.h.sh_link] : nullptr;
   if (!strings || strings->h.sh_type != SHT_STRTAB) {
-    m.problems.push_back(format("%s: links to section %u, which is no string table", sectionLabel(t).c_str(), t.h.sh_link));
+    m.problems.push_back(
+        format("%s: links to section %u, which is no string table", sectionLabel(t).c_str(), t.h.sh_link));
     strings = nullptr;
   }
   uint32_t badNames = 0;
@@ -385,7 +390,8 @@ void readSymbols(Module& m) {
     m.symbols.push_back(std::move(sym));
   }
   if (badNames)
-    m.problems.push_back(format("%s: %u symbol names do not lie inside its string table", sectionLabel(t).c_str(), badNames));
+    m.problems.push_back(
+        format("%s: %u symbol names do not lie inside its string table", sectionLabel(t).c_str(), badNames));
 }
 
 void readImports(Module& m) {
@@ -437,7 +443,8 @@ void readExports(Module& m) {
       t.entries.push_back(std::move(e));
     }
     if (badNames)
-      m.problems.push_back(format("%s: %u export names do not lie inside the table", sectionLabel(s).c_str(), badNames));
+      m.problems.push_back(
+          format("%s: %u export names do not lie inside the table", sectionLabel(s).c_str(), badNames));
     m.exports.push_back(std::move(t));
   }
 }
@@ -509,18 +516,30 @@ bool sectionContents(std::span<const uint8_t> bytes, const Module& m, uint32_t i
 
 std::string sectionTypeName(uint32_t type) {
   switch (type) {
-    case SHT_NULL: return "NULL";
-    case SHT_PROGBITS: return "PROGBITS";
-    case SHT_SYMTAB: return "SYMTAB";
-    case SHT_STRTAB: return "STRTAB";
-    case SHT_RELA: return "RELA";
-    case SHT_NOBITS: return "NOBITS";
-    case SHT_REL: return "REL";
-    case SHT_VKM_EXPORTS: return "VKM_EXPORTS";
-    case SHT_VKM_IMPORTS: return "VKM_IMPORTS";
-    case SHT_VKM_CRCS: return "VKM_CRCS";
-    case SHT_VKM_FILEINFO: return "VKM_FILEINFO";
-    default: return format("0x%08X", type);
+    case SHT_NULL:
+      return "NULL";
+    case SHT_PROGBITS:
+      return "PROGBITS";
+    case SHT_SYMTAB:
+      return "SYMTAB";
+    case SHT_STRTAB:
+      return "STRTAB";
+    case SHT_RELA:
+      return "RELA";
+    case SHT_NOBITS:
+      return "NOBITS";
+    case SHT_REL:
+      return "REL";
+    case SHT_VKM_EXPORTS:
+      return "VKM_EXPORTS";
+    case SHT_VKM_IMPORTS:
+      return "VKM_IMPORTS";
+    case SHT_VKM_CRCS:
+      return "VKM_CRCS";
+    case SHT_VKM_FILEINFO:
+      return "VKM_FILEINFO";
+    default:
+      return format("0x%08X", type);
   }
 }
 
@@ -535,29 +554,41 @@ std::string sectionFlagLetters(uint32_t flags) {
   if (flags & kInfoLink) out += 'I';
   if (flags & SHF_VKM_TLS) out += 'T';
   if (flags & SHF_VKM_COMPRESSED) out += 'Z';
-  if (flags & ~(SHF_WRITE | SHF_ALLOC | SHF_EXECINSTR | kMerge | kStrings | kInfoLink | SHF_VKM_TLS | SHF_VKM_COMPRESSED))
+  if (flags &
+      ~(SHF_WRITE | SHF_ALLOC | SHF_EXECINSTR | kMerge | kStrings | kInfoLink | SHF_VKM_TLS | SHF_VKM_COMPRESSED))
     out += '+';
   return out;
 }
 
 std::string symbolTypeName(uint8_t type) {
   switch (type) {
-    case STT_NOTYPE: return "NOTYPE";
-    case STT_OBJECT: return "OBJECT";
-    case STT_FUNC: return "FUNC";
-    case STT_SECTION: return "SECTION";
-    case STT_FILE: return "FILE";
-    case STT_TLS: return "TLS";
-    default: return format("%u", type);
+    case STT_NOTYPE:
+      return "NOTYPE";
+    case STT_OBJECT:
+      return "OBJECT";
+    case STT_FUNC:
+      return "FUNC";
+    case STT_SECTION:
+      return "SECTION";
+    case STT_FILE:
+      return "FILE";
+    case STT_TLS:
+      return "TLS";
+    default:
+      return format("%u", type);
   }
 }
 
 std::string symbolBindName(uint8_t bind) {
   switch (bind) {
-    case STB_LOCAL: return "LOCAL";
-    case STB_GLOBAL: return "GLOBAL";
-    case STB_WEAK: return "WEAK";
-    default: return format("%u", bind);
+    case STB_LOCAL:
+      return "LOCAL";
+    case STB_GLOBAL:
+      return "GLOBAL";
+    case STB_WEAK:
+      return "WEAK";
+    default:
+      return format("%u", bind);
   }
 }
 

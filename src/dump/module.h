@@ -27,12 +27,12 @@ struct ModuleSection {
   Elf32_Shdr h{};                    // host order
   std::optional<ModuleGroup> group;  // none for the null, CRC and FileInfo sections and empty ones
   bool compressed = false;
-  uint32_t size = 0;        // bytes unpacked (the memory size of a SHT_NOBITS section)
-  uint32_t storedSize = 0;  // bytes in the file, size word included (0 for SHT_NOBITS)
-  bool contentsOk = false;  // the stored bytes lie in the file and unpack to `size` bytes
-  std::optional<uint32_t> crc;     // the CRC word stored for it
-  std::optional<bool> crcOk;       // whether it matches; none when not checked
-  std::vector<uint8_t> contents;   // unpacked; kept only for the tables the views decode
+  uint32_t size = 0;              // bytes unpacked (the memory size of a SHT_NOBITS section)
+  uint32_t storedSize = 0;        // bytes in the file, size word included (0 for SHT_NOBITS)
+  bool contentsOk = false;        // the stored bytes lie in the file and unpack to `size` bytes
+  std::optional<uint32_t> crc;    // the CRC word stored for it
+  std::optional<bool> crcOk;      // whether it matches; none when not checked
+  std::vector<uint8_t> contents;  // unpacked; kept only for the tables the views decode
 };
 
 struct ModuleRegion {
@@ -40,10 +40,10 @@ struct ModuleRegion {
   uint32_t sections = 0;
   bool hasAddresses = false;
   uint32_t addrStart = 0;
-  uint64_t addrEnd = 0;       // one past the highest byte of an allocated section
-  uint64_t storedBytes = 0;   // in the file
-  uint64_t unpackedBytes = 0; // the sections' contents unpacked
-  uint32_t memorySize = 0;    // what the FileInfo asks the loader for
+  uint64_t addrEnd = 0;        // one past the highest byte of an allocated section
+  uint64_t storedBytes = 0;    // in the file
+  uint64_t unpackedBytes = 0;  // the sections' contents unpacked
+  uint32_t memorySize = 0;     // what the FileInfo asks the loader for
 };
 
 struct ModuleSymbol {

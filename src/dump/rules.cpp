@@ -37,11 +37,13 @@ void checkHeaderRules(std::span<const uint8_t> bytes, Module& m) {
     m.problems.push_back("ELF header: the padding of the identification bytes is not zero");
   bool entryInCode = e.e_entry == 0;
   for (const ModuleSection& s : m.sections)
-    if ((s.h.sh_flags & SHF_ALLOC) && (s.h.sh_flags & SHF_EXECINSTR) && e.e_entry - s.h.sh_addr < s.size) entryInCode = true;
-  if (!entryInCode) m.problems.push_back(format("ELF header: the entry point 0x%08X lies in no code section", e.e_entry));
+    if ((s.h.sh_flags & SHF_ALLOC) && (s.h.sh_flags & SHF_EXECINSTR) && e.e_entry - s.h.sh_addr < s.size)
+      entryInCode = true;
+  if (!entryInCode)
+    m.problems.push_back(format("ELF header: the entry point 0x%08X lies in no code section", e.e_entry));
   const Elf32_Shdr& null = m.sections[0].h;
-  if (null.sh_name || null.sh_type || null.sh_flags || null.sh_addr || null.sh_offset || null.sh_size ||
-      null.sh_link || null.sh_info || null.sh_addralign || null.sh_entsize)
+  if (null.sh_name || null.sh_type || null.sh_flags || null.sh_addr || null.sh_offset || null.sh_size || null.sh_link ||
+      null.sh_info || null.sh_addralign || null.sh_entsize)
     m.problems.push_back("section 0 is not all zero");
 }
 
@@ -49,10 +51,14 @@ void checkHeaderRules(std::span<const uint8_t> bytes, Module& m) {
 bool addressFits(ModuleGroup g, uint32_t addr, uint32_t size) {
   uint64_t last = uint64_t{addr} + (size ? size - 1 : 0);
   switch (g) {
-    case ModuleGroup::Data: return addr >= kDataLow && last <= kDataHigh;
-    case ModuleGroup::Text: return addr >= kTextLow && last <= kTextHigh;
-    case ModuleGroup::Load: return addr >= kLoadLow && last <= kLoadHigh;
-    case ModuleGroup::Temp: return true;
+    case ModuleGroup::Data:
+      return addr >= kDataLow && last <= kDataHigh;
+    case ModuleGroup::Text:
+      return addr >= kTextLow && last <= kTextHigh;
+    case ModuleGroup::Load:
+      return addr >= kLoadLow && last <= kLoadHigh;
+    case ModuleGroup::Temp:
+      return true;
   }
   return true;
 }
@@ -62,7 +68,8 @@ constexpr uint32_t kKnownFlags = 0x7FF | SHF_VKM_TLS | SHF_VKM_COMPRESSED;  // t
 void checkSectionRules(Module& m) {
   const uint32_t n = static_cast<uint32_t>(m.sections.size());
   const uint64_t crcAt = kModuleSectionTable + uint64_t{kShdrSize} * n;
-  const uint64_t infoAt = (crcAt + 4 * uint64_t{n} + kModuleContentAlign - 1) / kModuleContentAlign * kModuleContentAlign;
+  const uint64_t infoAt =
+      (crcAt + 4 * uint64_t{n} + kModuleContentAlign - 1) / kModuleContentAlign * kModuleContentAlign;
   for (const ModuleSection& s : m.sections) {
     const Elf32_Shdr& h = s.h;
     std::string label = sectionLabel(s);
@@ -73,16 +80,19 @@ void checkSectionRules(Module& m) {
       m.problems.push_back(format("%s: the FileInfo record lies at 0x%08X, it belongs at 0x%08llX", label.c_str(),
                                   h.sh_offset, static_cast<unsigned long long>(infoAt)));
     if (h.sh_type == SHT_NOBITS && h.sh_offset != 0)
-      m.problems.push_back(format("%s: takes no file space but has offset 0x%08X, modules give it 0", label.c_str(),
-                                  h.sh_offset));
+      m.problems.push_back(
+          format("%s: takes no file space but has offset 0x%08X, modules give it 0", label.c_str(), h.sh_offset));
     if (h.sh_flags & ~kKnownFlags)
       m.problems.push_back(format("%s: flags 0x%08X carry bits no loader knows", label.c_str(), h.sh_flags));
     if (h.sh_addralign > 1 && !isPowerOfTwo(h.sh_addralign))
       m.problems.push_back(format("%s: alignment %u is not a power of two", label.c_str(), h.sh_addralign));
     else if ((h.sh_flags & SHF_ALLOC) && h.sh_addralign > 1 && h.sh_addr % h.sh_addralign != 0)
-      m.problems.push_back(format("%s: address 0x%08X is not aligned to its %u bytes", label.c_str(), h.sh_addr,
-                                  h.sh_addralign));
-    const uint32_t entry = h.sh_type == SHT_SYMTAB ? kSymSize : h.sh_type == SHT_RELA ? kRelaSize : h.sh_type == SHT_REL ? kRelSize : 0;
+      m.problems.push_back(
+          format("%s: address 0x%08X is not aligned to its %u bytes", label.c_str(), h.sh_addr, h.sh_addralign));
+    const uint32_t entry = h.sh_type == SHT_SYMTAB ? kSymSize
+                           : h.sh_type == SHT_RELA ? kRelaSize
+                           : h.sh_type == SHT_REL  ? kRelSize
+                                                   : 0;
     if (entry && h.sh_entsize != entry)
       m.problems.push_back(format("%s: entries of %u bytes, a %s table has %u", label.c_str(), h.sh_entsize,
                                   sectionTypeName(h.sh_type).c_str(), entry));
@@ -124,8 +134,8 @@ void checkRegionRules(Module& m) {
 // The bytes no table or section claims must be zero, and the file must end
 // on the 64-byte boundary after the last contents.
 void checkGaps(std::span<const uint8_t> bytes, Module& m) {
-  std::vector<std::pair<uint64_t, uint64_t>> used{{0, kEhdrSize},
-                                                  {m.eh.e_shoff, m.eh.e_shoff + uint64_t{kShdrSize} * m.sections.size()}};
+  std::vector<std::pair<uint64_t, uint64_t>> used{
+      {0, kEhdrSize}, {m.eh.e_shoff, m.eh.e_shoff + uint64_t{kShdrSize} * m.sections.size()}};
   for (const ModuleSection& s : m.sections)
     if (s.index != 0 && s.h.sh_type != SHT_NOBITS && s.h.sh_size)
       used.emplace_back(s.h.sh_offset, uint64_t{s.h.sh_offset} + s.h.sh_size);
@@ -144,12 +154,13 @@ void checkGaps(std::span<const uint8_t> bytes, Module& m) {
     m.problems.push_back(format("%llu bytes between the contents are not zero, the first at 0x%08llX",
                                 static_cast<unsigned long long>(nonzero), static_cast<unsigned long long>(first)));
   if (bytes.size() > expected)
-    m.problems.push_back(format("the file has %llu bytes after the 64-byte boundary behind its last contents (0x%08llX)",
-                                static_cast<unsigned long long>(bytes.size() - expected),
-                                static_cast<unsigned long long>(expected)));
+    m.problems.push_back(
+        format("the file has %llu bytes after the 64-byte boundary behind its last contents (0x%08llX)",
+               static_cast<unsigned long long>(bytes.size() - expected), static_cast<unsigned long long>(expected)));
   else if (bytes.size() < expected && bytes.size() >= end)
-    m.problems.push_back(format("the file ends at 0x%08llX, short of the 64-byte boundary 0x%08llX behind its last contents",
-                                static_cast<unsigned long long>(bytes.size()), static_cast<unsigned long long>(expected)));
+    m.problems.push_back(
+        format("the file ends at 0x%08llX, short of the 64-byte boundary 0x%08llX behind its last contents",
+               static_cast<unsigned long long>(bytes.size()), static_cast<unsigned long long>(expected)));
 }
 
 void checkFileInfoRules(Module& m) {
@@ -167,8 +178,10 @@ void checkFileInfoRules(Module& m) {
   if (f.flags & ~(kFlagDynamicOnly | kFlagVkx | kFlagTls))
     m.problems.push_back(format("FileInfo: flags 0x%08X carry bits no loader knows", f.flags));
   if (f.reserved) m.problems.push_back(format("FileInfo: the reserved field is 0x%04X, not 0", f.reserved));
-  if (isPowerOfTwo(f.loadAlign) && uint64_t{alignUp(static_cast<uint32_t>(rec.size()) - kFileInfoHeaderSize, f.loadAlign)} != f.trailerSize)
-    m.problems.push_back(format("FileInfo: trailer size 0x%X, the %zu-byte record needs 0x%X", f.trailerSize, rec.size(),
+  if (isPowerOfTwo(f.loadAlign) &&
+      uint64_t{alignUp(static_cast<uint32_t>(rec.size()) - kFileInfoHeaderSize, f.loadAlign)} != f.trailerSize)
+    m.problems.push_back(format("FileInfo: trailer size 0x%X, the %zu-byte record needs 0x%X", f.trailerSize,
+                                rec.size(),
                                 alignUp(static_cast<uint32_t>(rec.size()) - kFileInfoHeaderSize, f.loadAlign)));
   // Behind the file name: the tags (each name and value ended by a zero
   // byte, the list by three), then zero bytes to the end of the record.
@@ -185,7 +198,8 @@ void checkFileInfoRules(Module& m) {
     if (!ended) m.problems.push_back("FileInfo: the loader tags do not end with three zero bytes");
     pos += 3;
   }
-  if (pos < rec.size() && std::any_of(rec.begin() + static_cast<std::ptrdiff_t>(pos), rec.end(), [](uint8_t b) { return b != 0; }))
+  if (pos < rec.size() &&
+      std::any_of(rec.begin() + static_cast<std::ptrdiff_t>(pos), rec.end(), [](uint8_t b) { return b != 0; }))
     m.problems.push_back("FileInfo: the record is not zero behind its strings");
 }
 

@@ -17,11 +17,16 @@ void print(Console& con, const std::string& text) { consoleWrite(con, text.data(
 
 std::string mapFailure(uint32_t code) {
   switch (code) {
-    case 0x80070002: return "no such file";
-    case 0x80070003: return "a folder on its path does not exist";
-    case 0x80070005: return "access denied, or it is a folder";
-    case kErrOutOfMemory: return "out of memory";
-    default: return "cannot be read (it is empty, not a regular file, or 4 GB or larger)";
+    case 0x80070002:
+      return "no such file";
+    case 0x80070003:
+      return "a folder on its path does not exist";
+    case 0x80070005:
+      return "access denied, or it is a folder";
+    case kErrOutOfMemory:
+      return "out of memory";
+    default:
+      return "cannot be read (it is empty, not a regular file, or 4 GB or larger)";
   }
 }
 

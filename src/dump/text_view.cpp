@@ -56,8 +56,8 @@ void fileInfoView(std::string& out, const Module& m) {
       {"heap_size", sizeField(f.heapSize)},
       {"tags_offset", format("0x%X", f.tagsOffset)},
       {"fixed_value", format("0x%X", f.fixedValue)},
-      {"compression_level", f.compressionLevel == 0xFFFFFFFFu ? std::string("default (0xFFFFFFFF)")
-                                                              : format("%u", f.compressionLevel)},
+      {"compression_level",
+       f.compressionLevel == 0xFFFFFFFFu ? std::string("default (0xFFFFFFFF)") : format("%u", f.compressionLevel)},
       {"tramp_addition", sizeField(f.trampAddition)},
       {"trailer_size", sizeField(f.trailerSize)},
       {"sdk_version", format("%u", f.sdkVersion)},
@@ -90,17 +90,19 @@ std::string crcState(const ModuleSection& s) {
 
 void sectionView(std::string& out, const Module& m) {
   out += "\nSections:\n";
-  out += "  [Nr] Name                 Type          Flags  Address     Offset      Size        Stored      Group  "
-         "Ratio   CRC\n";
+  out +=
+      "  [Nr] Name                 Type          Flags  Address     Offset      Size        Stored      Group  "
+      "Ratio   CRC\n";
   for (const ModuleSection& s : m.sections) {
     std::string ratio = s.compressed && s.size ? format("%5.1f%%", 100.0 * s.storedSize / s.size) : std::string("-");
-    out += format("  [%2u] %-20s %-13s %-5s  0x%08X  0x%08X  0x%08X  0x%08X  %-5s  %-6s  %s\n", s.index,
-                  s.name.c_str(), sectionTypeName(s.h.sh_type).c_str(), sectionFlagLetters(s.h.sh_flags).c_str(),
-                  s.h.sh_addr, s.h.sh_offset, s.size, s.storedSize, s.group ? moduleGroupName(*s.group) : "-",
-                  ratio.c_str(), crcState(s).c_str());
+    out += format("  [%2u] %-20s %-13s %-5s  0x%08X  0x%08X  0x%08X  0x%08X  %-5s  %-6s  %s\n", s.index, s.name.c_str(),
+                  sectionTypeName(s.h.sh_type).c_str(), sectionFlagLetters(s.h.sh_flags).c_str(), s.h.sh_addr,
+                  s.h.sh_offset, s.size, s.storedSize, s.group ? moduleGroupName(*s.group) : "-", ratio.c_str(),
+                  crcState(s).c_str());
   }
-  out += "  Flags: W write, A alloc, X execute, M merge, S strings, I info link, T thread-local, Z compressed,\n"
-         "  + other. Size is unpacked, Stored is in the file (with the size word when compressed).\n";
+  out +=
+      "  Flags: W write, A alloc, X execute, M merge, S strings, I info link, T thread-local, Z compressed,\n"
+      "  + other. Size is unpacked, Stored is in the file (with the size word when compressed).\n";
 }
 
 std::string sectionRef(const Module& m, uint32_t index) {
@@ -131,7 +133,10 @@ void exportView(std::string& out, const Module& m) {
     out += "    Entry  Value       Kind  Name\n";
     for (size_t k = 0; k < t.entries.size(); ++k) {
       const ModuleExport& e = t.entries[k];
-      out += format("    %5zu  0x%08X  %-4s  %s\n", k, e.value, t.functions ? "FUNC" : e.tls ? "TLS" : "DATA",
+      out += format("    %5zu  0x%08X  %-4s  %s\n", k, e.value,
+                    t.functions ? "FUNC"
+                    : e.tls     ? "TLS"
+                                : "DATA",
                     e.name.c_str());
     }
   }

@@ -88,8 +88,8 @@ constexpr int EI_CLASS = 4, EI_DATA = 5, EI_VERSION = 6, EI_OSABI = 7, EI_ABIVER
 constexpr uint8_t ELFCLASS32 = 1, ELFDATA2LSB = 1, ELFDATA2MSB = 2;
 
 // Section types.
-constexpr uint32_t SHT_NULL = 0, SHT_PROGBITS = 1, SHT_SYMTAB = 2, SHT_STRTAB = 3, SHT_RELA = 4,
-                   SHT_NOBITS = 8, SHT_REL = 9;
+constexpr uint32_t SHT_NULL = 0, SHT_PROGBITS = 1, SHT_SYMTAB = 2, SHT_STRTAB = 3, SHT_RELA = 4, SHT_NOBITS = 8,
+                   SHT_REL = 9;
 // The platform's own section types.
 constexpr uint32_t SHT_VKM_EXPORTS = 0x80000001;   // export table (.fexports, .dexports)
 constexpr uint32_t SHT_VKM_IMPORTS = 0x80000002;   // import table of one imported module

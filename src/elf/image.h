@@ -18,10 +18,10 @@
 namespace zv {
 
 struct ElfImage {
-  uint8_t* base = nullptr;  // first byte of the file (writable private view)
-  uint32_t size = 0;        // file size
-  bool swap = false;        // file order differs from host order (EI_DATA != 1)
-  Elf32_Ehdr eh{};          // host order; e_ident as stored
+  uint8_t* base = nullptr;         // first byte of the file (writable private view)
+  uint32_t size = 0;               // file size
+  bool swap = false;               // file order differs from host order (EI_DATA != 1)
+  Elf32_Ehdr eh{};                 // host order; e_ident as stored
   uint32_t shentsize = kShdrSize;  // stride of the section header table in the file
   uint32_t phentsize = kPhdrSize;  // stride of the program header table in the file
   std::vector<Elf32_Shdr> sh;      // e_shnum headers, host order (entry 0 as stored)
@@ -35,23 +35,19 @@ struct ElfImage {
 
 // 0xBAD000xx codes of a malformed image.
 namespace bad {
-constexpr uint32_t SymLink = 0xBAD00001, SymLinkType = 0xBAD00002, SymTooSmall = 0xBAD00003,
-                   SymName = 0xBAD00004, SymShndx = 0xBAD00005, ObjInNull = 0xBAD00006,
-                   ObjOutside = 0xBAD00007, FuncInNull = 0xBAD00008, FuncOutside = 0xBAD00009,
-                   RelaTooSmall = 0xBAD0000A, RelaLink = 0xBAD0000B, RelaLinkType = 0xBAD0000C,
-                   RelaInfo = 0xBAD0000D, RelaNull = 0xBAD0000E, RelaSym = 0xBAD0000F,
-                   RelTooSmall = 0xBAD00011, RelLink = 0xBAD00012, RelLinkType = 0xBAD00013,
-                   RelInfo = 0xBAD00014, RelNull = 0xBAD00015, RelSym = 0xBAD00016,
-                   RelOffset = 0xBAD00017, FileTooSmall = 0xBAD00018, Magic = 0xBAD00019,
-                   Class = 0xBAD0001A, IdentVersion = 0xBAD0001B, Machine = 0xBAD0001C,
-                   Version = 0xBAD0001D, EhsizeLarge = 0xBAD0001E, Phoff = 0xBAD0001F,
-                   Shoff = 0xBAD00020, Shstrndx = 0xBAD00021, PhTable = 0xBAD00022,
-                   ShTable = 0xBAD00023, SecInHeader = 0xBAD00024, SecPastEnd = 0xBAD00025,
-                   SecInPh = 0xBAD00026, SecInSh = 0xBAD00027, SecOverlap = 0xBAD00028,
-                   SegPastEnd = 0xBAD00029, ShstrType = 0xBAD0002A, SecName = 0xBAD0002B,
-                   EhsizeSmall = 0xBAD0002C, SymEntsize = 0xBAD0002D, RelaEntsize = 0xBAD0002E,
-                   RelaSymEntsize = 0xBAD0002F, RelEntsize = 0xBAD00030, RelSymEntsize = 0xBAD00031,
-                   SegOverlap = 0xBAD00032;
+constexpr uint32_t SymLink = 0xBAD00001, SymLinkType = 0xBAD00002, SymTooSmall = 0xBAD00003, SymName = 0xBAD00004,
+                   SymShndx = 0xBAD00005, ObjInNull = 0xBAD00006, ObjOutside = 0xBAD00007, FuncInNull = 0xBAD00008,
+                   FuncOutside = 0xBAD00009, RelaTooSmall = 0xBAD0000A, RelaLink = 0xBAD0000B,
+                   RelaLinkType = 0xBAD0000C, RelaInfo = 0xBAD0000D, RelaNull = 0xBAD0000E, RelaSym = 0xBAD0000F,
+                   RelTooSmall = 0xBAD00011, RelLink = 0xBAD00012, RelLinkType = 0xBAD00013, RelInfo = 0xBAD00014,
+                   RelNull = 0xBAD00015, RelSym = 0xBAD00016, RelOffset = 0xBAD00017, FileTooSmall = 0xBAD00018,
+                   Magic = 0xBAD00019, Class = 0xBAD0001A, IdentVersion = 0xBAD0001B, Machine = 0xBAD0001C,
+                   Version = 0xBAD0001D, EhsizeLarge = 0xBAD0001E, Phoff = 0xBAD0001F, Shoff = 0xBAD00020,
+                   Shstrndx = 0xBAD00021, PhTable = 0xBAD00022, ShTable = 0xBAD00023, SecInHeader = 0xBAD00024,
+                   SecPastEnd = 0xBAD00025, SecInPh = 0xBAD00026, SecInSh = 0xBAD00027, SecOverlap = 0xBAD00028,
+                   SegPastEnd = 0xBAD00029, ShstrType = 0xBAD0002A, SecName = 0xBAD0002B, EhsizeSmall = 0xBAD0002C,
+                   SymEntsize = 0xBAD0002D, RelaEntsize = 0xBAD0002E, RelaSymEntsize = 0xBAD0002F,
+                   RelEntsize = 0xBAD00030, RelSymEntsize = 0xBAD00031, SegOverlap = 0xBAD00032;
 }  // namespace bad
 
 // A few words on what a 0xBAD000xx code means.
@@ -69,9 +65,7 @@ uint32_t checkRelSection(ElfImage& img, uint32_t index);
 
 // Number of sections, and whether an index names one (0xFF00 and above never do).
 inline uint32_t sectionCount(const ElfImage& img) { return static_cast<uint32_t>(img.sh.size()); }
-inline bool namesSection(const ElfImage& img, uint32_t index) {
-  return index < SHN_LORESERVE && index < img.sh.size();
-}
+inline bool namesSection(const ElfImage& img, uint32_t index) { return index < SHN_LORESERVE && index < img.sh.size(); }
 
 // The current contents of section `index`: its own storage if the tool gave
 // it some, else the file's bytes at sh_offset. At most sh_size bytes, clipped
@@ -169,7 +163,5 @@ inline EntryTable<Elf32_Sym> symTable(ElfImage& img, uint32_t section) {
 
 namespace zv {
 // Number of whole entries of a table section (entry size from sh_entsize, or `dflt`).
-inline uint32_t entryCount(const Elf32_Shdr& h, uint32_t dflt) {
-  return h.sh_size / entrySize(h, dflt);
-}
+inline uint32_t entryCount(const Elf32_Shdr& h, uint32_t dflt) { return h.sh_size / entrySize(h, dflt); }
 }  // namespace zv

@@ -109,8 +109,7 @@ uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
   uint32_t relocSections = scanSections(ctx);
   chooseOutputKind(ctx.opt);
   if (relocSections == 0) {
-    say(ctx, "*** Error \"%.*s\" has no relocations.  Cannot make an VKM from it. Return -1\n", nameLen,
-        name.data());
+    say(ctx, "*** Error \"%.*s\" has no relocations.  Cannot make an VKM from it. Return -1\n", nameLen, name.data());
     return 0xFFFFFFFF;
   }
   return 0;

@@ -81,10 +81,8 @@ uint32_t checkHeaderFields(const ElfImage& img) {
   if (int32_t(ehsize) >= int32_t(img.size - 208)) return bad::EhsizeLarge;
   if (eh.e_phoff != 0 && (eh.e_phoff < ehsize || eh.e_phoff >= img.size)) return bad::Phoff;
   if (eh.e_shoff != 0 && (eh.e_shoff < ehsize || eh.e_shoff >= img.size)) return bad::Shoff;
-  if (eh.e_shstrndx != 0 && (eh.e_shstrndx >= eh.e_shnum || eh.e_shstrndx >= SHN_LORESERVE))
-    return bad::Shstrndx;
-  if (eh.e_phoff != 0 && tableEnd(eh.e_phoff, eh.e_phnum, img.phentsize, kPhdrSize) > img.size)
-    return bad::PhTable;
+  if (eh.e_shstrndx != 0 && (eh.e_shstrndx >= eh.e_shnum || eh.e_shstrndx >= SHN_LORESERVE)) return bad::Shstrndx;
+  if (eh.e_phoff != 0 && tableEnd(eh.e_phoff, eh.e_phnum, img.phentsize, kPhdrSize) > img.size) return bad::PhTable;
   // A zero e_shoff is not exempt here: the table is then read from the start
   // of the file, and it must lie inside the file all the same.
   if (tableEnd(eh.e_shoff, eh.e_shnum, img.shentsize, kShdrSize) > img.size) return bad::ShTable;
@@ -226,8 +224,7 @@ struct HostEntries {
   EntryTable<T> table;
   bool swap;
   bool store;
-  HostEntries(const ElfImage& img, EntryTable<T> t)
-      : table(t), swap(img.swap), store(img.swap && img.convertInPlace) {}
+  HostEntries(const ElfImage& img, EntryTable<T> t) : table(t), swap(img.swap), store(img.swap && img.convertInPlace) {}
   template <typename Swap>
   T get(uint32_t n, Swap swapFn) const {
     T rec = table.get(n);
@@ -250,8 +247,7 @@ uint32_t checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
   if (t.sh_type == SHT_NULL) return object ? bad::ObjInNull : bad::FuncInNull;
   uint32_t d = s.st_value - t.sh_addr;
   uint32_t size = contentSize(img, t);
-  if (d > size || uint64_t(d) + s.st_size > size)
-    return object ? bad::ObjOutside : bad::FuncOutside;
+  if (d > size || uint64_t(d) + s.st_size > size) return object ? bad::ObjOutside : bad::FuncOutside;
   return 0;
 }
 
@@ -280,18 +276,16 @@ uint32_t relocSymbolCount(const ElfImage& img, const Elf32_Shdr& symtab, uint32_
 struct RelocCodes {
   uint32_t recordSize, entsize, tooSmall, link, linkType, symEntsize, info, null, sym;
 };
-constexpr RelocCodes kRelaCodes{kRelaSize,         bad::RelaEntsize, bad::RelaTooSmall,
-                                bad::RelaLink,     bad::RelaLinkType, bad::RelaSymEntsize,
-                                bad::RelaInfo,     bad::RelaNull,     bad::RelaSym};
-constexpr RelocCodes kRelCodes{kRelSize,        bad::RelEntsize,  bad::RelTooSmall,
-                               bad::RelLink,    bad::RelLinkType, bad::RelSymEntsize,
-                               bad::RelInfo,    bad::RelNull,     bad::RelSym};
+constexpr RelocCodes kRelaCodes{kRelaSize,     bad::RelaEntsize,  bad::RelaTooSmall,
+                                bad::RelaLink, bad::RelaLinkType, bad::RelaSymEntsize,
+                                bad::RelaInfo, bad::RelaNull,     bad::RelaSym};
+constexpr RelocCodes kRelCodes{kRelSize,           bad::RelEntsize, bad::RelTooSmall, bad::RelLink, bad::RelLinkType,
+                               bad::RelSymEntsize, bad::RelInfo,    bad::RelNull,     bad::RelSym};
 
 // The checks shared by both kinds up to the entries: entry size, link, symbol
 // table and target. `symbols` receives the symbol count; `skip` is set when a
 // RELA section without a symbol table is accepted as it is.
-uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, uint32_t& symbols,
-                         bool& skip) {
+uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, uint32_t& symbols, bool& skip) {
   const Elf32_Shdr& h = img.sh[r];
   bool rela = h.sh_type == SHT_RELA;
   uint32_t stride = orDefault(h.sh_entsize, c.recordSize);

@@ -65,8 +65,7 @@ int failed(Context& ctx, const char* message) {
 int writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, const StubObject& stub) {
   const uint8_t* member = ar.data() + kMemberStart;
   int headerError = 0;
-  if (!put(f, ar.data(), kMagicSize))
-    headerError = failed(ctx, "***Error: Could not write to output library file.\n");
+  if (!put(f, ar.data(), kMagicSize)) headerError = failed(ctx, "***Error: Could not write to output library file.\n");
   if (!put(f, ar.data() + kMagicSize, kMemberHeaderSize)) {
     int err = failed(ctx, "***Error: Could not write to output library file.\n");
     if (!headerError) headerError = err;
@@ -82,8 +81,7 @@ int writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, con
   for (const StubPiece& piece : stub.contents) {
     if (!seekTo(f, uint64_t(kMemberStart) + piece.offset))
       return failed(ctx, "*** error seeking in output file to write section data.\n");
-    if (!put(f, member + piece.offset, piece.length))
-      return failed(ctx, "*** error writing to output file.\n");
+    if (!put(f, member + piece.offset, piece.length)) return failed(ctx, "*** error writing to output file.\n");
   }
   if (!seekTo(f, uint64_t(kMemberStart) + stub.shoff))
     return failed(ctx, "*** error seeking in output file to write section headers.\n");

@@ -27,16 +27,16 @@ struct StubPiece {
 // The stub object, complete and in its own byte order, with the positions the
 // archive writer needs to put it into the file piece by piece.
 struct StubObject {
-  std::vector<uint8_t> bytes;      // the whole object; its size is a multiple of 64
-  std::vector<StubPiece> contents; // sections with contents, in index order
-  uint32_t shoff = 0;              // section header table
+  std::vector<uint8_t> bytes;       // the whole object; its size is a multiple of 64
+  std::vector<StubPiece> contents;  // sections with contents, in index order
+  uint32_t shoff = 0;               // section header table
   uint32_t shnum = 0;
 };
 
 // Builds the stub object from the input's export sections (index 0: absent).
 // 0 or -1; prints its own messages.
-uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex,
-                         uint32_t dataExportIndex, uint32_t dataExportRelaIndex, StubObject& out);
+uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                         uint32_t dataExportRelaIndex, StubObject& out);
 
 // The archive member's date: SOURCE_DATE_EPOCH when it is set (reproducible
 // builds), else the current time; as a signed 32-bit number of seconds.

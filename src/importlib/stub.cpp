@@ -93,8 +93,8 @@ uint32_t readExportEntry(Context& ctx, const ExportTable& t, uint32_t k, ExportE
 
 // The symbol type of data export k: thread-local when its relocation is an
 // R_PPC_DTPREL32 and the table says so, an object otherwise.
-uint32_t dataExportType(Context& ctx, const ExportTable& t, uint32_t relaIndex, uint32_t k,
-                        const ExportEntry& e, uint8_t& type) {
+uint32_t dataExportType(Context& ctx, const ExportTable& t, uint32_t relaIndex, uint32_t k, const ExportEntry& e,
+                        uint8_t& type) {
   type = STT_OBJECT;
   if (relaIndex == 0) return 0;
   Elf32_Rela r{};
@@ -206,8 +206,8 @@ struct StubTables {
 
 // Appends the import section of export table `t` (".fimport_" or ".dimport_"
 // + the library name) and a symbol per export.
-uint32_t addImportSection(Context& ctx, StubTables& st, const ExportTable& t, const std::string& libName,
-                          bool data, uint32_t relaIndex) {
+uint32_t addImportSection(Context& ctx, StubTables& st, const ExportTable& t, const std::string& libName, bool data,
+                          uint32_t relaIndex) {
   st.secs.push_back(importSection(t, libName, data ? SHF_WRITE | SHF_ALLOC : SHF_ALLOC | SHF_EXECINSTR));
   st.secs.back().h.sh_name = static_cast<uint32_t>(st.names.size());
   st.names += (data ? ".dimport_" : ".fimport_") + libName + '\0';
@@ -284,8 +284,8 @@ std::string importLibraryName(const std::string& outputPath) {
   return name;
 }
 
-uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex,
-                         uint32_t dataExportIndex, uint32_t dataExportRelaIndex, StubObject& out) {
+uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                         uint32_t dataExportRelaIndex, StubObject& out) {
   ExportTable funcs, data;
   if (funcExportIndex) {
     if (uint32_t rc = openExportTable(ctx, funcExportIndex, funcs)) return rc;
@@ -295,8 +295,8 @@ uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t func
     if (dataExportRelaIndex) {
       uint32_t numRela = entryCount(ctx.input.sh[dataExportRelaIndex], kRelaSize);
       if (data.count != numRela) {
-        say(ctx, "***Error: numDataExports (%d) != numRelaDataExports (%d). Return -1\n",
-            static_cast<int>(data.count), static_cast<int>(numRela));
+        say(ctx, "***Error: numDataExports (%d) != numRelaDataExports (%d). Return -1\n", static_cast<int>(data.count),
+            static_cast<int>(numRela));
         return 0xFFFFFFFF;
       }
     }

@@ -14,8 +14,8 @@ void prescan_loader_region(Context& ctx);
 uint32_t classify_and_place_sections(Context& ctx);  // 0 or -1
 
 uint32_t reserve_trampolines(Context& ctx);  // 0 or -1; fills textSize, trampAdj, trampAddition
-bool check_region_limit(Context& ctx, const char* regionName, const char* optionName, int32_t size,
-                        int32_t limit, int32_t alignment);  // true on an error
+bool check_region_limit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                        int32_t alignment);        // true on an error
 bool pad_regions(Context& ctx, uint32_t percent);  // true on an error (a size past 32 bits)
 
 uint32_t check_tls_segment(Context& ctx);  // 0 or -1; sets ctx.lay.tlsPresent, tlsAlignShift

@@ -35,16 +35,16 @@ void sayWritableInLoader(Context& ctx, uint32_t i) {
   say(ctx,
       "*** Error: \"%s\", Section %d \"%s\" is writable but its (VKM adjusted) address (0x%08X) is "
       "in the loader range (from 0x%08X to (0x%08X)).\n",
-      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
-      ctx.input.sh[i].sh_addr, kLoadLow, kLoadHigh);
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(), ctx.input.sh[i].sh_addr, kLoadLow,
+      kLoadHigh);
 }
 
 void sayTextOutOfRange(Context& ctx, uint32_t i) {
   say(ctx,
       "*** Error: \"%s\", Section %d \"%s\" is text but its (VKM adjusted) address (0x%08X) is "
       "outside the allowed code range (from 0x%08X to (0x%08X)).\n",
-      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
-      ctx.input.sh[i].sh_addr, kTextLow, kTextHigh);
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(), ctx.input.sh[i].sh_addr, kTextLow,
+      kTextHigh);
 }
 
 void sayDataOutOfRange(Context& ctx, uint32_t i) {
@@ -52,8 +52,8 @@ void sayDataOutOfRange(Context& ctx, uint32_t i) {
       "*** Error: \"%s\", Section %d \"%s\" is data but its (VKM adjusted) address (0x%08X) is "
       "outside the allowed data range (from 0x%08X to (0x%08X)). Check the .ld and .map file for "
       "potential overflow.\n",
-      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
-      ctx.input.sh[i].sh_addr, kDataLow, kDataHigh);
+      ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(), ctx.input.sh[i].sh_addr, kDataLow,
+      kDataHigh);
 }
 
 // A region's end is the 32-bit address just past its last section, so a
@@ -105,8 +105,7 @@ void keepSection(Context& ctx, uint32_t i) {
 
 void sayKind(Context& ctx, uint32_t i, const char* kind) {
   if (!ctx.opt.verbose) return;
-  say(ctx, "Section %d: %s \"%s\"\n", static_cast<int>(i), kind,
-      section_name_by_index(ctx, i).c_str());
+  say(ctx, "Section %d: %s \"%s\"\n", static_cast<int>(i), kind, section_name_by_index(ctx, i).c_str());
 }
 
 // An allocated section: text, load or data, each checked against its range.

@@ -33,8 +33,7 @@ bool appliesToCode(const ElfImage& img, const Elf32_Shdr& h) {
 // trampoline; a branch within its own section, to another ordinary section,
 // to an absolute or other reserved index, or to a symbol that the table does
 // not hold, does not.
-bool needsTrampoline(Context& ctx, const EntryTable<Elf32_Sym>& symbols, const Elf32_Shdr& rela,
-                     const Elf32_Rela& r) {
+bool needsTrampoline(Context& ctx, const EntryTable<Elf32_Sym>& symbols, const Elf32_Shdr& rela, const Elf32_Rela& r) {
   if (relType(r.r_info) != R_PPC_REL24 || relSym(r.r_info) >= symbols.count) return false;
   uint32_t shndx = symbols.get(relSym(r.r_info)).st_shndx;
   if (shndx == rela.sh_info) return false;
@@ -52,8 +51,9 @@ bool reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
   }
   span.lo -= kTrampolineSize;
   if (place - span.lo > kBranchReach) {
-    say(ctx, "***Error: Text is too big to permit a relative relocation to a trampoline to a "
-             "target section!.\n");
+    say(ctx,
+        "***Error: Text is too big to permit a relative relocation to a trampoline to a "
+        "target section!.\n");
     return false;
   }
   return true;
@@ -114,8 +114,8 @@ uint32_t reserve_trampolines(Context& ctx) {
   return 0;
 }
 
-bool check_region_limit(Context& ctx, const char* regionName, const char* optionName, int32_t size,
-                        int32_t limit, int32_t alignment) {
+bool check_region_limit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                        int32_t alignment) {
   const char* out = ctx.opt.outputPath.c_str();
   // The free room as the 32-bit loader fields hold it.
   int32_t freeBytes = static_cast<int32_t>(int64_t{limit} - size);
@@ -124,24 +124,21 @@ bool check_region_limit(Context& ctx, const char* regionName, const char* option
   // the limit must meet (only 0 names none).
   if (alignment != 0 && int64_t{limit} % alignment != 0) {
     int64_t magnitude = alignment < 0 ? -int64_t{alignment} : int64_t{alignment};
-    say(ctx,
-        "Error: \"%s\" %s %d is not aligned to %s segment %d byte alignment (try %d).\n", out,
-        optionName, limit, regionName, alignment,
-        static_cast<int>(roundUpSigned(limit, magnitude)));
+    say(ctx, "Error: \"%s\" %s %d is not aligned to %s segment %d byte alignment (try %d).\n", out, optionName, limit,
+        regionName, alignment, static_cast<int>(roundUpSigned(limit, magnitude)));
     misaligned = true;
   }
   // Sizes are unsigned in the record: one of 2 GB or more is over any limit.
   if (static_cast<uint32_t>(size) > 0x7FFFFFFFu || size > limit) {
-    say(ctx, "Error: %s has %s size of %d is larger then limit from %s %d\n", out, regionName, size,
-        optionName, limit);
+    say(ctx, "Error: %s has %s size of %d is larger then limit from %s %d\n", out, regionName, size, optionName, limit);
     return true;
   }
   // An empty region leaves an unbounded share free and never warns.
   if (size != 0) {
     double pct = static_cast<double>(freeBytes) / static_cast<double>(size) * 100.0;
     if (pct <= 1.0) {
-      say(ctx, "Warning: %s has %s size of %d which leaves %6.2f%% (%d bytes) free\n", out,
-          regionName, size, pct, freeBytes);
+      say(ctx, "Warning: %s has %s size of %d which leaves %6.2f%% (%d bytes) free\n", out, regionName, size, pct,
+          freeBytes);
       say(ctx, "Warning: %s based on %s %d\n", out, optionName, limit);
     }
   }
@@ -164,8 +161,8 @@ bool pad_regions(Context& ctx, uint32_t percent) {
   // negative percentage) is refused rather than cut or capped.
   for (const Grown& g : grown) {
     if (g.value <= 0xFFFFFFFFu) continue;
-    say(ctx, "Error: \"%s\" -padall %u makes the %s size larger than 4 GB. return -1.\n",
-        ctx.opt.outputPath.c_str(), percent, g.region);
+    say(ctx, "Error: \"%s\" -padall %u makes the %s size larger than 4 GB. return -1.\n", ctx.opt.outputPath.c_str(),
+        percent, g.region);
     return true;
   }
   for (Grown& g : grown) g.size = static_cast<uint32_t>(g.value);

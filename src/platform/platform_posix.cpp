@@ -27,15 +27,21 @@ void consoleFlush(Console& con) {
 
 static uint32_t mapError(int err) {
   switch (err) {
-    case ENOENT: return 0x80070002;
-    case ENOTDIR: return 0x80070003;
+    case ENOENT:
+      return 0x80070002;
+    case ENOTDIR:
+      return 0x80070003;
     case EMFILE:
-    case ENFILE: return 0x80070004;
+    case ENFILE:
+      return 0x80070004;
     case EACCES:
     case EPERM:
-    case EISDIR: return 0x80070005;
-    case ENOMEM: return kErrOutOfMemory;
-    default: return kErrFail;
+    case EISDIR:
+      return 0x80070005;
+    case ENOMEM:
+      return kErrOutOfMemory;
+    default:
+      return kErrFail;
   }
 }
 

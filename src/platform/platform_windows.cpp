@@ -55,17 +55,25 @@ int errnoFromWindowsError(uint32_t error) {
     case ERROR_INVALID_DRIVE:
     case ERROR_BAD_NETPATH:
     case ERROR_BAD_PATHNAME:
-    case ERROR_FILENAME_EXCED_RANGE: return ENOENT;
-    case ERROR_TOO_MANY_OPEN_FILES: return EMFILE;
+    case ERROR_FILENAME_EXCED_RANGE:
+      return ENOENT;
+    case ERROR_TOO_MANY_OPEN_FILES:
+      return EMFILE;
     case ERROR_NOT_ENOUGH_MEMORY:
-    case ERROR_OUTOFMEMORY: return ENOMEM;
+    case ERROR_OUTOFMEMORY:
+      return ENOMEM;
     case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS: return EEXIST;
+    case ERROR_ALREADY_EXISTS:
+      return EEXIST;
     case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL: return ENOSPC;
-    case ERROR_DIRECTORY: return ENOTDIR;
-    case ERROR_NOT_SAME_DEVICE: return EXDEV;
-    default: return EACCES;  // access denied, sharing and lock violations, write protection
+    case ERROR_HANDLE_DISK_FULL:
+      return ENOSPC;
+    case ERROR_DIRECTORY:
+      return ENOTDIR;
+    case ERROR_NOT_SAME_DEVICE:
+      return EXDEV;
+    default:
+      return EACCES;  // access denied, sharing and lock violations, write protection
   }
 }
 
@@ -363,7 +371,8 @@ static std::wstring finalTarget(HANDLE h, const std::wstring& path) {
 // A fresh name beside the target: <target>.tmp followed by six characters.
 static std::wstring temporaryName(const std::wstring& target, uint32_t attempt) {
   static constexpr wchar_t kDigits[] = L"0123456789abcdefghijklmnopqrstuvwxyz";
-  uint64_t seed = (uint64_t(GetCurrentProcessId()) << 32) ^ GetTickCount64() ^ (uint64_t(attempt) * 0x9E3779B97F4A7C15ull);
+  uint64_t seed =
+      (uint64_t(GetCurrentProcessId()) << 32) ^ GetTickCount64() ^ (uint64_t(attempt) * 0x9E3779B97F4A7C15ull);
   std::wstring name = target + L".tmp";
   for (int i = 0; i < 6; ++i) {
     name.push_back(kDigits[seed % 36]);
@@ -383,23 +392,23 @@ int openOutputFile(const std::string& path, OutputFile& out) {
   if (existing != INVALID_HANDLE_VALUE) {
     BY_HANDLE_FILE_INFORMATION info{};
     bool disk = GetFileType(existing) == FILE_TYPE_DISK;
-    bool folder = disk && GetFileInformationByHandle(existing, &info) &&
-                  (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    bool folder =
+        disk && GetFileInformationByHandle(existing, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     if (disk && !folder) target = finalTarget(existing, target);
     CloseHandle(existing);
     if (folder) return EISDIR;
     if (!disk) {
       // A device such as NUL is written directly.
-      HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                             OPEN_EXISTING, 0, nullptr);
+      HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
       if (h == INVALID_HANDLE_VALUE) return errnoFromWindowsError(GetLastError());
       out.stream = streamOnHandle(h, _O_WRONLY, "wb");
       return out.stream ? 0 : errno;
     }
     // A file another process holds open without letting others replace it
     // fails now, as opening it for writing would, and stays as it is.
-    HANDLE probe = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE probe = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr);
     if (probe == INVALID_HANDLE_VALUE) return errnoFromWindowsError(GetLastError());
     CloseHandle(probe);
   }

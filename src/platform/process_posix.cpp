@@ -77,8 +77,10 @@ int64_t runCaptured(const std::string& program, const std::vector<std::string>& 
   char buffer[65536];
   for (;;) {
     ssize_t n = read(fds[0], buffer, sizeof buffer);
-    if (n > 0) output.append(buffer, static_cast<size_t>(n));
-    else if (n == 0 || errno != EINTR) break;
+    if (n > 0)
+      output.append(buffer, static_cast<size_t>(n));
+    else if (n == 0 || errno != EINTR)
+      break;
   }
   close(fds[0]);
   int status = 0;

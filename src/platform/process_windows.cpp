@@ -64,8 +64,10 @@ static std::wstring quoteArgument(const std::wstring& arg) {
       ++slashes;
       continue;
     }
-    if (c == L'"') q.append(slashes * 2 + 1, L'\\');
-    else q.append(slashes, L'\\');
+    if (c == L'"')
+      q.append(slashes * 2 + 1, L'\\');
+    else
+      q.append(slashes, L'\\');
     slashes = 0;
     q.push_back(c);
   }
@@ -119,8 +121,8 @@ static int64_t startAndWait(const std::wstring& exe, std::wstring commandLine, c
     flags |= EXTENDED_STARTUPINFO_PRESENT;
   }
   PROCESS_INFORMATION pi{};
-  BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, !inherit.empty(), flags,
-                                environment, folder, &si.StartupInfo, &pi);
+  BOOL started = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, !inherit.empty(), flags, environment,
+                                folder, &si.StartupInfo, &pi);
   if (haveList) DeleteProcThreadAttributeList(list);
   if (!started && haveList) {
     // Some hosts (Wine starting a Linux program) take no handle list: plain
@@ -205,16 +207,16 @@ int64_t runCaptured(const std::string& program, const std::vector<std::string>& 
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return -1;
   SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-  HANDLE nul = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
-                           nullptr);
+  HANDLE nul =
+      CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0, nullptr);
   // The output is read on a second thread while the program runs, so a full
   // pipe never holds it up.
   PipeReader reader{readEnd, &output};
   HANDLE thread = CreateThread(nullptr, 0, readPipe, &reader, 0, nullptr);
   int64_t code = -1;
   if (thread) {
-    code = startAndWait(exe, line, wideFolder.empty() ? nullptr : wideFolder.c_str(), environment.data(), nul,
-                        writeEnd, writeEnd, true);
+    code = startAndWait(exe, line, wideFolder.empty() ? nullptr : wideFolder.c_str(), environment.data(), nul, writeEnd,
+                        writeEnd, true);
   }
   CloseHandle(writeEnd);
   if (thread) {

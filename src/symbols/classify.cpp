@@ -92,8 +92,7 @@ void mark_referenced_symbols(Context& ctx) {
     const Elf32_Shdr& rs = img.sh[i];
     if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
     // A relocation section aimed at no section is no export table's.
-    uint8_t exportTarget =
-        namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
+    uint8_t exportTarget = namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
     EntryTable<Elf32_Rela> relocs = relaTable(img, i);
     for (uint32_t n = 0; n < relocs.count; ++n) {
       Elf32_Rela r = relocs.get(n);
@@ -114,16 +113,15 @@ void classify_symbols(Context& ctx, uint32_t i) {
   bool valid = shndx != 0 && namesSection(ctx.input, shndx);
   si.empty = sym.st_size == 0;
   si.absolute = shndx == SHN_ABS;
-  si.undef = shndx == SHN_UNDEF ||
-             (valid && shndx < ctx.sym.sectionInfo.size() && ctx.sym.sectionInfo[shndx].is_export);
+  si.undef =
+      shndx == SHN_UNDEF || (valid && shndx < ctx.sym.sectionInfo.size() && ctx.sym.sectionInfo[shndx].is_export);
   switch (symType(sym)) {
     case STT_SECTION:
       si.sect = 1;
       if (namesSection(ctx.input, shndx) && refsOf(ctx, shndx) == 0) si.empty = 1;
       return;
     case STT_FUNC:
-      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name_view(ctx, sym)))
-        si.func = 1;
+      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name_view(ctx, sym))) si.func = 1;
       setPlacementFlags(ctx, si, shndx);
       return;
     case STT_NOTYPE:
@@ -142,8 +140,8 @@ void dump_symbol_info(Context& ctx, uint32_t i) {
   say(ctx,
       "     %4d: export:%d import:%d func:%d code:%d data:%d sect:%d referenced:%d undef:%d "
       "new_id:%d use_id:%d offset:0x%8.8x\n",
-      static_cast<int>(i), si.export_, si.import_, si.func, si.code, si.data, si.sect, si.referenced,
-      si.undef, static_cast<int>(si.new_id), static_cast<int>(si.use_id), si.offset);
+      static_cast<int>(i), si.export_, si.import_, si.func, si.code, si.data, si.sect, si.referenced, si.undef,
+      static_cast<int>(si.new_id), static_cast<int>(si.use_id), si.offset);
 }
 
 }  // namespace zv

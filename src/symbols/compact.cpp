@@ -85,8 +85,7 @@ void markNeededStrings(Context& ctx, uint32_t stIndex, const TableUsers& users, 
   uint32_t n = sectionCount(img);
   if (stIndex == img.eh.e_shstrndx)
     for (uint32_t i = 0; i < n; ++i)
-      if (img.sh[i].sh_name != 0 && !section_name_dropped(ctx, i))
-        find_string_record(ctx, records, img.sh[i].sh_name);
+      if (img.sh[i].sh_name != 0 && !section_name_dropped(ctx, i)) find_string_record(ctx, records, img.sh[i].sh_name);
   for (uint32_t r : users.relocations) markRelocationNames(ctx, r, records);
 }
 

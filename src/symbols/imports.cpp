@@ -61,8 +61,7 @@ uint32_t addNameCrc(Context& ctx, SymbolGroups& g, const Elf32_Sym& sym, uint32_
     if (!inTable) return crcOf(crc, name.c_str(), name.size() + 1);
     known = g.nameCrcs.emplace(sym.st_name, entry).first;
   }
-  return static_cast<uint32_t>(
-      crc32_combine(crc, known->second.first, static_cast<z_off_t>(known->second.second)));
+  return static_cast<uint32_t>(crc32_combine(crc, known->second.first, static_cast<z_off_t>(known->second.second)));
 }
 
 }  // namespace

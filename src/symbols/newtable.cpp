@@ -58,8 +58,7 @@ void placeSymbol(Context& ctx, uint32_t i) {
 
 bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
   return (si.sect && (!si.empty || si.referenced)) || si.export_ || si.tls ||
-         (si.referenced && (si.import_ || si.absolute)) ||
-         (si.func && !si.import_ && !ctx.opt.stripStrings);
+         (si.referenced && (si.import_ || si.absolute)) || (si.func && !si.import_ && !ctx.opt.stripStrings);
 }
 
 void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {
@@ -84,12 +83,11 @@ void startNewTables(Context& ctx) {
   putName(t.new_strings, kDataName, "$DATA");
   putName(t.new_strings, kUndefName, "$UNDEF");
   if (t.new_symbols.size() < kFirstKeptId) return;
-  t.new_symbols[kTextId] = Elf32_Sym{kTextName, st.text_base, 0, STT_SECTION, 0,
-                                     static_cast<uint16_t>(st.text_section)};
-  t.new_symbols[kDataId] = Elf32_Sym{kDataName, st.data_base, 0, STT_SECTION, 0,
-                                     static_cast<uint16_t>(st.data_section)};
-  t.new_symbols[kUndefId] =
-      Elf32_Sym{kUndefName, 0, 0, static_cast<uint8_t>(STB_GLOBAL << 4 | STT_OBJECT), 0, 0};
+  t.new_symbols[kTextId] =
+      Elf32_Sym{kTextName, st.text_base, 0, STT_SECTION, 0, static_cast<uint16_t>(st.text_section)};
+  t.new_symbols[kDataId] =
+      Elf32_Sym{kDataName, st.data_base, 0, STT_SECTION, 0, static_cast<uint16_t>(st.data_section)};
+  t.new_symbols[kUndefId] = Elf32_Sym{kUndefName, 0, 0, static_cast<uint8_t>(STB_GLOBAL << 4 | STT_OBJECT), 0, 0};
 }
 
 // Copies the kept symbols, in the order of their old indices, and their names.
@@ -157,8 +155,7 @@ void printEntryTail(Context& ctx, const std::string& name, uint32_t size) {
 
 void printPseudoSymbol(Context& ctx, int number, uint32_t base, int32_t section, const char* name) {
   std::string secName = section_name_by_index(ctx, static_cast<uint32_t>(section));
-  say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d) %s\n", number, base, "local", "sect", secName.c_str(),
-      section, name);
+  say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d) %s\n", number, base, "local", "sect", secName.c_str(), section, name);
 }
 
 }  // namespace
@@ -180,15 +177,18 @@ void build_new_symbol_table(Context& ctx) {
   for (uint32_t i = 1; i < count && !st.table.tooLarge; ++i)
     if (keepsOwnEntry(ctx, st.symbolInfo[i])) assign_new_symbol_id(ctx, i);
   if (st.table.tooMany) {
-    say(ctx, "***Error: The new symbol table would have more than %d symbols, more than relocations can name. "
-             "Return -1.\n", static_cast<int>(kMaxRelocSymbol));
+    say(ctx,
+        "***Error: The new symbol table would have more than %d symbols, more than relocations can name. "
+        "Return -1.\n",
+        static_cast<int>(kMaxRelocSymbol));
     return;
   }
   if (st.table.tooLarge) {
     // Every kept symbol gets a copy of its name; names that share bytes in a
     // damaged string table can add up past what the loader area can hold.
-    say(ctx, "***Error: The names of the new symbol table would take more than 1 GB, more than the loader area "
-             "holds. Return -1.\n");
+    say(ctx,
+        "***Error: The names of the new symbol table would take more than 1 GB, more than the loader area "
+        "holds. Return -1.\n");
     return;
   }
   write_new_symbol_table(ctx);
@@ -257,17 +257,25 @@ void rewrite_relocation_symbols(Context& ctx) {
 void dump_old_symbol(Context& ctx, uint32_t first, uint32_t i) {
   Elf32_Sym sym;
   if (!symbol_at(ctx, i, sym)) return;
-  say(ctx, "%4d|%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(first), static_cast<int>(i),
-      sym.st_value, symbol_binding_name(sym), symbol_kind_name(sym),
-      section_name_by_index(ctx, sym.st_shndx).c_str(), sym.st_shndx);
+  say(ctx, "%4d|%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(first), static_cast<int>(i), sym.st_value,
+      symbol_binding_name(sym), symbol_kind_name(sym), section_name_by_index(ctx, sym.st_shndx).c_str(), sym.st_shndx);
   if (i < ctx.sym.symbolInfo.size()) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
     switch (si.use_id) {
-      case 0: break;
-      case kTextId: say(ctx, " $TEXT+0x%8.8x", si.offset); break;
-      case kDataId: say(ctx, " $DATA+0x%8.8x", si.offset); break;
-      case kUndefId: say(ctx, " $UNDEF+0x%8.8x", si.offset); break;
-      default: say(ctx, " s%04d+0x%8.8x", static_cast<int>(si.use_id), si.offset); break;
+      case 0:
+        break;
+      case kTextId:
+        say(ctx, " $TEXT+0x%8.8x", si.offset);
+        break;
+      case kDataId:
+        say(ctx, " $DATA+0x%8.8x", si.offset);
+        break;
+      case kUndefId:
+        say(ctx, " $UNDEF+0x%8.8x", si.offset);
+        break;
+      default:
+        say(ctx, " s%04d+0x%8.8x", static_cast<int>(si.use_id), si.offset);
+        break;
     }
   }
   printEntryTail(ctx, symbol_name(ctx, sym), sym.st_size);

@@ -24,9 +24,7 @@ int32_t refsOf(const Context& ctx, uint32_t i) {
   return i < refs.size() ? refs[i] : 0;
 }
 
-uint32_t symbolCount(const Context& ctx) {
-  return static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
-}
+uint32_t symbolCount(const Context& ctx) { return static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0)); }
 
 // A relocation section counts only when it applies to a section the loader
 // loads; one aimed at no section at all is treated as aimed at an unloaded one.
@@ -62,8 +60,8 @@ void blankName(Context& ctx, const Elf32_Sym& sym, size_t length) {
 // section over it (sections taken in index order, a "next unpainted piece"
 // forest skipping what is done). A lookup is then one binary search.
 struct SectionCover {
-  std::vector<uint64_t> cuts;   // sorted range ends; piece t is [cuts[t], cuts[t+1])
-  std::vector<int32_t> owner;   // per piece: lowest covering section index, -1 for none
+  std::vector<uint64_t> cuts;  // sorted range ends; piece t is [cuts[t], cuts[t+1])
+  std::vector<int32_t> owner;  // per piece: lowest covering section index, -1 for none
 };
 
 uint32_t nextUnpainted(std::vector<uint32_t>& next, uint32_t t) {

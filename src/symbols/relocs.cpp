@@ -27,8 +27,17 @@ struct Target {
 
 bool isSdaType(uint32_t type) {
   switch (type) {
-    case 106: case 107: case 108: case 109: case 116:
-    case 180: case 181: case 182: case 183: case 184: case 185:
+    case 106:
+    case 107:
+    case 108:
+    case 109:
+    case 116:
+    case 180:
+    case 181:
+    case 182:
+    case 183:
+    case 184:
+    case 185:
       return true;
     default:
       return false;
@@ -51,8 +60,8 @@ uint32_t checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
     return 0xFFFFFFFF;
   }
   if (t.h.sh_size >= 0x80000000u) {
-    say(ctx, "***Error: \"%s\" sec %d, is too large to load.  Section size is 0x%08X. Return -1.\n",
-        t.name.c_str(), static_cast<int>(rsIndex), t.h.sh_size);
+    say(ctx, "***Error: \"%s\" sec %d, is too large to load.  Section size is 0x%08X. Return -1.\n", t.name.c_str(),
+        static_cast<int>(rsIndex), t.h.sh_size);
     return 0xFFFFFFFF;
   }
   t.bytes = sectionBytes(ctx.input, t.index);
@@ -70,16 +79,15 @@ void sayCantGetData(Context& ctx, const Target& t, uint32_t rsIndex, uint64_t en
 // Check a: small-data relocations. Prints the pair of lines; true on a violation.
 bool sdaViolation(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t type, const Elf32_Sym& sym) {
   if (!ctx.opt.checkNoSda || !isSdaType(type)) return false;
-  say(ctx, "***Error: VKM uses illegal SDA relocation %d.\n          Reloc sec %d, entry %d.\n",
-      static_cast<int>(type), static_cast<int>(rsIndex), static_cast<int>(n));
+  say(ctx, "***Error: VKM uses illegal SDA relocation %d.\n          Reloc sec %d, entry %d.\n", static_cast<int>(type),
+      static_cast<int>(rsIndex), static_cast<int>(n));
   std::string name = symbol_name(ctx, sym);
   say(ctx, "          Symbol \"%s\".\n", name.c_str());
   return true;
 }
 
 // Check b: the exported symbol's kind must match the table. 0 or -1.
-uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const Elf32_Rela& r,
-                          const Elf32_Sym& sym) {
+uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const Elf32_Rela& r, const Elf32_Sym& sym) {
   uint32_t delta = r.r_offset - t.h.sh_addr;
   uint64_t end = uint64_t(delta) + 8;
   if (end >= t.h.sh_size) {
@@ -131,8 +139,8 @@ uint32_t checkCode32(Context& ctx, const Target& t, uint32_t n, uint32_t type, c
   if (type != kRelAddr32 || ctx.opt.allowCode32) return 0;
   std::string name = symbol_name(ctx, sym);
   say(ctx, "***Error: \"%s\", 32-bit reference from code @ 0x%8.8x to 0x%8.8x (%s) is illegal (reloc # %d)\n",
-      ctx.opt.outputPath.c_str(), t.h.sh_addr + r.r_offset,
-      sym.st_value + static_cast<uint32_t>(r.r_addend), name.c_str(), static_cast<int>(n));
+      ctx.opt.outputPath.c_str(), t.h.sh_addr + r.r_offset, sym.st_value + static_cast<uint32_t>(r.r_addend),
+      name.c_str(), static_cast<int>(n));
   say(ctx, "***Error: are illegal (code is not readable).\n");
   return 0xFFFFFFFF;
 }
@@ -153,8 +161,8 @@ uint32_t checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf
 
 // The symbol a relocation uses; prints the error and gives false when the
 // index lies beyond the symbol table.
-bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32_t rsIndex, uint32_t n,
-                      uint32_t index, Elf32_Sym& sym) {
+bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32_t rsIndex, uint32_t n, uint32_t index,
+                      Elf32_Sym& sym) {
   if (index < symbols.count) {
     sym = symbols.get(index);
     return true;

@@ -178,22 +178,33 @@ uint32_t find_export_section(Context& ctx) {
 
 const char* symbol_kind_name(const Elf32_Sym& sym) {
   switch (symType(sym)) {
-    case 0: return "none";
-    case 1: return "data";
-    case 2: return "code";
-    case 3: return "sect";
-    case 4: return "file";
-    case 6: return "tlsdata";
-    default: return "other";
+    case 0:
+      return "none";
+    case 1:
+      return "data";
+    case 2:
+      return "code";
+    case 3:
+      return "sect";
+    case 4:
+      return "file";
+    case 6:
+      return "tlsdata";
+    default:
+      return "other";
   }
 }
 
 const char* symbol_binding_name(const Elf32_Sym& sym) {
   switch (symBind(sym)) {
-    case STB_LOCAL: return "local";
-    case STB_GLOBAL: return "global";
-    case STB_WEAK: return "weak";
-    default: return "other";
+    case STB_LOCAL:
+      return "local";
+    case STB_GLOBAL:
+      return "global";
+    case STB_WEAK:
+      return "weak";
+    default:
+      return "other";
   }
 }
 

@@ -217,8 +217,8 @@ std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>&
       SectionWork work;
       work.j = j;
       work.plainSize = h.sh_size;
-      work.mayCompress = ctx.opt.compress && h.sh_size >= kMinCompressSize &&
-                         !(p.group == Group::Temp && j == w.outHeader.e_shstrndx);
+      work.mayCompress =
+          ctx.opt.compress && h.sh_size >= kMinCompressSize && !(p.group == Group::Temp && j == w.outHeader.e_shstrndx);
       works.push_back(std::move(work));
     }
   }

@@ -10,13 +10,13 @@ namespace {
 
 // The 32-bit fields of the head in file order, from offset 0 to 0x57.
 constexpr uint32_t FileInfoHeader::*kWords[] = {
-    &FileInfoHeader::magic,          &FileInfoHeader::textSize,     &FileInfoHeader::textAlign,
-    &FileInfoHeader::dataSize,       &FileInfoHeader::dataAlign,    &FileInfoHeader::loadSize,
-    &FileInfoHeader::loadAlign,      &FileInfoHeader::tempSize,     &FileInfoHeader::trampAdj,
-    &FileInfoHeader::sdaBase,        &FileInfoHeader::sda2Base,     &FileInfoHeader::stackSize,
-    &FileInfoHeader::fileNameOffset, &FileInfoHeader::flags,        &FileInfoHeader::heapSize,
-    &FileInfoHeader::tagsOffset,     &FileInfoHeader::fixedValue,   &FileInfoHeader::compressionLevel,
-    &FileInfoHeader::trampAddition,  &FileInfoHeader::trailerSize,  &FileInfoHeader::sdkVersion,
+    &FileInfoHeader::magic,          &FileInfoHeader::textSize,    &FileInfoHeader::textAlign,
+    &FileInfoHeader::dataSize,       &FileInfoHeader::dataAlign,   &FileInfoHeader::loadSize,
+    &FileInfoHeader::loadAlign,      &FileInfoHeader::tempSize,    &FileInfoHeader::trampAdj,
+    &FileInfoHeader::sdaBase,        &FileInfoHeader::sda2Base,    &FileInfoHeader::stackSize,
+    &FileInfoHeader::fileNameOffset, &FileInfoHeader::flags,       &FileInfoHeader::heapSize,
+    &FileInfoHeader::tagsOffset,     &FileInfoHeader::fixedValue,  &FileInfoHeader::compressionLevel,
+    &FileInfoHeader::trampAddition,  &FileInfoHeader::trailerSize, &FileInfoHeader::sdkVersion,
     &FileInfoHeader::sdkRevision};
 constexpr uint32_t kReservedAt = 0x58, kTlsShiftAt = 0x5A, kAreaSizeAt = 0x5C;
 static_assert(std::size(kWords) * 4 == kReservedAt);
@@ -51,10 +51,14 @@ ModuleGroup moduleGroup(const Elf32_Shdr& h) {
 
 const char* moduleGroupName(ModuleGroup g) {
   switch (g) {
-    case ModuleGroup::Data: return "DATA";
-    case ModuleGroup::Load: return "LOAD";
-    case ModuleGroup::Text: return "TEXT";
-    case ModuleGroup::Temp: return "TEMP";
+    case ModuleGroup::Data:
+      return "DATA";
+    case ModuleGroup::Load:
+      return "LOAD";
+    case ModuleGroup::Text:
+      return "TEXT";
+    case ModuleGroup::Temp:
+      return "TEMP";
   }
   return "";
 }

@@ -90,8 +90,7 @@ uint32_t check_zero_filled_sections(Context& ctx) {
   }
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& h = img.sh[i];
-    if (h.sh_type == SHT_NOBITS && (h.sh_flags & SHF_ALLOC) && h.sh_size != 0 &&
-        h.sh_addr >= kLoaderRangeStart) {
+    if (h.sh_type == SHT_NOBITS && (h.sh_flags & SHF_ALLOC) && h.sh_size != 0 && h.sh_addr >= kLoaderRangeStart) {
       say(ctx,
           "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
           "which is loaded from the file. Return -1.\n",
@@ -241,9 +240,9 @@ uint32_t apply_size_options(Context& ctx) {
 void print_fixed_section(Context& ctx, const char* title, uint32_t j) {
   const Elf32_Shdr& h = ctx.wr.newHeaders[j];
   say(ctx, "%s", title);
-  say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c.\n", static_cast<int>(j), h.sh_type, h.sh_addr,
-      h.sh_size, h.sh_size, h.sh_offset, (h.sh_flags & SHF_ALLOC) ? 'a' : '.',
-      (h.sh_flags & SHF_EXECINSTR) ? 'x' : '.', (h.sh_flags & SHF_WRITE) ? 'w' : '.');
+  say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c.\n", static_cast<int>(j), h.sh_type, h.sh_addr, h.sh_size,
+      h.sh_size, h.sh_offset, (h.sh_flags & SHF_ALLOC) ? 'a' : '.', (h.sh_flags & SHF_EXECINSTR) ? 'x' : '.',
+      (h.sh_flags & SHF_WRITE) ? 'w' : '.');
 }
 
 // Step 14: the headers of the CRC and FileInfo sections, the last two entries.

@@ -133,9 +133,9 @@ constexpr OrderCheck kOrderChecks[] = {
 }  // namespace
 
 const char* layoutValueName(int value) {
-  static constexpr const char* kNames[kLayoutValueCount] = {
-      "SecHdrs", "CRCs", "FileInfo", "DataMin", "DataMax", "ReadMin",
-      "ReadMax", "TextMin", "TextMax", "TempMin", "TempMax", "eof"};
+  static constexpr const char* kNames[kLayoutValueCount] = {"SecHdrs", "CRCs",    "FileInfo", "DataMin",
+                                                            "DataMax", "ReadMin", "ReadMax",  "TextMin",
+                                                            "TextMax", "TempMin", "TempMax",  "eof"};
   return value >= 0 && value < kLayoutValueCount ? kNames[value] : "";
 }
 
@@ -153,8 +153,8 @@ LayoutFindings checkModuleLayout(const ElfImage& img, uint32_t eof) {
     uint32_t a = f.values[c.a], b = f.values[c.b];
     if (c.strict ? a < b : a <= b) continue;
     char values[96];
-    std::snprintf(values, sizeof values, " (%s 0x%08X %s %s 0x%08X)", layoutValueName(c.a), a,
-                  c.strict ? ">=" : ">", layoutValueName(c.b), b);
+    std::snprintf(values, sizeof values, " (%s 0x%08X %s %s 0x%08X)", layoutValueName(c.a), a, c.strict ? ">=" : ">",
+                  layoutValueName(c.b), b);
     f.faults.push_back({c.message, std::string(c.meaning) + values});
   }
   return f;

@@ -40,10 +40,10 @@ struct BadInput {
   int32_t failed = kUsage;  // the FAILED line's value, or kUsage
   Describe describe = nullptr;
   Patch patch = nullptr;
-  Prepare prepare = nullptr;     // sets the folder up before the run
-  bool noInputFile = false;      // the input file is not written at all
-  uint64_t extendTo = 0;         // the input file is extended (sparsely) to this size
-  bool sdkRoot = true;           // EDBA_ROOT set
+  Prepare prepare = nullptr;                // sets the folder up before the run
+  bool noInputFile = false;                 // the input file is not written at all
+  uint64_t extendTo = 0;                    // the input file is extended (sparsely) to this size
+  bool sdkRoot = true;                      // EDBA_ROOT set
   std::vector<std::string> leftAlone = {};  // entries of the folder that existed before the run
   bool posixOnly = false;                   // its subject (a FIFO, /dev/full) exists only on POSIX hosts
 };
@@ -147,16 +147,22 @@ std::vector<uint8_t> exportBytes(uint32_t entries, const std::function<uint32_t(
   return bytes;
 }
 
-Section exportSection(const std::string& name, bool code, uint32_t entries,
-                      const std::function<uint32_t(uint32_t)>& nameWord = [](uint32_t off) { return off; }) {
+Section exportSection(
+    const std::string& name, bool code, uint32_t entries,
+    const std::function<uint32_t(uint32_t)>& nameWord = [](uint32_t off) { return off; }) {
   uint32_t flags = kShfAlloc | (code ? kShfExecInstr : 0);
-  return Section{.name = name, .type = kShtVkmExports, .flags = flags, .addr = 0xC0000000, .addralign = 4,
+  return Section{.name = name,
+                 .type = kShtVkmExports,
+                 .flags = flags,
+                 .addr = 0xC0000000,
+                 .addralign = 4,
                  .data = exportBytes(entries, nameWord)};
 }
 
 // An export table (".fexports" or ".dexports") in the loader range. Returns its index.
-uint16_t addExportTable(LinkedModule& m, const std::string& name, bool code, uint32_t entries,
-                        std::function<uint32_t(uint32_t)> nameWord = [](uint32_t off) { return off; }) {
+uint16_t addExportTable(
+    LinkedModule& m, const std::string& name, bool code, uint32_t entries,
+    std::function<uint32_t(uint32_t)> nameWord = [](uint32_t off) { return off; }) {
   return addSection(m.b, exportSection(name, code, entries, nameWord));
 }
 
@@ -178,8 +184,9 @@ void insertFirst(LinkedModule& m, Section s) {
 
 // An export table with a relocation section; relocation k fills entry k's
 // value word with symbol `sym` (index into the module's symbols).
-Describe exportTable(const std::string& name, bool code, std::vector<uint32_t> syms, uint8_t type = kRPpcAddr32,
-                     std::function<uint32_t(uint32_t)> nameWord = [](uint32_t off) { return off; }) {
+Describe exportTable(
+    const std::string& name, bool code, std::vector<uint32_t> syms, uint8_t type = kRPpcAddr32,
+    std::function<uint32_t(uint32_t)> nameWord = [](uint32_t off) { return off; }) {
   return [=](LinkedModule& m) {
     uint16_t table = addExportTable(m, name, code, static_cast<uint32_t>(syms.size()), nameWord);
     uint16_t rela = addRelaSection(m.b, ".rela" + name, table);
@@ -190,10 +197,9 @@ Describe exportTable(const std::string& name, bool code, std::vector<uint32_t> s
 
 // A global thread-local object in a TLS data section.
 uint32_t addTlsObject(LinkedModule& m) {
-  uint16_t tdata = addProgbits(m.b, ".tdata", kShfAlloc | kShfWrite | kShfVkmTls, 0x10000100,
-                               words32({1, 2}), 8);
-  return addSymbol(m.b, {.name = "tls_var", .value = 0x10000100, .size = 4,
-                         .info = stInfo(kStbGlobal, kSttTls), .shndx = tdata});
+  uint16_t tdata = addProgbits(m.b, ".tdata", kShfAlloc | kShfWrite | kShfVkmTls, 0x10000100, words32({1, 2}), 8);
+  return addSymbol(
+      m.b, {.name = "tls_var", .value = 0x10000100, .size = 4, .info = stInfo(kStbGlobal, kSttTls), .shndx = tdata});
 }
 
 // --- The table ----------------------------------------------------------------
@@ -205,34 +211,52 @@ std::string parseError(uint32_t code) {
 }
 
 BadInput parseRow(std::string label, uint32_t code, Describe d, Patch p = nullptr) {
-  return BadInput{.label = std::move(label), .message = parseError(code), .failed = kUsage, .describe = d,
-                  .patch = p};
+  return BadInput{.label = std::move(label), .message = parseError(code), .failed = kUsage, .describe = d, .patch = p};
 }
 
 std::vector<BadInput> headerAndTableRows() {
   return {
-      parseRow("SymtabLinkBeyondSections", 0xBAD00001, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 99; })),
-      parseRow("SymtabLinkNotStrtab", 0xBAD00002, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 1; })),
-      parseRow("SymtabShorterThanOneEntry", 0xBAD00003, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_size = 15; })),
-      parseRow("SymbolNameBeyondStrings", 0xBAD00004, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.st_name = 1000; })),
-      parseRow("SymbolShndxBeyondSections", 0xBAD00005, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.shndx = 50; })),
-      parseRow("ObjectInNullSection", 0xBAD00006, onSection(&LinkedModule::data, [](Section& s) { s.hdr.sh_type = 0; })),
-      parseRow("ObjectOutsideSection", 0xBAD00007, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x10000008; s.size = 1; })),
-      parseRow("FunctionInNullSection", 0xBAD00008, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_type = 0; })),
+      parseRow("SymtabLinkBeyondSections", 0xBAD00001,
+               onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 99; })),
+      parseRow("SymtabLinkNotStrtab", 0xBAD00002,
+               onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 1; })),
+      parseRow("SymtabShorterThanOneEntry", 0xBAD00003,
+               onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_size = 15; })),
+      parseRow("SymbolNameBeyondStrings", 0xBAD00004,
+               onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.st_name = 1000; })),
+      parseRow("SymbolShndxBeyondSections", 0xBAD00005,
+               onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.shndx = 50; })),
+      parseRow("ObjectInNullSection", 0xBAD00006,
+               onSection(&LinkedModule::data, [](Section& s) { s.hdr.sh_type = 0; })),
+      parseRow("ObjectOutsideSection", 0xBAD00007,
+               onSymbol(&LinkedModule::objSym,
+                        [](Symbol& s) {
+                          s.value = 0x10000008;
+                          s.size = 1;
+                        })),
+      parseRow("FunctionInNullSection", 0xBAD00008,
+               onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_type = 0; })),
       parseRow("FunctionOutsideSection", 0xBAD00009, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.size = 17; })),
-      parseRow("RelaShorterThanOneEntry", 0xBAD0000A, onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_size = 11; })),
-      parseRow("RelaLinkBeyondSections", 0xBAD0000B, onSection(&LinkedModule::relaText, [](Section& s) { s.link = 99; })),
+      parseRow("RelaShorterThanOneEntry", 0xBAD0000A,
+               onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_size = 11; })),
+      parseRow("RelaLinkBeyondSections", 0xBAD0000B,
+               onSection(&LinkedModule::relaText, [](Section& s) { s.link = 99; })),
       parseRow("RelaLinkNotSymtab", 0xBAD0000C, onSection(&LinkedModule::relaText, [](Section& s) { s.link = 4; })),
-      parseRow("RelaInfoBeyondSections", 0xBAD0000D, onSection(&LinkedModule::relaText, [](Section& s) { s.info = 99; })),
-      parseRow("RelaNullTargetNonZeroEntry", 0xBAD0000E, onSection(&LinkedModule::relaText, [](Section& s) { s.info = 0; })),
-      parseRow("RelaSymbolBeyondTable", 0xBAD0000F, onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcAddr32); })),
+      parseRow("RelaInfoBeyondSections", 0xBAD0000D,
+               onSection(&LinkedModule::relaText, [](Section& s) { s.info = 99; })),
+      parseRow("RelaNullTargetNonZeroEntry", 0xBAD0000E,
+               onSection(&LinkedModule::relaText, [](Section& s) { s.info = 0; })),
+      parseRow("RelaSymbolBeyondTable", 0xBAD0000F,
+               onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcAddr32); })),
       parseRow("RelShorterThanOneEntry", 0xBAD00011, withRel([](LinkedModule&, Section& s) { s.hdr.sh_size = 7; })),
       parseRow("RelLinkBeyondSections", 0xBAD00012, withRel([](LinkedModule&, Section& s) { s.link = 99; })),
       parseRow("RelLinkNotSymtab", 0xBAD00013, withRel([](LinkedModule&, Section& s) { s.link = 4; })),
       parseRow("RelInfoBeyondSections", 0xBAD00014, withRel([](LinkedModule&, Section& s) { s.info = 99; })),
       parseRow("RelNullTargetNonZeroEntry", 0xBAD00015, withRel([](LinkedModule&, Section& s) { s.info = 0; })),
-      parseRow("RelSymbolBeyondTable", 0xBAD00016, withRel([](LinkedModule&, Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcNone); })),
-      parseRow("RelOffsetBeyondTarget", 0xBAD00017, withRel([](LinkedModule&, Section& s) { s.relocs[0].r_offset = 8; })),
+      parseRow("RelSymbolBeyondTable", 0xBAD00016,
+               withRel([](LinkedModule&, Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcNone); })),
+      parseRow("RelOffsetBeyondTarget", 0xBAD00017,
+               withRel([](LinkedModule&, Section& s) { s.relocs[0].r_offset = 8; })),
       parseRow("BadMagic", 0xBAD00019, nullptr, [](const LinkedModule&, std::vector<uint8_t>& b) { b[1] = 'e'; }),
       parseRow("Class64", 0xBAD0001A, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_class] = 2; })),
       parseRow("IdentVersion2", 0xBAD0001B, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_version] = 2; })),
@@ -242,44 +266,54 @@ std::vector<BadInput> headerAndTableRows() {
       parseRow("PhoffInsideHeader", 0xBAD0001F, onEhdr([](EhdrOverrides& e) { e.e_phoff = 51; })),
       parseRow("ShoffInsideHeader", 0xBAD00020, onEhdr([](EhdrOverrides& e) { e.e_shoff = 51; })),
       parseRow("ShstrndxBeyondSections", 0xBAD00021, onEhdr([](EhdrOverrides& e) { e.e_shstrndx = 7; })),
-      parseRow("PhTablePastEnd", 0xBAD00022, [](LinkedModule& m) {
-        addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
-        m.b.ehdr.e_phnum = 100;
-      }),
+      parseRow("PhTablePastEnd", 0xBAD00022,
+               [](LinkedModule& m) {
+                 addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
+                 m.b.ehdr.e_phnum = 100;
+               }),
       parseRow("ShTablePastEnd", 0xBAD00023, onEhdr([](EhdrOverrides& e) { e.e_shnum = 8; })),
-      parseRow("SectionInsideHeader", 0xBAD00024, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_offset = 40; })),
-      parseRow("SectionPastEnd", 0xBAD00025, [](LinkedModule& m) { m.b.sections[m.data].hdr.sh_size = layoutOf(m.b).fileSize; }),
-      parseRow("SectionInsidePhTable", 0xBAD00026, [](LinkedModule& m) {
-        addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
-        m.b.sections[m.text].hdr.sh_offset = 60;
-      }),
-      parseRow("SectionInsideShTable", 0xBAD00027, [](LinkedModule& m) {
-        m.b.sections[m.data].hdr.sh_offset = layoutOf(m.b).shoff + 4;
-      }),
-      parseRow("SectionStartsInsideLater", 0xBAD00028, [](LinkedModule& m) {
-        m.b.sections[m.text].hdr.sh_offset = layoutOf(m.b).dataOffset[m.data] + 2;
-        m.b.sections[m.text].hdr.sh_size = 4;
-      }),
+      parseRow("SectionInsideHeader", 0xBAD00024,
+               onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_offset = 40; })),
+      parseRow("SectionPastEnd", 0xBAD00025,
+               [](LinkedModule& m) { m.b.sections[m.data].hdr.sh_size = layoutOf(m.b).fileSize; }),
+      parseRow("SectionInsidePhTable", 0xBAD00026,
+               [](LinkedModule& m) {
+                 addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
+                 m.b.sections[m.text].hdr.sh_offset = 60;
+               }),
+      parseRow("SectionInsideShTable", 0xBAD00027,
+               [](LinkedModule& m) { m.b.sections[m.data].hdr.sh_offset = layoutOf(m.b).shoff + 4; }),
+      parseRow("SectionStartsInsideLater", 0xBAD00028,
+               [](LinkedModule& m) {
+                 m.b.sections[m.text].hdr.sh_offset = layoutOf(m.b).dataOffset[m.data] + 2;
+                 m.b.sections[m.text].hdr.sh_size = 4;
+               }),
       // Tables are converted in place, so two of them may not share bytes.
-      parseRow("RelocationsInsideSymbolTable", 0xBAD00028, nullptr, [](const LinkedModule& m, std::vector<uint8_t>& b) {
-        put32(b, sectionHeaderOffset(m.b, m.relaText) + 16, symbolOffset(m.b, 1));
-      }),
+      parseRow("RelocationsInsideSymbolTable", 0xBAD00028, nullptr,
+               [](const LinkedModule& m, std::vector<uint8_t>& b) {
+                 put32(b, sectionHeaderOffset(m.b, m.relaText) + 16, symbolOffset(m.b, 1));
+               }),
       parseRow("SegmentPastEnd", 0xBAD00029, withSegments(0x1F0, 0x1000, 0x100, 0x10)),
       parseRow("SectionNameTableNotStrtab", 0xBAD0002A, onEhdr([](EhdrOverrides& e) { e.e_shstrndx = 1; })),
-      parseRow("SectionNameBeyondTable", 0xBAD0002B, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_name = 1000; })),
+      parseRow("SectionNameBeyondTable", 0xBAD0002B,
+               onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_name = 1000; })),
       parseRow("HeaderSize51", 0xBAD0002C, onEhdr([](EhdrOverrides& e) { e.e_ehsize = 51; })),
-      parseRow("SymtabEntrySizeBelowRecord", 0xBAD0002D, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_entsize = 8; })),
-      parseRow("RelaEntrySizeBelowRecord", 0xBAD0002E, onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_entsize = 8; })),
-      parseRow("RelaSymtabEntrySizeBelowRecord", 0xBAD0002F, onSection(&LinkedModule::symtab, [](Section& s) {
-        s.hdr.sh_size = 0;
-        s.hdr.sh_entsize = 8;
-      })),
+      parseRow("SymtabEntrySizeBelowRecord", 0xBAD0002D,
+               onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_entsize = 8; })),
+      parseRow("RelaEntrySizeBelowRecord", 0xBAD0002E,
+               onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_entsize = 8; })),
+      parseRow("RelaSymtabEntrySizeBelowRecord", 0xBAD0002F,
+               onSection(&LinkedModule::symtab,
+                         [](Section& s) {
+                           s.hdr.sh_size = 0;
+                           s.hdr.sh_entsize = 8;
+                         })),
       parseRow("RelEntrySizeBelowRecord", 0xBAD00030, withRel([](LinkedModule&, Section& s) { s.hdr.sh_entsize = 4; })),
       parseRow("RelSymtabEntrySizeBelowRecord", 0xBAD00031, withRel([](LinkedModule& m, Section&) {
-        m.b.sections[m.relaText].link = 0;
-        m.b.sections[m.symtab].hdr.sh_size = 0;
-        m.b.sections[m.symtab].hdr.sh_entsize = 8;
-      })),
+                 m.b.sections[m.relaText].link = 0;
+                 m.b.sections[m.symtab].hdr.sh_size = 0;
+                 m.b.sections[m.symtab].hdr.sh_entsize = 8;
+               })),
       parseRow("SegmentStartsInsideLater", 0xBAD00032, withSegments(0x104, 0x10, 0x100, 0x10)),
       BadInput{.label = "NoSections",
                .message = "*** Error ELF file \"in.elf\" has no sections. return -1.\n",
@@ -329,8 +363,11 @@ std::vector<BadInput> moduleRows() {
                .describe =
                    [](LinkedModule& m) {
                      uint16_t comment = addProgbits(m.b, ".comment", 0, 0, words32({1, 2}));
-                     uint32_t hook = addSymbol(m.b, {.name = "debug_hook", .value = 0, .size = 4,
-                                                     .info = stInfo(kStbGlobal, kSttFunc), .shndx = comment});
+                     uint32_t hook = addSymbol(m.b, {.name = "debug_hook",
+                                                     .value = 0,
+                                                     .size = 4,
+                                                     .info = stInfo(kStbGlobal, kSttFunc),
+                                                     .shndx = comment});
                      addReloc(m.b, m.relaText, 8, hook, kRPpcAddr16Lo);
                    }},
       BadInput{.label = "SymbolIndexBeyondTable",
@@ -340,8 +377,11 @@ std::vector<BadInput> moduleRows() {
                .describe =
                    [](LinkedModule& m) {
                      // A second, larger symbol table that only this relocation section uses.
-                     uint16_t big = addSection(m.b, Section{.name = ".symtab2", .type = kShtSymtab, .addralign = 4,
-                                                            .entsize = 16, .link = m.strtab,
+                     uint16_t big = addSection(m.b, Section{.name = ".symtab2",
+                                                            .type = kShtSymtab,
+                                                            .addralign = 4,
+                                                            .entsize = 16,
+                                                            .link = m.strtab,
                                                             .data = std::vector<uint8_t>(16 * 10, 0)});
                      uint16_t rela = addRelaSection(m.b, ".rela.text2", m.text);
                      m.b.sections[rela].link = big;
@@ -361,24 +401,25 @@ std::vector<BadInput> moduleRows() {
                .message = "Section 6 \".export\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
                .failed = -1,
                .describe = exportTable(".export", false, {4})},
-      BadInput{.label = "ExportTableTooLarge",
-               .options = {"-nolib"},
-               .message = "***Error: \".dexports\" sec 7, is too large to load.  Section size is 0x80000000. Return -1.\n",
-               .failed = -1,
-               .describe =
-                   [](LinkedModule& m) {
-                     // The table claims 2 GiB from offset 64. It comes first, since
-                     // no earlier section may start inside it, and the file is
-                     // extended (sparsely) to hold it: a file of 2 GiB + 208 bytes
-                     // or more fails the header check (0xBAD0001E) instead.
-                     Section table = exportSection(".dexports", false, 1);
-                     table.hdr.sh_offset = 64;
-                     table.hdr.sh_size = 0x80000000;
-                     insertFirst(m, table);
-                     uint16_t rela = addRelaSection(m.b, ".rela.dexports", 1);
-                     addReloc(m.b, rela, 0xC0000008, m.objSym, kRPpcAddr32);
-                   },
-               .extendTo = 0x80000040},
+      BadInput{
+          .label = "ExportTableTooLarge",
+          .options = {"-nolib"},
+          .message = "***Error: \".dexports\" sec 7, is too large to load.  Section size is 0x80000000. Return -1.\n",
+          .failed = -1,
+          .describe =
+              [](LinkedModule& m) {
+                // The table claims 2 GiB from offset 64. It comes first, since
+                // no earlier section may start inside it, and the file is
+                // extended (sparsely) to hold it: a file of 2 GiB + 208 bytes
+                // or more fails the header check (0xBAD0001E) instead.
+                Section table = exportSection(".dexports", false, 1);
+                table.hdr.sh_offset = 64;
+                table.hdr.sh_size = 0x80000000;
+                insertFirst(m, table);
+                uint16_t rela = addRelaSection(m.b, ".rela.dexports", 1);
+                addReloc(m.b, rela, 0xC0000008, m.objSym, kRPpcAddr32);
+              },
+          .extendTo = 0x80000040},
       BadInput{.label = "ExportRelocationPastTableEnd",
                .options = {"-nolib"},
                .message = "***Error: \".dexports\" sec 7, can't get its data 0x@ADDR@ or a relocation offset "
@@ -439,11 +480,12 @@ std::vector<BadInput> moduleRows() {
                      uint32_t tls = addTlsObject(m);
                      exportTable(".dexports", false, {tls}, kRPpcDtpRel32)(m);
                    }},
-      BadInput{.label = "LibraryExportNameOutsideTable",
-               .message = "***Error: \".fexports\" export table is malformed: the name of entry 0 lies outside the "
-                          "section. Return -1.\n",
-               .failed = -1,
-               .describe = [](LinkedModule& m) { addExportTable(m, ".fexports", true, 1, [](uint32_t) { return 999u; }); }},
+      BadInput{
+          .label = "LibraryExportNameOutsideTable",
+          .message = "***Error: \".fexports\" export table is malformed: the name of entry 0 lies outside the "
+                     "section. Return -1.\n",
+          .failed = -1,
+          .describe = [](LinkedModule& m) { addExportTable(m, ".fexports", true, 1, [](uint32_t) { return 999u; }); }},
       // No symbol table.
       BadInput{.label = "NoSymbolTable",
                .message = "***Error: \"in.elf\" has no symbol table. Cannot make an VKM from it. Return -1.\n",
@@ -488,12 +530,13 @@ std::vector<BadInput> moduleRows() {
                      m.b.symbols[m.dataSym].value = 0xC0000000;
                      m.b.symbols[m.objSym].value = 0xC0000000;
                    }},
-      BadInput{.label = "SectionPastAddressSpace",
-               .message = "*** Error: \"" + kOut +
-                          "\", Section 6 \".bss\" at 0xB0000000 with size 0x60000000 reaches the end of the 32-bit "
-                          "address space.\n",
-               .failed = -1,
-               .describe = [](LinkedModule& m) { addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0xB0000000, 0x60000000); }},
+      BadInput{
+          .label = "SectionPastAddressSpace",
+          .message = "*** Error: \"" + kOut +
+                     "\", Section 6 \".bss\" at 0xB0000000 with size 0x60000000 reaches the end of the 32-bit "
+                     "address space.\n",
+          .failed = -1,
+          .describe = [](LinkedModule& m) { addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0xB0000000, 0x60000000); }},
       BadInput{.label = "ContentsPastFourGigabytes",  // 4100 sections of 1 MiB sharing one block
                .options = {"-zx"},
                .message = "***Error: The contents of the module would take more than 4 GB once unpacked. Return -1.\n",
@@ -525,27 +568,27 @@ std::vector<BadInput> moduleRows() {
                .failed = -1},
       BadInput{.label = "LimitNotAligned",
                .options = {"-sizedata", "1002", "-sizetext", "4096", "-sizeload", "65536", "-sizetemp", "65536"},
-               .message = "Error: \"" + kOut + "\" -sizedata 1002 is not aligned to DATA segment 4 byte alignment "
-                                                "(try 1004).\n",
+               .message = "Error: \"" + kOut +
+                          "\" -sizedata 1002 is not aligned to DATA segment 4 byte alignment "
+                          "(try 1004).\n",
                .failed = -1},
-      BadInput{.label = "PaddingPastFourGigabytes",  // "-5" arrives as 4294967291 percent
-               .options = {"-padall", "-5"},
-               .message = "Error: \"" + kOut + "\" -padall 4294967291 makes the LOAD size larger than 4 GB. return -1.\n",
-               .failed = -1},
+      BadInput{
+          .label = "PaddingPastFourGigabytes",  // "-5" arrives as 4294967291 percent
+          .options = {"-padall", "-5"},
+          .message = "Error: \"" + kOut + "\" -padall 4294967291 makes the LOAD size larger than 4 GB. return -1.\n",
+          .failed = -1},
       BadInput{.label = "SizeWithoutTheOthers",
                .options = {"-sizedata", "4096"},
                .message = "Error: -sizedata 4096 needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. return -1.\n",
                .failed = -1},
       // Zero-filled code.
-      BadInput{.label = "ZeroFilledCode",
-               .message = "*** Error: Placing a zero filled section '.zero'(6) in the code area is not allowed.\n",
-               .failed = -1,
-               .describe = [](LinkedModule& m) { addNobits(m.b, ".zero", kShfAlloc | kShfExecInstr, 0x02000100, 0x40); }},
+      BadInput{
+          .label = "ZeroFilledCode",
+          .message = "*** Error: Placing a zero filled section '.zero'(6) in the code area is not allowed.\n",
+          .failed = -1,
+          .describe = [](LinkedModule& m) { addNobits(m.b, ".zero", kShfAlloc | kShfExecInstr, 0x02000100, 0x40); }},
       // The environment and the files.
-      BadInput{.label = "NoSdkRoot",
-               .message = "***Error: EDBA_ROOT is not defined\n",
-               .failed = -1,
-               .sdkRoot = false},
+      BadInput{.label = "NoSdkRoot", .message = "***Error: EDBA_ROOT is not defined\n", .failed = -1, .sdkRoot = false},
       BadInput{.label = "MissingInput",
                .message = "***Error: Could not map in file \"in.elf\". Error 0x80070002\n",
                .failed = kUsage,
@@ -578,7 +621,8 @@ std::vector<BadInput> moduleRows() {
                .leftAlone = {"in.vkm"}},
       // The input is never written over, whatever name or link leads to it.
       BadInput{.label = "OutputIsTheInput",  // in.vkm is a second name of in.elf
-               .message = "***Error: \"" + kOut + "\" is the input file; writing the output there would destroy it. "
+               .message = "***Error: \"" + kOut +
+                          "\" is the input file; writing the output there would destroy it. "
                           "Return -1.\n",
                .failed = -1,
                .prepare =
@@ -587,10 +631,11 @@ std::vector<BadInput> moduleRows() {
                      std::filesystem::create_hard_link(dir + "/in.elf", dir + "/in.vkm");
                    },
                .leftAlone = {"in.vkm"}},
-      BadInput{.label = "LibraryIsTheInput",
-               .options = {"-l", "in.elf"},
-               .message = "***Error: \"in.elf\" is the input file; writing the output there would destroy it. Return -1.\n",
-               .failed = -1},
+      BadInput{
+          .label = "LibraryIsTheInput",
+          .options = {"-l", "in.elf"},
+          .message = "***Error: \"in.elf\" is the input file; writing the output there would destroy it. Return -1.\n",
+          .failed = -1},
       BadInput{.label = "OutputIsPipeWithoutReader",  // refused at once, not waited on
                .message = "***Error: Could not open outfile file for writing.\n",
                .failed = -1,
@@ -600,9 +645,7 @@ std::vector<BadInput> moduleRows() {
       BadInput{.label = "OutputOnFullDisk",
                .message = "***Error: Failed writing output file.\n",
                .failed = -1,
-               .prepare = [](const std::string& dir) {
-                 std::filesystem::create_symlink("/dev/full", dir + "/in.vkm");
-               },
+               .prepare = [](const std::string& dir) { std::filesystem::create_symlink("/dev/full", dir + "/in.vkm"); },
                .leftAlone = {"in.vkm"},
                .posixOnly = true},
       BadInput{.label = "LibraryPathUnwritable",
@@ -628,7 +671,8 @@ std::vector<BadInput> allRows() {
 // --- Running a row ------------------------------------------------------------
 
 std::string replaceAll(std::string s, const std::string& what, const std::string& with) {
-  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size())) s.replace(at, what.size(), with);
+  for (size_t at = s.find(what); at != std::string::npos; at = s.find(what, at + with.size()))
+    s.replace(at, what.size(), with);
   return s;
 }
 
@@ -663,14 +707,13 @@ TEST_P(BadInputTable, IsReportedAndLeavesNothingBehind) {
   for (const std::string& o : c.options) args.push_back(replaceAll(o, "@DIR@", dir.path));
   args.push_back(kInput);
   std::vector<std::pair<std::string, std::string>> env = {
-      {"EDBA_ROOT", c.sdkRoot ? sourceDir() + "/samples/sdk" : "\x01unset"},
-      {"GHS_ROOT", toolchainRoot()}};
+      {"EDBA_ROOT", c.sdkRoot ? sourceDir() + "/samples/sdk" : "\x01unset"}, {"GHS_ROOT", toolchainRoot()}};
   ToolRun run = runZodavov(args, dir.path, env);
 
   // The message: "@ADDR@" is checked as eight hexadecimal digits.
   // The tool prints full paths in the host's form ('\\' after the folder on Windows).
-  std::string want = replaceAll(replaceAll(c.message, "@DIR@/", dir.path + (zv::kWindowsHost ? "\\" : "/")), "@DIR@",
-                                dir.path);
+  std::string want =
+      replaceAll(replaceAll(c.message, "@DIR@/", dir.path + (zv::kWindowsHost ? "\\" : "/")), "@DIR@", dir.path);
   size_t addr = want.find("@ADDR@");
   if (addr == std::string::npos) {
     EXPECT_NE(run.out.find(want), std::string::npos) << "want: " << want << "\ngot: " << run.out;
@@ -694,7 +737,8 @@ TEST_P(BadInputTable, IsReportedAndLeavesNothingBehind) {
   if (c.failed == kUsage) {
     // The value behind a usage-text failure is the parse code or the mapping error.
     size_t at = c.message.find("0x");
-    value = at == std::string::npos ? 0xFFFFFFFFu : static_cast<uint32_t>(std::stoul(c.message.substr(at + 2, 8), nullptr, 16));
+    value = at == std::string::npos ? 0xFFFFFFFFu
+                                    : static_cast<uint32_t>(std::stoul(c.message.substr(at + 2, 8), nullptr, 16));
   }
   EXPECT_EQ(run.status, static_cast<int>(value & 0xFF)) << run.out;
 

@@ -67,8 +67,8 @@ inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes
 
 // The usage text, banner included.
 inline std::string expectedUsage() {
-  return std::string("\n\nzodavov for Edba OS SDK Version 2.13.00 (VKM v1.0 ") + ZV_BUILD_DATE +
-         " " + ZV_BUILD_TIME + ")\n" +
+  return std::string("\n\nzodavov for Edba OS SDK Version 2.13.00 (VKM v1.0 ") + ZV_BUILD_DATE + " " + ZV_BUILD_TIME +
+         ")\n" +
          "\nUsage:\n"
          "         zodavov[ 32 | 64 ] [ options* ] input_elf_file\n"
          "\n ZodaVOV works on the ELF file that comes out of the linker.\n"

@@ -8,7 +8,6 @@
 // module that decodes cleanly.
 #include <gtest/gtest.h>
 
-
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -22,9 +21,8 @@
 namespace zvtest {
 namespace {
 
-constexpr uint32_t kEdgeValues[] = {0,          1,          3,          4,          0x10,
-                                    0x7F,       0x80,       0xFF,       0xFFFF,     0x10000,
-                                    0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFC, 0xFFFFFFFF};
+constexpr uint32_t kEdgeValues[] = {0,      1,       3,          4,          0x10,       0x7F,       0x80,      0xFF,
+                                    0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000, 0xFFFFFFF0, 0xFFFFFFFC, 0xFFFFFFFF};
 
 struct Mutation {
   std::string what;  // for the failure report
@@ -145,8 +143,8 @@ bool runDamaged(const Mutation& m, const std::vector<std::string>& options) {
   writeFile(input, m.bytes);
   std::vector<std::string> args = options;
   args.push_back("in.elf");
-  ToolRun run = runZodavov(args, dir.path,
-                           {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", toolchainRoot()}});
+  ToolRun run =
+      runZodavov(args, dir.path, {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", toolchainRoot()}});
 
   EXPECT_GE(run.status, 0) << "ended by a signal\n" << run.out;
   EXPECT_EQ(run.out.find("Sanitizer"), std::string::npos) << run.out;
@@ -156,7 +154,8 @@ bool runDamaged(const Mutation& m, const std::vector<std::string>& options) {
     EXPECT_TRUE(name == "in.elf" || name == "in.a" || name == "in.vkm" || name == "in.vkx") << "left behind: " << name;
   }
   const std::string module = dir.path + (fileExists(dir.path + "/in.vkx") ? "/in.vkx" : "/in.vkm");
-  const bool failed = run.out.find(" FAILED Error = ") != std::string::npos || run.out.find("\nUsage:\n") != std::string::npos;
+  const bool failed =
+      run.out.find(" FAILED Error = ") != std::string::npos || run.out.find("\nUsage:\n") != std::string::npos;
   if (failed) {
     EXPECT_NE(run.status, 0) << "a failure the shell sees as success\n" << run.out;
     EXPECT_FALSE(fileExists(module)) << "a module left by a failed run\n" << run.out;
@@ -220,9 +219,8 @@ TEST(KeptFindings, AreRefusedOrConvertedCleanly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, MutationSweep,
-                         ::testing::Values(SweepCase{"basic"}, SweepCase{"imports"}, SweepCase{"tls"},
-                                           SweepCase{"vkx"}, SweepCase{"codeonly"}, SweepCase{"funcexports"},
-                                           SweepCase{"dataexports"}),
+                         ::testing::Values(SweepCase{"basic"}, SweepCase{"imports"}, SweepCase{"tls"}, SweepCase{"vkx"},
+                                           SweepCase{"codeonly"}, SweepCase{"funcexports"}, SweepCase{"dataexports"}),
                          [](const auto& p) { return std::string(p.param.module); });
 
 }  // namespace

@@ -53,10 +53,8 @@ void expectDefaults(const zv::Options& o) {
 }
 
 const std::string kZMessage = "***Option -z takes compression level 1 to 9 or x. Return -1.\n";
-const std::string kStackMessage =
-    "***Option -stack did not have a valid argument (# of bytes). Return -1.\n";
-const std::string kFileInfoMessage =
-    "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n";
+const std::string kStackMessage = "***Option -stack did not have a valid argument (# of bytes). Return -1.\n";
+const std::string kFileInfoMessage = "***Option -sizefileinfo did not have a valid argument (# of bytes). Return -1.\n";
 
 // clang-format off
 const OptionCase kFamilyCases[] = {
@@ -142,8 +140,7 @@ INSTANTIATE_TEST_SUITE_P(Families, ParseOptions, ::testing::ValuesIn(kFamilyCase
 // Every option that needs a value fails with its own message when it is the
 // last argument.
 std::string bytesMessage(const char* option) {
-  return std::string("***Option ") + option +
-         " did not have a valid argument (# of bytes). Return -1.\n";
+  return std::string("***Option ") + option + " did not have a valid argument (# of bytes). Return -1.\n";
 }
 
 // clang-format off
@@ -179,15 +176,14 @@ TEST_P(ReadDecimal, ReadsLikeTheCommandLine) {
   EXPECT_EQ(zv::readDecimal(GetParam().text), GetParam().value) << "\"" << GetParam().text << "\"";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Numbers, ReadDecimal,
-    ::testing::Values(NumberCase{"42", 42}, NumberCase{"  \t\n42", 42}, NumberCase{"+7", 7},
-                      NumberCase{"-7", -7}, NumberCase{"12abc", 12}, NumberCase{"abc", 0},
-                      NumberCase{"", 0}, NumberCase{"- 5", 0}, NumberCase{"0x1000", 0},
-                      NumberCase{"2147483647", INT32_MAX}, NumberCase{"2147483648", INT32_MAX},
-                      NumberCase{"-2147483648", INT32_MIN}, NumberCase{"-2147483649", INT32_MIN},
-                      NumberCase{"99999999999999999999999", INT32_MAX},
-                      NumberCase{"-99999999999", INT32_MIN}, NumberCase{"007", 7}));
+INSTANTIATE_TEST_SUITE_P(Numbers, ReadDecimal,
+                         ::testing::Values(NumberCase{"42", 42}, NumberCase{"  \t\n42", 42}, NumberCase{"+7", 7},
+                                           NumberCase{"-7", -7}, NumberCase{"12abc", 12}, NumberCase{"abc", 0},
+                                           NumberCase{"", 0}, NumberCase{"- 5", 0}, NumberCase{"0x1000", 0},
+                                           NumberCase{"2147483647", INT32_MAX}, NumberCase{"2147483648", INT32_MAX},
+                                           NumberCase{"-2147483648", INT32_MIN}, NumberCase{"-2147483649", INT32_MIN},
+                                           NumberCase{"99999999999999999999999", INT32_MAX},
+                                           NumberCase{"-99999999999", INT32_MIN}, NumberCase{"007", 7}));
 
 // --- The input argument ------------------------------------------------------
 

@@ -45,7 +45,7 @@ TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
   zvtest::writeText(deploy + "/game.vkm", "previous build");
   fs::permissions(deploy + "/game.vkm", fs::perms(0640));
   if (!makeLink("../deploy/game.vkm", build + "/basic.vkm")) GTEST_SKIP() << kNoLinks;  // relative link
-  ASSERT_TRUE(makeLink(deploy + "/game.a", build + "/lib.a"));  // dangling link, folder exists
+  ASSERT_TRUE(makeLink(deploy + "/game.a", build + "/lib.a"));                          // dangling link, folder exists
 
   auto run = runZodavov({"-l", "lib.a", "basic.elf"}, build, sdkEnv());
   ASSERT_EQ(run.status, 0) << run.out;

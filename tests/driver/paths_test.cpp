@@ -55,17 +55,15 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, OutputNames,
     ::testing::Values(
         NameCase{"Plain", "C:\\w\\app.elf", false, false, std::nullopt, "C:\\w\\app.vkm", "C:\\w\\app.a"},
-        NameCase{"TwoDots", "C:\\w\\core.x.elf", false, false, std::nullopt, "C:\\w\\core.x.vkm",
-                 "C:\\w\\core.x.a"},
-        NameCase{"DottedDirectory", "C:\\w.d\\app", false, false, std::nullopt, "C:\\w.d\\app.vkm",
-                 "C:\\w.d\\app.a"},
+        NameCase{"TwoDots", "C:\\w\\core.x.elf", false, false, std::nullopt, "C:\\w\\core.x.vkm", "C:\\w\\core.x.a"},
+        NameCase{"DottedDirectory", "C:\\w.d\\app", false, false, std::nullopt, "C:\\w.d\\app.vkm", "C:\\w.d\\app.a"},
         NameCase{"TrailingDot", "C:\\w\\app.", false, false, std::nullopt, "C:\\w\\app.vkm", "C:\\w\\app.a"},
         NameCase{"LeadingDot", "C:\\w\\.app", false, false, std::nullopt, "C:\\w\\.vkm", "C:\\w\\.a"},
         NameCase{"Vkx", "C:\\w\\app.elf", true, false, std::nullopt, "C:\\w\\app.vkx", "C:\\w\\app.a"},
         NameCase{"NoLib", "C:\\w\\app.elf", false, true, std::nullopt, "C:\\w\\app.vkm", std::nullopt},
         NameCase{"LibAsTyped", "C:\\w\\app.elf", false, false, "lib/../x.a", "C:\\w\\app.vkm", "lib/../x.a"},
-        NameCase{"Normalised", "C:\\w\\\\v\\..\\u\\.\\app.elf", false, false, std::nullopt,
-                 "C:\\w\\u\\app.vkm", "C:\\w\\u\\app.a"},
+        NameCase{"Normalised", "C:\\w\\\\v\\..\\u\\.\\app.elf", false, false, std::nullopt, "C:\\w\\u\\app.vkm",
+                 "C:\\w\\u\\app.a"},
         NameCase{"ForwardSlashes", "C:/w/app.elf", false, false, std::nullopt, "C:\\w\\app.vkm", "C:\\w\\app.a"},
         NameCase{"Relative", "sub/app.elf", false, false, std::nullopt, kCwd + "\\sub\\app.vkm",
                  kCwd + "\\sub\\app.a"}),
@@ -75,20 +73,15 @@ INSTANTIATE_TEST_SUITE_P(
     Inputs, OutputNames,
     ::testing::Values(
         NameCase{"Plain", "/w/app.elf", false, false, std::nullopt, "/w/app.vkm", "/w/app.a"},
-        NameCase{"TwoDots", "/w/core.x.elf", false, false, std::nullopt, "/w/core.x.vkm",
-                 "/w/core.x.a"},
-        NameCase{"DottedDirectory", "/w.d/app", false, false, std::nullopt, "/w.d/app.vkm",
-                 "/w.d/app.a"},
+        NameCase{"TwoDots", "/w/core.x.elf", false, false, std::nullopt, "/w/core.x.vkm", "/w/core.x.a"},
+        NameCase{"DottedDirectory", "/w.d/app", false, false, std::nullopt, "/w.d/app.vkm", "/w.d/app.a"},
         NameCase{"TrailingDot", "/w/app.", false, false, std::nullopt, "/w/app.vkm", "/w/app.a"},
         NameCase{"LeadingDot", "/w/.app", false, false, std::nullopt, "/w/.vkm", "/w/.a"},
         NameCase{"Vkx", "/w/app.elf", true, false, std::nullopt, "/w/app.vkx", "/w/app.a"},
         NameCase{"NoLib", "/w/app.elf", false, true, std::nullopt, "/w/app.vkm", std::nullopt},
-        NameCase{"LibAsTyped", "/w/app.elf", false, false, "lib/../x.a", "/w/app.vkm",
-                 "lib/../x.a"},
-        NameCase{"Normalised", "/w//v/../u/./app.elf", false, false, std::nullopt, "/w/u/app.vkm",
-                 "/w/u/app.a"},
-        NameCase{"Relative", "sub/app.elf", false, false, std::nullopt, kCwd + "/sub/app.vkm",
-                 kCwd + "/sub/app.a"}),
+        NameCase{"LibAsTyped", "/w/app.elf", false, false, "lib/../x.a", "/w/app.vkm", "lib/../x.a"},
+        NameCase{"Normalised", "/w//v/../u/./app.elf", false, false, std::nullopt, "/w/u/app.vkm", "/w/u/app.a"},
+        NameCase{"Relative", "sub/app.elf", false, false, std::nullopt, kCwd + "/sub/app.vkm", kCwd + "/sub/app.a"}),
     [](const auto& p) { return std::string(p.param.label); });
 #endif
 
@@ -161,42 +154,26 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         RootCase{"NoRoots", {}, "/home/u/work/sub/app.vkm", "/home/u/work/sub/app.vkm"},
         RootCase{"Posix", {"/home/u/work"}, "/home/u/work/sub/app.vkm", "sub/app.vkm"},
-        RootCase{
-            "PosixTrailingSlash", {"/home/u/work/"}, "/home/u/work/sub/app.vkm", "sub/app.vkm"},
+        RootCase{"PosixTrailingSlash", {"/home/u/work/"}, "/home/u/work/sub/app.vkm", "sub/app.vkm"},
         RootCase{"Windows", {"C:\\work"}, "C:\\work\\sub\\app.vkm", "sub\\app.vkm"},
         RootCase{"Cygdrive", {"/cygdrive/c/work"}, "C:\\work\\sub\\app.vkm", "sub\\app.vkm"},
-        RootCase{
-            "CygdriveUpperDrive", {"/cygdrive/C/work"}, "c:\\work\\sub\\app.vkm", "sub\\app.vkm"},
+        RootCase{"CygdriveUpperDrive", {"/cygdrive/C/work"}, "c:\\work\\sub\\app.vkm", "sub\\app.vkm"},
         RootCase{"CygdriveDriveOnly", {"/cygdrive/c"}, "C:\\work\\app.vkm", "work\\app.vkm"},
         RootCase{"Mixed", {"C:/work/sub"}, "C:\\work\\sub\\app.vkm", "app.vkm"},
         RootCase{"NoSeparatorCheck", {"C:\\work"}, "C:\\workspace\\app.vkm", "space\\app.vkm"},
         RootCase{"CaseMatters", {"c:\\work"}, "C:\\work\\app.vkm", "C:\\work\\app.vkm"},
-        RootCase{"BackslashRootNeedsBackslash",
-                 {"C:\\work\\sub"},
-                 "C:/work/sub/app.vkm",
-                 "C:/work/sub/app.vkm"},
-        RootCase{"RootLongerThanPath",
-                 {"C:\\work\\sub\\app.vkm\\x"},
-                 "C:\\work\\sub\\app.vkm",
-                 "C:\\work\\sub\\app.vkm"},
+        RootCase{"BackslashRootNeedsBackslash", {"C:\\work\\sub"}, "C:/work/sub/app.vkm", "C:/work/sub/app.vkm"},
+        RootCase{
+            "RootLongerThanPath", {"C:\\work\\sub\\app.vkm\\x"}, "C:\\work\\sub\\app.vkm", "C:\\work\\sub\\app.vkm"},
         RootCase{"WholePath", {"C:\\work\\app.vkm"}, "C:\\work\\app.vkm", ""},
         RootCase{"SecondRootMatches", {"/other", "C:\\work"}, "C:\\work\\app.vkm", "app.vkm"},
-        RootCase{"FirstMatchWins",
-                 {"C:\\work", "C:\\work\\sub"},
-                 "C:\\work\\sub\\app.vkm",
-                 "sub\\app.vkm"},
-        RootCase{"OtherDriveEndsTheSearch",
-                 {"/cygdrive/d/x", "C:\\work"},
-                 "C:\\work\\app.vkm",
-                 "C:\\work\\app.vkm"},
+        RootCase{"FirstMatchWins", {"C:\\work", "C:\\work\\sub"}, "C:\\work\\sub\\app.vkm", "sub\\app.vkm"},
+        RootCase{"OtherDriveEndsTheSearch", {"/cygdrive/d/x", "C:\\work"}, "C:\\work\\app.vkm", "C:\\work\\app.vkm"},
         RootCase{"CygdriveEndsTheSearchOnPosixPaths",
                  {"/cygdrive/c/x", "/home/u/work"},
                  "/home/u/work/app.vkm",
                  "/home/u/work/app.vkm"},
-        RootCase{"CygdriveMismatchTriesTheNextRoot",
-                 {"/cygdrive/c/x", "C:\\work"},
-                 "C:\\work\\app.vkm",
-                 "app.vkm"}),
+        RootCase{"CygdriveMismatchTriesTheNextRoot", {"/cygdrive/c/x", "C:\\work"}, "C:\\work\\app.vkm", "app.vkm"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
@@ -213,8 +190,7 @@ TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
     ctx.opt.relativeOutputLen = static_cast<uint32_t>(c.length);
     EXPECT_EQ(zv::makeRelativeOutputPath(ctx), c.result) << c.length;
     EXPECT_EQ(ctx.con.text, c.result ? "***File path to VKM is too large.\n" : "") << c.length;
-    std::string expected =
-        c.withRoot && !c.result ? std::string(c.length - 3, 'p') : ctx.opt.outputPathNarrow;
+    std::string expected = c.withRoot && !c.result ? std::string(c.length - 3, 'p') : ctx.opt.outputPathNarrow;
     EXPECT_EQ(ctx.opt.relativeOutputPath(), expected) << c.length;
   }
 }
@@ -256,25 +232,24 @@ const char* kPercentOrBytes =
 
 INSTANTIATE_TEST_SUITE_P(
     Combinations, RegionSizes,
-    ::testing::Values(
-        RegionCase{"None", -1, -1, -1, -1, 0, 0, false, ""},
-        RegionCase{"NoneWithPadAll", -1, -1, -1, -1, 10, 0, false, ""},
-        RegionCase{"All", 100, 200, 300, 400, 0, 0, true, ""},
-        RegionCase{"AllWithPadAll", 100, 100, 100, 100, 10, 0xFFFFFFFF, true, kPercentOrBytes},
-        RegionCase{"LoadMissing", 100, 100, 100, -1, 0, 0xFFFFFFFF, false,
-                   "Error: -sizedata 100 needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. "
-                   "return -1.\n"},
-        RegionCase{"OnlyText", -1, 7, -1, -1, 0, 0xFFFFFFFF, false,
-                   "Error: -sizetext 7 needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. "
-                   "return -1.\n"},
-        RegionCase{"OnlyTemp", -1, -1, 8, -1, 0, 0xFFFFFFFF, false,
-                   "Error: -sizetemp 8 needs to set -sizedata <n> -sizetext <n> -sizeload <n>. "
-                   "return -1.\n"},
-        RegionCase{"OnlyLoad", -1, -1, -1, 9, 0, 0xFFFFFFFF, false,
-                   "Error: -sizeload 9 needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. "
-                   "return -1.\n"},
-        // A negative size other than -1 counts as given but never triggers a rule itself.
-        RegionCase{"NegativeData", -5, -1, -1, -1, 0, 0, true, ""}),
+    ::testing::Values(RegionCase{"None", -1, -1, -1, -1, 0, 0, false, ""},
+                      RegionCase{"NoneWithPadAll", -1, -1, -1, -1, 10, 0, false, ""},
+                      RegionCase{"All", 100, 200, 300, 400, 0, 0, true, ""},
+                      RegionCase{"AllWithPadAll", 100, 100, 100, 100, 10, 0xFFFFFFFF, true, kPercentOrBytes},
+                      RegionCase{"LoadMissing", 100, 100, 100, -1, 0, 0xFFFFFFFF, false,
+                                 "Error: -sizedata 100 needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. "
+                                 "return -1.\n"},
+                      RegionCase{"OnlyText", -1, 7, -1, -1, 0, 0xFFFFFFFF, false,
+                                 "Error: -sizetext 7 needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. "
+                                 "return -1.\n"},
+                      RegionCase{"OnlyTemp", -1, -1, 8, -1, 0, 0xFFFFFFFF, false,
+                                 "Error: -sizetemp 8 needs to set -sizedata <n> -sizetext <n> -sizeload <n>. "
+                                 "return -1.\n"},
+                      RegionCase{"OnlyLoad", -1, -1, -1, 9, 0, 0xFFFFFFFF, false,
+                                 "Error: -sizeload 9 needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. "
+                                 "return -1.\n"},
+                      // A negative size other than -1 counts as given but never triggers a rule itself.
+                      RegionCase{"NegativeData", -5, -1, -1, -1, 0, 0, true, ""}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

@@ -35,23 +35,21 @@ std::string writeModule(const ScratchDir& dir, const std::string& name,
 TEST(RunTool, NoArgumentsReportsNoInputEchoAndUsage) {
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {}), -1);
-  EXPECT_EQ(ctx.con.text,
-            kNoInput + failedLine("zodavov", -1) + "\tzodavov\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("zodavov", -1) + "\tzodavov\n" + zvdrivertest::expectedUsage());
 }
 
 TEST(RunTool, EchoShowsEveryArgumentOnItsOwnLine) {
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {"-v", "-h", "100"}, "bin/zodavov"), -1);
   EXPECT_EQ(ctx.con.text, kNoInput + failedLine("bin/zodavov", -1) +
-                              "\tbin/zodavov \\\n\t\t-v \\\n\t\t-h \\\n\t\t100\n" +
-                              zvdrivertest::expectedUsage());
+                              "\tbin/zodavov \\\n\t\t-v \\\n\t\t-h \\\n\t\t100\n" + zvdrivertest::expectedUsage());
 }
 
 TEST(RunTool, BadOptionPrintsUsageWithoutFailedLine) {
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {"-zy"}), -1);
-  EXPECT_EQ(ctx.con.text, "***Option -z takes compression level 1 to 9 or x. Return -1.\n" +
-                              zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text,
+            "***Option -z takes compression level 1 to 9 or x. Return -1.\n" + zvdrivertest::expectedUsage());
 }
 
 TEST(RunTool, UnmappableInputReturnsTheMappingError) {
@@ -59,8 +57,8 @@ TEST(RunTool, UnmappableInputReturnsTheMappingError) {
   std::string path = dir / "missing.elf";
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {path}), static_cast<int>(0x80070002));
-  EXPECT_EQ(ctx.con.text, "***Error: Could not map in file \"" + path + "\". Error 0x80070002\n" +
-                              zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text,
+            "***Error: Could not map in file \"" + path + "\". Error 0x80070002\n" + zvdrivertest::expectedUsage());
 }
 
 TEST(RunTool, SmallInputCountsAsNoInput) {
@@ -69,8 +67,8 @@ TEST(RunTool, SmallInputCountsAsNoInput) {
   zvdrivertest::writeFile(path, std::string(100, '\0'));
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {path}), -1);
-  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("zodavov", -1) + "\tzodavov \\\n\t\t" + path +
-                              "\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text,
+            kNoInput + failedLine("zodavov", -1) + "\tzodavov \\\n\t\t" + path + "\n" + zvdrivertest::expectedUsage());
 }
 
 TEST(ReportCommandLineFailure, PrintsTheValueAsSignedDecimal) {
@@ -78,8 +76,8 @@ TEST(ReportCommandLineFailure, PrintsTheValueAsSignedDecimal) {
   zv::Context ctx;
   ctx.con.capture = true;
   zv::reportCommandLineFailure(ctx, a.argc(), a.argv(), 0xBAD00018);
-  EXPECT_EQ(ctx.con.text, failedLine("zodavov", -1160773608) + "\tzodavov \\\n\t\tx.elf\n" +
-                              zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text,
+            failedLine("zodavov", -1160773608) + "\tzodavov \\\n\t\tx.elf\n" + zvdrivertest::expectedUsage());
 }
 
 // --- Defaults applied after the options ---------------------------------------
@@ -99,12 +97,11 @@ TEST_P(RunDefaults, StackAndHeapGetTheirMinimums) {
   EXPECT_EQ(ctx.opt.heapSize, GetParam().heap);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Options, RunDefaults,
-    ::testing::Values(DefaultCase{{}, 65536, 32768}, DefaultCase{{"-h", "100"}, 65536, 32768},
-                      DefaultCase{{"-h", "32767"}, 65536, 32768},
-                      DefaultCase{{"-h", "32769", "-stack", "4096"}, 4096, 32769},
-                      DefaultCase{{"-h", "-5", "-stack", "-1"}, 0xFFFFFFFF, 0xFFFFFFFB}));
+INSTANTIATE_TEST_SUITE_P(Options, RunDefaults,
+                         ::testing::Values(DefaultCase{{}, 65536, 32768}, DefaultCase{{"-h", "100"}, 65536, 32768},
+                                           DefaultCase{{"-h", "32767"}, 65536, 32768},
+                                           DefaultCase{{"-h", "32769", "-stack", "4096"}, 4096, 32769},
+                                           DefaultCase{{"-h", "-5", "-stack", "-1"}, 0xFFFFFFFF, 0xFFFFFFFB}));
 
 // --- Runs over a real module --------------------------------------------------
 
@@ -123,8 +120,7 @@ TEST(RunTool, PercentAndBytesTogetherFail) {
   ScratchDir dir;
   std::string path = writeModule(dir, "app.elf");
   zv::Context ctx;
-  EXPECT_EQ(run(ctx, {"-sizedata", "1", "-sizetext", "1", "-sizetemp", "1", "-sizeload", "1",
-                      "-padall", "10", path}),
+  EXPECT_EQ(run(ctx, {"-sizedata", "1", "-sizetext", "1", "-sizetemp", "1", "-sizeload", "1", "-padall", "10", path}),
             -1);
   EXPECT_EQ(ctx.con.text,
             "Error: Please specify either percentage (-padall <n>) or bytes (-sizedata <n> "
@@ -197,30 +193,27 @@ class Reload : public ::testing::Test {
 
 TEST_F(Reload, MissingFileReportsTheMappingError) {
   EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0x80070002u);
-  EXPECT_EQ(ctx.con.text, "***Error: Could not map in generated file \"" + ctx.opt.outputPath +
-                              "\". Error 0x80070002\n");
+  EXPECT_EQ(ctx.con.text,
+            "***Error: Could not map in generated file \"" + ctx.opt.outputPath + "\". Error 0x80070002\n");
 }
 
 TEST_F(Reload, SmallFileIsTooSmall) {
   zvdrivertest::writeFile(ctx.opt.outputPath, std::string(259, 'x'));
   EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
-  EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath +
-                              "\" is too small. Error 0xBAD00018\n");
+  EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath + "\" is too small. Error 0xBAD00018\n");
 }
 
 TEST_F(Reload, EmptyModuleInMemoryIsTooSmall) {
   ctx.inMemory = true;
   EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
-  EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath +
-                              "\" is too small. Error 0xBAD00018\n");
+  EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath + "\" is too small. Error 0xBAD00018\n");
 }
 
 TEST_F(Reload, UnparsableModuleReportsTheParseError) {
   ctx.inMemory = true;
   ctx.outputBytes.assign(300, 'x');
   EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00019u);
-  EXPECT_EQ(ctx.con.text,
-            "***Error 0xBAD00019 reloading generated file \"" + ctx.opt.outputPath + "\"\n");
+  EXPECT_EQ(ctx.con.text, "***Error 0xBAD00019 reloading generated file \"" + ctx.opt.outputPath + "\"\n");
   EXPECT_EQ(ctx.outputBytes, std::vector<uint8_t>(300, 'x'));  // the module itself is untouched
 }
 
@@ -239,16 +232,15 @@ TEST(Executable, NoArgumentsPrintsUsageAndExits255) {
   ScratchDir dir;
   zvtest::ToolRun r = runBinary(dir, {});
   std::string self = binaryPath();
-  EXPECT_EQ(r.out,
-            kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(r.out, kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
   EXPECT_EQ(r.status, 255);
 }
 
 TEST(Executable, MissingFilePrintsTheMappingErrorAndUsage) {
   ScratchDir dir;
   zvtest::ToolRun r = runBinary(dir, {"missing.elf"});
-  EXPECT_EQ(r.out, "***Error: Could not map in file \"missing.elf\". Error 0x80070002\n" +
-                       zvdrivertest::expectedUsage());
+  EXPECT_EQ(r.out,
+            "***Error: Could not map in file \"missing.elf\". Error 0x80070002\n" + zvdrivertest::expectedUsage());
   EXPECT_EQ(r.status, 2);  // the low 8 bits of 0x80070002
 }
 

@@ -47,12 +47,11 @@ TEST_P(TagSplit, AcceptsOnlyNameEqualsValue) {
   EXPECT_EQ(tagsOf(ctx), expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, TagSplit,
-    ::testing::Values(SplitCase{"A=1", true, "A", "1"}, SplitCase{"a=b=c", true, "a", "b=c"},
-                      SplitCase{"A==", true, "A", "="}, SplitCase{"A= x", true, "A", " x"},
-                      SplitCase{"", false, "", ""}, SplitCase{"=1", false, "", ""},
-                      SplitCase{"A", false, "", ""}, SplitCase{"A=", false, "", ""}));
+INSTANTIATE_TEST_SUITE_P(Texts, TagSplit,
+                         ::testing::Values(SplitCase{"A=1", true, "A", "1"}, SplitCase{"a=b=c", true, "a", "b=c"},
+                                           SplitCase{"A==", true, "A", "="}, SplitCase{"A= x", true, "A", " x"},
+                                           SplitCase{"", false, "", ""}, SplitCase{"=1", false, "", ""},
+                                           SplitCase{"A", false, "", ""}, SplitCase{"A=", false, "", ""}));
 
 TEST(CommandLineTags, SameTagTwiceIsStoredOnce) {
   zv::Context ctx;
@@ -87,10 +86,8 @@ TEST_P(MalformedTagOption, IsRefusedWithTheFormatMessage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Arguments, MalformedTagOption,
-                         ::testing::Values(std::vector<std::string>{"-t", "=1"},
-                                           std::vector<std::string>{"-t", "A"},
-                                           std::vector<std::string>{"-t", "A="},
-                                           std::vector<std::string>{"-tA=1"},
+                         ::testing::Values(std::vector<std::string>{"-t", "=1"}, std::vector<std::string>{"-t", "A"},
+                                           std::vector<std::string>{"-t", "A="}, std::vector<std::string>{"-tA=1"},
                                            std::vector<std::string>{"-t"}));
 
 // --- Where the tags file lies ----------------------------------------------
@@ -109,17 +106,16 @@ TEST_P(TagsFilePath, FollowsTheFormOfTheRoot) {
   EXPECT_EQ(cygdrive, GetParam().cygdrive);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Roots, TagsFilePath,
-    ::testing::Values(PathCase{"/cygdrive/c/sdk", "c:/sdk/system/include/vkm_tags.txt", true},
-                      PathCase{"C:\\sdk", "C:\\sdk\\system\\include\\vkm_tags.txt", false},
-                      PathCase{"C:/sdk", "C:/sdk/system/include/vkm_tags.txt", false},
-                      PathCase{"/opt/sdk", "/opt/sdk/system/include/vkm_tags.txt", false},
-                      PathCase{"/cygdrive/d", "d:/system/include/vkm_tags.txt", true},
-                      PathCase{"/CYGDRIVE/c/sdk", "/CYGDRIVE/c/sdk/system/include/vkm_tags.txt",
-                               false},
-                      PathCase{"\\\\\\share", "\\\\\\share\\system\\include\\vkm_tags.txt", false},
-                      PathCase{"", "/system/include/vkm_tags.txt", false}));
+INSTANTIATE_TEST_SUITE_P(Roots, TagsFilePath,
+                         ::testing::Values(PathCase{"/cygdrive/c/sdk", "c:/sdk/system/include/vkm_tags.txt", true},
+                                           PathCase{"C:\\sdk", "C:\\sdk\\system\\include\\vkm_tags.txt", false},
+                                           PathCase{"C:/sdk", "C:/sdk/system/include/vkm_tags.txt", false},
+                                           PathCase{"/opt/sdk", "/opt/sdk/system/include/vkm_tags.txt", false},
+                                           PathCase{"/cygdrive/d", "d:/system/include/vkm_tags.txt", true},
+                                           PathCase{"/CYGDRIVE/c/sdk", "/CYGDRIVE/c/sdk/system/include/vkm_tags.txt",
+                                                    false},
+                                           PathCase{"\\\\\\share", "\\\\\\share\\system\\include\\vkm_tags.txt", false},
+                                           PathCase{"", "/system/include/vkm_tags.txt", false}));
 
 TEST(TagsFilePathLength, IsCutAt1023Characters) {
   bool cygdrive = true;
@@ -171,8 +167,7 @@ TEST_F(TagsFile, SpaceAroundEqualsIsFormattedIncorrectly) {
 
 TEST_F(TagsFile, LeadingEqualsIsAnError) {
   EXPECT_FALSE(readWith("  =value\n"));
-  EXPECT_EQ(ctx.con.text,
-            invalid("***Error: line contains = before a valid tag name\n", "  =value\n"));
+  EXPECT_EQ(ctx.con.text, invalid("***Error: line contains = before a valid tag name\n", "  =value\n"));
 }
 
 TEST_F(TagsFile, TagWithoutValueStopsWithoutAMessage) {
@@ -203,13 +198,10 @@ INSTANTIATE_TEST_SUITE_P(
                       LineCase{"SecondTokenIgnored", "X=1 Y=2\n", {{"X", "1"}}},
                       LineCase{"TabsAround", "\t\tX=1\tY\n", {{"X", "1"}}},
                       LineCase{"NoFinalLineBreak", "A=1\nB=2", {{"B", "2"}, {"A", "1"}}},
-                      LineCase{"OnlyBlankAndComments", "\n   \n\t# A=1\n#\n", {}},
-                      LineCase{"EmptyFile", "", {}},
+                      LineCase{"OnlyBlankAndComments", "\n   \n\t# A=1\n#\n", {}}, LineCase{"EmptyFile", "", {}},
                       LineCase{"WindowsLineEnds", "A=1\r\nB=2\r\n", {{"B", "2"}, {"A", "1"}}},
                       LineCase{"LoneCarriageReturnIsText", "A=1\rB=2\n", {{"A", "1\rB=2"}}},
-                      LineCase{"ZeroByteEndsTheLine",
-                               std::string("A=1\0junk\nB=2\n", 13),
-                               {{"B", "2"}, {"A", "1"}}},
+                      LineCase{"ZeroByteEndsTheLine", std::string("A=1\0junk\nB=2\n", 13), {{"B", "2"}, {"A", "1"}}},
                       LineCase{"NameMayRepeat", "A=1\nA=2\n", {{"A", "2"}, {"A", "1"}}},
                       // A line longer than 1023 bytes is read in pieces, each a line of its own.
                       LineCase{"LongLineInPieces",

@@ -40,7 +40,8 @@ struct HostFolder {
     return folder;
   }
   std::vector<std::pair<std::string, std::string>> env(const std::string& ghsRoot) const {
-    return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"GHS_ROOT", ghsRoot},
+    return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"},
+            {"GHS_ROOT", ghsRoot},
             {"SOURCE_DATE_EPOCH", "1700000000"}};
   }
 };
@@ -135,7 +136,8 @@ TEST(WindowsHost, FullPathLimitIsCountedInUtf16Units) {
     size_t room = 259 + over - s.dir.path.size() - 1 - 4;  // "\" and ".vkm"
     std::string stem;
     for (size_t i = 0; i < room; ++i) stem += i < 10 ? "é" : "a";  // 10 more bytes than units
-    ToolRun r = runZodavov({"-nolib", s.input(stem + ".elf")}, s.dir.path, s.env(s.tools("tools" + std::to_string(over))));
+    ToolRun r =
+        runZodavov({"-nolib", s.input(stem + ".elf")}, s.dir.path, s.env(s.tools("tools" + std::to_string(over))));
     if (over == 0) {
       EXPECT_EQ(r.exitCode, 0) << r.out;
       EXPECT_TRUE(zvtest::fileExists(s.dir.path + "\\" + stem + ".vkm"));

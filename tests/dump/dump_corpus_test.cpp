@@ -40,7 +40,8 @@ std::vector<DumpCase> dumpCases() {
   cases.push_back({"basic_uncompressed", "basic", {"-zx"}});
   cases.push_back({"basic_old_stripped", "basic", {"-old", "-s"}});
   cases.push_back({"imports_old", "imports", {"-old"}});
-  cases.push_back({"basic_vkx_dynamic_tags", "basic", {"-f", "-d", "-t", "EXTRA_TAG=42", "-t", "EDBA_OS_SDK_REVISION=9"}});
+  cases.push_back(
+      {"basic_vkx_dynamic_tags", "basic", {"-f", "-d", "-t", "EXTRA_TAG=42", "-t", "EDBA_OS_SDK_REVISION=9"}});
   cases.push_back({"big_padded_level9", "big", {"-padall", "25", "-z9"}});
   return cases;
 }
@@ -53,11 +54,16 @@ std::string hex(uint32_t v) {
 
 const char* groupName(zvtest::VkmGroup g) {
   switch (g) {
-    case zvtest::VkmGroup::Data: return "DATA";
-    case zvtest::VkmGroup::Load: return "LOAD";
-    case zvtest::VkmGroup::Text: return "TEXT";
-    case zvtest::VkmGroup::Temp: return "TEMP";
-    default: return nullptr;
+    case zvtest::VkmGroup::Data:
+      return "DATA";
+    case zvtest::VkmGroup::Load:
+      return "LOAD";
+    case zvtest::VkmGroup::Text:
+      return "TEXT";
+    case zvtest::VkmGroup::Temp:
+      return "TEMP";
+    default:
+      return nullptr;
   }
 }
 
@@ -66,16 +72,29 @@ uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
 }
 
 void checkFileInfo(const Json& j, const zvtest::VkmFileInfo& fi) {
-  const std::pair<const char*, uint32_t> fields[] = {
-      {"magic", fi.magic},           {"text_size", fi.textSize},     {"text_align", fi.textAlign},
-      {"data_size", fi.dataSize},    {"data_align", fi.dataAlign},   {"load_size", fi.loadSize},
-      {"load_align", fi.loadAlign},  {"temp_size", fi.tempSize},     {"tramp_adj", fi.trampAdj},
-      {"sda_base", fi.sdaBase},      {"sda2_base", fi.sda2Base},     {"stack_size", fi.stackSize},
-      {"flags", fi.flags},           {"heap_size", fi.heapSize},     {"tags_offset", fi.tagsOffset},
-      {"fixed_value", fi.fixedValue}, {"compression_level", fi.compressionLevel},
-      {"tramp_addition", fi.trampAddition}, {"trailer_size", fi.trailerSize},
-      {"sdk_version", fi.sdkVersion}, {"sdk_revision", fi.sdkRevision},
-      {"tls_align_shift", fi.tlsAlignShift}, {"file_info_area_size", fi.fileInfoAreaSize}};
+  const std::pair<const char*, uint32_t> fields[] = {{"magic", fi.magic},
+                                                     {"text_size", fi.textSize},
+                                                     {"text_align", fi.textAlign},
+                                                     {"data_size", fi.dataSize},
+                                                     {"data_align", fi.dataAlign},
+                                                     {"load_size", fi.loadSize},
+                                                     {"load_align", fi.loadAlign},
+                                                     {"temp_size", fi.tempSize},
+                                                     {"tramp_adj", fi.trampAdj},
+                                                     {"sda_base", fi.sdaBase},
+                                                     {"sda2_base", fi.sda2Base},
+                                                     {"stack_size", fi.stackSize},
+                                                     {"flags", fi.flags},
+                                                     {"heap_size", fi.heapSize},
+                                                     {"tags_offset", fi.tagsOffset},
+                                                     {"fixed_value", fi.fixedValue},
+                                                     {"compression_level", fi.compressionLevel},
+                                                     {"tramp_addition", fi.trampAddition},
+                                                     {"trailer_size", fi.trailerSize},
+                                                     {"sdk_version", fi.sdkVersion},
+                                                     {"sdk_revision", fi.sdkRevision},
+                                                     {"tls_align_shift", fi.tlsAlignShift},
+                                                     {"file_info_area_size", fi.fileInfoAreaSize}};
   for (const auto& [key, value] : fields) EXPECT_EQ(j.at(key).get<uint32_t>(), value) << key;
   EXPECT_EQ(j.at("file_name"), fi.fileName);
   std::map<std::string, std::string> tags(fi.tags.begin(), fi.tags.end());
@@ -121,9 +140,9 @@ void checkSection(const Json& s, const std::string& text, const zvtest::VkmFile&
 
 void checkRegions(const Json& regions, const zvtest::VkmFile& f) {
   const std::pair<zvtest::VkmGroup, uint32_t> expect[] = {{zvtest::VkmGroup::Data, f.info.dataSize},
-                                                         {zvtest::VkmGroup::Load, f.info.loadSize},
-                                                         {zvtest::VkmGroup::Text, f.info.textSize},
-                                                         {zvtest::VkmGroup::Temp, f.info.tempSize}};
+                                                          {zvtest::VkmGroup::Load, f.info.loadSize},
+                                                          {zvtest::VkmGroup::Text, f.info.textSize},
+                                                          {zvtest::VkmGroup::Temp, f.info.tempSize}};
   ASSERT_EQ(regions.size(), 4u);
   for (size_t r = 0; r < 4; ++r) {
     uint64_t stored = 0, count = 0;
@@ -192,8 +211,8 @@ TEST_P(DumpCorpus, EveryNumberMatchesTheIndependentReader) {
   zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + c.module + ".elf"));
   std::vector<std::string> args = c.options;
   args.insert(args.end(), {"-nolib", "-dbg_source_root", dir.path, input});
-  auto conv = zvtest::runZodavov(args, dir.path,
-                                 {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}});
+  auto conv = zvtest::runZodavov(
+      args, dir.path, {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}});
   ASSERT_EQ(conv.status, 0) << conv.out;
   std::string module = dir.path + "/" + c.module + ".vkm";
   if (!zvtest::fileExists(module)) module = dir.path + "/" + c.module + ".vkx";

@@ -26,7 +26,8 @@ constexpr uint32_t kCompressed = 0x08000000, kCrcs = 0x80000003;
 Bytes convertedModule(const ScratchDir& dir) {
   const std::string input = dir.path + "/big.elf";
   zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/big.elf"));
-  auto run = zvtest::runZodavov({"-z9", "-nolib", input}, dir.path, {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}});
+  auto run =
+      zvtest::runZodavov({"-z9", "-nolib", input}, dir.path, {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}});
   EXPECT_EQ(run.status, 0) << run.out;
   return zvtest::readFile(dir.path + "/big.vkm");
 }
@@ -69,17 +70,21 @@ uint32_t cutTail(Bytes& b, const zvtest::VkmFile& f) {
 struct Damage {
   const char* label;
   std::function<std::vector<uint32_t>(Bytes&, const zvtest::VkmFile&)> apply;  // the sections hurt
-  const char* expect;  // in the line of each hurt section
+  const char* expect;                                                          // in the line of each hurt section
 };
 
 const Damage kDamages[] = {
-    {"FlippedByteInCompressedSection", [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{flipInCompressed(b, f)}; },
-     ""},
-    {"WrongCrcWord", [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{breakCrcWord(b, f)}; }, ": CRC word 0x"},
+    {"FlippedByteInCompressedSection",
+     [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{flipInCompressed(b, f)}; }, ""},
+    {"WrongCrcWord", [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{breakCrcWord(b, f)}; },
+     ": CRC word 0x"},
     {"TruncatedTail", [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{cutTail(b, f)}; },
      "run past the end of the file"},
     {"SeveralAtOnce",
-     [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{flipInCompressed(b, f), breakCrcWord(b, f)}; }, ""},
+     [](Bytes& b, const zvtest::VkmFile& f) {
+       return std::vector{flipInCompressed(b, f), breakCrcWord(b, f)};
+     },
+     ""},
 };
 
 void PrintTo(const Damage& d, std::ostream* os) { *os << d.label; }
@@ -171,11 +176,13 @@ TEST(DumpJson, PythonReadsEveryDocumentWithItsSchema) {
   breakCrcWord(bad, zvtest::readVkm(module));
   zvtest::writeFile(dir.path + "/bad.vkm", bad);
   zvtest::writeFile(dir.path + "/none.vkm", Bytes{'x'});
-  auto run = zvtest::runVkmdump({"--json", "--all", dir.path + "/big.vkm", dir.path + "/bad.vkm", dir.path + "/none.vkm"});
+  auto run =
+      zvtest::runVkmdump({"--json", "--all", dir.path + "/big.vkm", dir.path + "/bad.vkm", dir.path + "/none.vkm"});
   EXPECT_EQ(run.status, 1);
   zvtest::writeText(dir.path + "/docs.json", run.out);
-  auto check = zvtest::runShell("python3 " + zvtest::shellQuote(zvtest::sourceDir() + "/tests/dump/check_json_schema.py") +
-                                " " + zvtest::shellQuote(dir.path + "/docs.json") + " 3 1 2");
+  auto check =
+      zvtest::runShell("python3 " + zvtest::shellQuote(zvtest::sourceDir() + "/tests/dump/check_json_schema.py") + " " +
+                       zvtest::shellQuote(dir.path + "/docs.json") + " 3 1 2");
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_EQ(check.out, "3 documents match schema 1\n");
 }

@@ -69,9 +69,7 @@ TEST_P(BuilderByteOrder, LinkedModuleContentsLandWhereHeadersSay) {
   bool be = GetParam();
   LinkedModule m = makeLinkedModule(be);
   std::vector<uint8_t> img = build(m.b);
-  auto shdr = [&](uint16_t sec, uint32_t field) {
-    return get32(img, sectionHeaderOffset(m.b, sec) + field, be);
-  };
+  auto shdr = [&](uint16_t sec, uint32_t field) { return get32(img, sectionHeaderOffset(m.b, sec) + field, be); };
 
   uint32_t text = shdr(m.text, shdr_at::sh_offset);
   EXPECT_EQ(text, sectionDataOffset(m.b, m.text));
@@ -218,9 +216,7 @@ TEST_P(BuilderEhdrOverride, ReplacesOnlyItsField) {
   std::vector<uint8_t> bent = build(m.b);
 
   ASSERT_EQ(bent.size(), plain.size());
-  uint32_t got = c.width == 1 ? bent[c.offset]
-                 : c.width == 2 ? get16(bent, c.offset)
-                                : get32(bent, c.offset);
+  uint32_t got = c.width == 1 ? bent[c.offset] : c.width == 2 ? get16(bent, c.offset) : get32(bent, c.offset);
   EXPECT_EQ(got, c.value);
   for (uint32_t i = 0; i < plain.size(); ++i) {
     if (i >= c.offset && i < c.offset + static_cast<uint32_t>(c.width)) continue;

@@ -38,13 +38,11 @@ TEST_P(LoadCorpus, LoadsAndChoosesTheOutputKind) {
   EXPECT_EQ(ctx.opt.sda2Base, 0x8000u);
 }
 
-INSTANTIATE_TEST_SUITE_P(LoadCorpusModules, LoadCorpus,
-                         ::testing::Values(CorpusCase{"basic.elf", false, 0x8000},
-                                           CorpusCase{"imports.elf", false, 0x8000},
-                                           CorpusCase{"tls.elf", false, 0x8000},
-                                           CorpusCase{"vkx.elf", true, 0x10008100},
-                                           CorpusCase{"big.elf", false, 0x8000},
-                                           CorpusCase{"codeonly.elf", false, 0x8000}),
-                         [](const auto& p) { return p.param.file.substr(0, p.param.file.find('.')); });
+INSTANTIATE_TEST_SUITE_P(
+    LoadCorpusModules, LoadCorpus,
+    ::testing::Values(CorpusCase{"basic.elf", false, 0x8000}, CorpusCase{"imports.elf", false, 0x8000},
+                      CorpusCase{"tls.elf", false, 0x8000}, CorpusCase{"vkx.elf", true, 0x10008100},
+                      CorpusCase{"big.elf", false, 0x8000}, CorpusCase{"codeonly.elf", false, 0x8000}),
+    [](const auto& p) { return p.param.file.substr(0, p.param.file.find('.')); });
 
 }  // namespace

@@ -22,7 +22,7 @@ constexpr uint32_t kFail = 0xFFFFFFFF;
 struct LoadCase {
   std::string name{};
 
-void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+  void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(LinkedModule&)> describe{};
   bool forceVkx = false;
   uint32_t result = 0;
@@ -45,11 +45,19 @@ const std::string kNoRelocs = "*** Error \"mod.elf\" has no relocations.  Cannot
 const std::vector<LoadCase>& loadCases() {
   static const std::vector<LoadCase> cases = {
       {.name = "NoSmallDataSymbols", .describe = nullptr},
-      {.name = "SdaBaseAboveDefault", .describe = withSymbols({{"_SDA_BASE_", 0x8001}}), .sdaBase = 0x8001, .vkx = true},
-      {.name = "Sda2BaseAboveDefault", .describe = withSymbols({{"_SDA2_BASE_", 0x10000}}), .sda2Base = 0x10000, .vkx = true},
-      {.name = "BasesAtOrBelowDefault", .describe = withSymbols({{"_SDA_BASE_", 0x7000}, {"_SDA2_BASE_", 0x8000}}),
+      {.name = "SdaBaseAboveDefault",
+       .describe = withSymbols({{"_SDA_BASE_", 0x8001}}),
+       .sdaBase = 0x8001,
+       .vkx = true},
+      {.name = "Sda2BaseAboveDefault",
+       .describe = withSymbols({{"_SDA2_BASE_", 0x10000}}),
+       .sda2Base = 0x10000,
+       .vkx = true},
+      {.name = "BasesAtOrBelowDefault",
+       .describe = withSymbols({{"_SDA_BASE_", 0x7000}, {"_SDA2_BASE_", 0x8000}}),
        .sdaBase = 0x7000},
-      {.name = "LaterDefinitionWins", .describe = withSymbols({{"_SDA_BASE_", 0x9000}, {"_SDA_BASE_", 0x100}}),
+      {.name = "LaterDefinitionWins",
+       .describe = withSymbols({{"_SDA_BASE_", 0x9000}, {"_SDA_BASE_", 0x100}}),
        .sdaBase = 0x100},
       {.name = "ZeroBaseMeansDefault", .describe = withSymbols({{"_SDA_BASE_", 0}}), .sdaBase = 0x8000},
       {.name = "SimilarNamesIgnored",
@@ -63,10 +71,11 @@ const std::vector<LoadCase>& loadCases() {
        .sdaBase = 0,
        .sda2Base = 0},
       {.name = "NoSections",
-       .describe = [](LinkedModule& m) {
-         m.b.ehdr.e_shnum = 0;
-         m.b.ehdr.e_shstrndx = 0;
-       },
+       .describe =
+           [](LinkedModule& m) {
+             m.b.ehdr.e_shnum = 0;
+             m.b.ehdr.e_shstrndx = 0;
+           },
        .result = kFail,
        .text = "*** Error ELF file \"mod.elf\" has no sections. return -1.\n",
        .sdaBase = 0,
@@ -80,31 +89,35 @@ const std::vector<LoadCase>& loadCases() {
        .result = kFail,
        .text = kNoRelocs},
       {.name = "RelaForNobitsSection",
-       .describe = [](LinkedModule& m) {
-         uint16_t bss = addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0x10001000, 64);
-         m.b.sections[m.relaText].info = bss;
-       },
+       .describe =
+           [](LinkedModule& m) {
+             uint16_t bss = addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0x10001000, 64);
+             m.b.sections[m.relaText].info = bss;
+           },
        .result = kFail,
        .text = kNoRelocs},
       {.name = "OnlyRelaForNullSection",
-       .describe = [](LinkedModule& m) {
-         m.b.sections[m.relaText].info = 0;
-         m.b.sections[m.relaText].relocs = {Reloc{}};
-       },
+       .describe =
+           [](LinkedModule& m) {
+             m.b.sections[m.relaText].info = 0;
+             m.b.sections[m.relaText].relocs = {Reloc{}};
+           },
        .result = kFail,
        .text = kNoRelocs,
        .emptyNullRela = true},
       {.name = "RelaForNullSectionBesideRealOne",
-       .describe = [](LinkedModule& m) {
-         uint16_t extra = addRelaSection(m.b, ".rela.null", 0);
-         addReloc(m.b, extra, 0, 0, kRPpcNone);
-       },
+       .describe =
+           [](LinkedModule& m) {
+             uint16_t extra = addRelaSection(m.b, ".rela.null", 0);
+             addReloc(m.b, extra, 0, 0, kRPpcNone);
+           },
        .emptyNullRela = true},
       {.name = "RelaForData",
-       .describe = [](LinkedModule& m) {
-         m.b.sections[m.relaText].info = m.data;
-         m.b.sections[m.relaText].relocs = {Reloc{.r_offset = 4, .r_info = rInfo(3, kRPpcAddr32)}};
-       }},
+       .describe =
+           [](LinkedModule& m) {
+             m.b.sections[m.relaText].info = m.data;
+             m.b.sections[m.relaText].relocs = {Reloc{.r_offset = 4, .r_info = rInfo(3, kRPpcAddr32)}};
+           }},
   };
   return cases;
 }

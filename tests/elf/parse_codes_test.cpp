@@ -217,8 +217,7 @@ TEST_P(ParseCodes, StopsWithTheCodeOfTheFault) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ParseEveryCode, ParseCodes,
-                         ::testing::Combine(::testing::ValuesIn(codeCases()), ::testing::Bool()),
-                         [](const auto& p) {
+                         ::testing::Combine(::testing::ValuesIn(codeCases()), ::testing::Bool()), [](const auto& p) {
                            return std::get<0>(p.param).name + (std::get<1>(p.param) ? "_BE" : "_LE");
                          });
 

@@ -240,10 +240,11 @@ const std::vector<CompressedCase>& compressedCases() {
       compressedNames("NameLengthFromFirstWord", 0, 1000,
                       [](LinkedModule& m, uint16_t) { m.b.sections[m.text].hdr.sh_name = 500; }),
       compressedNames("NameBeyondFirstWord", bad::SecName, 2),
-      compressedNames("NameWordOutsideFile", bad::SecName, 0, [](LinkedModule& m, uint16_t names) {
-        m.b.sections[names].hdr.sh_size = 0;
-        m.b.sections[names].hdr.sh_offset = layoutOf(m.b).fileSize - 2;
-      }),
+      compressedNames("NameWordOutsideFile", bad::SecName, 0,
+                      [](LinkedModule& m, uint16_t names) {
+                        m.b.sections[names].hdr.sh_size = 0;
+                        m.b.sections[names].hdr.sh_offset = layoutOf(m.b).fileSize - 2;
+                      }),
   };
   return cases;
 }

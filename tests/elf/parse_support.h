@@ -24,8 +24,7 @@ inline std::string hex(uint32_t v) {
 }
 
 // Section i's header field in a built image, in the image's own order.
-inline void putShdr(const ElfBuilder& b, std::vector<uint8_t>& bytes, uint16_t i, uint32_t field,
-                    uint32_t v) {
+inline void putShdr(const ElfBuilder& b, std::vector<uint8_t>& bytes, uint16_t i, uint32_t field, uint32_t v) {
   put32(bytes, sectionHeaderOffset(b, i) + field, v, b.bigEndian);
 }
 

@@ -61,8 +61,8 @@ TEST(PlacementSweep, AgreesWithThePairwiseRule) {
     // a few reach into the headers and the header tables.
     std::vector<uint32_t> starts = {0x20, 0x48, 0x100, 0x180, 0x200, 0x400, 0x1000, kShoff + 8, 0xFFFFFF00};
     for (size_t i = 1; i < secs.size(); ++i)
-      secs[i] = {starts[below(static_cast<uint32_t>(starts.size()))] + 8 * below(20),
-                 below(5) == 0 ? 0 : 8 * below(64), below(6) == 0 ? kShtNobits : kShtProgbits};
+      secs[i] = {starts[below(static_cast<uint32_t>(starts.size()))] + 8 * below(20), below(5) == 0 ? 0 : 8 * below(64),
+                 below(6) == 0 ? kShtNobits : kShtProgbits};
     for (Placement& p : segs)
       p = {starts[1 + below(6)] + 8 * below(20), 8 * below(64), below(5) == 0 ? kPtNull : kPtLoad};
 

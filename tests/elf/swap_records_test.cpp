@@ -44,8 +44,19 @@ std::vector<std::pair<size_t, size_t>> words(size_t n) {
 std::vector<SwapCase> swapCases() {
   std::vector<std::pair<size_t, size_t>> ehdr;
   for (size_t i = 0; i < 16; ++i) ehdr.push_back({i, 1});
-  for (auto f : {std::pair<size_t, size_t>{16, 2}, {18, 2}, {20, 4}, {24, 4}, {28, 4}, {32, 4}, {36, 4},
-                 {40, 2}, {42, 2}, {44, 2}, {46, 2}, {48, 2}, {50, 2}})
+  for (auto f : {std::pair<size_t, size_t>{16, 2},
+                 {18, 2},
+                 {20, 4},
+                 {24, 4},
+                 {28, 4},
+                 {32, 4},
+                 {36, 4},
+                 {40, 2},
+                 {42, 2},
+                 {44, 2},
+                 {46, 2},
+                 {48, 2},
+                 {50, 2}})
     ehdr.push_back(f);
   return {
       {"ElfHeader", swapper(zv::swapElfHeader), 52, ehdr},
@@ -67,8 +78,7 @@ TEST_P(SwapRecord, ReversesEachFieldInPlace) {
   c.swapAt(after.data());
   size_t covered = 0;
   for (auto [off, width] : c.fields) {
-    for (size_t k = 0; k < width; ++k)
-      EXPECT_EQ(after[off + k], before[off + width - 1 - k]) << "byte " << off + k;
+    for (size_t k = 0; k < width; ++k) EXPECT_EQ(after[off + k], before[off + width - 1 - k]) << "byte " << off + k;
     covered += width;
   }
   EXPECT_EQ(covered, c.size);

@@ -35,11 +35,11 @@ ModuleSpec twoFunctions() {
 }
 
 class MemberName : public ::testing::TestWithParam<std::pair<const char*, const char*>> {};
-INSTANTIATE_TEST_SUITE_P(
-    Lengths, MemberName,
-    ::testing::Values(std::pair<const char*, const char*>{"/o/MyLib.vkm", "mylib.vkm.o/    "},
-                      std::pair<const char*, const char*>{"/o/abcdefghi.vkm", "abcdefghi.vkm.o/"},
-                      std::pair<const char*, const char*>{"/o/AVeryLongName.vkm", "averylongname.o/"}));
+INSTANTIATE_TEST_SUITE_P(Lengths, MemberName,
+                         ::testing::Values(std::pair<const char*, const char*>{"/o/MyLib.vkm", "mylib.vkm.o/    "},
+                                           std::pair<const char*, const char*>{"/o/abcdefghi.vkm", "abcdefghi.vkm.o/"},
+                                           std::pair<const char*, const char*>{"/o/AVeryLongName.vkm",
+                                                                               "averylongname.o/"}));
 
 TEST_P(MemberName, IsCutToThirteenCharactersAndPadded) {
   EnvVar epoch("SOURCE_DATE_EPOCH", "0");

@@ -17,8 +17,7 @@ namespace implibtest {
 namespace fs = std::filesystem;
 using namespace zvtest;
 
-std::vector<uint8_t> exportTable(const std::vector<Export>& entries, uint32_t signature,
-                                 uint32_t firstValue) {
+std::vector<uint8_t> exportTable(const std::vector<Export>& entries, uint32_t signature, uint32_t firstValue) {
   std::vector<uint8_t> t(8 + 8 * entries.size(), 0);
   put32(t, 0, static_cast<uint32_t>(entries.size()));
   put32(t, 4, signature);
@@ -58,35 +57,45 @@ Module makeModule(const ModuleSpec& shape) {
                               wordsOf(std::max<size_t>(nf, 4), 0x60000000, shape.bigEndian));
   uint16_t data = addProgbits(b, ".data", kShfAlloc | kShfWrite, kDataAddr, wordsOf(nd, 0, shape.bigEndian));
   addSymtab(b);
-  uint32_t dataSection = addSymbol(b, {.name = "", .value = kDataAddr, .info = stInfo(kStbLocal, kSttSection), .shndx = data});
+  uint32_t dataSection =
+      addSymbol(b, {.name = "", .value = kDataAddr, .info = stInfo(kStbLocal, kSttSection), .shndx = data});
   std::vector<uint32_t> funcSyms, dataSyms;
   for (size_t k = 0; k < nf; ++k)
-    funcSyms.push_back(addSymbol(b, {.name = (*shape.funcs)[k].name, .value = kTextAddr + uint32_t(4 * k), .size = 4,
-                                     .info = stInfo(kStbGlobal, kSttFunc), .shndx = text}));
+    funcSyms.push_back(addSymbol(b, {.name = (*shape.funcs)[k].name,
+                                     .value = kTextAddr + uint32_t(4 * k),
+                                     .size = 4,
+                                     .info = stInfo(kStbGlobal, kSttFunc),
+                                     .shndx = text}));
   for (size_t k = 0; k < nd; ++k)
-    dataSyms.push_back(addSymbol(b, {.name = (*shape.data)[k].name, .value = kDataAddr + uint32_t(4 * k), .size = 4,
-                                     .info = stInfo(kStbGlobal, kSttObject), .shndx = data}));
+    dataSyms.push_back(addSymbol(b, {.name = (*shape.data)[k].name,
+                                     .value = kDataAddr + uint32_t(4 * k),
+                                     .size = 4,
+                                     .info = stInfo(kStbGlobal, kSttObject),
+                                     .shndx = data}));
   uint16_t relaText = addRelaSection(b, ".rela.text", text);
   addReloc(b, relaText, kTextAddr + 2, dataSection, kRPpcAddr16Ha);
 
   if (shape.funcs) {
-    m.fexports = addSection(b, Section{.name = ".fexports", .type = kShtVkmExports,
-                                       .flags = kShfAlloc | kShfExecInstr, .addr = kFexportsAddr,
+    m.fexports = addSection(b, Section{.name = ".fexports",
+                                       .type = kShtVkmExports,
+                                       .flags = kShfAlloc | kShfExecInstr,
+                                       .addr = kFexportsAddr,
                                        .addralign = 4,
                                        .data = exportTable(*shape.funcs, shape.funcSignature, kTextAddr)});
     uint16_t rela = addRelaSection(b, ".rela.fexports", m.fexports);
-    for (size_t k = 0; k < nf; ++k)
-      addReloc(b, rela, kFexportsAddr + 8 + uint32_t(8 * k), funcSyms[k], kRPpcAddr32);
+    for (size_t k = 0; k < nf; ++k) addReloc(b, rela, kFexportsAddr + 8 + uint32_t(8 * k), funcSyms[k], kRPpcAddr32);
   }
   if (shape.data) {
-    m.dexports = addSection(b, Section{.name = ".dexports", .type = kShtVkmExports, .flags = kShfAlloc,
-                                       .addr = kDexportsAddr, .addralign = 4,
+    m.dexports = addSection(b, Section{.name = ".dexports",
+                                       .type = kShtVkmExports,
+                                       .flags = kShfAlloc,
+                                       .addr = kDexportsAddr,
+                                       .addralign = 4,
                                        .data = exportTable(*shape.data, shape.dataSignature, kDataAddr)});
     if (shape.dataRelocTypes) {
       m.relaDexports = addRelaSection(b, ".rela.dexports", m.dexports);
       for (size_t k = 0; k < shape.dataRelocTypes->size(); ++k)
-        addReloc(b, m.relaDexports, kDexportsAddr + 8 + uint32_t(8 * k), dataSyms.at(k),
-                 (*shape.dataRelocTypes)[k]);
+        addReloc(b, m.relaDexports, kDexportsAddr + 8 + uint32_t(8 * k), dataSyms.at(k), (*shape.dataRelocTypes)[k]);
     }
   }
   return m;
@@ -101,8 +110,7 @@ ModuleSpec workedExample(bool bigEndian) {
   return s;
 }
 
-std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes, const std::string& outputPath,
-                                        bool inMemory) {
+std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes, const std::string& outputPath, bool inMemory) {
   auto ctx = std::make_unique<zv::Context>();
   ctx->con.capture = true;
   ctx->inMemory = inMemory;

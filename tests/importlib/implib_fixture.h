@@ -25,8 +25,7 @@ struct Export {
 
 // An export table as the linker stores it: count, signature, one (value,
 // name offset) pair per entry, then the names. All words big-endian.
-std::vector<uint8_t> exportTable(const std::vector<Export>& entries, uint32_t signature,
-                                 uint32_t firstValue);
+std::vector<uint8_t> exportTable(const std::vector<Export>& entries, uint32_t signature, uint32_t firstValue);
 
 // A module with .text, .data, a symbol table and, as asked, .fexports,
 // .dexports and .rela.dexports (one relocation per data export, of the type
@@ -55,8 +54,7 @@ ModuleSpec workedExample(bool bigEndian = true);
 // A capturing context over `bytes` with the input parsed as the driver
 // leaves it for the import-library stage.
 std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes,
-                                        const std::string& outputPath = "/build/out/MyLib.vkm",
-                                        bool inMemory = true);
+                                        const std::string& outputPath = "/build/out/MyLib.vkm", bool inMemory = true);
 
 // Reading an archive and its member.
 struct Stub {

@@ -30,8 +30,7 @@ struct FileRun {
   std::string text;
 };
 
-FileRun runToFile(const std::string& libraryPath, bool verbose = false,
-                  const ModuleSpec& shape = workedExample()) {
+FileRun runToFile(const std::string& libraryPath, bool verbose = false, const ModuleSpec& shape = workedExample()) {
   auto ctx = contextFor(build(makeModule(shape).b), "/build/out/MyLib.vkm", false);
   ctx->opt.importLibPath = libraryPath;
   ctx->opt.verbose = verbose;

@@ -163,7 +163,10 @@ void readRelas(LinkedElf& e) {
 LinkedElf readLinkedElf(std::vector<uint8_t> bytes) {
   LinkedElf e;
   e.bytes = std::move(bytes);
-  if (e.bytes.size() < 52 || std::memcmp(e.bytes.data(), "\x7f" "ELF\x01\x02", 6) != 0)
+  if (e.bytes.size() < 52 || std::memcmp(e.bytes.data(),
+                                         "\x7f"
+                                         "ELF\x01\x02",
+                                         6) != 0)
     e.problem = "not a big-endian ELF32 file";
   else if (!readSectionHeaders(e))
     e.problem = "section headers outside the file";
@@ -227,9 +230,8 @@ std::string binutil(const std::string& name) { return haveTool(kCross + name) ? 
 std::string corpusPath(const std::string& module) { return sourceDir() + "/tests/corpus/" + module + ".elf"; }
 
 std::vector<std::pair<std::string, std::string>> toolEnv() {
-  return {{"EDBA_ROOT", sourceDir() + "/samples/sdk"},
-          {"GHS_ROOT", toolchainRoot()},
-          {"SOURCE_DATE_EPOCH", "1700000000"}};
+  return {
+      {"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", toolchainRoot()}, {"SOURCE_DATE_EPOCH", "1700000000"}};
 }
 
 // Converts a corpus module in `dir`, giving <module>.vkm and <module>.a.
@@ -278,9 +280,9 @@ class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {
     const std::string elf = dir_.path + "/" + c.importer + ".elf";
     ToolRun as = runShell(kCross + "as -a32 -mbig-endian -mregnames -o " + shellQuote(obj) + " " + shellQuote(src));
     if (as.status != 0) return ::testing::AssertionFailure() << "assembling " << src << ":\n" << as.out;
-    ToolRun ld = runShell(kCross + "ld -q -n -T " + shellQuote(sourceDir() + "/tools/corpus/module.ld") + " -o " +
-                          shellQuote(elf) + " " + shellQuote(obj) + " " +
-                          shellQuote(dir_.path + "/" + c.exporter + ".a"));
+    ToolRun ld =
+        runShell(kCross + "ld -q -n -T " + shellQuote(sourceDir() + "/tools/corpus/module.ld") + " -o " +
+                 shellQuote(elf) + " " + shellQuote(obj) + " " + shellQuote(dir_.path + "/" + c.exporter + ".a"));
     if (ld.status != 0) return ::testing::AssertionFailure() << "linking " << elf << ":\n" << ld.out;
     linked_ = readLinkedElf(readFile(elf));
     if (!linked_.problem.empty()) return ::testing::AssertionFailure() << elf << ": " << linked_.problem;
@@ -365,7 +367,7 @@ TEST_P(RoundTrip, LinkedImporterTakesTheStubSections) {
       // The importer uses every export: calls for functions, address halves
       // (thread-local ones for thread-local data) for data.
       uint32_t index = static_cast<uint32_t>(sym - linked_.symbols.begin());
-      std::vector<uint32_t> want = kind.code ? std::vector<uint32_t>{kRel24}
+      std::vector<uint32_t> want = kind.code  ? std::vector<uint32_t>{kRel24}
                                    : t.tls[e] ? std::vector<uint32_t>{kTprel16Ha, kTprel16Lo}
                                               : std::vector<uint32_t>{kAddr16Ha, kAddr16Lo};
       for (uint32_t type : want)
@@ -435,8 +437,8 @@ TEST_P(RoundTrip, LinkerKeepsTheExportOrder) {
     if (!t.present || sec < 0) continue;
     Slots s = importSlots(b, static_cast<uint32_t>(sec));
     if (s.names != t.names) {
-      reordered << importSection(kKinds[k]) << ": linked order " << join(s.names) << ", export order "
-                << join(t.names) << "; ";
+      reordered << importSection(kKinds[k]) << ": linked order " << join(s.names) << ", export order " << join(t.names)
+                << "; ";
       continue;
     }
     EXPECT_EQ(be32or0(b.contents[static_cast<size_t>(sec)], 4), t.signature) << importSection(kKinds[k]);
@@ -502,7 +504,8 @@ TEST_P(RoundTripLibrary, SymbolListerShowsEveryExport) {
   for (size_t k = 0; k < std::size(kKinds); ++k)
     for (const std::string& name : tables_[k].names)
       EXPECT_NE(r.out.find(std::string(kKinds[k].code ? " T " : " D ") + name + "\n"), std::string::npos)
-          << name << " in:\n" << r.out;
+          << name << " in:\n"
+          << r.out;
 }
 
 // readelf reads the member without complaint, and lists each export with the

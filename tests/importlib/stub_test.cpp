@@ -45,8 +45,7 @@ void putShdr(std::vector<uint8_t>& o, uint32_t i, std::array<uint32_t, 10> f, bo
   for (uint32_t k = 0; k < 10; ++k) put32(o, 512 + 40 * i + 4 * k, f[k], be);
 }
 
-void putSym(std::vector<uint8_t>& o, uint32_t i, uint32_t name, uint32_t value, uint8_t info,
-            uint16_t shndx, bool be) {
+void putSym(std::vector<uint8_t>& o, uint32_t i, uint32_t name, uint32_t value, uint8_t info, uint16_t shndx, bool be) {
   uint32_t at = 192 + 16 * i;
   put32(o, at, name, be);
   put32(o, at + 4, value, be);
@@ -59,7 +58,9 @@ void putSym(std::vector<uint8_t>& o, uint32_t i, uint32_t name, uint32_t value, 
 // (80), .strtab at 320 (26), .secstrtab at 384 (66), headers at 512.
 std::vector<uint8_t> expectedWorkedArchive(bool be) {
   std::vector<uint8_t> o(768, 0);
-  putText(o, 0, "\x7F" "ELF");
+  putText(o, 0,
+          "\x7F"
+          "ELF");
   o[4] = 1;
   o[5] = be ? 2 : 1;
   o[6] = 1;
@@ -119,9 +120,8 @@ TEST_P(WorkedExample, ArchiveMatchesTheHandWrittenBytes) {
 
 TEST(ImportLibraryName, IsTheLoweredFileName) {
   const std::pair<const char*, const char*> cases[] = {
-      {"/build/out/MyLib.vkm", "mylib.vkm"}, {"C:\\w\\MyLib.VKX", "mylib.vkx"},
-      {"plain.vkm", "plain.vkm"},            {"dir\\sub/A-Z_09.Vkm", "a-z_09.vkm"},
-      {"/mixed/dir\\X.vkm", "x.vkm"},        {"/trailing/", ""},
+      {"/build/out/MyLib.vkm", "mylib.vkm"}, {"C:\\w\\MyLib.VKX", "mylib.vkx"}, {"plain.vkm", "plain.vkm"},
+      {"dir\\sub/A-Z_09.Vkm", "a-z_09.vkm"}, {"/mixed/dir\\X.vkm", "x.vkm"},    {"/trailing/", ""},
   };
   for (const auto& [path, name] : cases) EXPECT_EQ(zv::importLibraryName(path), name) << path;
 }
@@ -141,11 +141,11 @@ class SectionSet : public ::testing::TestWithParam<SectionSetCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Exports, SectionSet,
     ::testing::Values(
-        SectionSetCase{"FunctionsOnly", true, false,
-                       {"", ".fimport_mylib.vkm", ".symtab", ".strtab", ".secstrtab"}, 0},
-        SectionSetCase{"DataOnly", false, true,
-                       {"", ".dimport_mylib.vkm", ".symtab", ".strtab", ".secstrtab"}, 1},
-        SectionSetCase{"Both", true, true,
+        SectionSetCase{"FunctionsOnly", true, false, {"", ".fimport_mylib.vkm", ".symtab", ".strtab", ".secstrtab"}, 0},
+        SectionSetCase{"DataOnly", false, true, {"", ".dimport_mylib.vkm", ".symtab", ".strtab", ".secstrtab"}, 1},
+        SectionSetCase{"Both",
+                       true,
+                       true,
                        {"", ".fimport_mylib.vkm", ".dimport_mylib.vkm", ".symtab", ".strtab", ".secstrtab"},
                        2}),
     [](const auto& p) { return std::string(p.param.label); });
@@ -228,14 +228,13 @@ void PrintTo(const DataTypeCase& c, std::ostream* os) { *os << c.label; }
 class DataExportType : public ::testing::TestWithParam<DataTypeCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Relocations, DataExportType,
-    ::testing::Values(
-        DataTypeCase{"Addr32", kRPpcAddr32, false, 0, 0x11, ""},
-        DataTypeCase{"Addr32WithFlag", kRPpcAddr32, true, 0, 0x11, ""},
-        DataTypeCase{"DtpRel32WithFlag", kRPpcDtpRel32, true, 0, 0x16, ""},
-        DataTypeCase{"DtpRel32WithoutFlag", kRPpcDtpRel32, false, kFail, 0,
-                     "***Error: Export symbol \"tls_var\" is unexpectedly a TLS symbol. Clobber and "
-                     "rebuild with current vodazed[32|64]. Return -1.\n"},
-        DataTypeCase{"NoRelocationsWithFlag", std::nullopt, true, 0, 0x11, ""}),
+    ::testing::Values(DataTypeCase{"Addr32", kRPpcAddr32, false, 0, 0x11, ""},
+                      DataTypeCase{"Addr32WithFlag", kRPpcAddr32, true, 0, 0x11, ""},
+                      DataTypeCase{"DtpRel32WithFlag", kRPpcDtpRel32, true, 0, 0x16, ""},
+                      DataTypeCase{"DtpRel32WithoutFlag", kRPpcDtpRel32, false, kFail, 0,
+                                   "***Error: Export symbol \"tls_var\" is unexpectedly a TLS symbol. Clobber and "
+                                   "rebuild with current vodazed[32|64]. Return -1.\n"},
+                      DataTypeCase{"NoRelocationsWithFlag", std::nullopt, true, 0, 0x11, ""}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(DataExportType, SymbolTypeOrMessage) {
@@ -298,12 +297,17 @@ TEST(ExportSections, HighestIndexWins) {
   Module m = makeModule(shape);
   // A later pair of tables, and a later, correct relocation section for the
   // later data table; the first relocation section has a wrong count for it.
-  uint16_t f2 = addSection(m.b, Section{.name = ".fexports2", .type = kShtVkmExports,
-                                        .flags = kShfAlloc | kShfExecInstr, .addr = 0xC0002000,
+  uint16_t f2 = addSection(m.b, Section{.name = ".fexports2",
+                                        .type = kShtVkmExports,
+                                        .flags = kShfAlloc | kShfExecInstr,
+                                        .addr = 0xC0002000,
                                         .addralign = 4,
                                         .data = exportTable({{"new_f1"}, {"new_f2"}}, 0xAAAA0001, 0x02000000)});
-  uint16_t d2 = addSection(m.b, Section{.name = ".dexports2", .type = kShtVkmExports, .flags = kShfAlloc,
-                                        .addr = 0xC0003000, .addralign = 4,
+  uint16_t d2 = addSection(m.b, Section{.name = ".dexports2",
+                                        .type = kShtVkmExports,
+                                        .flags = kShfAlloc,
+                                        .addr = 0xC0003000,
+                                        .addralign = 4,
                                         .data = exportTable({{"new_d1"}, {"new_d2"}}, 0xAAAA0002, 0x10000000)});
   uint16_t bad = addRelaSection(m.b, ".rela.dexports2.bad", d2);
   addReloc(m.b, bad, 0xC0003008, 1, kRPpcAddr32);
@@ -375,27 +379,27 @@ void PrintTo(const MalformedCase& c, std::ostream* os) { *os << c.label; }
 class MalformedTable : public ::testing::TestWithParam<MalformedCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Tables, MalformedTable,
-    ::testing::Values(
-        MalformedCase{"HeaderCut", words({1}),
-                      "***Error: \".fexports\" export table is malformed: its header lies outside the "
-                      "section. Return -1.\n"},
-        MalformedCase{"ThirdEntryOutside", words({3, 0, 0x02000000, 24, 0x02000004, 24, 0x41420000}),
-                      "***Error: \".fexports\" export table is malformed: entry 2 lies outside the "
-                      "section. Return -1.\n"},
-        MalformedCase{"HugeCount", words({0xFFFFFFFF, 0, 0x02000000, 16}),
-                      "***Error: \".fexports\" export table is malformed: entry 1 lies outside the "
-                      "section. Return -1.\n"},
-        MalformedCase{"NameOutside", words({2, 0, 0x02000000, 24, 0x02000004, 28, 0x41420000}),
-                      "***Error: \".fexports\" export table is malformed: the name of entry 1 lies "
-                      "outside the section. Return -1.\n"},
-        MalformedCase{"NameOutsideWithFlag", words({1, 0, 0x02000000, 0x80001000}),
-                      "***Error: \".fexports\" export table is malformed: the name of entry 0 lies "
-                      "outside the section. Return -1.\n"},
-        // Entries sharing one name: together their names outgrow the 8 bytes behind the entries.
-        MalformedCase{"EntriesShareOneName",
-                      words({3, 0, 0x02000000, 32, 0x02000004, 32, 0x02000008, 32, 0x61626364, 0x65666700}),
-                      "***Error: \".fexports\" export table is malformed: the names up to entry 1 take more than "
-                      "the 8 bytes after the entries. Return -1.\n"}),
+    ::testing::Values(MalformedCase{"HeaderCut", words({1}),
+                                    "***Error: \".fexports\" export table is malformed: its header lies outside the "
+                                    "section. Return -1.\n"},
+                      MalformedCase{"ThirdEntryOutside", words({3, 0, 0x02000000, 24, 0x02000004, 24, 0x41420000}),
+                                    "***Error: \".fexports\" export table is malformed: entry 2 lies outside the "
+                                    "section. Return -1.\n"},
+                      MalformedCase{"HugeCount", words({0xFFFFFFFF, 0, 0x02000000, 16}),
+                                    "***Error: \".fexports\" export table is malformed: entry 1 lies outside the "
+                                    "section. Return -1.\n"},
+                      MalformedCase{"NameOutside", words({2, 0, 0x02000000, 24, 0x02000004, 28, 0x41420000}),
+                                    "***Error: \".fexports\" export table is malformed: the name of entry 1 lies "
+                                    "outside the section. Return -1.\n"},
+                      MalformedCase{"NameOutsideWithFlag", words({1, 0, 0x02000000, 0x80001000}),
+                                    "***Error: \".fexports\" export table is malformed: the name of entry 0 lies "
+                                    "outside the section. Return -1.\n"},
+                      // Entries sharing one name: together their names outgrow the 8 bytes behind the entries.
+                      MalformedCase{
+                          "EntriesShareOneName",
+                          words({3, 0, 0x02000000, 32, 0x02000004, 32, 0x02000008, 32, 0x61626364, 0x65666700}),
+                          "***Error: \".fexports\" export table is malformed: the names up to entry 1 take more than "
+                          "the 8 bytes after the entries. Return -1.\n"}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(MalformedTable, IsRefusedWithItsName) {

@@ -115,8 +115,7 @@ uint32_t exportSignature(const std::vector<std::string>& names) {
   std::string bytes;
   for (const auto& n : names) bytes += n + '\0';
   bytes.append(14, '\0');
-  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()),
-                                     static_cast<uInt>(bytes.size())));
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
 }
 
 void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.file; }
@@ -124,10 +123,8 @@ void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.file; }
 class Corpus : public ::testing::TestWithParam<CorpusCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Modules, Corpus,
-    ::testing::Values(CorpusCase{"basic.elf", "/o/basic.vkm", {"basic_add", "basic_lookup"},
-                                 {{"basic_counter", 0x11}}},
-                      CorpusCase{"tls.elf", "/o/TLS.vkm", {"tls_bump"},
-                                 {{"tls_counter", 0x16}, {"tls_plain", 0x11}}}),
+    ::testing::Values(CorpusCase{"basic.elf", "/o/basic.vkm", {"basic_add", "basic_lookup"}, {{"basic_counter", 0x11}}},
+                      CorpusCase{"tls.elf", "/o/TLS.vkm", {"tls_bump"}, {{"tls_counter", 0x16}, {"tls_plain", 0x11}}}),
     [](const auto& p) { return std::string(p.param.file).substr(0, std::string(p.param.file).find('.')); });
 
 TEST_P(Corpus, StubDescribesTheExports) {

@@ -53,7 +53,8 @@ TEST(LongSectionNames, OneLongNameSharedByManySectionsLeavesTheTableAlone) {
 TEST(LongSectionNames, UnterminatedLastNameIsKeptUpToTheTableEnd) {
   ElfBuilder b;
   std::vector<uint16_t> secs;
-  for (int k = 0; k < 6; ++k) secs.push_back(addProgbits(b, ".section" + std::to_string(k), kShfAlloc, 0x10000000, words32({0})));
+  for (int k = 0; k < 6; ++k)
+    secs.push_back(addProgbits(b, ".section" + std::to_string(k), kShfAlloc, 0x10000000, words32({0})));
   addSymtab(b);
   std::vector<uint8_t> bytes = build(b);
   Layout lay = layoutOf(b);

@@ -28,8 +28,7 @@ using namespace zvtest;
 // test) when the image is refused.
 void loadImage(zv::Context& ctx, const std::vector<uint8_t>& bytes) {
   ctx.inputFile = zv::mapMemory(bytes);
-  uint32_t rc = zv::parseElfImage(ctx.inputFile->base, static_cast<uint32_t>(ctx.inputFile->size),
-                                  ctx.input);
+  uint32_t rc = zv::parseElfImage(ctx.inputFile->base, static_cast<uint32_t>(ctx.inputFile->size), ctx.input);
   if (rc != 0) throw std::runtime_error("test image refused: " + std::to_string(rc));
   ctx.haveInput = true;
 }
@@ -65,12 +64,10 @@ Tables addTables(ElfBuilder& b, uint32_t addr) {
 uint16_t addImports(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr) {
   std::vector<uint8_t> data(16, 0);
   data[8] = 'm';
-  return addSection(b, Section{.name = std::move(name),
-                               .type = kShtVkmImports,
-                               .flags = flags,
-                               .addr = addr,
-                               .addralign = 4,
-                               .data = data});
+  return addSection(
+      b,
+      Section{
+          .name = std::move(name), .type = kShtVkmImports, .flags = flags, .addr = addr, .addralign = 4, .data = data});
 }
 
 void prepare(zv::Context& ctx, const ElfBuilder& b) {
@@ -214,14 +211,14 @@ TEST(PrescanLoaderRegion, StopsAtTheFirstWritableLoaderSection) {
 
 TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   ElfBuilder b;
-  addProgbits(b, ".empty", kAW, 0x10000000, {});                          // 1
-  uint16_t imp = addImports(b, ".imports", kAW, 0x02000400);              // 2
-  addProgbits(b, ".text", kAX, 0x02000000, words32({0, 0}));              // 3
-  addProgbits(b, ".fexports", kShfAlloc, 0xC0000000, words32({0, 0}));    // 4
-  addProgbits(b, ".data", kAW, 0x10000000, words32({0, 0}));              // 5
-  uint16_t temp = addProgbits(b, ".reltab", 0, 0, words32({0, 0}));       // 6
-  uint16_t omit = addProgbits(b, ".comment", 0, 0, words32({0, 0}));      // 7
-  addTables(b, 0xC0001000);                                               // 8, 9, 10
+  addProgbits(b, ".empty", kAW, 0x10000000, {});                        // 1
+  uint16_t imp = addImports(b, ".imports", kAW, 0x02000400);            // 2
+  addProgbits(b, ".text", kAX, 0x02000000, words32({0, 0}));            // 3
+  addProgbits(b, ".fexports", kShfAlloc, 0xC0000000, words32({0, 0}));  // 4
+  addProgbits(b, ".data", kAW, 0x10000000, words32({0, 0}));            // 5
+  uint16_t temp = addProgbits(b, ".reltab", 0, 0, words32({0, 0}));     // 6
+  uint16_t omit = addProgbits(b, ".comment", 0, 0, words32({0, 0}));    // 7
+  addTables(b, 0xC0001000);                                             // 8, 9, 10
   zv::Context ctx;
   prepare(ctx, b);
   ctx.opt.verbose = true;
@@ -288,12 +285,11 @@ void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.name; }
 
 class ExecutableExportSection : public ::testing::TestWithParam<ExportCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    ByAddress, ExecutableExportSection,
-    ::testing::Values(ExportCase{"Load", 0xC0000000, zv::LOAD, "Section 1: load \".fexports\"\n"},
-                      ExportCase{"Data", 0x10000000, zv::DATA, "Section 1: data \".fexports\"\n"},
-                      ExportCase{"BelowData", 0x02000000, -1, "Section 1: data \".fexports\"\n"}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(ByAddress, ExecutableExportSection,
+                         ::testing::Values(ExportCase{"Load", 0xC0000000, zv::LOAD, "Section 1: load \".fexports\"\n"},
+                                           ExportCase{"Data", 0x10000000, zv::DATA, "Section 1: data \".fexports\"\n"},
+                                           ExportCase{"BelowData", 0x02000000, -1, "Section 1: data \".fexports\"\n"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   const ExportCase& c = GetParam();
@@ -315,8 +311,7 @@ TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   EXPECT_EQ(ctx.lay.regions[zv::TEXT].end, 0x02000000u);
   if (c.region < 0) {
     EXPECT_EQ(rc, 0xFFFFFFFFu);
-    EXPECT_NE(ctx.con.text.find("is data but its (VKM adjusted) address (0x02000000)"),
-              std::string::npos);
+    EXPECT_NE(ctx.con.text.find("is data but its (VKM adjusted) address (0x02000000)"), std::string::npos);
     return;
   }
   ASSERT_EQ(rc, 0u);
@@ -342,8 +337,7 @@ class AddressRange : public ::testing::TestWithParam<RangeCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Boundaries, AddressRange,
     ::testing::Values(
-        RangeCase{"TextAtBottom", kAX, 0x02000000, ""},
-        RangeCase{"TextAtTop", kAX, 0x0FFFFFFF, ""},
+        RangeCase{"TextAtBottom", kAX, 0x02000000, ""}, RangeCase{"TextAtTop", kAX, 0x0FFFFFFF, ""},
         RangeCase{"TextAboveTop", kAX, 0x10000000,
                   "*** Error: \"/out/m.vkm\", Section 1 \".sec\" is text but its (VKM adjusted) "
                   "address (0x10000000) is outside the allowed code range (from 0x02000000 to "
@@ -356,8 +350,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "*** Error: \"/out/m.vkm\", Section 1 \".sec\" is data but its (VKM adjusted) "
                   "address (0x0FFFFFFF) is outside the allowed data range (from 0x10000000 to "
                   "(0xBFFFFFFF)). Check the .ld and .map file for potential overflow.\n"},
-        RangeCase{"DataAtBottom", kAW, 0x10000000, ""},
-        RangeCase{"DataAtTop", kAW, 0xBFFFFFF0, ""},
+        RangeCase{"DataAtBottom", kAW, 0x10000000, ""}, RangeCase{"DataAtTop", kAW, 0xBFFFFFF0, ""},
         // The region's end must stay below 4 GB, or it would wrap to 0.
         RangeCase{"LoadJustBelowTheTop", kShfAlloc, 0xFFFFFFF8, ""},
         RangeCase{"LoadReachingTheTop", kShfAlloc, 0xFFFFFFFC,
@@ -404,10 +397,10 @@ TEST_P(AddressRange, IsCheckedAgainstTheRegion) {
 
 TEST(ClassifySections, ImportsAreNumberedInOrderAndPlacedAt64ByteSteps) {
   ElfBuilder b;
-  addProgbits(b, ".text", kAX, 0x02000000, words32({0}));               // 1
-  uint16_t imp1 = addImports(b, ".imp1", kAW, 0x02000100);              // 2
-  addProgbits(b, ".data", kAW, 0x10000000, words32({0}));               // 3
-  uint16_t imp2 = addImports(b, ".imp2", 0, 0);                         // 4
+  addProgbits(b, ".text", kAX, 0x02000000, words32({0}));   // 1
+  uint16_t imp1 = addImports(b, ".imp1", kAW, 0x02000100);  // 2
+  addProgbits(b, ".data", kAW, 0x10000000, words32({0}));   // 3
+  uint16_t imp2 = addImports(b, ".imp2", 0, 0);             // 4
   addTables(b, 0x10100000);
   zv::Context ctx;
   prepare(ctx, b);
@@ -485,7 +478,8 @@ TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
     bool fits = second == 0x7FFFFFC0u;
 
     EXPECT_EQ(zv::classify_and_place_sections(ctx), fits ? 0u : 0xFFFFFFFFu);
-    EXPECT_EQ(ctx.con.text, fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
+    EXPECT_EQ(ctx.con.text,
+              fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
     EXPECT_EQ(ctx.lay.map.newIndex[t2], fits ? 2 : -1);
     if (fits) expectRegion(ctx.lay.regions[zv::TEMP], 0, 0xFFFFFFC0, 4);
   }
@@ -495,14 +489,15 @@ TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
 TEST(ClassifySections, ImportTableBehindTheTopIsRefused) {
   ElfBuilder b;
   addProgbits(b, ".rodata", kShfAlloc, 0xFFFFFFC0, words32({0}));  // 1: LOAD ends at 0xFFFFFFC4
-  addImports(b, ".imp", 0, 0);                                       // 2
+  addImports(b, ".imp", 0, 0);                                     // 2
   addTables(b, 0xC0000000);
   zv::Context ctx;
   prepare(ctx, b);
 
   EXPECT_EQ(zv::classify_and_place_sections(ctx), 0xFFFFFFFFu);
-  EXPECT_EQ(ctx.con.text, "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
-                          "reaches the end of the 32-bit address space.\n");
+  EXPECT_EQ(ctx.con.text,
+            "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
+            "reaches the end of the 32-bit address space.\n");
   EXPECT_EQ(ctx.lay.regions[zv::LOAD].end, 0xFFFFFFC4u);
 }
 
@@ -517,8 +512,7 @@ void PrintTo(const AlignCase& c, std::ostream* os) { *os << c.name; }
 class RegionAlignment : public ::testing::TestWithParam<AlignCase> {};
 
 INSTANTIATE_TEST_SUITE_P(Largest, RegionAlignment,
-                         ::testing::Values(AlignCase{"ZeroAndOne", {0, 1}, 4},
-                                           AlignCase{"Eight", {1, 8, 2}, 8},
+                         ::testing::Values(AlignCase{"ZeroAndOne", {0, 1}, 4}, AlignCase{"Eight", {1, 8, 2}, 8},
                                            AlignCase{"ThirtyTwo", {32, 16}, 32}),
                          [](const auto& p) { return std::string(p.param.name); });
 
@@ -561,8 +555,8 @@ TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
     if (named) ctx.opt.inputPath = "in.elf";
 
     EXPECT_EQ(zv::classify_and_place_sections(ctx), 0xFFFFFFFFu);
-    EXPECT_EQ(ctx.con.text, std::string("***Error: \"") + (named ? "in.elf" : kOut) +
-                                "\" has no symbol table. Return -1.\n");
+    EXPECT_EQ(ctx.con.text,
+              std::string("***Error: \"") + (named ? "in.elf" : kOut) + "\" has no symbol table. Return -1.\n");
   }
 }
 

@@ -26,23 +26,23 @@ class CheckRegionLimitHugeAlignment : public ::testing::TestWithParam<HugeAlignC
 
 constexpr int32_t k2GB = INT32_MIN;  // 0x80000000 as the record's signed field
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CheckRegionLimitHugeAlignment,
-    ::testing::Values(
-        // 4096 is no multiple of 2 GB: the error names the next multiple,
-        // 2 GB itself, printed as the signed field shows it.
-        HugeAlignCase{"LimitNotAMultiple", 100, 4096, k2GB, true,
-                      "Error: \"/out/m.vkm\" -sizedata 4096 is not aligned to DATA segment "
-                      "-2147483648 byte alignment (try -2147483648).\n"},
-        // 0 is a multiple of every alignment; the empty region is within it.
-        HugeAlignCase{"ZeroLimitIsAMultiple", 0, 0, k2GB, false, ""},
-        // Over the limit as well: both errors, alignment first.
-        HugeAlignCase{"MisalignedAndOver", 8192, 4096, k2GB, true,
-                      "Error: \"/out/m.vkm\" -sizedata 4096 is not aligned to DATA segment "
-                      "-2147483648 byte alignment (try -2147483648).\n"
-                      "Error: /out/m.vkm has DATA size of 8192 is larger then limit from -sizedata "
-                      "4096\n"}),
-    [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, CheckRegionLimitHugeAlignment,
+                         ::testing::Values(
+                             // 4096 is no multiple of 2 GB: the error names the next multiple,
+                             // 2 GB itself, printed as the signed field shows it.
+                             HugeAlignCase{"LimitNotAMultiple", 100, 4096, k2GB, true,
+                                           "Error: \"/out/m.vkm\" -sizedata 4096 is not aligned to DATA segment "
+                                           "-2147483648 byte alignment (try -2147483648).\n"},
+                             // 0 is a multiple of every alignment; the empty region is within it.
+                             HugeAlignCase{"ZeroLimitIsAMultiple", 0, 0, k2GB, false, ""},
+                             // Over the limit as well: both errors, alignment first.
+                             HugeAlignCase{
+                                 "MisalignedAndOver", 8192, 4096, k2GB, true,
+                                 "Error: \"/out/m.vkm\" -sizedata 4096 is not aligned to DATA segment "
+                                 "-2147483648 byte alignment (try -2147483648).\n"
+                                 "Error: /out/m.vkm has DATA size of 8192 is larger then limit from -sizedata "
+                                 "4096\n"}),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(CheckRegionLimitHugeAlignment, StillChecksTheAlignment) {
   const HugeAlignCase& c = GetParam();

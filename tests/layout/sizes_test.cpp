@@ -21,8 +21,7 @@ namespace {
 // test) when the image is refused.
 void loadImage(zv::Context& ctx, const std::vector<uint8_t>& bytes) {
   ctx.inputFile = zv::mapMemory(bytes);
-  uint32_t rc = zv::parseElfImage(ctx.inputFile->base, static_cast<uint32_t>(ctx.inputFile->size),
-                                  ctx.input);
+  uint32_t rc = zv::parseElfImage(ctx.inputFile->base, static_cast<uint32_t>(ctx.inputFile->size), ctx.input);
   if (rc != 0) throw std::runtime_error("test image refused: " + std::to_string(rc));
   ctx.haveInput = true;
 }
@@ -45,8 +44,7 @@ struct Branch {
 
 // A module with two code sections, an import table and a data section; the
 // relocations given apply to the first code section (and to the data section).
-std::vector<uint8_t> trampolineModule(const std::vector<Branch>& code,
-                                      const std::vector<Branch>& data = {}) {
+std::vector<uint8_t> trampolineModule(const std::vector<Branch>& code, const std::vector<Branch>& data = {}) {
   ElfBuilder b;
   uint16_t text = addProgbits(b, ".text", kAX, 0x02000000, std::vector<uint8_t>(16));
   uint16_t text2 = addProgbits(b, ".text2", kAX, 0x02002000, std::vector<uint8_t>(16));
@@ -63,8 +61,7 @@ std::vector<uint8_t> trampolineModule(const std::vector<Branch>& code,
   addSymbol(b, {.name = "local", .value = 0x02000008, .info = func, .shndx = text});
   addSymbol(b, {.name = "other", .value = 0x02002000, .info = func, .shndx = text2});
   addSymbol(b, {.name = "abs", .value = 0x02004000, .info = func, .shndx = kShnAbs});
-  addSymbol(b, {.name = "obj", .value = 0x10000000, .info = stInfo(kStbGlobal, kSttObject),
-                .shndx = dat});
+  addSymbol(b, {.name = "obj", .value = 0x10000000, .info = stInfo(kStbGlobal, kSttObject), .shndx = dat});
   uint16_t relText = addRelaSection(b, ".rela.text", text);
   for (const Branch& r : code) addReloc(b, relText, r.offset, r.sym, r.type);
   uint16_t relData = addRelaSection(b, ".rela.data", dat);
@@ -118,20 +115,9 @@ INSTANTIATE_TEST_SUITE_P(
                        0x1240,
                        0,
                        12},
-        TrampolineCase{"FarCallAlign16",
-                       {{0x02000000, kExt}},
-                       {},
-                       {0x02000000, 0x04000100, 16},
-                       0x2000110,
-                       16,
-                       16},
-        TrampolineCase{"FarCallAlign32",
-                       {{0x02000000, kImported}},
-                       {},
-                       {0x02000000, 0x04000100, 32},
-                       0x2000120,
-                       32,
-                       32},
+        TrampolineCase{"FarCallAlign16", {{0x02000000, kExt}}, {}, {0x02000000, 0x04000100, 16}, 0x2000110, 16, 16},
+        TrampolineCase{
+            "FarCallAlign32", {{0x02000000, kImported}}, {}, {0x02000000, 0x04000100, 32}, 0x2000120, 32, 32},
         TrampolineCase{"NearAndFarCalls",
                        {{0x02000000, kExt}, {0x04000000, kExt}},
                        {},
@@ -158,8 +144,7 @@ TEST_P(ReserveTrampolines, SizesTheTextArea) {
 
 TEST(ReserveTrampolinesVerbose, ReportsTheAdjustment) {
   zv::Context ctx;
-  prepare(ctx, trampolineModule({{0x02000010, kExt}, {0x02000020, kImported}, {0x02001000, kExt}}),
-          kSmallText);
+  prepare(ctx, trampolineModule({{0x02000010, kExt}, {0x02000020, kImported}, {0x02001000, kExt}}), kSmallText);
   ctx.opt.verbose = true;
 
   ASSERT_EQ(zv::reserve_trampolines(ctx), 0u);
@@ -235,8 +220,8 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"OverTheLimit", "LOAD", "-sizeload", 1001, 1000, 4, true,
                   "Error: /out/m.vkm has LOAD size of 1001 is larger then limit from -sizeload 1000\n"},
         // A region of 2 GB or more arrives negative; it is still over the limit.
-        LimitCase{"TwoGigabyteRegionIsOver", "DATA", "-sizedata", static_cast<int32_t>(0xA0000000u), 4096, 4,
-                  true, "Error: /out/m.vkm has DATA size of -1610612736 is larger then limit from -sizedata 4096\n"},
+        LimitCase{"TwoGigabyteRegionIsOver", "DATA", "-sizedata", static_cast<int32_t>(0xA0000000u), 4096, 4, true,
+                  "Error: /out/m.vkm has DATA size of -1610612736 is larger then limit from -sizedata 4096\n"},
         LimitCase{"MisalignedLimit", "TEXT", "-sizetext", 100, 0x1001, 32, true,
                   "Error: \"/out/m.vkm\" -sizetext 4097 is not aligned to TEXT segment 32 byte "
                   "alignment (try 4128).\n"},
@@ -267,7 +252,7 @@ TEST_P(CheckRegionLimit, ReportsAsTheLoaderNeeds) {
 struct PadCase {
   const char* name;
   uint32_t percent;
-  uint32_t data, load, temp, text;             // sizes before
+  uint32_t data, load, temp, text;  // sizes before
   uint32_t dataAlign, loadAlign, textAlign;
   uint32_t dataOut, loadOut, tempOut, textOut;  // sizes after
   const char* refusedRegion = nullptr;          // the region named by the refusal, if any
@@ -279,23 +264,21 @@ class PadRegions : public ::testing::TestWithParam<PadCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PadRegions,
-    ::testing::Values(
-        PadCase{"TenPercent", 10, 1000, 1001, 1001, 0, 4, 4, 4, 1100, 1104, 1104, 0},
-        // TEMP follows the LOAD alignment; an alignment of 0 counts as 1.
-        PadCase{"RegionAlignments", 10, 1000, 1000, 1000, 1001, 16, 64, 0, 1104, 1152, 1152, 1101},
-        PadCase{"ZeroPercentChangesNothing", 0, 1001, 1001, 1001, 1001, 4, 4, 4, 1001, 1001, 1001,
-                1001},
-        PadCase{"LargeSizesThatStillFit", 10, 0xE8000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
-                0xFF333334, 0x8CCCCCCC, 0x46666668, 0x46666668},
-        PadCase{"DoublesUpToTheLastAlignedSize", 100, 0x7FFFFFFE, 0x10, 0x10, 0x10, 4, 4, 4, 0xFFFFFFFC,
-                0x20, 0x20, 0x20},
-        // A size that would not fit in 32 bits is refused; no size changes.
-        PadCase{"DataPastFourGigabytes", 10, 0xF0000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
-                0xF0000000, 0x80000000, 0x40000000, 0x40000000, "DATA"},
-        PadCase{"OnlyTextPastFourGigabytes", 100, 0x10, 0x10, 0x10, 0x80000000, 4, 4, 4, 0x10, 0x10, 0x10,
-                0x80000000, "TEXT"},
-        // "-padall -5" arrives as 4294967291 percent.
-        PadCase{"NegativePercent", 0xFFFFFFFB, 1000, 0, 0, 0, 4, 4, 4, 1000, 0, 0, 0, "DATA"}),
+    ::testing::Values(PadCase{"TenPercent", 10, 1000, 1001, 1001, 0, 4, 4, 4, 1100, 1104, 1104, 0},
+                      // TEMP follows the LOAD alignment; an alignment of 0 counts as 1.
+                      PadCase{"RegionAlignments", 10, 1000, 1000, 1000, 1001, 16, 64, 0, 1104, 1152, 1152, 1101},
+                      PadCase{"ZeroPercentChangesNothing", 0, 1001, 1001, 1001, 1001, 4, 4, 4, 1001, 1001, 1001, 1001},
+                      PadCase{"LargeSizesThatStillFit", 10, 0xE8000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
+                              0xFF333334, 0x8CCCCCCC, 0x46666668, 0x46666668},
+                      PadCase{"DoublesUpToTheLastAlignedSize", 100, 0x7FFFFFFE, 0x10, 0x10, 0x10, 4, 4, 4, 0xFFFFFFFC,
+                              0x20, 0x20, 0x20},
+                      // A size that would not fit in 32 bits is refused; no size changes.
+                      PadCase{"DataPastFourGigabytes", 10, 0xF0000000, 0x80000000, 0x40000000, 0x40000000, 4, 4, 4,
+                              0xF0000000, 0x80000000, 0x40000000, 0x40000000, "DATA"},
+                      PadCase{"OnlyTextPastFourGigabytes", 100, 0x10, 0x10, 0x10, 0x80000000, 4, 4, 4, 0x10, 0x10, 0x10,
+                              0x80000000, "TEXT"},
+                      // "-padall -5" arrives as 4294967291 percent.
+                      PadCase{"NegativePercent", 0xFFFFFFFB, 1000, 0, 0, 0, 4, 4, 4, 1000, 0, 0, 0, "DATA"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(PadRegions, GrowsEverySize) {

@@ -36,8 +36,7 @@ void append32(std::vector<uint8_t>& out, uint32_t v, bool be) {
 
 void checkRange(size_t have, uint64_t offset, uint64_t width) {
   if (offset > have || width > have - offset) {
-    throw std::out_of_range("elf_builder: field at offset " +
-                            std::to_string(offset) + " lies outside " +
+    throw std::out_of_range("elf_builder: field at offset " + std::to_string(offset) + " lies outside " +
                             std::to_string(have) + " bytes");
   }
 }
@@ -57,8 +56,7 @@ uint32_t toOffset(uint64_t v) {
 
 // The name of each section as an offset into a table that starts with a
 // zero byte; empty names share that byte.
-std::vector<uint8_t> nameTable(const std::vector<std::string>& names,
-                               std::vector<uint32_t>& offsets) {
+std::vector<uint8_t> nameTable(const std::vector<std::string>& names, std::vector<uint32_t>& offsets) {
   std::vector<uint8_t> table{0};
   offsets.clear();
   for (const std::string& n : names) {
@@ -73,8 +71,7 @@ std::vector<uint8_t> nameTable(const std::vector<std::string>& names,
   return table;
 }
 
-std::vector<uint8_t> symbolTable(const ElfBuilder& b, const Section& s,
-                                 const std::vector<uint32_t>& nameOffsets) {
+std::vector<uint8_t> symbolTable(const ElfBuilder& b, const Section& s, const std::vector<uint32_t>& nameOffsets) {
   uint32_t spacing = std::max(s.entsize, kSymSize);
   std::vector<uint8_t> out;
   for (size_t i = 0; i < b.symbols.size(); ++i) {
@@ -124,9 +121,8 @@ struct Plan {
 };
 
 bool hasShstrtab(const ElfBuilder& b) {
-  return std::any_of(b.sections.begin(), b.sections.end(), [](const Section& s) {
-    return s.kind == SectionKind::Shstrtab;
-  });
+  return std::any_of(b.sections.begin(), b.sections.end(),
+                     [](const Section& s) { return s.kind == SectionKind::Shstrtab; });
 }
 
 void fillContents(Plan& p) {
@@ -141,9 +137,15 @@ void fillContents(Plan& p) {
 
   for (const Section& s : p.b.sections) {
     switch (s.kind) {
-      case SectionKind::Plain: p.contents.push_back(s.data); break;
-      case SectionKind::Shstrtab: p.contents.push_back(shstr); break;
-      case SectionKind::Strtab: p.contents.push_back(str); break;
+      case SectionKind::Plain:
+        p.contents.push_back(s.data);
+        break;
+      case SectionKind::Shstrtab:
+        p.contents.push_back(shstr);
+        break;
+      case SectionKind::Strtab:
+        p.contents.push_back(str);
+        break;
       case SectionKind::Symtab:
         p.contents.push_back(symbolTable(p.b, s, symNameOffsets));
         break;
@@ -235,8 +237,7 @@ void writeSectionHeader(const Plan& p, size_t i, std::vector<uint8_t>& out) {
 void writeProgramHeader(const Plan& p, size_t i, std::vector<uint8_t>& out) {
   const ProgramHeader& ph = p.b.phdrs[i];
   std::vector<uint8_t> rec;
-  for (uint32_t v : {ph.p_type, ph.p_offset, ph.p_vaddr, ph.p_paddr, ph.p_filesz,
-                     ph.p_memsz, ph.p_flags, ph.p_align}) {
+  for (uint32_t v : {ph.p_type, ph.p_offset, ph.p_vaddr, ph.p_paddr, ph.p_filesz, ph.p_memsz, ph.p_flags, ph.p_align}) {
     append32(rec, v, p.b.bigEndian);
   }
   std::copy(rec.begin(), rec.end(), out.begin() + p.layout.phoff + i * kPhdrSize);
@@ -278,8 +279,7 @@ void checkSectionIndex(const Layout& l, uint16_t index) {
   }
 }
 
-uint16_t addRelocSection(ElfBuilder& b, std::string name, uint16_t target,
-                         bool rela) {
+uint16_t addRelocSection(ElfBuilder& b, std::string name, uint16_t target, bool rela) {
   return addSection(b, Section{.name = std::move(name),
                                .type = rela ? kShtRela : kShtRel,
                                .addralign = 4,
@@ -294,9 +294,7 @@ uint16_t addRelocSection(ElfBuilder& b, std::string name, uint16_t target,
 // ---------------------------------------------------------------------------
 // Describing a file.
 
-uint8_t stInfo(uint8_t bind, uint8_t type) {
-  return static_cast<uint8_t>((bind << 4) | (type & 0xF));
-}
+uint8_t stInfo(uint8_t bind, uint8_t type) { return static_cast<uint8_t>((bind << 4) | (type & 0xF)); }
 
 uint32_t rInfo(uint32_t sym, uint8_t type) { return (sym << 8) | type; }
 
@@ -312,8 +310,8 @@ uint16_t addSection(ElfBuilder& b, Section s) {
   return static_cast<uint16_t>(b.sections.size() - 1);
 }
 
-uint16_t addProgbits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr,
-                     std::vector<uint8_t> data, uint32_t addralign) {
+uint16_t addProgbits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr, std::vector<uint8_t> data,
+                     uint32_t addralign) {
   return addSection(b, Section{.name = std::move(name),
                                .type = kShtProgbits,
                                .flags = flags,
@@ -322,8 +320,7 @@ uint16_t addProgbits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t a
                                .data = std::move(data)});
 }
 
-uint16_t addNobits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr,
-                   uint32_t size, uint32_t addralign) {
+uint16_t addNobits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr, uint32_t size, uint32_t addralign) {
   return addSection(b, Section{.name = std::move(name),
                                .type = kShtNobits,
                                .flags = flags,
@@ -333,21 +330,15 @@ uint16_t addNobits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t add
 }
 
 uint16_t addShstrtab(ElfBuilder& b) {
-  return addSection(b, Section{.name = ".shstrtab",
-                               .type = kShtStrtab,
-                               .kind = SectionKind::Shstrtab});
+  return addSection(b, Section{.name = ".shstrtab", .type = kShtStrtab, .kind = SectionKind::Shstrtab});
 }
 
 uint16_t addSymtab(ElfBuilder& b) {
   if (b.symtab != 0) throw std::logic_error("elf_builder: .symtab added twice");
-  uint16_t sym = addSection(b, Section{.name = ".symtab",
-                                       .type = kShtSymtab,
-                                       .addralign = 4,
-                                       .entsize = kSymSize,
-                                       .kind = SectionKind::Symtab});
-  uint16_t str = addSection(b, Section{.name = ".strtab",
-                                       .type = kShtStrtab,
-                                       .kind = SectionKind::Strtab});
+  uint16_t sym = addSection(
+      b,
+      Section{.name = ".symtab", .type = kShtSymtab, .addralign = 4, .entsize = kSymSize, .kind = SectionKind::Symtab});
+  uint16_t str = addSection(b, Section{.name = ".strtab", .type = kShtStrtab, .kind = SectionKind::Strtab});
   b.sections[sym].link = str;
   b.symtab = sym;
   b.strtab = str;
@@ -368,12 +359,10 @@ uint16_t addRelSection(ElfBuilder& b, std::string name, uint16_t target) {
   return addRelocSection(b, std::move(name), target, false);
 }
 
-void addReloc(ElfBuilder& b, uint16_t sec, uint32_t offset, uint32_t sym, uint8_t type,
-              int32_t addend) {
+void addReloc(ElfBuilder& b, uint16_t sec, uint32_t offset, uint32_t sym, uint8_t type, int32_t addend) {
   Section& s = b.sections.at(sec);
   if (s.kind != SectionKind::Rela && s.kind != SectionKind::Rel) {
-    throw std::logic_error("elf_builder: section " + std::to_string(sec) +
-                           " is not a relocation section");
+    throw std::logic_error("elf_builder: section " + std::to_string(sec) + " is not a relocation section");
   }
   s.relocs.push_back(Reloc{offset, rInfo(sym, type), addend});
 }
@@ -473,23 +462,15 @@ LinkedModule makeLinkedModule(bool bigEndian) {
   b.ehdr.e_entry = 0x02000000;
   // lis r3,module_counter@ha; lwz r3,0(r3); blr; nop
   m.text = addProgbits(b, ".text", kShfAlloc | kShfExecInstr, 0x02000000,
-                       words32({0x3C600000, 0x80630000, 0x4E800020, 0x60000000},
-                               bigEndian));
-  m.data = addProgbits(b, ".data", kShfAlloc | kShfWrite, 0x10000000,
-                       words32({0x0000002A, 0x00000000}, bigEndian));
+                       words32({0x3C600000, 0x80630000, 0x4E800020, 0x60000000}, bigEndian));
+  m.data = addProgbits(b, ".data", kShfAlloc | kShfWrite, 0x10000000, words32({0x0000002A, 0x00000000}, bigEndian));
   m.symtab = addSymtab(b);
   m.strtab = b.strtab;
-  m.textSym = addSymbol(b, {.value = 0x02000000,
-                            .info = stInfo(kStbLocal, kSttSection),
-                            .shndx = m.text});
-  m.dataSym = addSymbol(b, {.value = 0x10000000,
-                            .info = stInfo(kStbLocal, kSttSection),
-                            .shndx = m.data});
-  m.funcSym = addSymbol(b, {.name = "module_main",
-                            .value = 0x02000000,
-                            .size = 16,
-                            .info = stInfo(kStbGlobal, kSttFunc),
-                            .shndx = m.text});
+  m.textSym = addSymbol(b, {.value = 0x02000000, .info = stInfo(kStbLocal, kSttSection), .shndx = m.text});
+  m.dataSym = addSymbol(b, {.value = 0x10000000, .info = stInfo(kStbLocal, kSttSection), .shndx = m.data});
+  m.funcSym = addSymbol(
+      b,
+      {.name = "module_main", .value = 0x02000000, .size = 16, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
   m.objSym = addSymbol(b, {.name = "module_counter",
                            .value = 0x10000000,
                            .size = 4,

@@ -264,7 +264,7 @@ struct Section {
   std::optional<uint32_t> placeAt{};  // file offset of the contents
   ShdrOverrides hdr{};
   SectionKind kind = SectionKind::Plain;
-  std::vector<Reloc> relocs{};        // entries of a Rela/Rel section
+  std::vector<Reloc> relocs{};  // entries of a Rela/Rel section
 };
 
 // One symbol. st_name is the offset of `name` in .strtab unless `st_name`
@@ -295,25 +295,25 @@ struct ProgramHeader {
 // both null, are already there) and add to it with the functions below; any
 // field may also be changed directly before build().
 struct ElfBuilder {
-  bool bigEndian = true;      // EI_DATA 2; false writes EI_DATA 1
-  uint32_t minSize = 512;     // the built file is padded with zeros to this
-  bool autoShstrtab = true;   // build() appends ".shstrtab" unless one exists
+  bool bigEndian = true;     // EI_DATA 2; false writes EI_DATA 1
+  uint32_t minSize = 512;    // the built file is padded with zeros to this
+  bool autoShstrtab = true;  // build() appends ".shstrtab" unless one exists
   EhdrOverrides ehdr{};
   std::optional<uint32_t> phdrTableAt{};  // file offset of the phdr table
   std::optional<uint32_t> shdrTableAt{};  // file offset of the shdr table
   std::vector<Section> sections{Section{.type = kShtNull, .addralign = 0}};
   std::vector<ProgramHeader> phdrs{};
   std::vector<Symbol> symbols{Symbol{}};  // entries of .symtab, 0 is null
-  uint16_t symtab = 0;  // index of .symtab once addSymtab() ran, else 0
-  uint16_t strtab = 0;  // index of .strtab once addSymtab() ran, else 0
+  uint16_t symtab = 0;                    // index of .symtab once addSymtab() ran, else 0
+  uint16_t strtab = 0;                    // index of .strtab once addSymtab() ran, else 0
 };
 
 // Where build() puts things (actual positions, whatever the overrides say).
 struct Layout {
-  uint32_t phoff = 0;     // program header table (0 when there is none)
-  uint32_t shoff = 0;     // section header table
-  uint32_t fileSize = 0;  // size of the built file, padding included
-  uint16_t shstrndx = 0;  // index of the section-name table (0 when none)
+  uint32_t phoff = 0;                  // program header table (0 when there is none)
+  uint32_t shoff = 0;                  // section header table
+  uint32_t fileSize = 0;               // size of the built file, padding included
+  uint16_t shstrndx = 0;               // index of the section-name table (0 when none)
   std::vector<uint32_t> dataOffset{};  // per section: where its bytes start
   std::vector<uint32_t> size{};        // per section: sh_size as computed
 };
@@ -328,19 +328,17 @@ uint8_t stInfo(uint8_t bind, uint8_t type);
 uint32_t rInfo(uint32_t sym, uint8_t type);
 
 // 32-bit words as bytes in the given order, e.g. instructions for .text.
-std::vector<uint8_t> words32(std::initializer_list<uint32_t> words,
-                             bool bigEndian = true);
+std::vector<uint8_t> words32(std::initializer_list<uint32_t> words, bool bigEndian = true);
 
 // Appends a section and returns its index.
 uint16_t addSection(ElfBuilder& b, Section s);
 
 // Shorthands for addSection: a section with contents (SHT_PROGBITS) and one
 // that takes memory but no file room (SHT_NOBITS).
-uint16_t addProgbits(ElfBuilder& b, std::string name, uint32_t flags,
-                     uint32_t addr, std::vector<uint8_t> data,
+uint16_t addProgbits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr, std::vector<uint8_t> data,
                      uint32_t addralign = 4);
-uint16_t addNobits(ElfBuilder& b, std::string name, uint32_t flags,
-                   uint32_t addr, uint32_t size, uint32_t addralign = 4);
+uint16_t addNobits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t addr, uint32_t size,
+                   uint32_t addralign = 4);
 
 // Adds the section-name table at the current index (normally build() appends
 // it as the last section by itself). Its index becomes e_shstrndx.
@@ -364,8 +362,7 @@ uint16_t addRelSection(ElfBuilder& b, std::string name, uint16_t target);
 
 // Appends an entry to relocation section `sec`. The addend is dropped in an
 // SHT_REL section.
-void addReloc(ElfBuilder& b, uint16_t sec, uint32_t offset, uint32_t sym,
-              uint8_t type, int32_t addend = 0);
+void addReloc(ElfBuilder& b, uint16_t sec, uint32_t offset, uint32_t sym, uint8_t type, int32_t addend = 0);
 
 // Appends a program header and returns its index. The header holds the values
 // given; to cover a section, read sectionDataOffset() after the last header is
@@ -394,14 +391,10 @@ uint32_t symbolOffset(const ElfBuilder& b, uint32_t index);
 
 // Reading and patching a built image; each throws std::out_of_range when the
 // field does not lie wholly inside `bytes`.
-void put16(std::vector<uint8_t>& bytes, uint64_t offset, uint16_t value,
-           bool bigEndian = true);
-void put32(std::vector<uint8_t>& bytes, uint64_t offset, uint32_t value,
-           bool bigEndian = true);
-uint16_t get16(const std::vector<uint8_t>& bytes, uint64_t offset,
-               bool bigEndian = true);
-uint32_t get32(const std::vector<uint8_t>& bytes, uint64_t offset,
-               bool bigEndian = true);
+void put16(std::vector<uint8_t>& bytes, uint64_t offset, uint16_t value, bool bigEndian = true);
+void put32(std::vector<uint8_t>& bytes, uint64_t offset, uint32_t value, bool bigEndian = true);
+uint16_t get16(const std::vector<uint8_t>& bytes, uint64_t offset, bool bigEndian = true);
+uint32_t get32(const std::vector<uint8_t>& bytes, uint64_t offset, bool bigEndian = true);
 
 // ---------------------------------------------------------------------------
 // A minimal valid linked module, as the linker would hand it over:
@@ -424,10 +417,10 @@ struct LinkedModule {
   uint16_t symtab = 0;
   uint16_t strtab = 0;
   uint16_t relaText = 0;
-  uint32_t textSym = 0;   // section symbol of .text
-  uint32_t dataSym = 0;   // section symbol of .data
-  uint32_t funcSym = 0;   // "module_main"
-  uint32_t objSym = 0;    // "module_counter"
+  uint32_t textSym = 0;  // section symbol of .text
+  uint32_t dataSym = 0;  // section symbol of .data
+  uint32_t funcSym = 0;  // "module_main"
+  uint32_t objSym = 0;   // "module_counter"
 };
 
 LinkedModule makeLinkedModule(bool bigEndian = true);

@@ -94,9 +94,9 @@ ToolRun runShell(const std::string& command) {
   const std::string marker = "\n@zvtest-status=";
   // From Wine the shell inherits the Windows PATH; the Linux tools are in the usual places.
   const std::string path = zv::kWindowsHost ? "PATH=/usr/local/bin:/usr/bin:/bin; " : "";
-  int64_t code = zv::runCaptured(builtPath("/bin/sh"),
-                                 {"-c", path + "(" + command + ") 2>&1; printf '" + marker.substr(1) + "%d' $?"}, "", {},
-                                 r.out);
+  int64_t code =
+      zv::runCaptured(builtPath("/bin/sh"),
+                      {"-c", path + "(" + command + ") 2>&1; printf '" + marker.substr(1) + "%d' $?"}, "", {}, r.out);
   size_t at = r.out.rfind(marker.substr(1));
   if (code < 0 || at == std::string::npos) {
     r.status = -1;

@@ -96,7 +96,7 @@ void readSections(VkmFile& f, const Bytes& in) {
   uint32_t n = f.shnum;
   for (uint32_t i = 0; i < n; ++i) {
     uint64_t at = 64 + 40ull * i;
-    VkmSection s{in.u32(at), in.u32(at + 4), in.u32(at + 8), in.u32(at + 12), in.u32(at + 16),
+    VkmSection s{in.u32(at),      in.u32(at + 4),  in.u32(at + 8),  in.u32(at + 12), in.u32(at + 16),
                  in.u32(at + 20), in.u32(at + 24), in.u32(at + 28), in.u32(at + 32), in.u32(at + 36)};
     f.sections.push_back(s);
     f.groups.push_back(groupOf(s, i, n));
@@ -114,8 +114,8 @@ void checkFixedSections(VkmFile& f) {
   const VkmSection& fi = f.sections[n - 1];
   uint64_t crcAt = 64 + 40ull * n;
   uint64_t fiAt = roundUp64(64 + 44ull * n);
-  if (crc.type != kCrcs || crc.name || crc.flags || crc.addr || crc.offset != crcAt || crc.size != 4 * n ||
-      crc.link || crc.info || crc.addralign != 4 || crc.entsize != 4)
+  if (crc.type != kCrcs || crc.name || crc.flags || crc.addr || crc.offset != crcAt || crc.size != 4 * n || crc.link ||
+      crc.info || crc.addralign != 4 || crc.entsize != 4)
     f.problems.push_back("the CRC section header (index n-2) is not as the format says");
   if (fi.type != kFileInfo || fi.name || fi.flags || fi.addr || fi.offset != fiAt || fi.link || fi.info ||
       fi.addralign != 4 || fi.entsize != 0)
@@ -141,7 +141,8 @@ void readContents(VkmFile& f, const Bytes& in, uint32_t i) {
     return;
   }
   uint32_t plain = be32(p);
-  if (s.size >= plain) f.problems.push_back(fmt("compressed section %llu is not smaller (%llu >= %llu)", i, s.size, plain));
+  if (s.size >= plain)
+    f.problems.push_back(fmt("compressed section %llu is not smaller (%llu >= %llu)", i, s.size, plain));
   out.assign(plain, 0);
   uLongf len = plain;
   int zr = uncompress(out.data(), &len, p + 4, s.size - 4);
@@ -171,8 +172,7 @@ void checkPlacement(VkmFile& f, const Bytes& in) {
       }
       if (g == VkmGroup::Data && !(sec.flags & kWrite))
         f.problems.push_back(fmt("DATA section %llu lacks SHF_WRITE", i));
-      if (sec.offset != s)
-        f.problems.push_back(fmt("section %llu is at %llu, expected %llu", i, sec.offset, s));
+      if (sec.offset != s) f.problems.push_back(fmt("section %llu is at %llu, expected %llu", i, sec.offset, s));
       cover(sec.offset, sec.size);
       s = roundUp64(uint64_t{sec.offset} + sec.size);
     }
@@ -237,9 +237,9 @@ void readFileInfo(VkmFile& f, const Bytes& in) {
   f.fileInfoBytes.assign(in.b.begin() + s.offset, in.b.begin() + s.offset + s.size);
   const uint8_t* p = f.fileInfoBytes.data();
   VkmFileInfo& fi = f.info;
-  uint32_t* words[] = {&fi.magic,     &fi.textSize,  &fi.textAlign,     &fi.dataSize,       &fi.dataAlign,
-                       &fi.loadSize,  &fi.loadAlign, &fi.tempSize,      &fi.trampAdj,       &fi.sdaBase,
-                       &fi.sda2Base,  &fi.stackSize, &fi.fileNameOffset, &fi.flags,         &fi.heapSize,
+  uint32_t* words[] = {&fi.magic,      &fi.textSize,   &fi.textAlign,        &fi.dataSize,      &fi.dataAlign,
+                       &fi.loadSize,   &fi.loadAlign,  &fi.tempSize,         &fi.trampAdj,      &fi.sdaBase,
+                       &fi.sda2Base,   &fi.stackSize,  &fi.fileNameOffset,   &fi.flags,         &fi.heapSize,
                        &fi.tagsOffset, &fi.fixedValue, &fi.compressionLevel, &fi.trampAddition, &fi.trailerSize,
                        &fi.sdkVersion, &fi.sdkRevision};
   for (size_t k = 0; k < std::size(words); ++k) *words[k] = be32(p + 4 * k);

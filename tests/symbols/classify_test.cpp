@@ -46,8 +46,11 @@ TEST_P(FunctionNames, DecideTheFuncFlag) {
   eb::ElfBuilder b;
   uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
   eb::addSymtab(b);
-  uint32_t f = eb::addSymbol(b, {.name = c.name, .value = 0x02000000, .size = c.size,
-                                 .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+  uint32_t f = eb::addSymbol(b, {.name = c.name,
+                                 .value = 0x02000000,
+                                 .size = c.size,
+                                 .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc),
+                                 .shndx = text});
   Context ctx;
   ctx.opt.stripStrings = c.strip;
   loadImage(ctx, b);
@@ -61,12 +64,9 @@ TEST_P(FunctionNames, DecideTheFuncFlag) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, FunctionNames,
-    ::testing::Values(FuncCase{"Plain", "module_main", 16, false, 1},
-                      FuncCase{"SingleDot", "a.b", 16, false, 1},
-                      FuncCase{"TwoDots", "a..b", 16, false, 0},
-                      FuncCase{"TrailingDots", "x..", 16, false, 0},
-                      FuncCase{"LeadingDot", ".Llocal", 16, false, 0},
-                      FuncCase{"EmptyName", "", 16, false, 0},
+    ::testing::Values(FuncCase{"Plain", "module_main", 16, false, 1}, FuncCase{"SingleDot", "a.b", 16, false, 1},
+                      FuncCase{"TwoDots", "a..b", 16, false, 0}, FuncCase{"TrailingDots", "x..", 16, false, 0},
+                      FuncCase{"LeadingDot", ".Llocal", 16, false, 0}, FuncCase{"EmptyName", "", 16, false, 0},
                       FuncCase{"SizeZero", "module_main", 0, false, 0},
                       FuncCase{"Stripped", "module_main", 16, true, 0}),
     [](const auto& p) { return std::string(p.param.label); });
@@ -135,14 +135,13 @@ TEST_P(BaseSelection, LowestReferencedSectionGivesTheBase) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ties, BaseSelection,
-    ::testing::Values(
-        BaseCase{"TextLowerWins", false, 0x02001000, true, 0x02000800, true, 0x02000800, 2},
-        BaseCase{"TextLowerUnreferenced", false, 0x02001000, true, 0x02000800, false, 0x02001000, 1},
-        BaseCase{"TextSameAddressLowerIndex", false, 0x02000000, true, 0x02000000, true, 0x02000000, 1},
-        BaseCase{"TextNoneReferenced", false, 0x02000000, false, 0x02000100, false, 0xFFFFFFFF, 0},
-        BaseCase{"DataLowerWins", true, 0x10002000, true, 0x10001000, true, 0x10001000, 2},
-        BaseCase{"DataLowerUnreferenced", true, 0x10002000, true, 0x10001000, false, 0x10002000, 1},
-        BaseCase{"DataSameAddressLowerIndex", true, 0x10000000, true, 0x10000000, true, 0x10000000, 1}),
+    ::testing::Values(BaseCase{"TextLowerWins", false, 0x02001000, true, 0x02000800, true, 0x02000800, 2},
+                      BaseCase{"TextLowerUnreferenced", false, 0x02001000, true, 0x02000800, false, 0x02001000, 1},
+                      BaseCase{"TextSameAddressLowerIndex", false, 0x02000000, true, 0x02000000, true, 0x02000000, 1},
+                      BaseCase{"TextNoneReferenced", false, 0x02000000, false, 0x02000100, false, 0xFFFFFFFF, 0},
+                      BaseCase{"DataLowerWins", true, 0x10002000, true, 0x10001000, true, 0x10001000, 2},
+                      BaseCase{"DataLowerUnreferenced", true, 0x10002000, true, 0x10001000, false, 0x10002000, 1},
+                      BaseCase{"DataSameAddressLowerIndex", true, 0x10000000, true, 0x10000000, true, 0x10000000, 1}),
     [](const auto& p) { return std::string(p.param.label); });
 
 // --- Section kinds by address -------------------------------------------------
@@ -171,24 +170,34 @@ TEST_P(SectionKinds, FollowTheAddressRanges) {
   EXPECT_EQ(ctx.sym.data_base, c.kind == kKindData ? c.addr : 0xFFFFFFFF);
 }
 
-INSTANTIATE_TEST_SUITE_P(Boundaries, SectionKinds,
-                         ::testing::Values(KindCase{"BelowText", 0x01FFFFFF, kKindOther},
-                                           KindCase{"TextStart", 0x02000000, kKindText},
-                                           KindCase{"TextEnd", 0x0FFFFFFF, kKindText},
-                                           KindCase{"DataStart", 0x10000000, kKindData},
-                                           KindCase{"DataEnd", 0xBFFFFFFF, kKindData},
-                                           KindCase{"LoaderRange", 0xC0000000, kKindOther},
-                                           KindCase{"Zero", 0, kKindOther}),
-                         [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, SectionKinds,
+    ::testing::Values(KindCase{"BelowText", 0x01FFFFFF, kKindOther}, KindCase{"TextStart", 0x02000000, kKindText},
+                      KindCase{"TextEnd", 0x0FFFFFFF, kKindText}, KindCase{"DataStart", 0x10000000, kKindData},
+                      KindCase{"DataEnd", 0xBFFFFFFF, kKindData}, KindCase{"LoaderRange", 0xC0000000, kKindOther},
+                      KindCase{"Zero", 0, kKindOther}),
+    [](const auto& p) { return std::string(p.param.label); });
 
 TEST(SectionKinds, ExportTablesTakeTheirKindFromTheirAddress) {
   eb::ElfBuilder b;
-  uint16_t dexp = eb::addSection(b, {.name = ".dexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
-                                     .addr = 0x10000040, .addralign = 4, .data = zeros(16)});
-  uint16_t fexp = eb::addSection(b, {.name = ".fexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
-                                     .addr = 0xC0000000, .addralign = 4, .data = zeros(16)});
-  uint16_t imp = eb::addSection(b, {.name = ".imports", .type = eb::kShtVkmImports, .flags = eb::kShfAlloc,
-                                    .addr = 0x02000000, .addralign = 4, .data = zeros(16)});
+  uint16_t dexp = eb::addSection(b, {.name = ".dexports",
+                                     .type = eb::kShtVkmExports,
+                                     .flags = eb::kShfAlloc,
+                                     .addr = 0x10000040,
+                                     .addralign = 4,
+                                     .data = zeros(16)});
+  uint16_t fexp = eb::addSection(b, {.name = ".fexports",
+                                     .type = eb::kShtVkmExports,
+                                     .flags = eb::kShfAlloc,
+                                     .addr = 0xC0000000,
+                                     .addralign = 4,
+                                     .data = zeros(16)});
+  uint16_t imp = eb::addSection(b, {.name = ".imports",
+                                    .type = eb::kShtVkmImports,
+                                    .flags = eb::kShfAlloc,
+                                    .addr = 0x02000000,
+                                    .addralign = 4,
+                                    .data = zeros(16)});
   uint16_t tls = eb::addProgbits(b, ".tdata", kData | eb::kShfVkmTls, 0x10000000, zeros(8));
   eb::addSymtab(b);
   Context ctx;
@@ -217,10 +226,18 @@ TEST(SymbolFlags, FollowTheDefiningSection) {
   eb::ElfBuilder b;
   uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
   uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
-  uint16_t dexp = eb::addSection(b, {.name = ".dexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
-                                     .addr = 0x10000100, .addralign = 4, .data = zeros(16)});
-  uint16_t imp = eb::addSection(b, {.name = ".imports", .type = eb::kShtVkmImports, .flags = eb::kShfAlloc,
-                                    .addr = 0xC0000000, .addralign = 4, .data = zeros(16)});
+  uint16_t dexp = eb::addSection(b, {.name = ".dexports",
+                                     .type = eb::kShtVkmExports,
+                                     .flags = eb::kShfAlloc,
+                                     .addr = 0x10000100,
+                                     .addralign = 4,
+                                     .data = zeros(16)});
+  uint16_t imp = eb::addSection(b, {.name = ".imports",
+                                    .type = eb::kShtVkmImports,
+                                    .flags = eb::kShfAlloc,
+                                    .addr = 0xC0000000,
+                                    .addralign = 4,
+                                    .data = zeros(16)});
   uint16_t tls = eb::addProgbits(b, ".tdata", kData | eb::kShfVkmTls, 0x10000200, zeros(8));
   eb::addSymtab(b);
   auto obj = eb::stInfo(eb::kStbGlobal, eb::kSttObject);
@@ -230,10 +247,10 @@ TEST(SymbolFlags, FollowTheDefiningSection) {
   uint32_t inData = eb::addSymbol(b, {.name = "d", .value = 0x10000000, .size = 4, .info = obj, .shndx = data});
   uint32_t inExp = eb::addSymbol(b, {.name = "e", .value = 0x10000100, .info = obj, .shndx = dexp});
   uint32_t inImp = eb::addSymbol(b, {.name = "i", .value = 0xC0000000, .info = obj, .shndx = imp});
-  uint32_t inTls = eb::addSymbol(b, {.name = "l", .value = 0x10000200, .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttTls), .shndx = tls});
-  uint32_t file = eb::addSymbol(b, {.name = "m.c", .info = eb::stInfo(eb::kStbLocal, eb::kSttFile),
-                                    .shndx = eb::kShnAbs});
+  uint32_t inTls = eb::addSymbol(
+      b, {.name = "l", .value = 0x10000200, .size = 4, .info = eb::stInfo(eb::kStbGlobal, eb::kSttTls), .shndx = tls});
+  uint32_t file =
+      eb::addSymbol(b, {.name = "m.c", .info = eb::stInfo(eb::kStbLocal, eb::kSttFile), .shndx = eb::kShnAbs});
   Context ctx;
   loadImage(ctx, b);
   classifyAll(ctx);
@@ -269,15 +286,23 @@ TEST_P(ExportFlag, LastRelocationDecides) {
   const OrderCase& c = GetParam();
   eb::ElfBuilder b;
   uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t fexp = eb::addSection(b, {.name = ".fexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
-                                     .addr = 0xC0000000, .addralign = 4, .data = zeros(24)});
+  uint16_t fexp = eb::addSection(b, {.name = ".fexports",
+                                     .type = eb::kShtVkmExports,
+                                     .flags = eb::kShfAlloc,
+                                     .addr = 0xC0000000,
+                                     .addralign = 4,
+                                     .data = zeros(24)});
   eb::addSymtab(b);
-  uint32_t f = eb::addSymbol(b, {.name = "f", .value = 0x02000000, .size = 16,
-                                 .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
-  uint32_t quiet = eb::addSymbol(b, {.name = "g", .value = 0x02000004, .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
-  uint16_t first = eb::addRelaSection(b, c.exportsFirst ? ".rela.fexports" : ".rela.text", c.exportsFirst ? fexp : text);
-  uint16_t second = eb::addRelaSection(b, c.exportsFirst ? ".rela.text" : ".rela.fexports", c.exportsFirst ? text : fexp);
+  uint32_t f = eb::addSymbol(
+      b,
+      {.name = "f", .value = 0x02000000, .size = 16, .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+  uint32_t quiet = eb::addSymbol(
+      b,
+      {.name = "g", .value = 0x02000004, .size = 4, .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
+  uint16_t first =
+      eb::addRelaSection(b, c.exportsFirst ? ".rela.fexports" : ".rela.text", c.exportsFirst ? fexp : text);
+  uint16_t second =
+      eb::addRelaSection(b, c.exportsFirst ? ".rela.text" : ".rela.fexports", c.exportsFirst ? text : fexp);
   eb::addReloc(b, first, c.exportsFirst ? 0xC0000008 : 0, f, c.exportsFirst ? eb::kRPpcAddr32 : eb::kRPpcRel24);
   eb::addReloc(b, second, c.exportsFirst ? 0 : 0xC0000008, f, c.exportsFirst ? eb::kRPpcRel24 : eb::kRPpcAddr32);
   eb::addReloc(b, second, 4, quiet, eb::kRPpcNone);  // type 0 refers to nothing

@@ -29,11 +29,14 @@ struct StrModule {
 StrModule makeStrModule() {
   StrModule m;
   m.text = addProgbits(m.b, ".text", kShfAlloc | kShfExecInstr, 0x02000000, std::vector<uint8_t>(16));
-  m.imports = addSection(m.b, Section{.name = ".imports.lib", .type = kShtVkmImports, .flags = kShfAlloc,
-                                      .addralign = 4, .data = std::vector<uint8_t>(16)});
+  m.imports = addSection(m.b, Section{.name = ".imports.lib",
+                                      .type = kShtVkmImports,
+                                      .flags = kShfAlloc,
+                                      .addralign = 4,
+                                      .data = std::vector<uint8_t>(16)});
   addSymtab(m.b);
-  m.filler = addSymbol(m.b, {.name = "f", .value = 0x02000000, .size = 4,
-                             .info = stInfo(kStbLocal, kSttFunc), .shndx = m.text});
+  m.filler = addSymbol(
+      m.b, {.name = "f", .value = 0x02000000, .size = 4, .info = stInfo(kStbLocal, kSttFunc), .shndx = m.text});
   m.rela = addRelaSection(m.b, ".rela.text", m.text);
   return m;
 }
@@ -82,10 +85,9 @@ TEST(CompactImportStrings, KeepsOnlyImportNamesOfAThousandByteTable) {
   const std::string undefName(28, 'u'), importName(28, 'i'), absName(28, 'a');
   uint32_t undef = addUse(m, {.name = undefName, .info = stInfo(kStbGlobal, kSttNotype)});
   uint32_t imp = addUse(m, {.name = importName, .info = stInfo(kStbGlobal, kSttNotype), .shndx = m.imports});
-  uint32_t abs = addUse(m, {.name = absName, .value = 0x100, .info = stInfo(kStbGlobal, kSttNotype),
-                            .shndx = kShnAbs});
-  uint32_t local = addUse(m, {.name = "local_fn", .value = 0x02000008, .size = 4,
-                              .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
+  uint32_t abs = addUse(m, {.name = absName, .value = 0x100, .info = stInfo(kStbGlobal, kSttNotype), .shndx = kShnAbs});
+  uint32_t local = addUse(
+      m, {.name = "local_fn", .value = 0x02000008, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
   padStringTableTo(m, 1000);
   zv::Context ctx;
   load(ctx, m.b);
@@ -122,13 +124,13 @@ struct PercentCase {
 
 class CompactionThreshold : public ::testing::TestWithParam<PercentCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, CompactionThreshold,
-    ::testing::Values(
-        PercentCase{"NinetyPercentIsCompacted", 899, 1000, 904, "90% of stringtable used for import symbols.\n"},
-        PercentCase{"NinetyOnePercentIsLeftAlone", 909, 1000, 1000, ""},
-        PercentCase{"BelowOnePercentSaysSo", 3, 1000, 8, "< 1% of stringtable used for import symbols.\n"}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Cases, CompactionThreshold,
+                         ::testing::Values(PercentCase{"NinetyPercentIsCompacted", 899, 1000, 904,
+                                                       "90% of stringtable used for import symbols.\n"},
+                                           PercentCase{"NinetyOnePercentIsLeftAlone", 909, 1000, 1000, ""},
+                                           PercentCase{"BelowOnePercentSaysSo", 3, 1000, 8,
+                                                       "< 1% of stringtable used for import symbols.\n"}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(CompactionThreshold, DecidesByTheShareOfUsedBytes) {
   const PercentCase& c = GetParam();
@@ -179,25 +181,25 @@ struct NameCase {
 
 class NeededName : public ::testing::TestWithParam<NameCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, NeededName,
-    ::testing::Values(NameCase{"UndefinedGlobalIsKept", kStbGlobal, 0, 0, kRPpcAddr16Ha, true},
-                      NameCase{"UndefinedWeakIsDropped", kStbWeak, 0, 0, kRPpcAddr16Ha, false},
-                      NameCase{"AbsoluteIsKept", kStbGlobal, 3, kShnAbs, kRPpcAddr16Ha, true},
-                      NameCase{"WeakAbsoluteIsKept", kStbWeak, 3, kShnAbs, kRPpcAddr16Ha, true},
-                      NameCase{"CommonIsKept", kStbGlobal, 3, kShnCommon, kRPpcAddr16Ha, true},
-                      NameCase{"ImportSectionIsKept", kStbGlobal, 2, 0, kRPpcAddr16Ha, true},
-                      NameCase{"DefinedInTextIsDropped", kStbGlobal, 1, 0, kRPpcAddr16Ha, false},
-                      NameCase{"TypeNoneRelocationKeepsNothing", kStbGlobal, 0, 0, kRPpcNone, false}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Cases, NeededName,
+                         ::testing::Values(NameCase{"UndefinedGlobalIsKept", kStbGlobal, 0, 0, kRPpcAddr16Ha, true},
+                                           NameCase{"UndefinedWeakIsDropped", kStbWeak, 0, 0, kRPpcAddr16Ha, false},
+                                           NameCase{"AbsoluteIsKept", kStbGlobal, 3, kShnAbs, kRPpcAddr16Ha, true},
+                                           NameCase{"WeakAbsoluteIsKept", kStbWeak, 3, kShnAbs, kRPpcAddr16Ha, true},
+                                           NameCase{"CommonIsKept", kStbGlobal, 3, kShnCommon, kRPpcAddr16Ha, true},
+                                           NameCase{"ImportSectionIsKept", kStbGlobal, 2, 0, kRPpcAddr16Ha, true},
+                                           NameCase{"DefinedInTextIsDropped", kStbGlobal, 1, 0, kRPpcAddr16Ha, false},
+                                           NameCase{"TypeNoneRelocationKeepsNothing", kStbGlobal, 0, 0, kRPpcNone,
+                                                    false}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(NeededName, FollowsTheLoaderRule) {
   const NameCase& c = GetParam();
   StrModule m = makeStrModule();
   uint16_t shndx = c.where == 0 ? 0 : c.where == 1 ? m.text : c.where == 2 ? m.imports : c.shndx;
   uint32_t value = c.where == 1 ? 0x02000008 : 0;
-  uint32_t sym = addUse(m, {.name = "the_symbol", .value = value, .info = stInfo(c.bind, kSttNotype),
-                            .shndx = shndx}, c.relType);
+  uint32_t sym =
+      addUse(m, {.name = "the_symbol", .value = value, .info = stInfo(c.bind, kSttNotype), .shndx = shndx}, c.relType);
   uint32_t unused = addSymbol(m.b, {.name = "unreferenced", .info = stInfo(kStbGlobal, kSttNotype)});
   padStringTableTo(m, 400);
   zv::Context ctx;
@@ -220,8 +222,8 @@ TEST_P(NeededName, FollowsTheLoaderRule) {
 TEST(CompactStringTable, NameInsideAKeptStringMovesWithIt) {
   StrModule m = makeStrModule();
   uint32_t imp = addUse(m, {.name = "import_fn", .info = stInfo(kStbGlobal, kSttNotype)});
-  uint32_t tail = addSymbol(m.b, {.name = "tail", .value = 0x02000004, .size = 4,
-                                  .info = stInfo(kStbLocal, kSttObject), .shndx = m.text});
+  uint32_t tail = addSymbol(
+      m.b, {.name = "tail", .value = 0x02000004, .size = 4, .info = stInfo(kStbLocal, kSttObject), .shndx = m.text});
   padStringTableTo(m, 300);
   zv::Context ctx;
   load(ctx, m.b);

@@ -26,7 +26,9 @@ struct Random {
   uint32_t below(uint32_t n) { return static_cast<uint32_t>(gen() % n); }
   bool chance(uint32_t percent) { return below(100) < percent; }
   template <typename T>
-  T pick(const std::vector<T>& v) { return v[below(static_cast<uint32_t>(v.size()))]; }
+  T pick(const std::vector<T>& v) {
+    return v[below(static_cast<uint32_t>(v.size()))];
+  }
 };
 
 std::vector<Elf32_Sym> allSymbols(zv::Context& ctx) {
@@ -58,7 +60,8 @@ ElfBuilder strippingModule(Random& r) {
   std::vector<uint16_t> empty;
   for (uint32_t k = 0; k < sections; ++k) {
     uint32_t size = r.chance(35) ? 0 : r.pick(std::vector<uint32_t>{1, 0x80, 0x100, 0x1000});
-    Section s{.name = ".s" + std::to_string(k), .addr = r.pick(addrs) + r.below(3) * 0x40,
+    Section s{.name = ".s" + std::to_string(k),
+              .addr = r.pick(addrs) + r.below(3) * 0x40,
               .data = std::vector<uint8_t>(size, 0)};
     uint16_t idx = addSection(b, s);
     if (size == 0) empty.push_back(idx);
@@ -71,11 +74,10 @@ ElfBuilder strippingModule(Random& r) {
   std::vector<uint8_t> types = {kSttNotype, kSttObject, kSttFunc, kSttSection, kSttFile};
   uint32_t symbols = r.below(60);
   for (uint32_t k = 0; k < symbols; ++k) {
-    uint16_t shndx = empty.empty() || r.chance(20) ? static_cast<uint16_t>(r.below(sections + 3))
-                                                   : r.pick(empty);
+    uint16_t shndx = empty.empty() || r.chance(20) ? static_cast<uint16_t>(r.below(sections + 3)) : r.pick(empty);
     uint32_t value = r.pick(addrs) + r.pick(std::vector<uint32_t>{0, 1, 0x3F, 0x40, 0x7F, 0x80, 0xFF, 0x100, 0x1000});
-    addSymbol(b, {.name = "l" + std::to_string(k), .value = value,
-                  .info = stInfo(kStbLocal, r.pick(types)), .shndx = shndx});
+    addSymbol(
+        b, {.name = "l" + std::to_string(k), .value = value, .info = stInfo(kStbLocal, r.pick(types)), .shndx = shndx});
   }
   return b;
 }
@@ -137,7 +139,8 @@ std::vector<uint8_t> unusedModule(Random& r, bool overlapping) {
                                r.chance(30) ? 0x10000100 + 0x10 * k : 0, words32({k, k + 1})));
   uint32_t symbols = r.below(40);
   for (uint32_t k = 0; k < symbols; ++k)
-    addSymbol(m.b, {.name = "s" + std::to_string(k), .info = stInfo(kStbLocal, kSttNotype),
+    addSymbol(m.b, {.name = "s" + std::to_string(k),
+                    .info = stInfo(kStbLocal, kSttNotype),
                     .shndx = r.chance(85) ? r.pick(secs) : static_cast<uint16_t>(0)});
   for (uint32_t k = 0; k < r.below(5); ++k)
     addReloc(m.b, m.relaText, 4 * k, 1 + r.below(static_cast<uint32_t>(m.b.symbols.size()) - 1), kRPpcAddr16Lo);
@@ -152,7 +155,8 @@ std::vector<uint8_t> unusedModule(Random& r, bool overlapping) {
   // high byte that a removal clears, so that the entry then names a section.
   if (overlapping)
     for (size_t at = lay.dataOffset[m.symtab]; at + 2 <= lay.dataOffset[m.strtab]; at += 3)
-      if (r.chance(50)) put16(bytes, at, static_cast<uint16_t>(r.pick(secs) | (r.chance(50) ? r.below(256) << 8 : 0)), false);
+      if (r.chance(50))
+        put16(bytes, at, static_cast<uint16_t>(r.pick(secs) | (r.chance(50) ? r.below(256) << 8 : 0)), false);
   return bytes;
 }
 
@@ -201,8 +205,11 @@ std::vector<uint8_t> importModule(Random& r, bool overlapping) {
     std::string lib = "lib" + std::to_string(k) + ".vkm";
     data.insert(data.end(), lib.begin(), lib.end());
     data.resize(data.size() + r.below(3) * 8, 0);
-    imports.push_back(addSection(m.b, Section{.name = ".fimport_" + lib, .type = kShtVkmImports,
-                                              .flags = kShfAlloc | kShfExecInstr, .addralign = 4, .data = data}));
+    imports.push_back(addSection(m.b, Section{.name = ".fimport_" + lib,
+                                              .type = kShtVkmImports,
+                                              .flags = kShfAlloc | kShfExecInstr,
+                                              .addralign = 4,
+                                              .data = data}));
   }
   uint32_t symbols = r.below(30);
   for (uint32_t k = 0; k < symbols; ++k)
@@ -245,7 +252,8 @@ void layOutByRule(zv::Context& ctx, uint32_t k, uint32_t address) {
   for (uint32_t i = 1; zv::symbol_at(ctx, i, s); ++i) {
     if (s.st_shndx != k || (s.st_info & 0xF) == kSttSection) continue;
     std::string name = zv::symbol_name(ctx, s);
-    crc = static_cast<uint32_t>(crc32(crc, reinterpret_cast<const Bytef*>(name.c_str()), static_cast<uInt>(name.size() + 1)));
+    crc = static_cast<uint32_t>(
+        crc32(crc, reinterpret_cast<const Bytef*>(name.c_str()), static_cast<uInt>(name.size() + 1)));
     s.st_value = address + slot;
     zv::set_symbol_at(ctx, i, s);
     slot += 8;

@@ -29,10 +29,10 @@ struct ImportCase {
   std::string module;              // the name at offset 8
   size_t contentsSize;             // the section's bytes in the input
   bool bigEndian;
-  std::vector<uint32_t> slots;     // each import's offset from the section address
-  std::string signedBytes;         // what the signature is the CRC-32 of
-  uint32_t size;                   // the section's size afterwards
-  bool shareFirstName = false;     // later imports point at the first one's name
+  std::vector<uint32_t> slots;  // each import's offset from the section address
+  std::string signedBytes;      // what the signature is the CRC-32 of
+  uint32_t size;                // the section's size afterwards
+  bool shareFirstName = false;  // later imports point at the first one's name
 };
 
 std::string bytes(const char* s, size_t n) { return std::string(s, n); }
@@ -43,22 +43,65 @@ class ImportSection : public ::testing::TestWithParam<ImportCase> {};
 INSTANTIATE_TEST_SUITE_P(
     Cases, ImportSection,
     ::testing::Values(
-        ImportCase{"ThreeImportsAndAShortName", true, {"alpha", "beta", "gamma"}, "sys", 16, true,
-                   {8, 16, 24}, bytes("alpha\0beta\0gamma\0", 17) + kPad, 32},
-        ImportCase{"SameInALittleEndianFile", true, {"alpha", "beta", "gamma"}, "sys", 16, false,
-                   {8, 16, 24}, bytes("alpha\0beta\0gamma\0", 17) + kPad, 32},
+        ImportCase{"ThreeImportsAndAShortName",
+                   true,
+                   {"alpha", "beta", "gamma"},
+                   "sys",
+                   16,
+                   true,
+                   {8, 16, 24},
+                   bytes("alpha\0beta\0gamma\0", 17) + kPad,
+                   32},
+        ImportCase{"SameInALittleEndianFile",
+                   true,
+                   {"alpha", "beta", "gamma"},
+                   "sys",
+                   16,
+                   false,
+                   {8, 16, 24},
+                   bytes("alpha\0beta\0gamma\0", 17) + kPad,
+                   32},
         // Symbols that share one name in the string table: it is hashed once, counted each time.
-        ImportCase{"SharedNameCountsForEachSymbol", true, {"alpha", "alpha", "alpha"}, "sys", 16, true,
-                   {8, 16, 24}, bytes("alpha\0alpha\0alpha\0", 18) + kPad, 32, true},
-        ImportCase{"SymbolOrderNotNameOrder", true, {"gamma", "alpha", "beta"}, "sys", 16, true,
-                   {8, 16, 24}, bytes("gamma\0alpha\0beta\0", 17) + kPad, 32},
+        ImportCase{"SharedNameCountsForEachSymbol",
+                   true,
+                   {"alpha", "alpha", "alpha"},
+                   "sys",
+                   16,
+                   true,
+                   {8, 16, 24},
+                   bytes("alpha\0alpha\0alpha\0", 18) + kPad,
+                   32,
+                   true},
+        ImportCase{"SymbolOrderNotNameOrder",
+                   true,
+                   {"gamma", "alpha", "beta"},
+                   "sys",
+                   16,
+                   true,
+                   {8, 16, 24},
+                   bytes("gamma\0alpha\0beta\0", 17) + kPad,
+                   32},
         ImportCase{"NoImportsAndATwentyCharacterName", true, {}, "abcdefghijklmnopqrst", 29, true, {}, kPad, 32},
-        ImportCase{"NoSectionSymbolStartsAtTheAddress", false, {"alpha", "beta"}, "m", 16, true, {0, 8},
-                   bytes("alpha\0beta\0", 11) + kPad, 16},
+        ImportCase{"NoSectionSymbolStartsAtTheAddress",
+                   false,
+                   {"alpha", "beta"},
+                   "m",
+                   16,
+                   true,
+                   {0, 8},
+                   bytes("alpha\0beta\0", 11) + kPad,
+                   16},
         ImportCase{"ContentsShorterThanTheHeader", false, {"x"}, "", 4, true, {0}, bytes("x\0", 2) + kPad, 16},
         ImportCase{"UnterminatedNameAtTheEnd", true, {}, "abcd", 12, true, {}, kPad, 16},
-        ImportCase{"SlotsLargerThanTheName", true, {"a", "b", "c", "d", "e"}, "lib", 48, true,
-                   {8, 16, 24, 32, 40}, bytes("a\0b\0c\0d\0e\0", 10) + kPad, 48}),
+        ImportCase{"SlotsLargerThanTheName",
+                   true,
+                   {"a", "b", "c", "d", "e"},
+                   "lib",
+                   48,
+                   true,
+                   {8, 16, 24, 32, 40},
+                   bytes("a\0b\0c\0d\0e\0", 10) + kPad,
+                   48}),
     [](const auto& p) { return std::string(p.param.label); });
 
 uint32_t word(std::span<const uint8_t> b, size_t at, bool bigEndian) {
@@ -75,11 +118,14 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
   contents.insert(contents.end(), c.module.begin(), c.module.end());
   contents.push_back(0);
   contents.resize(c.contentsSize, 0);
-  uint16_t k = addSection(b, Section{.name = ".imports.sys", .type = kShtVkmImports,
-                                     .flags = kShfAlloc | kShfWrite, .addralign = 4, .data = contents});
+  uint16_t k = addSection(b, Section{.name = ".imports.sys",
+                                     .type = kShtVkmImports,
+                                     .flags = kShfAlloc | kShfWrite,
+                                     .addralign = 4,
+                                     .data = contents});
   addSymtab(b);
-  uint32_t other = addSymbol(b, {.name = "local_fn", .value = 0x02000000, .size = 4,
-                                 .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
+  uint32_t other = addSymbol(
+      b, {.name = "local_fn", .value = 0x02000000, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
   uint32_t sect = c.sectionSymbol ? addSymbol(b, {.info = stInfo(kStbLocal, kSttSection), .shndx = k}) : 0;
   std::vector<uint32_t> imports;
   std::optional<uint32_t> shared;
@@ -112,8 +158,7 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
   std::span<uint8_t> out = zv::sectionBytes(ctx.input, k);
   ASSERT_EQ(out.size(), c.size);
   EXPECT_EQ(word(out, 0, c.bigEndian), c.names.size());
-  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(c.signedBytes.data()),
-                    static_cast<uInt>(c.signedBytes.size()));
+  uLong crc = crc32(0L, reinterpret_cast<const Bytef*>(c.signedBytes.data()), static_cast<uInt>(c.signedBytes.size()));
   EXPECT_EQ(word(out, 4, c.bigEndian), static_cast<uint32_t>(crc));
   std::string module(reinterpret_cast<const char*>(out.data()) + 8);
   EXPECT_EQ(module, c.module);

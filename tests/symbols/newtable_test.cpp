@@ -108,8 +108,8 @@ TEST(NewSymbolTable, OnlyFileAndUnusedSectionSymbolsLeaveTheFixedEntries) {
 // --- Sizes -----------------------------------------------------------------------
 
 TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
-  const std::vector<std::string> names = {"alpha", "bravo", "charlie", "delta",  "echoes",
-                                          "foxtrot", "golfer", "hotel",  "india", "juliet"};
+  const std::vector<std::string> names = {"alpha",   "bravo",  "charlie", "delta", "echoes",
+                                          "foxtrot", "golfer", "hotel",   "india", "juliet"};
   ASSERT_EQ(std::accumulate(names.begin(), names.end(), size_t(0),
                             [](size_t n, const std::string& s) { return n + s.size(); }),
             57u);
@@ -117,9 +117,14 @@ TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
   std::vector<uint32_t> funcs;
   for (size_t k = 0; k < names.size(); ++k) {
     // Dropped objects between the kept functions do not count.
-    eb::addSymbol(m.b, {.name = "object_" + names[k], .value = 0x10000000, .size = 4,
-                        .info = eb::stInfo(eb::kStbLocal, eb::kSttObject), .shndx = m.data});
-    funcs.push_back(eb::addSymbol(m.b, {.name = names[k], .value = uint32_t(0x02000000 + 2 * k), .size = 2,
+    eb::addSymbol(m.b, {.name = "object_" + names[k],
+                        .value = 0x10000000,
+                        .size = 4,
+                        .info = eb::stInfo(eb::kStbLocal, eb::kSttObject),
+                        .shndx = m.data});
+    funcs.push_back(eb::addSymbol(m.b, {.name = names[k],
+                                        .value = uint32_t(0x02000000 + 2 * k),
+                                        .size = 2,
                                         .info = eb::stInfo(k % 2 ? eb::kStbLocal : eb::kStbGlobal, eb::kSttFunc),
                                         .shndx = m.text}));
   }
@@ -147,13 +152,15 @@ TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
   EXPECT_EQ(ctx.con.text, "");
 }
 
-
 // Tables that fit are written over the old bytes; larger ones get storage of
 // their own. Either way the image reads back the new tables.
 TEST(NewSymbolTable, FittingTablesAreWrittenInPlace) {
   eb::LinkedModule m = eb::makeLinkedModule();
-  eb::addSymbol(m.b, {.name = "a_rather_long_local_name_that_is_dropped", .value = 0x10000004, .size = 4,
-                      .info = eb::stInfo(eb::kStbLocal, eb::kSttObject), .shndx = m.data});
+  eb::addSymbol(m.b, {.name = "a_rather_long_local_name_that_is_dropped",
+                      .value = 0x10000004,
+                      .size = 4,
+                      .info = eb::stInfo(eb::kStbLocal, eb::kSttObject),
+                      .shndx = m.data});
   Context ctx;
   loadImage(ctx, m.b);
   uint32_t symOffset = ctx.input.sh[m.symtab].sh_offset, strOffset = ctx.input.sh[m.strtab].sh_offset;
@@ -203,8 +210,11 @@ TEST(NewSymbolTable, EntrySizeBecomesSixteen) {
 TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
   for (bool strip : {false, true}) {
     Module m = makeModule();
-    uint32_t f = eb::addSymbol(m.b, {.name = "helper", .value = 0x02000008, .size = 8,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = m.text});
+    uint32_t f = eb::addSymbol(m.b, {.name = "helper",
+                                     .value = 0x02000008,
+                                     .size = 8,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc),
+                                     .shndx = m.text});
     addTextRelocations(m);
     eb::addReloc(m.b, m.rela, 0, f, eb::kRPpcRel24, 0);
     eb::addReloc(m.b, m.rela, 4, f, eb::kRPpcAddr16Lo, -4);
@@ -230,8 +240,11 @@ TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
 
 TEST(NewSymbolTable, DataAndUndefinedSymbolsAreDroppedAndCarriedByPseudoSymbols) {
   Module m = makeModule();
-  uint32_t obj = eb::addSymbol(m.b, {.name = "counter", .value = 0x10000008, .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = m.data});
+  uint32_t obj = eb::addSymbol(m.b, {.name = "counter",
+                                     .value = 0x10000008,
+                                     .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
+                                     .shndx = m.data});
   uint32_t undef = eb::addSymbol(m.b, {.name = "elsewhere", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
   addTextRelocations(m);
   eb::addReloc(m.b, m.rela, 0, obj, eb::kRPpcAddr16Ha, 4);
@@ -254,20 +267,27 @@ TEST(NewSymbolTable, DataAndUndefinedSymbolsAreDroppedAndCarriedByPseudoSymbols)
 
 TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
   Module m = makeModule();
-  uint16_t imports = eb::addSection(m.b, {.name = ".imports", .type = eb::kShtVkmImports, .flags = eb::kShfAlloc,
-                                          .addr = 0xC0000000, .addralign = 4, .data = zeros(32)});
+  uint16_t imports = eb::addSection(m.b, {.name = ".imports",
+                                          .type = eb::kShtVkmImports,
+                                          .flags = eb::kShfAlloc,
+                                          .addr = 0xC0000000,
+                                          .addralign = 4,
+                                          .data = zeros(32)});
   uint16_t tdata = eb::addProgbits(m.b, ".tdata", kData | eb::kShfVkmTls, 0x10000100, zeros(16));
   auto global = [](uint8_t type) { return eb::stInfo(eb::kStbGlobal, type); };
-  uint32_t imp = eb::addSymbol(m.b, {.name = "imported", .value = 0xC0000010, .info = global(eb::kSttNotype),
-                                     .shndx = imports});
-  uint32_t unusedImp = eb::addSymbol(m.b, {.name = "unused_import", .value = 0xC0000014,
-                                           .info = global(eb::kSttNotype), .shndx = imports});
-  uint32_t abs = eb::addSymbol(m.b, {.name = "absolute", .value = 0x1000, .info = global(eb::kSttNotype),
-                                     .shndx = eb::kShnAbs});
+  uint32_t imp =
+      eb::addSymbol(m.b, {.name = "imported", .value = 0xC0000010, .info = global(eb::kSttNotype), .shndx = imports});
+  uint32_t unusedImp = eb::addSymbol(
+      m.b, {.name = "unused_import", .value = 0xC0000014, .info = global(eb::kSttNotype), .shndx = imports});
+  uint32_t abs =
+      eb::addSymbol(m.b, {.name = "absolute", .value = 0x1000, .info = global(eb::kSttNotype), .shndx = eb::kShnAbs});
   std::vector<uint32_t> tls;
   for (uint8_t type : {eb::kSttNotype, eb::kSttObject, eb::kSttFunc, eb::kSttTls})
-    tls.push_back(eb::addSymbol(m.b, {.name = "tls" + std::to_string(type), .value = 0x10000100u + 4 * type,
-                                      .size = 4, .info = global(type), .shndx = tdata}));
+    tls.push_back(eb::addSymbol(m.b, {.name = "tls" + std::to_string(type),
+                                      .value = 0x10000100u + 4 * type,
+                                      .size = 4,
+                                      .info = global(type),
+                                      .shndx = tdata}));
   addTextRelocations(m);
   eb::addReloc(m.b, m.rela, 0, imp, eb::kRPpcRel24, 0);
   eb::addReloc(m.b, m.rela, 4, abs, eb::kRPpcAddr16Lo, 2);
@@ -295,10 +315,17 @@ TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
 
 TEST(NewSymbolTable, ExportedSymbolsAreKept) {
   Module m = makeModule();
-  uint16_t dexp = eb::addSection(m.b, {.name = ".dexports", .type = eb::kShtVkmExports, .flags = eb::kShfAlloc,
-                                       .addr = 0xC0000000, .addralign = 4, .data = zeros(24)});
-  uint32_t obj = eb::addSymbol(m.b, {.name = "shared_counter", .value = 0x10000010, .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = m.data});
+  uint16_t dexp = eb::addSection(m.b, {.name = ".dexports",
+                                       .type = eb::kShtVkmExports,
+                                       .flags = eb::kShfAlloc,
+                                       .addr = 0xC0000000,
+                                       .addralign = 4,
+                                       .data = zeros(24)});
+  uint32_t obj = eb::addSymbol(m.b, {.name = "shared_counter",
+                                     .value = 0x10000010,
+                                     .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
+                                     .shndx = m.data});
   uint16_t rela = eb::addRelaSection(m.b, ".rela.dexports", dexp);
   eb::addReloc(m.b, rela, 0xC0000008, obj, eb::kRPpcAddr32, 0);
   Context ctx;
@@ -333,10 +360,14 @@ TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
   Module m = makeModule();
   uint16_t low = eb::addProgbits(m.b, ".low", eb::kShfAlloc, 0x01000000, zeros(8));
   uint16_t debug = eb::addProgbits(m.b, ".debug", 0, 0, zeros(16), 1);
-  uint32_t odd = eb::addSymbol(m.b, {.name = "odd", .value = 0x01000000, .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = low});
-  uint32_t f = eb::addSymbol(m.b, {.name = "f", .value = 0x02000010, .size = 4,
-                                   .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = m.text});
+  uint32_t odd = eb::addSymbol(m.b, {.name = "odd",
+                                     .value = 0x01000000,
+                                     .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
+                                     .shndx = low});
+  uint32_t f = eb::addSymbol(
+      m.b,
+      {.name = "f", .value = 0x02000010, .size = 4, .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = m.text});
   addTextRelocations(m);
   eb::addReloc(m.b, m.rela, 0, odd, eb::kRPpcAddr16Lo, 1);
   eb::addReloc(m.b, m.rela, 4, f, eb::kRPpcRel24, 0);
@@ -487,8 +518,8 @@ TEST(Listings, OldSymbolPseudoTargetsAndNoBaseSection) {
     ctx.con.text.clear();
     dump_old_symbol(ctx, 9, m.objSym);
     std::string line = ctx.con.text.substr(0, ctx.con.text.find('\n') + 1);
-    EXPECT_EQ(line, std::string("   9|   4: 0x10000000 global data  .data     (2)") +
-                        want[use] + " module_counter size = 4\n");
+    EXPECT_EQ(line, std::string("   9|   4: 0x10000000 global data  .data     (2)") + want[use] +
+                        " module_counter size = 4\n");
   }
   // Without a referenced text section, $TEXT lists no section name.
   ctx.con.text.clear();
@@ -583,7 +614,6 @@ TEST(PlaceTable, AllocatedTableStaysWhereItIs) {
   EXPECT_EQ(ctx.con.text, "");
 }
 
-
 // --- Linked modules ----------------------------------------------------------------
 
 // Every relocation target (symbol value plus addend) of a module as the
@@ -634,8 +664,7 @@ TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusModules,
-                         ::testing::Values("basic.elf", "codeonly.elf", "imports.elf", "tls.elf", "vkx.elf",
-                                           "big.elf"),
+                         ::testing::Values("basic.elf", "codeonly.elf", "imports.elf", "tls.elf", "vkx.elf", "big.elf"),
                          [](const auto& p) {
                            std::string n = p.param;
                            return n.substr(0, n.find('.'));

@@ -49,8 +49,8 @@ TEST(ReferenceCounts, DebugSectionAndItsRelocationsAreUnused) {
   uint16_t relaDebug = eb::addRelaSection(m.b, ".rela.debug_info", debug);
   eb::addReloc(m.b, relaDebug, 0, m.funcSym, eb::kRPpcAddr32);
   eb::addReloc(m.b, relaDebug, 4, m.textSym, eb::kRPpcAddr32);
-  uint32_t local = eb::addSymbol(m.b, {.name = ".Ldebug0", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype),
-                                       .shndx = debug});
+  uint32_t local =
+      eb::addSymbol(m.b, {.name = ".Ldebug0", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype), .shndx = debug});
   Context ctx;
   ctx.opt.verbose = true;
   loadImage(ctx, m.b);
@@ -72,8 +72,11 @@ TEST(ReferenceCounts, TablesCountOncePerRelocationSectionOfALoadedSection) {
     uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
     uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
     uint16_t symtab = eb::addSymtab(b);
-    uint32_t obj = eb::addSymbol(b, {.name = "o", .value = 0x10000000, .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject), .shndx = data});
+    uint32_t obj = eb::addSymbol(b, {.name = "o",
+                                     .value = 0x10000000,
+                                     .size = 4,
+                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
+                                     .shndx = data});
     for (int k = 0; k < relocationSections; ++k) {
       uint16_t rs = eb::addRelaSection(b, k == 0 ? ".rela.text" : ".rela.data", k == 0 ? text : data);
       eb::addReloc(b, rs, 0, obj, eb::kRPpcAddr32);
@@ -87,8 +90,8 @@ TEST(ReferenceCounts, TablesCountOncePerRelocationSectionOfALoadedSection) {
     EXPECT_EQ(ctx.sym.section_refs[data], 1 + relocationSections);
     remove_unused_sections(ctx);
     std::string expect = relocationSections ? ""
-                                            : "Section " + at(symtab) + " unused \".symtab\".\nSection " + at(b.strtab) +
-                                                  " unused \".strtab\".\n";
+                                            : "Section " + at(symtab) + " unused \".symtab\".\nSection " +
+                                                  at(b.strtab) + " unused \".strtab\".\n";
     EXPECT_EQ(ctx.con.text, expect) << relocationSections << " relocation sections";
     EXPECT_FALSE(isZero(symbolAt(ctx, obj))) << "the pass removes only symbols of unused sections";
   }
@@ -110,8 +113,8 @@ TEST(ReferenceCounts, OnlyTypedRelocationsOfRealSymbolsCount) {
   eb::LinkedModule m = eb::makeLinkedModule();
   uint16_t other = eb::addProgbits(m.b, ".note", 0, 0, zeros(8), 1);
   uint32_t noted = eb::addSymbol(m.b, {.name = "n", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype), .shndx = other});
-  uint32_t abs = eb::addSymbol(m.b, {.name = "a", .value = 5, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype),
-                                     .shndx = eb::kShnAbs});
+  uint32_t abs = eb::addSymbol(
+      m.b, {.name = "a", .value = 5, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = eb::kShnAbs});
   eb::addReloc(m.b, m.relaText, 4, noted, eb::kRPpcNone);  // type 0: no reference
   eb::addReloc(m.b, m.relaText, 8, 0, eb::kRPpcAddr16Lo);  // symbol 0: no reference
   eb::addReloc(m.b, m.relaText, 12, abs, eb::kRPpcAddr16Lo);
@@ -192,8 +195,8 @@ struct StripCase {
   std::string name;
   uint8_t type;
   uint32_t value;
-  bool moved;          // re-homed into .data
-  std::string message; // printed with -v
+  bool moved;           // re-homed into .data
+  std::string message;  // printed with -v
 };
 
 class StripUnused : public ::testing::TestWithParam<StripCase> {};
@@ -208,12 +211,16 @@ TEST_P(StripUnused, MovesOrStrips) {
     uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
     uint16_t empty = eb::addProgbits(b, ".sdata", kData, 0x10000010, {});
     eb::addSymtab(b);
-    uint32_t keep = eb::addSymbol(b, {.name = "kept", .value = 0x02000000, .size = 4,
-                                      .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
-    uint32_t abs = eb::addSymbol(b, {.name = "abs", .value = 0x10000020,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = eb::kShnAbs});
-    uint32_t s = eb::addSymbol(b, {.name = c.name, .value = c.value, .info = eb::stInfo(eb::kStbGlobal, c.type),
-                                   .shndx = empty});
+    uint32_t keep = eb::addSymbol(b, {.name = "kept",
+                                      .value = 0x02000000,
+                                      .size = 4,
+                                      .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc),
+                                      .shndx = text});
+    uint32_t abs = eb::addSymbol(
+        b,
+        {.name = "abs", .value = 0x10000020, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = eb::kShnAbs});
+    uint32_t s = eb::addSymbol(
+        b, {.name = c.name, .value = c.value, .info = eb::stInfo(eb::kStbGlobal, c.type), .shndx = empty});
     Context ctx;
     ctx.opt.verbose = verbose;
     loadImage(ctx, b);
@@ -237,18 +244,17 @@ TEST_P(StripUnused, MovesOrStrips) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StripUnused,
-    ::testing::Values(
-        StripCase{"LabelInsideData", "label", eb::kSttNotype, 0x10000008, true, ""},
-        StripCase{"LabelAtDataStart", "label", eb::kSttObject, 0x10000000, true, ""},
-        StripCase{"LabelAtEndOfData", "label_end", eb::kSttNotype, 0x10000010, false,
-                  "INFO: Unused symbol \"label_end\" was stripped\n"},
-        StripCase{"SdaBaseDefault", "_SDA_BASE_", eb::kSttNotype, 0x8000, false, ""},
-        StripCase{"SdaBaseOther", "_SDA_BASE_", eb::kSttNotype, 0x10008000, false,
-                  "INFO: Unused symbol \"_SDA_BASE_\" stripped (0x10008000)\n"},
-        StripCase{"Sda2BaseDefault", "_SDA2_BASE_", eb::kSttNotype, 0x8000, false, ""},
-        StripCase{"Sda2BaseCovered", "_SDA2_BASE_", eb::kSttNotype, 0x10000004, true, ""},
-        StripCase{"SectionSymbolInside", "sec", eb::kSttSection, 0x10000008, false, ""},
-        StripCase{"FileSymbol", "m.c", eb::kSttFile, 0, false, ""}),
+    ::testing::Values(StripCase{"LabelInsideData", "label", eb::kSttNotype, 0x10000008, true, ""},
+                      StripCase{"LabelAtDataStart", "label", eb::kSttObject, 0x10000000, true, ""},
+                      StripCase{"LabelAtEndOfData", "label_end", eb::kSttNotype, 0x10000010, false,
+                                "INFO: Unused symbol \"label_end\" was stripped\n"},
+                      StripCase{"SdaBaseDefault", "_SDA_BASE_", eb::kSttNotype, 0x8000, false, ""},
+                      StripCase{"SdaBaseOther", "_SDA_BASE_", eb::kSttNotype, 0x10008000, false,
+                                "INFO: Unused symbol \"_SDA_BASE_\" stripped (0x10008000)\n"},
+                      StripCase{"Sda2BaseDefault", "_SDA2_BASE_", eb::kSttNotype, 0x8000, false, ""},
+                      StripCase{"Sda2BaseCovered", "_SDA2_BASE_", eb::kSttNotype, 0x10000004, true, ""},
+                      StripCase{"SectionSymbolInside", "sec", eb::kSttSection, 0x10000008, false, ""},
+                      StripCase{"FileSymbol", "m.c", eb::kSttFile, 0, false, ""}),
     [](const auto& p) { return std::string(p.param.label); });
 
 // Two symbols share one name string: "counter" and its suffix "ter". Stripping
@@ -277,8 +283,8 @@ TEST(StripUnused, NameOutOfRangeIsReportedAndNothingIsBlanked) {
   eb::ElfBuilder b;
   uint16_t empty = eb::addProgbits(b, ".sbss", kData, 0x10000010, {});
   eb::addSymtab(b);
-  uint32_t s = eb::addSymbol(b, {.name = "x", .value = 0x7000, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype),
-                                 .shndx = empty});
+  uint32_t s = eb::addSymbol(
+      b, {.name = "x", .value = 0x7000, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = empty});
   uint32_t other = eb::addSymbol(b, {.name = "y", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
   Context ctx;
   ctx.opt.verbose = true;

@@ -23,8 +23,8 @@ constexpr const char* kOutput = "/build/app.vkm";
 struct Module {
   ElfBuilder b;
   uint16_t text = 0, data = 0, note = 0, imports = 0;
-  uint32_t codeFn = 0, dataObj = 0, undefFn = 0, weakUndef = 0, noteGlobal = 0, noteWeak = 0,
-           absSym = 0, tlsVar = 0, textSect = 0;
+  uint32_t codeFn = 0, dataObj = 0, undefFn = 0, weakUndef = 0, noteGlobal = 0, noteWeak = 0, absSym = 0, tlsVar = 0,
+           textSect = 0;
 };
 
 Module makeModule() {
@@ -33,25 +33,29 @@ Module makeModule() {
                        words32({0x38600000, 0x4E800020, 0x60000000, 0x60000000}));
   m.data = addProgbits(m.b, ".data", kShfAlloc | kShfWrite, 0x10000000, std::vector<uint8_t>(16));
   m.note = addProgbits(m.b, ".comment", 0, 0, std::vector<uint8_t>(8));
-  m.imports = addSection(m.b, Section{.name = ".imports.sys", .type = kShtVkmImports,
-                                      .flags = kShfAlloc | kShfExecInstr, .addr = 0xC0000000,
-                                      .addralign = 4, .data = std::vector<uint8_t>(16)});
+  m.imports = addSection(m.b, Section{.name = ".imports.sys",
+                                      .type = kShtVkmImports,
+                                      .flags = kShfAlloc | kShfExecInstr,
+                                      .addr = 0xC0000000,
+                                      .addralign = 4,
+                                      .data = std::vector<uint8_t>(16)});
   addSymtab(m.b);
   m.textSect = addSymbol(m.b, {.info = stInfo(kStbLocal, kSttSection), .shndx = m.text});
-  m.codeFn = addSymbol(m.b, {.name = "code_fn", .value = 0x02000000, .size = 8,
-                             .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
-  m.dataObj = addSymbol(m.b, {.name = "data_obj", .value = 0x10000000, .size = 4,
-                              .info = stInfo(kStbGlobal, kSttObject), .shndx = m.data});
-  m.tlsVar = addSymbol(m.b, {.name = "tls_var", .value = 0x10000004, .size = 4,
-                             .info = stInfo(kStbGlobal, kSttTls), .shndx = m.data});
+  m.codeFn = addSymbol(
+      m.b, {.name = "code_fn", .value = 0x02000000, .size = 8, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
+  m.dataObj = addSymbol(
+      m.b,
+      {.name = "data_obj", .value = 0x10000000, .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = m.data});
+  m.tlsVar = addSymbol(
+      m.b, {.name = "tls_var", .value = 0x10000004, .size = 4, .info = stInfo(kStbGlobal, kSttTls), .shndx = m.data});
   m.undefFn = addSymbol(m.b, {.name = "undef_fn", .info = stInfo(kStbGlobal, kSttNotype)});
   m.weakUndef = addSymbol(m.b, {.name = "weak_undef", .info = stInfo(kStbWeak, kSttNotype)});
-  m.noteGlobal = addSymbol(m.b, {.name = "note_global", .value = 0, .size = 4,
-                                 .info = stInfo(kStbGlobal, kSttObject), .shndx = m.note});
-  m.noteWeak = addSymbol(m.b, {.name = "note_weak", .value = 4, .size = 4,
-                               .info = stInfo(kStbWeak, kSttObject), .shndx = m.note});
-  m.absSym = addSymbol(m.b, {.name = "abs_sym", .value = 0x1234,
-                             .info = stInfo(kStbGlobal, kSttNotype), .shndx = kShnAbs});
+  m.noteGlobal = addSymbol(
+      m.b, {.name = "note_global", .value = 0, .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = m.note});
+  m.noteWeak = addSymbol(
+      m.b, {.name = "note_weak", .value = 4, .size = 4, .info = stInfo(kStbWeak, kSttObject), .shndx = m.note});
+  m.absSym =
+      addSymbol(m.b, {.name = "abs_sym", .value = 0x1234, .info = stInfo(kStbGlobal, kSttNotype), .shndx = kShnAbs});
   return m;
 }
 
@@ -60,8 +64,10 @@ Module makeModule() {
 uint16_t addExportTable(Module& m, const std::string& name, uint32_t flag0, uint32_t flag1,
                         uint32_t flags = kShfAlloc) {
   std::vector<uint8_t> contents = words32({2, 0x12345678, 0, flag0 | 24, 0, flag1 | 28, 0x61000000, 0x62000000});
-  return addSection(m.b, Section{.name = name, .type = kShtVkmExports, .flags = flags,
-                                 .addr = 0x10002000, .addralign = 4, .data = contents});
+  return addSection(
+      m.b,
+      Section{
+          .name = name, .type = kShtVkmExports, .flags = flags, .addr = 0x10002000, .addralign = 4, .data = contents});
 }
 
 void load(zv::Context& ctx, const ElfBuilder& b) {
@@ -150,14 +156,14 @@ struct Code32Case {
 
 class Code32Reference : public ::testing::TestWithParam<Code32Case> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Code32Reference,
-    ::testing::Values(Code32Case{"CodeFails", false, false, kRPpcAddr32, false, true},
-                      Code32Case{"CodeWithX32Passes", false, false, kRPpcAddr32, true, false},
-                      Code32Case{"ImportSectionPasses", true, false, kRPpcAddr32, false, false},
-                      Code32Case{"DataSectionPasses", false, true, kRPpcAddr32, false, false},
-                      Code32Case{"HalfWordInCodePasses", false, false, kRPpcAddr16Ha, false, false}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Cases, Code32Reference,
+                         ::testing::Values(Code32Case{"CodeFails", false, false, kRPpcAddr32, false, true},
+                                           Code32Case{"CodeWithX32Passes", false, false, kRPpcAddr32, true, false},
+                                           Code32Case{"ImportSectionPasses", true, false, kRPpcAddr32, false, false},
+                                           Code32Case{"DataSectionPasses", false, true, kRPpcAddr32, false, false},
+                                           Code32Case{"HalfWordInCodePasses", false, false, kRPpcAddr16Ha, false,
+                                                      false}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(Code32Reference, FollowsTheRule) {
   const Code32Case& c = GetParam();
@@ -228,9 +234,8 @@ TEST_P(SymbolIndexBeyondTable, IsReportedWithItsSectionAndEntry) {
   ASSERT_TRUE(zv::writeRela(ctx.input, rela, 1, r));
 
   EXPECT_EQ(zv::check_relocations(ctx, rela), 0xFFFFFFFFu);
-  EXPECT_EQ(ctx.con.text, "***Error: Relocation in sec " + std::to_string(rela) +
-                              ", entry 1 uses symbol index " + std::to_string(index) +
-                              " beyond the symbol table (" + std::to_string(count) +
+  EXPECT_EQ(ctx.con.text, "***Error: Relocation in sec " + std::to_string(rela) + ", entry 1 uses symbol index " +
+                              std::to_string(index) + " beyond the symbol table (" + std::to_string(count) +
                               " symbols). Return -1.\n");
 }
 
@@ -303,18 +308,17 @@ const char* const kTlsMsg =
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExportTable,
-    ::testing::Values(
-        ExportCase{"FunctionTableObjectFails", ".fexports", &Module::dataObj, 0, 0, 8, kDataMsg},
-        ExportCase{"FunctionTableTlsFails", ".fexports", &Module::tlsVar, kTls, kTls, 8, kDataMsg},
-        ExportCase{"FunctionTableFunctionPasses", ".fexports", &Module::codeFn, 0, 0, 8, ""},
-        ExportCase{"FunctionTableSectionPasses", ".fexports", &Module::textSect, 0, 0, 16, ""},
-        ExportCase{"FunctionTableUndefinedPasses", ".fexports", &Module::undefFn, 0, 0, 8, ""},
-        ExportCase{"DataTableFunctionFails", ".dexports", &Module::codeFn, 0, 0, 8, kCodeMsg},
-        ExportCase{"DataTableObjectPasses", ".dexports", &Module::dataObj, 0, 0, 8, ""},
-        ExportCase{"DataTableTlsWithFlagPasses", ".dexports", &Module::tlsVar, kTls, 0, 8, ""},
-        ExportCase{"DataTableTlsWithoutFlagFails", ".dexports", &Module::tlsVar, 0, kTls, 8, kTlsMsg},
-        ExportCase{"DataTableTlsReadsItsOwnSlot", ".dexports", &Module::tlsVar, kTls, 0, 16, kTlsMsg},
-        ExportCase{"DataTableTlsSecondSlotFlagged", ".dexports", &Module::tlsVar, 0, kTls, 16, ""}),
+    ::testing::Values(ExportCase{"FunctionTableObjectFails", ".fexports", &Module::dataObj, 0, 0, 8, kDataMsg},
+                      ExportCase{"FunctionTableTlsFails", ".fexports", &Module::tlsVar, kTls, kTls, 8, kDataMsg},
+                      ExportCase{"FunctionTableFunctionPasses", ".fexports", &Module::codeFn, 0, 0, 8, ""},
+                      ExportCase{"FunctionTableSectionPasses", ".fexports", &Module::textSect, 0, 0, 16, ""},
+                      ExportCase{"FunctionTableUndefinedPasses", ".fexports", &Module::undefFn, 0, 0, 8, ""},
+                      ExportCase{"DataTableFunctionFails", ".dexports", &Module::codeFn, 0, 0, 8, kCodeMsg},
+                      ExportCase{"DataTableObjectPasses", ".dexports", &Module::dataObj, 0, 0, 8, ""},
+                      ExportCase{"DataTableTlsWithFlagPasses", ".dexports", &Module::tlsVar, kTls, 0, 8, ""},
+                      ExportCase{"DataTableTlsWithoutFlagFails", ".dexports", &Module::tlsVar, 0, kTls, 8, kTlsMsg},
+                      ExportCase{"DataTableTlsReadsItsOwnSlot", ".dexports", &Module::tlsVar, kTls, 0, 16, kTlsMsg},
+                      ExportCase{"DataTableTlsSecondSlotFlagged", ".dexports", &Module::tlsVar, 0, kTls, 16, ""}),
     [](const auto& p) { return std::string(p.param.label); });
 
 std::string expand(std::string text, int sec, const std::string& name) {
@@ -379,13 +383,12 @@ struct DeltaCase {
 
 class ExportRelocationOffset : public ::testing::TestWithParam<DeltaCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ExportRelocationOffset,
-    ::testing::Values(DeltaCase{"LastEightBytesFail", 24, "00000020"},
-                      DeltaCase{"NineBytesBeforeTheEndPasses", 23, ""},
-                      DeltaCase{"PastTheEndFails", 40, "00000030"},
-                      DeltaCase{"BelowTheTableDoesNotWrap", 0xFFFFFFFC, "100000004"}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Cases, ExportRelocationOffset,
+                         ::testing::Values(DeltaCase{"LastEightBytesFail", 24, "00000020"},
+                                           DeltaCase{"NineBytesBeforeTheEndPasses", 23, ""},
+                                           DeltaCase{"PastTheEndFails", 40, "00000030"},
+                                           DeltaCase{"BelowTheTableDoesNotWrap", 0xFFFFFFFC, "100000004"}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(ExportRelocationOffset, MustLeaveAWholeEntry) {
   const DeltaCase& c = GetParam();
@@ -402,8 +405,8 @@ TEST_P(ExportRelocationOffset, MustLeaveAWholeEntry) {
   snprintf(hex, sizeof hex, "%08X", where);
 
   EXPECT_EQ(zv::check_relocations(ctx, rela), *c.end ? 0xFFFFFFFFu : 0u);
-  EXPECT_EQ(ctx.con.text, *c.end ? "***Error: \".fexports\" sec " + std::to_string(rela) +
-                                       ", can't get its data 0x" + hex + " or a relocation offset 0x" + c.end +
+  EXPECT_EQ(ctx.con.text, *c.end ? "***Error: \".fexports\" sec " + std::to_string(rela) + ", can't get its data 0x" +
+                                       hex + " or a relocation offset 0x" + c.end +
                                        " is too large for the section 0x00000020. Return -1.\n"
                                  : std::string());
 }

@@ -59,8 +59,7 @@ inline void setName(zv::Context& ctx, uint32_t i, uint32_t st_name) {
 }
 
 inline bool isZero(const zv::Elf32_Sym& s) {
-  return s.st_name == 0 && s.st_value == 0 && s.st_size == 0 && s.st_info == 0 && s.st_other == 0 &&
-         s.st_shndx == 0;
+  return s.st_name == 0 && s.st_value == 0 && s.st_size == 0 && s.st_info == 0 && s.st_other == 0 && s.st_shndx == 0;
 }
 
 }  // namespace symtest

@@ -26,12 +26,16 @@ struct CorpusCase {
 };
 
 const CorpusCase kCases[] = {
-    {"basic", "basic.vkm", false, false, true},   {"imports", "imports.vkm", false, false, false},
-    {"tls", "tls.vkm", false, true, true},        {"vkx", "vkx.vkx", true, false, false},
-    {"big", "big.vkm", false, false, false},      {"codeonly", "codeonly.vkm", false, false, false},
+    {"basic", "basic.vkm", false, false, true},
+    {"imports", "imports.vkm", false, false, false},
+    {"tls", "tls.vkm", false, true, true},
+    {"vkx", "vkx.vkx", true, false, false},
+    {"big", "big.vkm", false, false, false},
+    {"codeonly", "codeonly.vkm", false, false, false},
     {"funcexports", "funcexports.vkm", false, false, true},
     {"dataexports", "dataexports.vkm", false, false, true},
-    {"endmarker", "endmarker.vkm", false, false, false}, {"suffixnames", "suffixnames.vkm", false, false, false},
+    {"endmarker", "endmarker.vkm", false, false, false},
+    {"suffixnames", "suffixnames.vkm", false, false, false},
 };
 
 std::vector<std::pair<std::string, std::string>> sdkEnv() {

@@ -21,15 +21,14 @@ struct PaddingCase {
 
 class Padding : public ::testing::TestWithParam<PaddingCase> {};
 
-INSTANTIATE_TEST_SUITE_P(
-    Roots, Padding,
-    ::testing::Values(PaddingCase{"Cygdrive", "/cygdrive/c/sdk", 78, 6},
-                      PaddingCase{"CygdriveIsCaseSensitive", "/CYGDRIVE/c/sdk", 69, 15},
-                      PaddingCase{"Plain", "/opt/sdk", 76, 8},
-                      PaddingCase{"Length83", std::string(83, 'a'), 1, 83},
-                      PaddingCase{"Length84", std::string(84, 'a'), 0, 84},
-                      PaddingCase{"Length200", std::string(200, 'a'), 0, 200}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Roots, Padding,
+                         ::testing::Values(PaddingCase{"Cygdrive", "/cygdrive/c/sdk", 78, 6},
+                                           PaddingCase{"CygdriveIsCaseSensitive", "/CYGDRIVE/c/sdk", 69, 15},
+                                           PaddingCase{"Plain", "/opt/sdk", 76, 8},
+                                           PaddingCase{"Length83", std::string(83, 'a'), 1, 83},
+                                           PaddingCase{"Length84", std::string(84, 'a'), 0, 84},
+                                           PaddingCase{"Length200", std::string(200, 'a'), 0, 200}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(Padding, FollowsTheRootLength) {
   const PaddingCase& c = GetParam();
@@ -89,11 +88,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TagCase{"VersionNumber", {{"EDBA_OS_SDK_VERSION", "21300"}}, 21300, 0, {}},
         TagCase{"VersionText", {{"EDBA_OS_SDK_VERSION", "abc"}}, 0, 0, {{"EDBA_OS_SDK_VERSION", "abc"}}},
-        TagCase{"RevisionAndVersion",
-                {{"EDBA_OS_SDK_REVISION", "3"}, {"EDBA_OS_SDK_VERSION", "21300"}},
-                21300,
-                3,
-                {}},
+        TagCase{"RevisionAndVersion", {{"EDBA_OS_SDK_REVISION", "3"}, {"EDBA_OS_SDK_VERSION", "21300"}}, 21300, 3, {}},
         TagCase{"PrefixOfBothIsRevision", {{"EDBA_OS_SDK_", "7"}}, 0, 7, {}},
         TagCase{"PrefixOfVersionOnly", {{"EDBA_OS_SDK_V", "8"}}, 8, 0, {}},
         TagCase{"LongerNameIsText", {{"EDBA_OS_SDK_VERSIONS", "9"}}, 0, 0, {{"EDBA_OS_SDK_VERSIONS", "9"}}},
@@ -170,8 +165,8 @@ TEST_P(Flags, DynamicAndVkxBits) {
 TEST(Flags, ThreadLocalDataSetsTlsBitAndShift) {
   SdkRoot root;
   LinkedModule m = makeLinkedModule();
-  uint16_t tdata = addProgbits(m.b, ".tdata", kShfAlloc | kShfWrite | kShfVkmTls, 0x10000100,
-                               std::vector<uint8_t>(0x20, 5), 8);
+  uint16_t tdata =
+      addProgbits(m.b, ".tdata", kShfAlloc | kShfWrite | kShfVkmTls, 0x10000100, std::vector<uint8_t>(0x20, 5), 8);
   addProgramHeader(m.b, {.p_type = kPtTls, .p_vaddr = 0x10000100, .p_memsz = 0x20, .p_align = 8});
   addSymbol(m.b, {.name = "tls_var", .value = 0, .size = 4, .info = stInfo(kStbGlobal, kSttTls), .shndx = tdata});
   zv::Context ctx;

@@ -91,16 +91,18 @@ BuiltModule buildLargeModule(const LargeShape& s) {
                                std::vector<uint8_t>(kDataSectionSize, uint8_t(k)), 4));
   std::vector<uint16_t> imports;
   for (uint32_t k = 0; k < s.importSections; ++k)
-    imports.push_back(addSection(b, Section{.name = numbered(".fimport_lib", k), .type = kShtVkmImports,
-                                            .flags = kShfAlloc | kShfExecInstr, .addralign = 4,
+    imports.push_back(addSection(b, Section{.name = numbered(".fimport_lib", k),
+                                            .type = kShtVkmImports,
+                                            .flags = kShfAlloc | kShfExecInstr,
+                                            .addralign = 4,
                                             .data = importContents(k)}));
   std::vector<uint16_t> unused;
   for (uint32_t k = 0; k < s.unusedSections; ++k) {
     // Half of them string tables, which the -old -s compaction visits one by one.
     bool strings = k % 2 == 1;
     std::vector<uint8_t> bytes = {0, 'n', 'o', 't', 'e', 0, 0, 0};
-    unused.push_back(addSection(b, Section{.name = numbered(".note.", k), .type = strings ? kShtStrtab : kShtProgbits,
-                                           .data = bytes}));
+    unused.push_back(addSection(
+        b, Section{.name = numbered(".note.", k), .type = strings ? kShtStrtab : kShtProgbits, .data = bytes}));
   }
   std::vector<uint16_t> empty;
   for (uint32_t k = 0; k < s.emptySections; ++k)
@@ -111,26 +113,33 @@ BuiltModule buildLargeModule(const LargeShape& s) {
   for (uint32_t k = 0; k < s.importSections; ++k)
     for (uint32_t n = 0; n < kImportSymbols; ++n)
       importSyms.push_back(addSymbol(b, {.name = numbered("imp", k * kImportSymbols + n),
-                                         .info = stInfo(kStbGlobal, kSttNotype), .shndx = imports[k]}));
+                                         .info = stInfo(kStbGlobal, kSttNotype),
+                                         .shndx = imports[k]}));
   for (uint32_t k = 0; k < s.unusedSections; ++k)
     addSymbol(b, {.name = numbered("unused", k), .info = stInfo(kStbLocal, kSttNotype), .shndx = unused[k]});
   for (uint32_t k = 0; k < s.emptySections; ++k) {
     // Every other label lies inside .text (re-homed there), the rest nowhere (stripped).
     uint32_t value = k % 2 == 0 ? kTextBase + (k * 16) % s.textBytes : 0x01000000 + k;
-    addSymbol(b, {.name = numbered("label", k), .value = value, .info = stInfo(kStbLocal, kSttNotype),
-                  .shndx = empty[k]});
+    addSymbol(b,
+              {.name = numbered("label", k), .value = value, .info = stInfo(kStbLocal, kSttNotype), .shndx = empty[k]});
   }
   uint32_t rest = s.symbols - static_cast<uint32_t>(b.symbols.size());
   for (uint32_t k = 0; k < rest; ++k) {
     if (k % 2 == 0 || s.dataSections == 0) {
       uint32_t at = (k * 16) % s.textBytes;
-      funcs.push_back(addSymbol(b, {.name = numbered("func", k), .value = kTextBase + at, .size = 16,
-                                    .info = stInfo(kStbGlobal, kSttFunc), .shndx = text}));
+      funcs.push_back(addSymbol(b, {.name = numbered("func", k),
+                                    .value = kTextBase + at,
+                                    .size = 16,
+                                    .info = stInfo(kStbGlobal, kSttFunc),
+                                    .shndx = text}));
     } else {
       uint32_t sec = k % s.dataSections;
       uint32_t at = (k * 4) % kDataSectionSize;
-      objects.push_back(addSymbol(b, {.name = numbered("obj", k), .value = kDataBase + sec * kDataSectionSize + at,
-                                      .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = data[sec]}));
+      objects.push_back(addSymbol(b, {.name = numbered("obj", k),
+                                      .value = kDataBase + sec * kDataSectionSize + at,
+                                      .size = 4,
+                                      .info = stInfo(kStbGlobal, kSttObject),
+                                      .shndx = data[sec]}));
     }
   }
 
@@ -186,8 +195,8 @@ TEST_P(LargeInput, ConvertsInBoundedTime) {
   writeText(path, std::string(m.bytes.begin(), m.bytes.end()));
   if (const char* out = std::getenv("ZV_LARGE_OUT"))
     writeText(std::string(out) + "." + s.label + ".elf", std::string(m.bytes.begin(), m.bytes.end()));
-  std::printf("[ large    ] %s: %u sections, %u symbols, %u relocations, %zu bytes\n", s.label, m.sections,
-              m.symbols, m.relocations, m.bytes.size());
+  std::printf("[ large    ] %s: %u sections, %u symbols, %u relocations, %zu bytes\n", s.label, m.sections, m.symbols,
+              m.relocations, m.bytes.size());
 
   for (const std::vector<std::string>& options : {std::vector<std::string>{}, std::vector<std::string>{"-old", "-s"}}) {
     std::string console;
@@ -208,11 +217,11 @@ TEST_P(LargeInput, ConvertsInBoundedTime) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Sizes, LargeInput,
-    ::testing::Values(LargeShape{"Moderate", 6000, 1000, 200, 100, 30000, 40000, 1u << 20, 60.0},
-                      LargeShape{"FullSize", 60000, 3000, 1000, 800, 200000, 300000, 40u << 20, 600.0}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Sizes, LargeInput,
+                         ::testing::Values(LargeShape{"Moderate", 6000, 1000, 200, 100, 30000, 40000, 1u << 20, 60.0},
+                                           LargeShape{"FullSize", 60000, 3000, 1000, 800, 200000, 300000, 40u << 20,
+                                                      600.0}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 // Kept symbols each get their own copy of their name. A damaged string table
 // whose one long name many function symbols share would make the new table's
@@ -222,13 +231,17 @@ TEST(LargeInput, NamesBeyondTheLoaderAreaAreRefused) {
   SdkRoot root;
   LinkedModule m = makeLinkedModule();
   constexpr uint32_t kNameLength = 4u << 20;
-  uint32_t first = addSymbol(m.b, {.name = std::string(kNameLength, 'f'), .value = 0x02000000, .size = 4,
-                                   .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
+  uint32_t first = addSymbol(m.b, {.name = std::string(kNameLength, 'f'),
+                                   .value = 0x02000000,
+                                   .size = 4,
+                                   .info = stInfo(kStbGlobal, kSttFunc),
+                                   .shndx = m.text});
   std::vector<uint8_t> probe = build(m.b);
   uint32_t nameAt = get32(probe, symbolOffset(m.b, first) + sym_at::st_name);
   for (int k = 1; k < 256; ++k)  // 256 names of 4 MiB: just over 1 GiB
-    addSymbol(m.b, {.value = 0x02000004, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text,
-                    .st_name = nameAt});
+    addSymbol(
+        m.b,
+        {.value = 0x02000004, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text, .st_name = nameAt});
   zv::Context ctx;
   loadModule(ctx, build(m.b));
   EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);

@@ -45,7 +45,9 @@ struct InputElf {
     const char* p = reinterpret_cast<const char*>(bytes.data()) + offset[sec] + at;
     return std::string(p, strnlen(p, size[sec] - at));
   }
-  uint32_t symWord(uint32_t symtab, uint32_t sym, uint32_t at) const { return get32(bytes, offset[symtab] + 16ull * sym + at); }
+  uint32_t symWord(uint32_t symtab, uint32_t sym, uint32_t at) const {
+    return get32(bytes, offset[symtab] + 16ull * sym + at);
+  }
   uint16_t symShndx(uint32_t symtab, uint32_t sym) const { return get16(bytes, offset[symtab] + 16ull * sym + 14); }
 };
 
@@ -110,8 +112,8 @@ TEST_P(OldTableMeaning, RelocationsReachTheSameAddressesAndBoundNamesSurvive) {
 
 std::vector<Case> cases() {
   std::vector<Case> all;
-  for (const char* m : {"basic", "imports", "tls", "vkx", "big", "codeonly", "funcexports", "dataexports",
-                        "endmarker", "suffixnames"})
+  for (const char* m :
+       {"basic", "imports", "tls", "vkx", "big", "codeonly", "funcexports", "dataexports", "endmarker", "suffixnames"})
     for (std::vector<std::string> o : {std::vector<std::string>{"-old"}, {"-old", "-s"}}) all.push_back({m, o});
   return all;
 }

@@ -91,10 +91,20 @@ TEST(CompressionThreads, ThreadCountComesFromTheEnvironment) {
     bool warns;
   };
   const Row rows[] = {
-      {nullptr, dflt, false}, {"", dflt, false},   {"1", 1, false},      {"3", 3, false},
-      {"0064", 64, false},    {"65", zv::kMaxThreads, false},            {"99999999999999999999", zv::kMaxThreads, false},
-      {"0", dflt, true},      {"-2", dflt, true},  {"two", dflt, true},  {"3x", dflt, true},
-      {" 3", dflt, true},     {"+3", dflt, true},  {"2.5", dflt, true},
+      {nullptr, dflt, false},
+      {"", dflt, false},
+      {"1", 1, false},
+      {"3", 3, false},
+      {"0064", 64, false},
+      {"65", zv::kMaxThreads, false},
+      {"99999999999999999999", zv::kMaxThreads, false},
+      {"0", dflt, true},
+      {"-2", dflt, true},
+      {"two", dflt, true},
+      {"3x", dflt, true},
+      {" 3", dflt, true},
+      {"+3", dflt, true},
+      {"2.5", dflt, true},
   };
   for (const Row& row : rows) {
     zvtest::EnvVar env("ZODAVOV_THREADS", row.value ? std::optional<std::string>(row.value) : std::nullopt);
@@ -103,8 +113,8 @@ TEST(CompressionThreads, ThreadCountComesFromTheEnvironment) {
     zv::chooseThreadCount(ctx);
     const std::string what = row.value ? row.value : "(unset)";
     EXPECT_EQ(ctx.opt.threads, row.threads) << what;
-    std::string warning = "WARN: ZODAVOV_THREADS \"" + what +
-                          "\" is not a positive number; one thread per hardware thread is used.\n";
+    std::string warning =
+        "WARN: ZODAVOV_THREADS \"" + what + "\" is not a positive number; one thread per hardware thread is used.\n";
     EXPECT_EQ(ctx.con.text, row.warns ? warning : std::string()) << what;
   }
 }

@@ -115,14 +115,10 @@ INSTANTIATE_TEST_SUITE_P(
         // An export table that is executable and at a loader address counts
         // in the read group: placed after the text, it overlaps the text.
         OrderCase{"ExecExportsAtLoaderAddressIsRead",
-                  [](Layout& l) {
-                    l.sh.push_back(sec(zv::SHT_VKM_EXPORTS, kAlloc | kExec, 0xC0000100, 0x2C0, 0x20));
-                  },
+                  [](Layout& l) { l.sh.push_back(sec(zv::SHT_VKM_EXPORTS, kAlloc | kExec, 0xC0000100, 0x2C0, 0x20)); },
                   "***Error: ReadMax > TextMin. break.\n"},
         OrderCase{"ExecImportsAtDataAddressIsData",
-                  [](Layout& l) {
-                    l.sh.push_back(sec(zv::SHT_VKM_IMPORTS, kAlloc | kExec, 0x10000100, 0x2C0, 0x20));
-                  },
+                  [](Layout& l) { l.sh.push_back(sec(zv::SHT_VKM_IMPORTS, kAlloc | kExec, 0x10000100, 0x2C0, 0x20)); },
                   "***Error: DataMax > ReadMin. break.\n"}),
     [](const auto& p) { return std::string(p.param.label); });
 
@@ -231,9 +227,9 @@ TEST(VerifyLayout, EmptyDataGroupWithoutFrontSectionsUsesTableEnd) {
   l.sh[kInfo].sh_size = 0;
   zv::Context ctx;
   EXPECT_EQ(verify(ctx, l), 0xFFFFFFFFu);
-  EXPECT_EQ(ctx.con.text, "***Error: SecHrs, FileInfo, or CRCs in bad spot in file. Return -1.\n" +
-                              table(0xFFFFFFFF, 0xFFFFFFFF, 64 + 7 * 40, 64 + 7 * 40, 0x240, 0x280, 0x280, 0x2C0,
-                                    0x2C0, 0x300));
+  EXPECT_EQ(ctx.con.text,
+            "***Error: SecHrs, FileInfo, or CRCs in bad spot in file. Return -1.\n" +
+                table(0xFFFFFFFF, 0xFFFFFFFF, 64 + 7 * 40, 64 + 7 * 40, 0x240, 0x280, 0x280, 0x2C0, 0x2C0, 0x300));
 }
 
 }  // namespace
@@ -257,9 +253,9 @@ TEST(LayoutFindings, EveryFaultIsListedInCheckOrder) {
   zv::LayoutFindings f = zv::checkModuleLayout(img, l.eof);
   std::vector<std::string> messages;
   for (const auto& fault : f.faults) messages.push_back(fault.message);
-  EXPECT_EQ(messages, (std::vector<std::string>{"***Error: more than one crcs section in target file! return -1.\n",
-                                                "***Error: DataMax > ReadMin. break.\n",
-                                                "***Error: TempMax > eof. break.\n"}));
+  EXPECT_EQ(messages,
+            (std::vector<std::string>{"***Error: more than one crcs section in target file! return -1.\n",
+                                      "***Error: DataMax > ReadMin. break.\n", "***Error: TempMax > eof. break.\n"}));
   EXPECT_EQ(f.duplicates, 1u);
   ASSERT_EQ(f.faults.size(), 3u);
   EXPECT_EQ(f.faults[1].meaning, "the DATA group runs into the LOAD group (DataMax 0x00000240 > ReadMin 0x0000023F)");

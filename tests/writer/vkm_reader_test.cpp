@@ -23,19 +23,18 @@ class ReaderNotices : public ::testing::TestWithParam<Damage> {};
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ReaderNotices,
-    ::testing::Values(
-        Damage{"CrcWord", [](auto& b, const VkmFile& f) { b[64 + 40 * f.shnum + 4] ^= 1; }},
-        Damage{"PaddingByte", [](auto& b, const VkmFile& f) { b[64 + 44 * f.shnum] = 1; }},
-        Damage{"FileInfoMagic", [](auto& b, const VkmFile& f) { b[f.sections.back().offset] ^= 0x80; }},
-        Damage{"SizeWord",
-               [](auto& b, const VkmFile& f) {
-                 for (uint32_t i = 1; i < f.shnum; ++i)
-                   if (f.sections[i].flags & kShfVkmCompressed) {
-                     b[f.sections[i].offset + 3] ^= 1;
-                     return;
-                   }
-               }},
-        Damage{"CutShort", [](auto& b, const VkmFile&) { b.resize(b.size() - 64); }}),
+    ::testing::Values(Damage{"CrcWord", [](auto& b, const VkmFile& f) { b[64 + 40 * f.shnum + 4] ^= 1; }},
+                      Damage{"PaddingByte", [](auto& b, const VkmFile& f) { b[64 + 44 * f.shnum] = 1; }},
+                      Damage{"FileInfoMagic", [](auto& b, const VkmFile& f) { b[f.sections.back().offset] ^= 0x80; }},
+                      Damage{"SizeWord",
+                             [](auto& b, const VkmFile& f) {
+                               for (uint32_t i = 1; i < f.shnum; ++i)
+                                 if (f.sections[i].flags & kShfVkmCompressed) {
+                                   b[f.sections[i].offset + 3] ^= 1;
+                                   return;
+                                 }
+                             }},
+                      Damage{"CutShort", [](auto& b, const VkmFile&) { b.resize(b.size() - 64); }}),
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(ReaderNotices, DamagedFile) {
