@@ -75,7 +75,7 @@ void compress_contents(SectionWork& work, std::span<const uint8_t> src, int leve
     return;
   }
   uLongf streamLen = static_cast<uLongf>(room - 4);
-  work.zlibResult = compress2(buf.get() + 4, &streamLen, src.data(), src.size(), level);
+  work.zlibResult = compress2(buf.get() + 4, &streamLen, src.data(), static_cast<uLong>(src.size()), level);
   if (work.zlibResult != Z_OK || uint64_t{streamLen} + 4 >= work.plainSize) return;
   storeBE32(buf.get(), work.plainSize);
   work.stream.bytes = std::move(buf);

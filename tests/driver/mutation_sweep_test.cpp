@@ -74,7 +74,7 @@ Mutation mutate(const std::vector<uint8_t>& original, const TableMap& t, std::mt
       break;
     }
     case 1: {  // one field of a section header
-      uint32_t sec = rng() % t.shnum, field = (rng() % 10) * 4;
+      uint32_t sec = static_cast<uint32_t>(rng() % t.shnum), field = static_cast<uint32_t>(rng() % 10) * 4;
       put32(b, t.shoff + sec * 40 + field, edge, true);
       m.what = "section " + std::to_string(sec) + " header word " + std::to_string(field / 4);
       break;
@@ -95,7 +95,7 @@ Mutation mutate(const std::vector<uint8_t>& original, const TableMap& t, std::mt
     }
     case 3: {  // a symbol's name, value, size, info or section
       uint64_t at = randomEntry(b, t, t.symtabs, 16, rng);
-      uint32_t field = rng() % 5;
+      uint32_t field = static_cast<uint32_t>(rng() % 5);
       if (field < 3) put32(b, at + field * 4, edge, true);
       if (field == 3) b[at + 12] = static_cast<uint8_t>(edge);
       if (field == 4) put16(b, at + 14, static_cast<uint16_t>(edge), true);
@@ -104,7 +104,7 @@ Mutation mutate(const std::vector<uint8_t>& original, const TableMap& t, std::mt
     }
     case 4: {  // a relocation's offset, symbol and type, or addend
       uint64_t at = randomEntry(b, t, t.relas, 12, rng);
-      uint32_t field = rng() % 3;
+      uint32_t field = static_cast<uint32_t>(rng() % 3);
       if (at != 0 && field == 1 && rng() % 2) {
         b[at + 7] = static_cast<uint8_t>(rng());  // the type alone
       } else if (at != 0) {
@@ -116,7 +116,7 @@ Mutation mutate(const std::vector<uint8_t>& original, const TableMap& t, std::mt
     case 5: {  // one field of a program header
       uint32_t phoff = get32(b, 28, true), phnum = get16(b, 44, true);
       if (phnum == 0) break;
-      uint32_t at = phoff + (rng() % phnum) * 32 + (rng() % 8) * 4;
+      uint32_t at = static_cast<uint32_t>(phoff + (rng() % phnum) * 32 + (rng() % 8) * 4);
       put32(b, at, edge, true);
       m.what = "program header word at " + std::to_string(at);
       break;

@@ -51,7 +51,7 @@ uint32_t addUse(StrModule& m, Symbol s, uint8_t relType = kRPpcAddr16Ha) {
 void padStringTableTo(StrModule& m, uint32_t total) {
   uint32_t others = 1;  // the leading zero byte
   for (size_t i = 1; i < m.b.symbols.size(); ++i)
-    if (i != m.filler && !m.b.symbols[i].name.empty()) others += m.b.symbols[i].name.size() + 1;
+    if (i != m.filler && !m.b.symbols[i].name.empty()) others += static_cast<uint32_t>(m.b.symbols[i].name.size() + 1);
   ASSERT_GT(total, others + 1);
   m.b.symbols[m.filler].name = std::string(total - others - 1, 'f');
 }
