@@ -11,17 +11,7 @@ root=$(pwd)
 
 packages=(cmake make g++-mingw-w64-x86-64 libz-mingw-w64-dev)
 [ "${ZV_TESTS:-OFF}" = "ON" ] && packages+=(googletest wine wine64)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+"$root/tools/install-packages.sh" "${packages[@]}"
 
 cmake -S "$root" -B "$root/build/windows" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DZV_TESTS="${ZV_TESTS:-OFF}" -DZV_GTEST_SOURCE_DIR=/usr/src/googletest >/dev/null

@@ -3,6 +3,7 @@
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and cross-built for
 # Windows with MinGW-w64 (the tests then run under Wine, and the Windows
 # executable is compared with the Linux one by tools/windows-diff.py).
+# Checks the format of every tracked C++ file and runs clang-tidy over src/.
 # Installs the Debian packages it needs when they are missing. Warnings are
 # errors.
 #
@@ -14,18 +15,8 @@ root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
 packages=(cmake make g++ zlib1g-dev libgtest-dev nlohmann-json3-dev binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev
-  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 googletest python3)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg -s "$p" >/dev/null 2>&1 || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "== installing: ${missing[*]}"
-  sudo_cmd=""
-  [ "$(id -u)" -ne 0 ] && sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq "${missing[@]}"
-fi
+  g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 googletest python3 clang-tidy-14 clang-format-14)
+"$root/tools/install-packages.sh" "${packages[@]}"
 
 run_build() {
   local dir=$1; shift
@@ -64,7 +55,17 @@ run_windows() {
   trap - EXIT
 }
 
+# Every tracked C++ file is in the tree's one format (.clang-format).
+echo "== format check"
+if git -C "$root" rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git -C "$root" ls-files -z '*.cpp' '*.h'
+else
+  find src tests fuzz bench -name '*.cpp' -print0 -o -name '*.h' -print0
+fi | xargs -0 clang-format-14 --dry-run -Werror
+
 run_build "$root/build/release" -DCMAKE_BUILD_TYPE=Release
+# clang-tidy over src/ with the optimised build's compile commands.
+"$root/tools/tidy.sh" "$root/build/release"
 run_build "$root/build/sanitize" -DCMAKE_BUILD_TYPE=Debug -DZV_SANITIZE=ON
 run_windows
 
