@@ -22,7 +22,7 @@
 #include "support/elf_builder.h"
 #include "support/run_tool.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
@@ -757,4 +757,4 @@ TEST_P(BadInputTable, IsReportedAndLeavesNothingBehind) {
 }
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

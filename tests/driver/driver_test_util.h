@@ -1,20 +1,17 @@
 // Helpers for the driver's tests: argument vectors as main receives them,
-// scratch directories that clean up after themselves, small files, and the
-// usage text as the tool documents it (written out here line by line, not
-// taken from the program).
+// and the usage text as the tool documents it (written out here line by
+// line, not taken from the program).
 #pragma once
 
 #include <cstdint>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
 #include "driver/driver.h"
 #include "support/run_tool.h"
 
-namespace zvdrivertest {
+namespace zv::test {
 
 // argv for a run: argv[0] is "zodavov", then `args`.
 struct ArgV {
@@ -41,28 +38,6 @@ inline int run(zv::Context& ctx, std::vector<std::string> args, std::string self
   ctx.con.capture = true;
   ArgV a(std::move(args), std::move(self));
   return zv::runTool(ctx, a.argc(), a.argv());
-}
-
-// A fresh directory under the system's temporary directory, removed with
-// everything in it when the object goes.
-class ScratchDir {
- public:
-  const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  zvtest::ScratchDir dir_;
-  std::filesystem::path path_{dir_.path};
-};
-
-inline void writeFile(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary);
-  out << text;
-}
-
-inline void writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  writeFile(path, std::string(bytes.begin(), bytes.end()));
 }
 
 // The usage text, banner included.
@@ -111,4 +86,4 @@ inline std::string expectedUsage() {
          "\n";
 }
 
-}  // namespace zvdrivertest
+}  // namespace zv::test

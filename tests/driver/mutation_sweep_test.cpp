@@ -18,7 +18,7 @@
 #include "support/run_tool.h"
 #include "support/vkm_reader.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 constexpr uint32_t kEdgeValues[] = {0,      1,       3,          4,          0x10,       0x7F,       0x80,      0xFF,
@@ -224,4 +224,4 @@ INSTANTIATE_TEST_SUITE_P(Corpus, MutationSweep,
                          [](const auto& p) { return std::string(p.param.module); });
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

@@ -10,9 +10,8 @@
 #include "driver_test_util.h"
 #include "support/elf_builder.h"
 
+namespace zv::test {
 namespace {
-
-using zvdrivertest::parse;
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
 
@@ -189,16 +188,16 @@ INSTANTIATE_TEST_SUITE_P(Numbers, ReadDecimal,
 
 class InputArgument : public ::testing::Test {
  protected:
-  zvdrivertest::ScratchDir dir;
+  ScratchDir dir;
 
   std::string module(const std::string& name) {
     std::string path = dir / name;
-    zvdrivertest::writeFile(path, zvtest::build(zvtest::makeLinkedModule().b));
+    writeFile(path, build(makeLinkedModule().b));
     return path;
   }
   std::string smallFile(const std::string& name) {
     std::string path = dir / name;
-    zvdrivertest::writeFile(path, std::string(259, 'x'));
+    writeText(path, std::string(259, 'x'));
     return path;
   }
 };
@@ -231,7 +230,7 @@ TEST_F(InputArgument, SmallFilesAreDroppedSilently) {
 TEST_F(InputArgument, GarbageFileFailsWithTheLoadersValue) {
   zv::Context ctx;
   std::string path = dir / "junk.elf";
-  zvdrivertest::writeFile(path, std::string(400, 'j'));
+  writeText(path, std::string(400, 'j'));
   uint32_t r = parse(ctx, {path});
   EXPECT_EQ(r, 0xBAD00019u);  // not an ELF file
   EXPECT_NE(ctx.con.text, "");
@@ -274,3 +273,4 @@ TEST_F(InputArgument, ForceVkxCountsOnlyBeforeTheInput) {
 }
 
 }  // namespace
+}  // namespace zv::test

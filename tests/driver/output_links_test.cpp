@@ -8,14 +8,13 @@
 
 #include "support/run_tool.h"
 
+namespace zv::test {
 namespace {
 
 namespace fs = std::filesystem;
-using zvtest::readFile;
-using zvtest::runZodavov;
 
 std::vector<std::pair<std::string, std::string>> sdkEnv() {
-  return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}};
+  return {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}};
 }
 
 // Makes a symbolic link; false where this host's file system library cannot
@@ -29,11 +28,11 @@ bool makeLink(const std::string& target, const std::string& at) {
 constexpr const char* kNoLinks = "symbolic links cannot be made here (MinGW's std::filesystem on Windows)";
 
 TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
-  zvtest::ScratchDir dir;
+  ScratchDir dir;
   const std::string build = dir.path + "/build", deploy = dir.path + "/deploy";
   fs::create_directories(build);
   fs::create_directories(deploy);
-  zvtest::writeFile(build + "/basic.elf", readFile(zvtest::sourceDir() + "/tests/corpus/basic.elf"));
+  writeFile(build + "/basic.elf", readFile(sourceDir() + "/tests/corpus/basic.elf"));
   // What a plain run writes, to compare with what arrives through the links.
   ASSERT_EQ(runZodavov({"basic.elf"}, build, sdkEnv()).status, 0);
   const auto module = readFile(build + "/basic.vkm"), library = readFile(build + "/basic.a");
@@ -42,7 +41,7 @@ TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
   fs::remove(build + "/basic.vkm");
   fs::remove(build + "/basic.a");
 
-  zvtest::writeText(deploy + "/game.vkm", "previous build");
+  writeText(deploy + "/game.vkm", "previous build");
   fs::permissions(deploy + "/game.vkm", fs::perms(0640));
   if (!makeLink("../deploy/game.vkm", build + "/basic.vkm")) GTEST_SKIP() << kNoLinks;  // relative link
   ASSERT_TRUE(makeLink(deploy + "/game.a", build + "/lib.a"));                          // dangling link, folder exists
@@ -54,12 +53,12 @@ TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
   EXPECT_EQ(readFile(deploy + "/game.vkm"), module);
   EXPECT_EQ(readFile(deploy + "/game.a"), library);
   EXPECT_EQ(fs::status(deploy + "/game.vkm").permissions() & fs::perms::all, fs::perms(0640));
-  EXPECT_EQ(zvtest::folderEntries(deploy), (std::vector<std::string>{"game.a", "game.vkm"}));
+  EXPECT_EQ(folderEntries(deploy), (std::vector<std::string>{"game.a", "game.vkm"}));
 }
 
 TEST(OutputLinks, LinkIntoAMissingFolderIsReportedAndLeftAlone) {
-  zvtest::ScratchDir dir;
-  zvtest::writeFile(dir.path + "/basic.elf", readFile(zvtest::sourceDir() + "/tests/corpus/basic.elf"));
+  ScratchDir dir;
+  writeFile(dir.path + "/basic.elf", readFile(sourceDir() + "/tests/corpus/basic.elf"));
   if (!makeLink(dir.path + "/nowhere/basic.vkm", dir.path + "/basic.vkm")) GTEST_SKIP() << kNoLinks;
 
   auto run = runZodavov({"-nolib", "basic.elf"}, dir.path, sdkEnv());
@@ -67,7 +66,8 @@ TEST(OutputLinks, LinkIntoAMissingFolderIsReportedAndLeftAlone) {
   EXPECT_NE(run.status, 0);
   EXPECT_NE(run.out.find("***Error: Could not open outfile file for writing.\n"), std::string::npos) << run.out;
   EXPECT_TRUE(fs::is_symlink(dir.path + "/basic.vkm"));
-  EXPECT_EQ(zvtest::folderEntries(dir.path), (std::vector<std::string>{"basic.elf", "basic.vkm"}));
+  EXPECT_EQ(folderEntries(dir.path), (std::vector<std::string>{"basic.elf", "basic.vkm"}));
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -10,6 +10,7 @@
 
 #include "driver_test_util.h"
 
+namespace zv::test {
 namespace {
 
 // --- Module and import library names ---------------------------------------
@@ -253,3 +254,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace
+}  // namespace zv::test

@@ -12,10 +12,8 @@
 #include "driver_test_util.h"
 #include "support/elf_builder.h"
 
+namespace zv::test {
 namespace {
-
-using zvdrivertest::run;
-using zvdrivertest::ScratchDir;
 
 const std::string kNoInput = "Error: No Elf file found on command line. Return -1.\n";
 
@@ -23,10 +21,9 @@ std::string failedLine(const std::string& self, int code) {
   return "\n\n" + self + " FAILED Error = " + std::to_string(code) + "\n";
 }
 
-std::string writeModule(const ScratchDir& dir, const std::string& name,
-                        const zvtest::ElfBuilder& b = zvtest::makeLinkedModule().b) {
+std::string writeModule(const ScratchDir& dir, const std::string& name, const ElfBuilder& b = makeLinkedModule().b) {
   std::string path = dir / name;
-  zvdrivertest::writeFile(path, zvtest::build(b));
+  writeFile(path, build(b));
   return path;
 }
 
@@ -35,21 +32,20 @@ std::string writeModule(const ScratchDir& dir, const std::string& name,
 TEST(RunTool, NoArgumentsReportsNoInputEchoAndUsage) {
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {}), -1);
-  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("zodavov", -1) + "\tzodavov\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("zodavov", -1) + "\tzodavov\n" + expectedUsage());
 }
 
 TEST(RunTool, EchoShowsEveryArgumentOnItsOwnLine) {
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {"-v", "-h", "100"}, "bin/zodavov"), -1);
   EXPECT_EQ(ctx.con.text, kNoInput + failedLine("bin/zodavov", -1) +
-                              "\tbin/zodavov \\\n\t\t-v \\\n\t\t-h \\\n\t\t100\n" + zvdrivertest::expectedUsage());
+                              "\tbin/zodavov \\\n\t\t-v \\\n\t\t-h \\\n\t\t100\n" + expectedUsage());
 }
 
 TEST(RunTool, BadOptionPrintsUsageWithoutFailedLine) {
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {"-zy"}), -1);
-  EXPECT_EQ(ctx.con.text,
-            "***Option -z takes compression level 1 to 9 or x. Return -1.\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text, "***Option -z takes compression level 1 to 9 or x. Return -1.\n" + expectedUsage());
 }
 
 TEST(RunTool, UnmappableInputReturnsTheMappingError) {
@@ -57,27 +53,24 @@ TEST(RunTool, UnmappableInputReturnsTheMappingError) {
   std::string path = dir / "missing.elf";
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {path}), static_cast<int>(0x80070002));
-  EXPECT_EQ(ctx.con.text,
-            "***Error: Could not map in file \"" + path + "\". Error 0x80070002\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text, "***Error: Could not map in file \"" + path + "\". Error 0x80070002\n" + expectedUsage());
 }
 
 TEST(RunTool, SmallInputCountsAsNoInput) {
   ScratchDir dir;
   std::string path = dir / "tiny.elf";
-  zvdrivertest::writeFile(path, std::string(100, '\0'));
+  writeText(path, std::string(100, '\0'));
   zv::Context ctx;
   EXPECT_EQ(run(ctx, {path}), -1);
-  EXPECT_EQ(ctx.con.text,
-            kNoInput + failedLine("zodavov", -1) + "\tzodavov \\\n\t\t" + path + "\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text, kNoInput + failedLine("zodavov", -1) + "\tzodavov \\\n\t\t" + path + "\n" + expectedUsage());
 }
 
 TEST(ReportCommandLineFailure, PrintsTheValueAsSignedDecimal) {
-  zvdrivertest::ArgV a({"x.elf"});
+  ArgV a({"x.elf"});
   zv::Context ctx;
   ctx.con.capture = true;
   zv::reportCommandLineFailure(ctx, a.argc(), a.argv(), 0xBAD00018);
-  EXPECT_EQ(ctx.con.text,
-            failedLine("zodavov", -1160773608) + "\tzodavov \\\n\t\tx.elf\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(ctx.con.text, failedLine("zodavov", -1160773608) + "\tzodavov \\\n\t\tx.elf\n" + expectedUsage());
 }
 
 // --- Defaults applied after the options ---------------------------------------
@@ -131,9 +124,9 @@ TEST(RunTool, PercentAndBytesTogetherFail) {
 
 TEST(RunTool, EmptyRelocationsForNullSectionAreReportedOnRequest) {
   ScratchDir dir;
-  zvtest::LinkedModule m = zvtest::makeLinkedModule();
-  uint16_t nullRela = zvtest::addRelaSection(m.b, ".rela.none", 0);
-  zvtest::addReloc(m.b, nullRela, 0, 0, zvtest::kRPpcNone);
+  LinkedModule m = makeLinkedModule();
+  uint16_t nullRela = addRelaSection(m.b, ".rela.none", 0);
+  addReloc(m.b, nullRela, 0, 0, kRPpcNone);
   std::string path = writeModule(dir, "app.elf", m.b);
   const std::string warning =
       "*** Warning found relocation section for NULL section that has empty relocations in ELF "
@@ -156,11 +149,11 @@ TEST(RunTool, EmptyRelocationsForNullSectionAreReportedOnRequest) {
 TEST(RunTool, TooLongOutputPathFailsTheSourceRootStep) {
   ScratchDir dir;
   // An output path of 250 characters: resolvable, but too long for the FileInfo.
-  size_t stem = 250 - dir.path().string().size() - 1 - 4;
+  size_t stem = 250 - dir.path.size() - 1 - 4;
   std::string path = writeModule(dir, std::string(stem, 'm') + ".elf");
   zv::Context ctx;
   ctx.inMemory = true;
-  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), -1);
+  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path, path}), -1);
   EXPECT_EQ(ctx.con.text, "***File path to VKM is too large.\n" + failedLine("zodavov", -1));
   EXPECT_TRUE(ctx.outputBytes.empty());  // the writer never ran
 }
@@ -168,10 +161,10 @@ TEST(RunTool, TooLongOutputPathFailsTheSourceRootStep) {
 TEST(RunTool, ModuleConvertsInMemory) {
   ScratchDir dir;
   std::string path = writeModule(dir, "app.elf");
-  zvtest::EnvVar root("EDBA_ROOT", dir.path().string());
+  EnvVar root("EDBA_ROOT", dir.path);
   zv::Context ctx;
   ctx.inMemory = true;
-  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path().string(), path}), 0) << ctx.con.text;
+  EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path, path}), 0) << ctx.con.text;
   EXPECT_EQ(ctx.con.text.find("FAILED"), std::string::npos) << ctx.con.text;
   EXPECT_EQ(ctx.opt.outputPath, dir / "app.vkm");
   EXPECT_EQ(ctx.opt.relativeOutputPath(), "app.vkm");
@@ -198,7 +191,7 @@ TEST_F(Reload, MissingFileReportsTheMappingError) {
 }
 
 TEST_F(Reload, SmallFileIsTooSmall) {
-  zvdrivertest::writeFile(ctx.opt.outputPath, std::string(259, 'x'));
+  writeText(ctx.opt.outputPath, std::string(259, 'x'));
   EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
   EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath + "\" is too small. Error 0xBAD00018\n");
 }
@@ -219,35 +212,34 @@ TEST_F(Reload, UnparsableModuleReportsTheParseError) {
 
 // --- The executable -------------------------------------------------------------
 
-std::string binaryPath() { return zvtest::zodavovPath(); }
+std::string binaryPath() { return zodavovPath(); }
 
 // Runs the tool in `dir` with `args`, and EDBA_ROOT set to `root` when given.
-zvtest::ToolRun runBinary(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& root = "") {
+ToolRun runBinary(const ScratchDir& dir, const std::vector<std::string>& args, const std::string& root = "") {
   std::vector<std::pair<std::string, std::string>> env;
   if (!root.empty()) env.emplace_back("EDBA_ROOT", root);
-  return zvtest::runZodavov(args, dir.path().string(), env);
+  return runZodavov(args, dir.path, env);
 }
 
 TEST(Executable, NoArgumentsPrintsUsageAndExits255) {
   ScratchDir dir;
-  zvtest::ToolRun r = runBinary(dir, {});
+  ToolRun r = runBinary(dir, {});
   std::string self = binaryPath();
-  EXPECT_EQ(r.out, kNoInput + failedLine(self, -1) + "\t" + self + "\n" + zvdrivertest::expectedUsage());
+  EXPECT_EQ(r.out, kNoInput + failedLine(self, -1) + "\t" + self + "\n" + expectedUsage());
   EXPECT_EQ(r.status, 255);
 }
 
 TEST(Executable, MissingFilePrintsTheMappingErrorAndUsage) {
   ScratchDir dir;
-  zvtest::ToolRun r = runBinary(dir, {"missing.elf"});
-  EXPECT_EQ(r.out,
-            "***Error: Could not map in file \"missing.elf\". Error 0x80070002\n" + zvdrivertest::expectedUsage());
+  ToolRun r = runBinary(dir, {"missing.elf"});
+  EXPECT_EQ(r.out, "***Error: Could not map in file \"missing.elf\". Error 0x80070002\n" + expectedUsage());
   EXPECT_EQ(r.status, 2);  // the low 8 bits of 0x80070002
 }
 
 TEST(Executable, WritesTheModuleBesideTheInput) {
   ScratchDir dir;
   writeModule(dir, "app.elf");
-  zvtest::ToolRun r = runBinary(dir, {"-nolib", "app.elf"}, dir.path().string());
+  ToolRun r = runBinary(dir, {"-nolib", "app.elf"}, dir.path);
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "app.vkm"));
@@ -257,10 +249,11 @@ TEST(Executable, WritesTheModuleBesideTheInput) {
 TEST(Executable, ForceVkxBeforeTheInputMakesAVkx) {
   ScratchDir dir;
   writeModule(dir, "core.x.elf");
-  zvtest::ToolRun r = runBinary(dir, {"-f", "-nolib", "core.x.elf"}, dir.path().string());
+  ToolRun r = runBinary(dir, {"-f", "-nolib", "core.x.elf"}, dir.path);
   EXPECT_EQ(r.status, 0) << r.out;
   EXPECT_TRUE(std::filesystem::exists(dir / "core.x.vkx"));
   EXPECT_FALSE(std::filesystem::exists(dir / "core.x.vkm"));
 }
 
 }  // namespace
+}  // namespace zv::test

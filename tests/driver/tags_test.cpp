@@ -12,9 +12,8 @@
 
 #include "driver_test_util.h"
 
+namespace zv::test {
 namespace {
-
-using zvdrivertest::parse;
 
 // The tags as (name, value) pairs in list order.
 std::vector<std::pair<std::string, std::string>> tagsOf(const zv::Context& ctx) {
@@ -129,17 +128,17 @@ TEST(TagsFilePathLength, IsCutAt1023Characters) {
 
 class TagsFile : public ::testing::Test {
  protected:
-  zvdrivertest::ScratchDir root;
+  ScratchDir root;
   zv::Context ctx;
 
   std::string tagsPath() {
     bool cygdrive = false;
-    return zv::loaderTagsFilePath(root.path().string(), cygdrive);
+    return zv::loaderTagsFilePath(root.path, cygdrive);
   }
   bool readWith(const std::string& text) {
-    zvdrivertest::writeFile(tagsPath(), text);
+    writeText(tagsPath(), text);
     ctx.con.capture = true;
-    return zv::readLoaderTagsFile(ctx, root.path().string());
+    return zv::readLoaderTagsFile(ctx, root.path);
   }
   std::string invalid(const char* why, const std::string& line) {
     return "***Error: invalid VKM TAGS file \"" + tagsPath() + "\"\n" + why + line + "\n";
@@ -214,7 +213,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TagsFile, MissingFileCannotBeOpened) {
   ctx.con.capture = true;
-  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, root.path().string()));
+  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, root.path));
   EXPECT_EQ(ctx.con.text, "***Error: can not open \"" + tagsPath() + "\"\n");
 }
 
@@ -223,7 +222,7 @@ TEST_F(TagsFile, MissingFileCannotBeOpened) {
 TEST_F(TagsFile, PipeOrFolderCannotBeOpened) {
   for (bool pipe : {true, false}) {
     if (pipe && zv::kWindowsHost) continue;
-    zvdrivertest::ScratchDir other;
+    ScratchDir other;
     std::filesystem::create_directories(other / "system/include");
     std::string path = other / "system/include/vkm_tags.txt";
 #if !defined(_WIN32)
@@ -233,10 +232,9 @@ TEST_F(TagsFile, PipeOrFolderCannotBeOpened) {
 #endif
     zv::Context fresh;
     fresh.con.capture = true;
-    EXPECT_FALSE(zv::readLoaderTagsFile(fresh, other.path().string()));
+    EXPECT_FALSE(zv::readLoaderTagsFile(fresh, other.path));
     bool cygdrive = false;
-    EXPECT_EQ(fresh.con.text,
-              "***Error: can not open \"" + zv::loaderTagsFilePath(other.path().string(), cygdrive) + "\"\n");
+    EXPECT_EQ(fresh.con.text, "***Error: can not open \"" + zv::loaderTagsFilePath(other.path, cygdrive) + "\"\n");
   }
 }
 
@@ -256,3 +254,4 @@ TEST_F(TagsFile, CygdriveRootIsQuietOtherwise) {
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -14,35 +14,27 @@
 #include "platform/platform.h"
 #include "support/run_tool.h"
 
+namespace zv::test {
 namespace {
 
 namespace fs = std::filesystem;
-using zvtest::readFile;
-using zvtest::runZodavov;
-using zvtest::ToolRun;
-
-fs::path fsPath(const std::string& utf8) {
-  return fs::path(std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
-}
 
 // A folder holding basic.elf under `name`, and a toolchain folder `tools`
 // (below the scratch folder) with the archiver stand-in.
 struct HostFolder {
-  zvtest::ScratchDir dir;
+  ScratchDir dir;
   std::string input(const std::string& name) const {
-    zvtest::writeFile(dir.path + "\\" + name, readFile(zvtest::sourceDir() + "/tests/corpus/basic.elf"));
+    writeFile(dir.path + "\\" + name, readFile(sourceDir() + "/tests/corpus/basic.elf"));
     return name;
   }
   std::string tools(const std::string& sub) const {
     std::string folder = dir.path + "\\" + sub;
     fs::create_directories(fsPath(folder));
-    fs::copy_file(zvtest::fakeArchiverPath(), fsPath(folder + "\\ax.exe"));
+    fs::copy_file(fakeArchiverPath(), fsPath(folder + "\\ax.exe"));
     return folder;
   }
   std::vector<std::pair<std::string, std::string>> env(const std::string& ghsRoot) const {
-    return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"},
-            {"GHS_ROOT", ghsRoot},
-            {"SOURCE_DATE_EPOCH", "1700000000"}};
+    return {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", ghsRoot}, {"SOURCE_DATE_EPOCH", "1700000000"}};
   }
 };
 
@@ -72,7 +64,7 @@ TEST(WindowsHost, ArchiverBehindSpacesAndAmpersandGetsTheLibraryPathUnchanged) {
   EXPECT_NE(r.out.find("exec: " + tools + "\\ax -ts \"" + lib + "\"\n"), std::string::npos) << r.out;
   EXPECT_EQ(r.out.find("FAILED"), std::string::npos) << r.out;
   const std::string args = "-ts\n" + lib + "\n";
-  EXPECT_EQ(zvtest::readFile(tools + "\\args.txt"), std::vector<uint8_t>(args.begin(), args.end()));
+  EXPECT_EQ(readFile(tools + "\\args.txt"), std::vector<uint8_t>(args.begin(), args.end()));
   EXPECT_EQ(readFile(tools + "\\seen.a"), readFile(lib));
 }
 
@@ -82,13 +74,13 @@ TEST(WindowsHost, CygdriveRootsReachTheArchiverAndTheTagsFile) {
   auto env = s.env(cygdriveForm(tools));
   env[0].second = cygdriveForm(s.dir.path + "\\sdk");
   fs::create_directories(fsPath(s.dir.path + "\\sdk\\system\\include"));
-  zvtest::writeText(s.dir.path + "\\sdk\\system\\include\\vkm_tags.txt", "GAME_REGION=eu\r\n");
+  writeText(s.dir.path + "\\sdk\\system\\include\\vkm_tags.txt", "GAME_REGION=eu\r\n");
   ToolRun r = runZodavov({"-v", "-dbg_source_root", cygdriveForm(s.dir.path), s.input("app.elf")}, s.dir.path, env);
   ASSERT_EQ(r.exitCode, 0) << r.out;
   std::string driveTools = std::string(1, static_cast<char>(tools[0] | 0x20)) + ":" + cygdriveForm(tools).substr(11);
   EXPECT_NE(r.out.find("exec: " + driveTools + "/ax -ts"), std::string::npos) << r.out;
   EXPECT_NE(r.out.find("Found cygdrive path adjusted to"), std::string::npos) << r.out;
-  EXPECT_TRUE(zvtest::fileExists(tools + "\\args.txt"));
+  EXPECT_TRUE(fileExists(tools + "\\args.txt"));
 }
 
 TEST(WindowsHost, NonAsciiInputOutputAndLibraryPaths) {
@@ -98,16 +90,16 @@ TEST(WindowsHost, NonAsciiInputOutputAndLibraryPaths) {
   std::string input = s.input("módulo 日本\\ゲーム.elf");
   ToolRun r = runZodavov({"-l", "bibliothèque.a", input}, s.dir.path, s.env(tools));
   ASSERT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_TRUE(zvtest::fileExists(s.dir.path + "\\módulo 日本\\ゲーム.vkm"));
-  EXPECT_TRUE(zvtest::fileExists(s.dir.path + "\\bibliothèque.a"));
+  EXPECT_TRUE(fileExists(s.dir.path + "\\módulo 日本\\ゲーム.vkm"));
+  EXPECT_TRUE(fileExists(s.dir.path + "\\bibliothèque.a"));
 }
 
 TEST(WindowsHost, LibraryToNulIsWrittenToTheDevice) {
   HostFolder s;
   ToolRun r = runZodavov({"-l", "NUL", s.input("app.elf")}, s.dir.path, s.env(s.tools("tools")));
   EXPECT_EQ(r.exitCode, 0) << r.out;
-  EXPECT_TRUE(zvtest::fileExists(s.dir.path + "\\app.vkm"));
-  EXPECT_FALSE(zvtest::fileExists(s.dir.path + "\\app.a"));
+  EXPECT_TRUE(fileExists(s.dir.path + "\\app.vkm"));
+  EXPECT_FALSE(fileExists(s.dir.path + "\\app.a"));
 }
 
 // A module another program holds open (here: mapped by the test, which
@@ -117,7 +109,7 @@ TEST(WindowsHost, OutputHeldOpenByAnotherProgramStaysAsItWas) {
   HostFolder s;
   const std::string module = s.dir.path + "\\app.vkm";
   const std::vector<uint8_t> old(300, 'o');
-  zvtest::writeFile(module, old);
+  writeFile(module, old);
   zv::MappedFile* held = nullptr;
   ASSERT_EQ(zv::mapFile(module, held), 0u);
   ToolRun r = runZodavov({"-nolib", s.input("app.elf")}, s.dir.path, s.env(s.tools("tools")));
@@ -125,7 +117,7 @@ TEST(WindowsHost, OutputHeldOpenByAnotherProgramStaysAsItWas) {
   EXPECT_EQ(r.exitCode, 0xFFFFFFFF) << r.out;
   EXPECT_NE(r.out.find("***Error: Could not open outfile file for writing.\n"), std::string::npos) << r.out;
   EXPECT_EQ(readFile(module), old);
-  EXPECT_EQ(zvtest::folderEntries(s.dir.path), (std::vector<std::string>{"app.elf", "app.vkm", "tools"}));
+  EXPECT_EQ(folderEntries(s.dir.path), (std::vector<std::string>{"app.elf", "app.vkm", "tools"}));
 }
 
 // The full output path may take 259 UTF-16 units and not one more; a name of
@@ -140,7 +132,7 @@ TEST(WindowsHost, FullPathLimitIsCountedInUtf16Units) {
         runZodavov({"-nolib", s.input(stem + ".elf")}, s.dir.path, s.env(s.tools("tools" + std::to_string(over))));
     if (over == 0) {
       EXPECT_EQ(r.exitCode, 0) << r.out;
-      EXPECT_TRUE(zvtest::fileExists(s.dir.path + "\\" + stem + ".vkm"));
+      EXPECT_TRUE(fileExists(s.dir.path + "\\" + stem + ".vkm"));
     } else {
       EXPECT_EQ(r.exitCode, 0xFFFFFFFF) << r.out;
       EXPECT_NE(r.out.find("Error: GetFullPathName for src elf failed. return -1.\n"), std::string::npos) << r.out;
@@ -149,5 +141,6 @@ TEST(WindowsHost, FullPathLimitIsCountedInUtf16Units) {
 }
 
 }  // namespace
+}  // namespace zv::test
 
 #endif

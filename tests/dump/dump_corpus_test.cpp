@@ -15,10 +15,10 @@
 #include "support/run_tool.h"
 #include "support/vkm_reader.h"
 
+namespace zv::test {
 namespace {
 
 using Json = nlohmann::json;
-using zvtest::ScratchDir;
 
 constexpr uint32_t kNobits = 8, kImports = 0x80000002, kExports = 0x80000001, kCompressed = 0x08000000;
 
@@ -32,7 +32,7 @@ struct DumpCase {
 // options that change the file most.
 std::vector<DumpCase> dumpCases() {
   std::vector<DumpCase> cases;
-  for (const std::string& file : zvtest::folderEntries(zvtest::sourceDir() + "/tests/corpus"))
+  for (const std::string& file : folderEntries(sourceDir() + "/tests/corpus"))
     if (file.size() > 4 && file.ends_with(".elf")) {
       std::string module = file.substr(0, file.size() - 4);
       cases.push_back({module, module, {}});
@@ -52,15 +52,15 @@ std::string hex(uint32_t v) {
   return buf;
 }
 
-const char* groupName(zvtest::VkmGroup g) {
+const char* groupName(VkmGroup g) {
   switch (g) {
-    case zvtest::VkmGroup::Data:
+    case VkmGroup::Data:
       return "DATA";
-    case zvtest::VkmGroup::Load:
+    case VkmGroup::Load:
       return "LOAD";
-    case zvtest::VkmGroup::Text:
+    case VkmGroup::Text:
       return "TEXT";
-    case zvtest::VkmGroup::Temp:
+    case VkmGroup::Temp:
       return "TEMP";
     default:
       return nullptr;
@@ -71,7 +71,7 @@ uint32_t be32(const std::vector<uint8_t>& b, size_t at) {
   return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | uint32_t(b[at + 2]) << 8 | b[at + 3];
 }
 
-void checkFileInfo(const Json& j, const zvtest::VkmFileInfo& fi) {
+void checkFileInfo(const Json& j, const VkmFileInfo& fi) {
   const std::pair<const char*, uint32_t> fields[] = {{"magic", fi.magic},
                                                      {"text_size", fi.textSize},
                                                      {"text_align", fi.textAlign},
@@ -102,14 +102,14 @@ void checkFileInfo(const Json& j, const zvtest::VkmFileInfo& fi) {
 }
 
 // One section's JSON entry and text row against the reader.
-void checkSection(const Json& s, const std::string& text, const zvtest::VkmFile& f, uint32_t i) {
-  const zvtest::VkmSection& h = f.sections[i];
+void checkSection(const Json& s, const std::string& text, const VkmFile& f, uint32_t i) {
+  const VkmSection& h = f.sections[i];
   const bool nobits = h.type == kNobits, compressed = (h.flags & kCompressed) != 0;
   const uint32_t size = compressed ? static_cast<uint32_t>(f.contents[i].size()) : h.size;
   const uint32_t stored = nobits ? 0 : h.size;
   SCOPED_TRACE("section " + std::to_string(i));
   EXPECT_EQ(s.at("index"), i);
-  EXPECT_EQ(s.at("name"), zvtest::vkmSectionName(f, i));
+  EXPECT_EQ(s.at("name"), vkmSectionName(f, i));
   EXPECT_EQ(s.at("type_value"), h.type);
   EXPECT_EQ(s.at("flags"), h.flags);
   EXPECT_EQ(s.at("address"), h.addr);
@@ -119,7 +119,7 @@ void checkSection(const Json& s, const std::string& text, const zvtest::VkmFile&
   EXPECT_EQ(s.at("compressed"), compressed);
   const char* group = groupName(f.groups[i]);
   EXPECT_EQ(s.at("group"), group ? Json(group) : Json(nullptr));
-  const bool checked = i != 0 && !nobits && h.size != 0 && f.groups[i] != zvtest::VkmGroup::Crcs;
+  const bool checked = i != 0 && !nobits && h.size != 0 && f.groups[i] != VkmGroup::Crcs;
   EXPECT_EQ(s.at("crc"), checked ? Json(f.crcWords[i]) : Json(nullptr));
   EXPECT_EQ(s.at("crc_ok"), checked ? Json(true) : Json(nullptr));
 
@@ -128,7 +128,7 @@ void checkSection(const Json& s, const std::string& text, const zvtest::VkmFile&
   size_t at = text.find(prefix);
   ASSERT_NE(at, std::string::npos);
   std::string row = text.substr(at, text.find('\n', at) - at);
-  for (const std::string& want : {hex(h.addr), hex(h.offset), hex(size), hex(stored), zvtest::vkmSectionName(f, i)})
+  for (const std::string& want : {hex(h.addr), hex(h.offset), hex(size), hex(stored), vkmSectionName(f, i)})
     EXPECT_NE(row.find(want), std::string::npos) << row << " lacks " << want;
   if (group) {
     EXPECT_NE(row.find(group), std::string::npos) << row;
@@ -138,11 +138,11 @@ void checkSection(const Json& s, const std::string& text, const zvtest::VkmFile&
   }
 }
 
-void checkRegions(const Json& regions, const zvtest::VkmFile& f) {
-  const std::pair<zvtest::VkmGroup, uint32_t> expect[] = {{zvtest::VkmGroup::Data, f.info.dataSize},
-                                                          {zvtest::VkmGroup::Load, f.info.loadSize},
-                                                          {zvtest::VkmGroup::Text, f.info.textSize},
-                                                          {zvtest::VkmGroup::Temp, f.info.tempSize}};
+void checkRegions(const Json& regions, const VkmFile& f) {
+  const std::pair<VkmGroup, uint32_t> expect[] = {{VkmGroup::Data, f.info.dataSize},
+                                                  {VkmGroup::Load, f.info.loadSize},
+                                                  {VkmGroup::Text, f.info.textSize},
+                                                  {VkmGroup::Temp, f.info.tempSize}};
   ASSERT_EQ(regions.size(), 4u);
   for (size_t r = 0; r < 4; ++r) {
     uint64_t stored = 0, count = 0;
@@ -158,10 +158,10 @@ void checkRegions(const Json& regions, const zvtest::VkmFile& f) {
   }
 }
 
-void checkTables(const Json& doc, const zvtest::VkmFile& f) {
-  int symtab = zvtest::vkmFindSection(f, ".symtab");
+void checkTables(const Json& doc, const VkmFile& f) {
+  int symtab = vkmFindSection(f, ".symtab");
   ASSERT_GE(symtab, 0);
-  auto syms = zvtest::vkmSymbols(f, static_cast<uint32_t>(symtab));
+  auto syms = vkmSymbols(f, static_cast<uint32_t>(symtab));
   uint32_t strtab = f.sections[static_cast<uint32_t>(symtab)].link;
   const Json& js = doc.at("symbols");
   ASSERT_EQ(js.size(), syms.size());
@@ -169,17 +169,17 @@ void checkTables(const Json& doc, const zvtest::VkmFile& f) {
     EXPECT_EQ(js[k].at("value"), syms[k].value);
     EXPECT_EQ(js[k].at("size"), syms[k].size);
     EXPECT_EQ(js[k].at("section"), syms[k].shndx);
-    EXPECT_EQ(js[k].at("name"), syms[k].name ? zvtest::vkmString(f, strtab, syms[k].name) : "");
+    EXPECT_EQ(js[k].at("name"), syms[k].name ? vkmString(f, strtab, syms[k].name) : "");
   }
   size_t imports = 0, exports = 0;
   for (uint32_t i = 0; i < f.sections.size(); ++i) {
     if (f.sections[i].type == kImports && f.sections[i].size) {
       const Json& imp = doc.at("imports").at(imports++);
       EXPECT_EQ(imp.at("section"), i);
-      EXPECT_EQ(imp.at("library"), zvtest::vkmString(f, i, 8));
+      EXPECT_EQ(imp.at("library"), vkmString(f, i, 8));
       std::vector<std::string> names;
       for (const auto& s : syms)
-        if (s.shndx == i && (s.info & 0xF) != 3) names.push_back(zvtest::vkmString(f, strtab, s.name));
+        if (s.shndx == i && (s.info & 0xF) != 3) names.push_back(vkmString(f, strtab, s.name));
       std::vector<std::string> shown;
       for (const Json& s : imp.at("symbols")) shown.push_back(s.at("name"));
       EXPECT_EQ(shown, names);
@@ -208,20 +208,20 @@ TEST_P(DumpCorpus, EveryNumberMatchesTheIndependentReader) {
   const DumpCase& c = GetParam();
   ScratchDir dir;
   const std::string input = dir.path + "/" + c.module + ".elf";
-  zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + c.module + ".elf"));
+  writeFile(input, readFile(sourceDir() + "/tests/corpus/" + c.module + ".elf"));
   std::vector<std::string> args = c.options;
   args.insert(args.end(), {"-nolib", "-dbg_source_root", dir.path, input});
-  auto conv = zvtest::runZodavov(
-      args, dir.path, {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}});
+  auto conv =
+      runZodavov(args, dir.path, {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"SOURCE_DATE_EPOCH", "1700000000"}});
   ASSERT_EQ(conv.status, 0) << conv.out;
   std::string module = dir.path + "/" + c.module + ".vkm";
-  if (!zvtest::fileExists(module)) module = dir.path + "/" + c.module + ".vkx";
-  zvtest::VkmFile f = zvtest::readVkm(zvtest::readFile(module));
+  if (!fileExists(module)) module = dir.path + "/" + c.module + ".vkx";
+  VkmFile f = readVkm(readFile(module));
   for (const auto& p : f.problems) ADD_FAILURE() << p;
 
-  auto json = zvtest::runVkmdump({"--json", "--all", module});
+  auto json = runVkmdump({"--json", "--all", module});
   ASSERT_EQ(json.status, 0) << json.out;
-  auto text = zvtest::runVkmdump({module});
+  auto text = runVkmdump({module});
   ASSERT_EQ(text.status, 0) << text.out;
   Json doc = Json::parse(json.out);
 
@@ -241,3 +241,4 @@ INSTANTIATE_TEST_SUITE_P(Corpus, DumpCorpus, ::testing::ValuesIn(dumpCases()),
                          [](const auto& param) { return param.param.label; });
 
 }  // namespace
+}  // namespace zv::test

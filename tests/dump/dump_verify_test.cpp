@@ -15,42 +15,41 @@
 #include "support/run_tool.h"
 #include "support/vkm_reader.h"
 
+namespace zv::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using zvtest::ScratchDir;
 
 constexpr uint32_t kCompressed = 0x08000000, kCrcs = 0x80000003;
 
 // The big corpus module, converted at level 9 so several sections are compressed.
 Bytes convertedModule(const ScratchDir& dir) {
   const std::string input = dir.path + "/big.elf";
-  zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/big.elf"));
-  auto run =
-      zvtest::runZodavov({"-z9", "-nolib", input}, dir.path, {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}});
+  writeFile(input, readFile(sourceDir() + "/tests/corpus/big.elf"));
+  auto run = runZodavov({"-z9", "-nolib", input}, dir.path, {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}});
   EXPECT_EQ(run.status, 0) << run.out;
-  return zvtest::readFile(dir.path + "/big.vkm");
+  return readFile(dir.path + "/big.vkm");
 }
 
-uint32_t firstSection(const zvtest::VkmFile& f, const std::function<bool(const zvtest::VkmSection&)>& pick) {
+uint32_t firstSection(const VkmFile& f, const std::function<bool(const VkmSection&)>& pick) {
   for (uint32_t i = 1; i < f.sections.size(); ++i)
     if (f.sections[i].size && pick(f.sections[i])) return i;
   ADD_FAILURE() << "no such section";
   return 0;
 }
 
-std::string label(const zvtest::VkmFile& f, uint32_t i) {
-  return "section " + std::to_string(i) + " (" + zvtest::vkmSectionName(f, i) + ")";
+std::string label(const VkmFile& f, uint32_t i) {
+  return "section " + std::to_string(i) + " (" + vkmSectionName(f, i) + ")";
 }
 
-uint32_t flipInCompressed(Bytes& b, const zvtest::VkmFile& f) {
-  uint32_t i = firstSection(f, [](const zvtest::VkmSection& s) { return (s.flags & kCompressed) && s.size > 16; });
+uint32_t flipInCompressed(Bytes& b, const VkmFile& f) {
+  uint32_t i = firstSection(f, [](const VkmSection& s) { return (s.flags & kCompressed) && s.size > 16; });
   b[f.sections[i].offset + f.sections[i].size / 2] ^= 0x10;
   return i;
 }
 
 // The last section with contents in a group (another than the one flipInCompressed hurts).
-uint32_t breakCrcWord(Bytes& b, const zvtest::VkmFile& f) {
+uint32_t breakCrcWord(Bytes& b, const VkmFile& f) {
   uint32_t i = 0;
   for (uint32_t k = 1; k < f.sections.size(); ++k)
     if (f.sections[k].size && f.sections[k].type != 8 && f.sections[k].type < kCrcs) i = k;
@@ -59,7 +58,7 @@ uint32_t breakCrcWord(Bytes& b, const zvtest::VkmFile& f) {
   return i;
 }
 
-uint32_t cutTail(Bytes& b, const zvtest::VkmFile& f) {
+uint32_t cutTail(Bytes& b, const VkmFile& f) {
   uint32_t last = 0;
   for (uint32_t i = 1; i < f.sections.size(); ++i)
     if (f.sections[i].type != 8 && f.sections[i].offset > f.sections[last].offset) last = i;
@@ -69,19 +68,18 @@ uint32_t cutTail(Bytes& b, const zvtest::VkmFile& f) {
 
 struct Damage {
   const char* label;
-  std::function<std::vector<uint32_t>(Bytes&, const zvtest::VkmFile&)> apply;  // the sections hurt
-  const char* expect;                                                          // in the line of each hurt section
+  std::function<std::vector<uint32_t>(Bytes&, const VkmFile&)> apply;  // the sections hurt
+  const char* expect;                                                  // in the line of each hurt section
 };
 
 const Damage kDamages[] = {
-    {"FlippedByteInCompressedSection",
-     [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{flipInCompressed(b, f)}; }, ""},
-    {"WrongCrcWord", [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{breakCrcWord(b, f)}; },
-     ": CRC word 0x"},
-    {"TruncatedTail", [](Bytes& b, const zvtest::VkmFile& f) { return std::vector{cutTail(b, f)}; },
+    {"FlippedByteInCompressedSection", [](Bytes& b, const VkmFile& f) { return std::vector{flipInCompressed(b, f)}; },
+     ""},
+    {"WrongCrcWord", [](Bytes& b, const VkmFile& f) { return std::vector{breakCrcWord(b, f)}; }, ": CRC word 0x"},
+    {"TruncatedTail", [](Bytes& b, const VkmFile& f) { return std::vector{cutTail(b, f)}; },
      "run past the end of the file"},
     {"SeveralAtOnce",
-     [](Bytes& b, const zvtest::VkmFile& f) {
+     [](Bytes& b, const VkmFile& f) {
        return std::vector{flipInCompressed(b, f), breakCrcWord(b, f)};
      },
      ""},
@@ -94,15 +92,15 @@ class DumpVerify : public ::testing::TestWithParam<Damage> {};
 TEST_P(DumpVerify, ListsEveryDamageAndFails) {
   ScratchDir dir;
   const Bytes good = convertedModule(dir);
-  const zvtest::VkmFile f = zvtest::readVkm(good);
+  const VkmFile f = readVkm(good);
   ASSERT_TRUE(f.problems.empty());
   const std::string path = dir.path + "/damaged.vkm";
   Bytes bad = good;
   std::vector<uint32_t> hurt = GetParam().apply(bad, f);
-  zvtest::writeFile(path, bad);
-  EXPECT_FALSE(zvtest::readVkm(bad).problems.empty()) << "the tests' reader finds the damage too";
+  writeFile(path, bad);
+  EXPECT_FALSE(readVkm(bad).problems.empty()) << "the tests' reader finds the damage too";
 
-  auto run = zvtest::runVkmdump({"--verify", path});
+  auto run = runVkmdump({"--verify", path});
   EXPECT_EQ(run.status, 1) << run.out;
   EXPECT_EQ(run.out.find("\nOK\n"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find(" problem"), std::string::npos) << run.out;
@@ -118,8 +116,8 @@ INSTANTIATE_TEST_SUITE_P(Damages, DumpVerify, ::testing::ValuesIn(kDamages),
 
 TEST(DumpVerifyGood, SoundModulePrintsOk) {
   ScratchDir dir;
-  zvtest::writeFile(dir.path + "/big.vkm", convertedModule(dir));
-  auto run = zvtest::runVkmdump({"--verify", dir.path + "/big.vkm"});
+  writeFile(dir.path + "/big.vkm", convertedModule(dir));
+  auto run = runVkmdump({"--verify", dir.path + "/big.vkm"});
   EXPECT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.out.substr(run.out.size() - 4), "\nOK\n") << run.out;
 }
@@ -132,7 +130,7 @@ TEST(DumpForeign, FilesThatAreNoModuleGetOneClearLine) {
     Bytes bytes;
     const char* says;
   } cases[] = {
-      {"linked.elf", zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/basic.elf"), "not a VKM/VKX module"},
+      {"linked.elf", readFile(sourceDir() + "/tests/corpus/basic.elf"), "not a VKM/VKX module"},
       {"notes.txt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'}, "not an ELF file"},
       {"empty.vkm", Bytes{}, "cannot be read"},
       {"header.vkm", Bytes(module.begin(), module.begin() + 40), "truncated"},
@@ -140,8 +138,8 @@ TEST(DumpForeign, FilesThatAreNoModuleGetOneClearLine) {
   };
   for (const auto& c : cases) {
     const std::string path = dir.path + "/" + c.name;
-    zvtest::writeFile(path, c.bytes);
-    auto run = zvtest::runVkmdump({"--all", path});
+    writeFile(path, c.bytes);
+    auto run = runVkmdump({"--all", path});
     EXPECT_EQ(run.status, 1) << c.name;
     EXPECT_EQ(run.out.rfind("vkmdump: " + path + ": ", 0), 0u) << run.out;
     EXPECT_NE(run.out.find(c.says), std::string::npos) << run.out;
@@ -153,38 +151,37 @@ TEST(DumpExtract, WritesTheUnpackedContents) {
   ScratchDir dir;
   const Bytes module = convertedModule(dir);
   const std::string path = dir.path + "/big.vkm";
-  zvtest::writeFile(path, module);
-  const zvtest::VkmFile f = zvtest::readVkm(module);
-  uint32_t packed = firstSection(f, [](const zvtest::VkmSection& s) { return (s.flags & kCompressed) != 0; });
-  for (const std::string& which : {zvtest::vkmSectionName(f, packed), std::to_string(packed)}) {
+  writeFile(path, module);
+  const VkmFile f = readVkm(module);
+  uint32_t packed = firstSection(f, [](const VkmSection& s) { return (s.flags & kCompressed) != 0; });
+  for (const std::string& which : {vkmSectionName(f, packed), std::to_string(packed)}) {
     const std::string out = dir.path + "/out.bin";
-    auto run = zvtest::runVkmdump({"-x", which, "-o", out, path});
+    auto run = runVkmdump({"-x", which, "-o", out, path});
     ASSERT_EQ(run.status, 0) << run.out;
-    EXPECT_EQ(zvtest::readFile(out), f.contents[packed]) << which;
+    EXPECT_EQ(readFile(out), f.contents[packed]) << which;
   }
-  auto missing = zvtest::runVkmdump({"-x", ".nosuch", "-o", dir.path + "/x.bin", path});
+  auto missing = runVkmdump({"-x", ".nosuch", "-o", dir.path + "/x.bin", path});
   EXPECT_EQ(missing.status, 1);
-  EXPECT_FALSE(zvtest::fileExists(dir.path + "/x.bin"));
+  EXPECT_FALSE(fileExists(dir.path + "/x.bin"));
 }
 
 TEST(DumpJson, PythonReadsEveryDocumentWithItsSchema) {
-  if (zvtest::runShell("command -v python3").status != 0) GTEST_SKIP() << "python3 is not installed";
+  if (runShell("command -v python3").status != 0) GTEST_SKIP() << "python3 is not installed";
   ScratchDir dir;
   const Bytes module = convertedModule(dir);
-  zvtest::writeFile(dir.path + "/big.vkm", module);
+  writeFile(dir.path + "/big.vkm", module);
   Bytes bad = module;
-  breakCrcWord(bad, zvtest::readVkm(module));
-  zvtest::writeFile(dir.path + "/bad.vkm", bad);
-  zvtest::writeFile(dir.path + "/none.vkm", Bytes{'x'});
-  auto run =
-      zvtest::runVkmdump({"--json", "--all", dir.path + "/big.vkm", dir.path + "/bad.vkm", dir.path + "/none.vkm"});
+  breakCrcWord(bad, readVkm(module));
+  writeFile(dir.path + "/bad.vkm", bad);
+  writeFile(dir.path + "/none.vkm", Bytes{'x'});
+  auto run = runVkmdump({"--json", "--all", dir.path + "/big.vkm", dir.path + "/bad.vkm", dir.path + "/none.vkm"});
   EXPECT_EQ(run.status, 1);
-  zvtest::writeText(dir.path + "/docs.json", run.out);
-  auto check =
-      zvtest::runShell("python3 " + zvtest::shellQuote(zvtest::sourceDir() + "/tests/dump/check_json_schema.py") + " " +
-                       zvtest::shellQuote(dir.path + "/docs.json") + " 3 1 2");
+  writeText(dir.path + "/docs.json", run.out);
+  auto check = runShell("python3 " + shellQuote(sourceDir() + "/tests/dump/check_json_schema.py") + " " +
+                        shellQuote(dir.path + "/docs.json") + " 3 1 2");
   EXPECT_EQ(check.status, 0) << check.out;
   EXPECT_EQ(check.out, "3 documents match schema 1\n");
 }
 
 }  // namespace
+}  // namespace zv::test

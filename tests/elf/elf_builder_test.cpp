@@ -10,7 +10,7 @@
 #include <ostream>
 #include <string>
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 // The zero-terminated string at `offset`, never reading past the image.
@@ -278,4 +278,4 @@ TEST(ElfBuilder, PutAndGetHonourByteOrderAndBounds) {
 }
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

@@ -9,6 +9,7 @@
 #include "driver/context.h"
 #include "elf/input.h"
 
+namespace zv::test {
 namespace {
 
 struct CorpusCase {
@@ -46,3 +47,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return p.param.file.substr(0, p.param.file.find('.')); });
 
 }  // namespace
+}  // namespace zv::test

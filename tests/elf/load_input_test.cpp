@@ -13,8 +13,9 @@
 #include "driver/context.h"
 #include "elf/input.h"
 #include "parse_support.h"
+#include "support/scratch.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
@@ -184,18 +185,12 @@ TEST(LoadInputElf, NamePrintedWithItsLength) {
 
 // --- Files from disk --------------------------------------------------------
 
-class TempFile {
- public:
-  TempFile(const std::string& name, const std::vector<uint8_t>& bytes)
-      : path_(::testing::TempDir() + "zv_elf_" + name) {
-    std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  }
-  ~TempFile() { std::remove(path_.c_str()); }
-  const std::string& path() const { return path_; }
-
- private:
-  std::string path_;
+// A file of `bytes` in a scratch folder of its own.
+struct TempFile {
+  ScratchDir dir;
+  std::string file;
+  TempFile(const std::string& name, const std::vector<uint8_t>& bytes) : file(dir / name) { writeFile(file, bytes); }
+  const std::string& path() const { return file; }
 };
 
 TEST(MapFile, EmptyFileCannotBeMapped) {
@@ -206,8 +201,9 @@ TEST(MapFile, EmptyFileCannotBeMapped) {
 }
 
 TEST(MapFile, MissingFile) {
+  ScratchDir dir;
   zv::MappedFile* file = nullptr;
-  EXPECT_EQ(hex(zv::mapFile(::testing::TempDir() + "zv_elf_no_such_file.elf", file)), hex(0x80070002));
+  EXPECT_EQ(hex(zv::mapFile(dir / "no_such_file.elf", file)), hex(0x80070002));
   EXPECT_EQ(file, nullptr);
 }
 
@@ -242,4 +238,4 @@ TEST(MapFile, LoadingNeverChangesTheFileOnDisk) {
 }
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

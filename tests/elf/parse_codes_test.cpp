@@ -13,7 +13,7 @@
 
 #include "parse_support.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 namespace bad = zv::bad;
@@ -222,4 +222,4 @@ INSTANTIATE_TEST_SUITE_P(ParseEveryCode, ParseCodes,
                          });
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

@@ -13,7 +13,7 @@
 
 #include "parse_support.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 namespace bad = zv::bad;
@@ -349,4 +349,4 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return p.param.name; });
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

@@ -11,7 +11,7 @@
 #include "elf/image.h"
 #include "support/elf_builder.h"
 
-namespace zvtest {
+namespace zv::test {
 
 inline uint32_t parseBytes(std::vector<uint8_t>& bytes, zv::ElfImage& img) {
   return zv::parseElfImage(bytes.data(), static_cast<uint32_t>(bytes.size()), img);
@@ -28,4 +28,4 @@ inline void putShdr(const ElfBuilder& b, std::vector<uint8_t>& bytes, uint16_t i
   put32(bytes, sectionHeaderOffset(b, i) + field, v, b.bigEndian);
 }
 
-}  // namespace zvtest
+}  // namespace zv::test

@@ -13,7 +13,7 @@
 #include "elf/image.h"
 #include "support/elf_builder.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 struct Placement {
@@ -88,4 +88,4 @@ TEST(PlacementSweep, AgreesWithThePairwiseRule) {
 }
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

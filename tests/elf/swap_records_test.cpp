@@ -11,6 +11,7 @@
 
 #include "elf/elf_types.h"
 
+namespace zv::test {
 namespace {
 
 using zv::loadRecord;
@@ -121,3 +122,4 @@ TEST(SwapRecords, ElfHeaderKeepsIdentification) {
 }
 
 }  // namespace
+}  // namespace zv::test

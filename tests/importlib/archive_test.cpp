@@ -8,10 +8,8 @@
 #include "implib_fixture.h"
 #include "importlib/importlib.h"
 
-namespace implibtest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 struct LibRun {
   uint32_t rc = 0;
@@ -141,4 +139,4 @@ TEST(Reproducible, RunsDifferOnlyInTheDateField) {
 }
 
 }  // namespace
-}  // namespace implibtest
+}  // namespace zv::test

@@ -1,6 +1,6 @@
 // Helpers of the import-library tests (see implib_fixture.h): modules with
-// export tables, run contexts over them, archive reading, environment and
-// temporary folders, and the fake archiver.
+// export tables, run contexts over them, archive reading and the fake
+// archiver.
 #include "implib_fixture.h"
 
 #include <gtest/gtest.h>
@@ -8,14 +8,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
-#include "elf/image.h"
+#include "support/loaded_image.h"
 
-namespace implibtest {
+namespace zv::test {
 
 namespace fs = std::filesystem;
-using namespace zvtest;
 
 std::vector<uint8_t> exportTable(const std::vector<Export>& entries, uint32_t signature, uint32_t firstValue) {
   std::vector<uint8_t> t(8 + 8 * entries.size(), 0);
@@ -111,14 +109,9 @@ ModuleSpec workedExample(bool bigEndian) {
 }
 
 std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes, const std::string& outputPath, bool inMemory) {
-  auto ctx = std::make_unique<zv::Context>();
-  ctx->con.capture = true;
+  std::unique_ptr<zv::Context> ctx = loadedContext(std::move(bytes));
   ctx->inMemory = inMemory;
   ctx->opt.outputPath = outputPath;
-  uint32_t size = static_cast<uint32_t>(bytes.size());
-  ctx->inputFile = zv::mapMemory(std::move(bytes));
-  EXPECT_EQ(zv::parseElfImage(ctx->inputFile->base, size, ctx->input), 0u);
-  ctx->haveInput = true;
   return ctx;
 }
 
@@ -159,17 +152,8 @@ std::string Stub::header() const {
 
 void writeFakeArchiver(const std::string& dir, int status) {
   fs::path tool = fs::path(dir) / (zv::kWindowsHost ? "ax.exe" : "ax");
-  fs::copy_file(zvtest::fakeArchiverPath(), tool, fs::copy_options::overwrite_existing);
+  fs::copy_file(fakeArchiverPath(), tool, fs::copy_options::overwrite_existing);
   std::ofstream(fs::path(dir) / "status.txt") << status << "\n";
 }
 
-std::string readText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-bool exists(const std::string& path) { return fs::exists(path); }
-
-}  // namespace implibtest
+}  // namespace zv::test

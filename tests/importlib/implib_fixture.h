@@ -1,7 +1,7 @@
 // Shared helpers of the import-library tests: a linked module with export
 // tables described in a few lines, a run context over it, a reader for the
-// archive and the stub object it holds, and temporary folders with a fake
-// archiver that records how it was called.
+// archive and the stub object it holds, and a fake archiver that records how
+// it was called.
 #pragma once
 
 #include "support/run_tool.h"
@@ -15,7 +15,7 @@
 #include "driver/context.h"
 #include "support/elf_builder.h"
 
-namespace implibtest {
+namespace zv::test {
 
 // One export: its name and the thread-local bit of its name word.
 struct Export {
@@ -39,7 +39,7 @@ struct ModuleSpec {
   bool bigEndian = true;
 };
 struct Module {
-  zvtest::ElfBuilder b;
+  ElfBuilder b;
   uint16_t fexports = 0;
   uint16_t dexports = 0;
   uint16_t relaDexports = 0;
@@ -61,8 +61,8 @@ struct Stub {
   std::vector<uint8_t> archive;
   std::vector<uint8_t> obj;  // the member, from offset 68
   bool be = true;            // the member's EI_DATA says big-endian
-  uint32_t u32(uint64_t off) const { return zvtest::get32(obj, off, be); }
-  uint16_t u16(uint64_t off) const { return zvtest::get16(obj, off, be); }
+  uint32_t u32(uint64_t off) const { return get32(obj, off, be); }
+  uint16_t u16(uint64_t off) const { return get16(obj, off, be); }
   uint32_t shdr(uint32_t i, uint32_t field) const;
   uint32_t symbol(uint32_t i, uint32_t field) const;  // st_info/st_other read as bytes
   std::string sectionName(uint32_t i) const;
@@ -71,24 +71,9 @@ struct Stub {
 };
 Stub readStub(const std::vector<uint8_t>& archive);
 
-using zvtest::EnvVar;
-
-// A fresh folder under the system's temporary folder, removed at the end.
-class TempDir {
- public:
-  const std::string& path() const { return dir_.path; }
-  std::string file(const std::string& name) const { return dir_.path + "/" + name; }
-
- private:
-  zvtest::ScratchDir dir_;
-};
-
 // Puts the archiver stand-in into `dir` as "ax" (ax.exe on Windows): it
 // records its arguments (one a line) in dir/args.txt, copies the library it
 // is given to dir/seen.a and exits with `status`.
 void writeFakeArchiver(const std::string& dir, int status);
 
-std::string readText(const std::string& path);  // "" when absent
-bool exists(const std::string& path);
-
-}  // namespace implibtest
+}  // namespace zv::test

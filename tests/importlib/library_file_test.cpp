@@ -19,11 +19,10 @@
 #include "implib_fixture.h"
 #include "importlib/importlib.h"
 
-namespace implibtest {
+namespace zv::test {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace zvtest;
 
 struct FileRun {
   uint32_t rc = 0;
@@ -46,63 +45,50 @@ std::vector<uint8_t> inMemoryArchive() {
   return ctx->libraryBytes;
 }
 
-std::vector<uint8_t> fileBytes(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  EXPECT_TRUE(zv::readWholeFile(path, bytes)) << path;
-  return bytes;
-}
-
-std::vector<std::string> entriesOf(const std::string& dir) {
-  std::vector<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class LibraryFile : public ::testing::Test {
  protected:
   EnvVar epoch_{"SOURCE_DATE_EPOCH", "1700000000"};
-  TempDir out_;   // where the library goes
-  TempDir tool_;  // where the fake archiver lives
-  EnvVar ghs_{"GHS_ROOT", tool_.path()};
-  std::string lib_ = out_.file("mylib.a");
-  std::string args() const { return readText(tool_.file("args.txt")); }
+  ScratchDir out_;   // where the library goes
+  ScratchDir tool_;  // where the fake archiver lives
+  EnvVar ghs_{"GHS_ROOT", tool_.path};
+  std::string lib_ = out_ / "mylib.a";
+  std::string args() const { return readText(tool_ / "args.txt"); }
 };
 
 TEST_F(LibraryFile, HoldsTheArchiveAndTheArchiverSeesItComplete) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   FileRun r = runToFile(lib_);
   ASSERT_EQ(r.rc, 0u) << r.text;
   EXPECT_EQ(r.text, "");
   std::vector<uint8_t> want = inMemoryArchive();
-  EXPECT_EQ(fileBytes(lib_), want);
-  EXPECT_EQ(fileBytes(tool_.file("seen.a")), want);
+  EXPECT_EQ(readFile(lib_), want);
+  EXPECT_EQ(readFile(tool_ / "seen.a"), want);
   EXPECT_EQ(args(), "-ts\n" + lib_ + "\n");
-  EXPECT_EQ(entriesOf(out_.path()), std::vector<std::string>{"mylib.a"});  // no temporary file left
+  EXPECT_EQ(folderEntries(out_.path), std::vector<std::string>{"mylib.a"});  // no temporary file left
 }
 
 TEST_F(LibraryFile, ReplacesAnExistingLibrary) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   std::ofstream(lib_) << std::string(4000, 'x');  // longer than the new library
   FileRun r = runToFile(lib_);
   ASSERT_EQ(r.rc, 0u) << r.text;
-  EXPECT_EQ(fileBytes(lib_), inMemoryArchive());
+  EXPECT_EQ(readFile(lib_), inMemoryArchive());
 }
 
 TEST_F(LibraryFile, VerboseShowsTheCommandLine) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   FileRun r = runToFile(lib_, true);
   ASSERT_EQ(r.rc, 0u);
   // Windows joins a drive-letter root with '\\'.
-  EXPECT_EQ(r.text, "exec: " + tool_.path() + (zv::kWindowsHost ? "\\" : "/") + "ax -ts \"" + lib_ + "\"\n");
+  EXPECT_EQ(r.text, "exec: " + tool_.path + (zv::kWindowsHost ? "\\" : "/") + "ax -ts \"" + lib_ + "\"\n");
 }
 
 TEST_F(LibraryFile, ArchiverFailureIsReportedButDoesNotFail) {
-  writeFakeArchiver(tool_.path(), 3);
+  writeFakeArchiver(tool_.path, 3);
   FileRun r = runToFile(lib_);
   EXPECT_EQ(r.rc, 0u);
   EXPECT_EQ(r.text, "FAILED: ax -ts " + lib_ + "\nreturned 3\n");
-  EXPECT_EQ(fileBytes(lib_), inMemoryArchive());
+  EXPECT_EQ(readFile(lib_), inMemoryArchive());
 }
 
 TEST_F(LibraryFile, ArchiverThatCannotStartReturnsMinusOne) {
@@ -110,13 +96,13 @@ TEST_F(LibraryFile, ArchiverThatCannotStartReturnsMinusOne) {
   FileRun r = runToFile(lib_);
   EXPECT_EQ(r.rc, 0u);
   EXPECT_EQ(r.text, "FAILED: ax -ts " + lib_ + "\nreturned -1\n");
-  EXPECT_TRUE(exists(lib_));
+  EXPECT_TRUE(fileExists(lib_));
 }
 
 TEST_F(LibraryFile, ArchiverIsFoundOnPathWithoutGhsRoot) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   EnvVar noRoot("GHS_ROOT", std::nullopt);
-  EnvVar path("PATH", tool_.path() + (zv::kWindowsHost ? ";" : ":") + zv::getEnv("PATH").value_or(""));
+  EnvVar path("PATH", tool_.path + (zv::kWindowsHost ? ";" : ":") + zv::getEnv("PATH").value_or(""));
   FileRun r = runToFile(lib_, true);
   ASSERT_EQ(r.rc, 0u);
   EXPECT_EQ(r.text, "exec: ax -ts \"" + lib_ + "\"\n");
@@ -131,42 +117,42 @@ TEST_F(LibraryFile, CygdriveRootNamesTheDrive) {
 }
 
 TEST_F(LibraryFile, PathCharactersReachTheArchiverUnchanged) {
-  writeFakeArchiver(tool_.path(), 0);
-  std::string odd = out_.file("my lib $(x) 'q'.a");
+  writeFakeArchiver(tool_.path, 0);
+  std::string odd = (out_ / "my lib $(x) 'q'.a");
   FileRun r = runToFile(odd);
   ASSERT_EQ(r.rc, 0u) << r.text;
   EXPECT_EQ(args(), "-ts\n" + odd + "\n");
-  EXPECT_EQ(fileBytes(tool_.file("seen.a")), inMemoryArchive());
+  EXPECT_EQ(readFile(tool_ / "seen.a"), inMemoryArchive());
 }
 
 TEST_F(LibraryFile, InMemoryRunsWriteNothingAndRunNoArchiver) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   auto ctx = contextFor(build(makeModule(workedExample()).b));
   ctx->opt.importLibPath = lib_;
   EXPECT_EQ(zv::writeImportLibrary(*ctx), 0u);
   EXPECT_FALSE(ctx->libraryBytes.empty());
-  EXPECT_FALSE(exists(lib_));
-  EXPECT_FALSE(exists(tool_.file("args.txt")));
+  EXPECT_FALSE(fileExists(lib_));
+  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
 }
 
 TEST_F(LibraryFile, NoExportsWriteNoFileAndRunNoArchiver) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   FileRun r = runToFile(lib_, true, ModuleSpec{});
   EXPECT_EQ(r.rc, 0u);
   EXPECT_EQ(r.text, "");
-  EXPECT_FALSE(exists(lib_));
-  EXPECT_FALSE(exists(tool_.file("args.txt")));
+  EXPECT_FALSE(fileExists(lib_));
+  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
 }
 
 TEST_F(LibraryFile, RefusedExportsWriteNoFile) {
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   ModuleSpec shape = workedExample();
   shape.data->push_back({"second"});  // two data exports, one relocation
   FileRun r = runToFile(lib_, false, shape);
   EXPECT_EQ(r.rc, 0xFFFFFFFFu);
   EXPECT_EQ(r.text, "***Error: numDataExports (2) != numRelaDataExports (1). Return -1\n");
-  EXPECT_FALSE(exists(lib_));
-  EXPECT_FALSE(exists(tool_.file("args.txt")));
+  EXPECT_FALSE(fileExists(lib_));
+  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
 }
 
 // Opening fails: the error number is the result and no archiver runs.
@@ -185,21 +171,21 @@ INSTANTIATE_TEST_SUITE_P(Paths, OpenFailure,
                          [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(OpenFailure, GivesTheErrorNumber) {
-  writeFakeArchiver(tool_.path(), 0);
-  FileRun r = runToFile(out_.file(GetParam().relative));
+  writeFakeArchiver(tool_.path, 0);
+  FileRun r = runToFile((out_ / GetParam().relative));
   EXPECT_EQ(r.rc, static_cast<uint32_t>(GetParam().err));
   EXPECT_EQ(r.text, "***Error: Could not open output file for writing.\n");
-  EXPECT_FALSE(exists(tool_.file("args.txt")));
+  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
 }
 
 TEST_F(LibraryFile, WriteFailureOnADeviceGivesTheErrorNumber) {
-  if (!exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available on this host";
-  writeFakeArchiver(tool_.path(), 0);
+  if (!fileExists("/dev/full")) GTEST_SKIP() << "/dev/full is not available on this host";
+  writeFakeArchiver(tool_.path, 0);
   FileRun r = runToFile("/dev/full");
   EXPECT_EQ(r.rc, static_cast<uint32_t>(ENOSPC));
   // The stream holds the member until the seek to the ELF header flushes it.
   EXPECT_EQ(r.text, "*** error seeking in output file.\n");
-  EXPECT_FALSE(exists(tool_.file("args.txt")));
+  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
 }
 
 #if !defined(_WIN32)
@@ -229,7 +215,7 @@ TEST_F(LibraryFile, WriteFailureLeavesTheOldLibraryAndRunsNoArchiver) {
 #if defined(_WIN32)
   GTEST_SKIP() << "Windows has no per-process file-size limit to make a write fail";
 #else
-  writeFakeArchiver(tool_.path(), 0);
+  writeFakeArchiver(tool_.path, 0);
   const std::string old = "the library of an earlier run";
   std::ofstream(lib_) << old;
   FileRun r;
@@ -240,10 +226,10 @@ TEST_F(LibraryFile, WriteFailureLeavesTheOldLibraryAndRunsNoArchiver) {
   EXPECT_EQ(r.rc, static_cast<uint32_t>(EFBIG));
   EXPECT_EQ(r.text, "*** error seeking in output file.\n");
   EXPECT_EQ(readText(lib_), old);
-  EXPECT_EQ(entriesOf(out_.path()), std::vector<std::string>{"mylib.a"});  // temporary file removed
-  EXPECT_FALSE(exists(tool_.file("args.txt")));
+  EXPECT_EQ(folderEntries(out_.path), std::vector<std::string>{"mylib.a"});  // temporary file removed
+  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
 #endif
 }
 
 }  // namespace
-}  // namespace implibtest
+}  // namespace zv::test

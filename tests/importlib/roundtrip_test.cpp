@@ -29,9 +29,8 @@
 #include "support/run_tool.h"
 #include "support/vkm_reader.h"
 
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 constexpr uint32_t kShtSymtab = 2, kShtRela = 4, kShtImports = 0x80000002;
 constexpr uint8_t kSttObject = 1, kSttFunc = 2, kSttSection = 3, kSttTls = 6;
@@ -545,3 +544,4 @@ TEST(RoundTripTls, StubSymbolOfThreadLocalExportIsTls) {
 }
 
 }  // namespace
+}  // namespace zv::test

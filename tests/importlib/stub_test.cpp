@@ -9,10 +9,8 @@
 #include "implib_fixture.h"
 #include "importlib/importlib.h"
 
-namespace implibtest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
 
@@ -428,4 +426,4 @@ TEST(MalformedTable, NameRunningToTheSectionEndIsCutThere) {
 }
 
 }  // namespace
-}  // namespace implibtest
+}  // namespace zv::test

@@ -12,10 +12,8 @@
 #include "implib_fixture.h"
 #include "importlib/importlib.h"
 
-namespace implibtest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 struct ToolRun {
   int status = -1;
@@ -24,8 +22,8 @@ struct ToolRun {
 };
 
 // Runs `command` (already quoted) with its output captured in `dir`.
-ToolRun runTool(const TempDir& dir, const std::string& command) {
-  std::string out = dir.file("tool.out"), err = dir.file("tool.err");
+ToolRun runTool(const ScratchDir& dir, const std::string& command) {
+  std::string out = dir / "tool.out", err = dir / "tool.err";
   ToolRun r;
   r.status = std::system((command + " >'" + out + "' 2>'" + err + "'").c_str());
   r.out = readText(out);
@@ -43,7 +41,7 @@ std::string findTool(std::initializer_list<const char*> names) {
       size_t end = dirs.find(':', start);
       if (end == std::string::npos) end = dirs.size();
       std::string candidate = dirs.substr(start, end - start) + "/" + name;
-      if (end > start && exists(candidate)) return candidate;
+      if (end > start && fileExists(candidate)) return candidate;
       start = end + 1;
     }
   }
@@ -57,19 +55,19 @@ class StandardTools : public ::testing::Test {
     auto ctx = contextFor(build(makeModule(workedExample()).b));
     ASSERT_EQ(zv::writeImportLibrary(*ctx), 0u);
     archive_ = ctx->libraryBytes;
-    std::ofstream(dir_.file("mylib.a"), std::ios::binary)
+    std::ofstream(dir_ / "mylib.a", std::ios::binary)
         .write(reinterpret_cast<const char*>(archive_.data()), static_cast<std::streamsize>(archive_.size()));
-    std::ofstream(dir_.file("mylib.o"), std::ios::binary)
+    std::ofstream(dir_ / "mylib.o", std::ios::binary)
         .write(reinterpret_cast<const char*>(archive_.data() + 68), static_cast<std::streamsize>(archive_.size() - 68));
   }
   std::vector<uint8_t> archive_;
-  TempDir dir_;
+  ScratchDir dir_;
 };
 
 TEST_F(StandardTools, ArchiverListsOneMember) {
   std::string ar = findTool({"powerpc-linux-gnu-ar", "ar"});
   if (ar.empty()) GTEST_SKIP() << "no ar on PATH; the archive was not checked with it";
-  ToolRun r = runTool(dir_, "'" + ar + "' t '" + dir_.file("mylib.a") + "'");
+  ToolRun r = runTool(dir_, "'" + ar + "' t '" + (dir_ / "mylib.a") + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "mylib.vkm.o\n");
   EXPECT_EQ(r.err, "");
@@ -79,7 +77,7 @@ TEST_F(StandardTools, ElfReaderReadsTheStub) {
   std::string readelf = findTool({"powerpc-linux-gnu-readelf", "readelf"});
   if (readelf.empty()) GTEST_SKIP() << "no readelf on PATH; the stub was not checked with it";
   for (const char* file : {"mylib.o", "mylib.a"}) {
-    ToolRun r = runTool(dir_, "'" + readelf + "' -a -W '" + dir_.file(file) + "'");
+    ToolRun r = runTool(dir_, "'" + readelf + "' -a -W '" + (dir_ / file) + "'");
     EXPECT_EQ(r.status, 0) << file << ": " << r.err;
     EXPECT_EQ(r.err, "") << file;
     EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
@@ -92,7 +90,7 @@ TEST_F(StandardTools, ElfReaderReadsTheStub) {
 TEST_F(StandardTools, SymbolListerSeesTheExports) {
   std::string nm = findTool({"powerpc-linux-gnu-nm", "nm"});
   if (nm.empty()) GTEST_SKIP() << "no nm on PATH; the stub was not checked with it";
-  ToolRun r = runTool(dir_, "'" + nm + "' '" + dir_.file("mylib.o") + "'");
+  ToolRun r = runTool(dir_, "'" + nm + "' '" + (dir_ / "mylib.o") + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   for (const char* name : {" alpha\n", " beta\n", " gamma\n", " counter\n"})
@@ -162,4 +160,4 @@ TEST_P(Corpus, StubDescribesTheExports) {
 }
 
 }  // namespace
-}  // namespace implibtest
+}  // namespace zv::test

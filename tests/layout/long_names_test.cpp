@@ -11,19 +11,16 @@
 #include "elf/image.h"
 #include "layout/layout.h"
 #include "support/elf_builder.h"
+#include "support/loaded_image.h"
 #include "symbols/symbols.h"
 
-namespace zvtest {
+namespace zv::test {
 namespace {
 
 struct Loaded {
   zv::Context ctx;
   explicit Loaded(std::vector<uint8_t> bytes) {
-    ctx.con.capture = true;
-    uint32_t size = static_cast<uint32_t>(bytes.size());
-    ctx.inputFile = zv::mapMemory(std::move(bytes));
-    EXPECT_EQ(zv::parseElfImage(ctx.inputFile->base, size, ctx.input), 0u);
-    ctx.haveInput = true;
+    loadImage(ctx, std::move(bytes));
     zv::locate_symbol_table(ctx);
     ctx.sym.section_refs.assign(zv::sectionCount(ctx.input), 1);
   }
@@ -84,4 +81,4 @@ TEST(LongSectionNames, UnterminatedLastNameIsKeptUpToTheTableEnd) {
 }
 
 }  // namespace
-}  // namespace zvtest
+}  // namespace zv::test

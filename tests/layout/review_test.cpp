@@ -11,6 +11,7 @@
 
 #include "layout/layout.h"
 
+namespace zv::test {
 namespace {
 
 struct HugeAlignCase {
@@ -55,3 +56,4 @@ TEST_P(CheckRegionLimitHugeAlignment, StillChecksTheAlignment) {
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -12,21 +12,11 @@
 #include "elf/image.h"
 #include "layout/layout.h"
 #include "support/elf_builder.h"
+#include "support/loaded_image.h"
 #include "symbols/symbols.h"
 
+namespace zv::test {
 namespace {
-
-// Loads a built image into ctx.input as the input loader does: validated,
-// with headers, symbols and relocations in host order. Throws (a failed
-// test) when the image is refused.
-void loadImage(zv::Context& ctx, const std::vector<uint8_t>& bytes) {
-  ctx.inputFile = zv::mapMemory(bytes);
-  uint32_t rc = zv::parseElfImage(ctx.inputFile->base, static_cast<uint32_t>(ctx.inputFile->size), ctx.input);
-  if (rc != 0) throw std::runtime_error("test image refused: " + std::to_string(rc));
-  ctx.haveInput = true;
-}
-
-using namespace zvtest;
 
 constexpr const char* kOut = "/out/m.vkm";
 constexpr uint32_t kAX = kShfAlloc | kShfExecInstr;
@@ -310,3 +300,4 @@ TEST_P(PadRegions, GrowsEverySize) {
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -10,10 +10,10 @@
 
 #include "layout/layout.h"
 #include "support/elf_builder.h"
+#include "support/loaded_image.h"
 
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 struct TlsSection {
   uint32_t addr;
@@ -139,12 +139,8 @@ TEST_P(TlsSegment, MatchesHeaderToSections) {
     b.sections[k].hdr.sh_addralign = s.align;  // the file keeps its own alignment
   }
   for (const ProgramHeader& p : c.phdrs) addProgramHeader(b, p);
-  std::vector<uint8_t> file = build(b);
-  auto size = static_cast<uint32_t>(file.size());
   zv::Context ctx;
-  ctx.con.capture = true;
-  ctx.inputFile = zv::mapMemory(std::move(file));
-  ASSERT_EQ(zv::parseElfImage(ctx.inputFile->base, size, ctx.input), 0u);
+  loadImage(ctx, b);
   ctx.lay.tlsPresent = true;  // left over from nothing: the check clears both
   ctx.lay.tlsAlignShift = 9;
 
@@ -156,3 +152,4 @@ TEST_P(TlsSegment, MatchesHeaderToSections) {
 }
 
 }  // namespace
+}  // namespace zv::test

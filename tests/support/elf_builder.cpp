@@ -13,7 +13,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace zvtest {
+namespace zv::test {
 
 namespace {
 
@@ -481,4 +481,4 @@ LinkedModule makeLinkedModule(bool bigEndian) {
   return m;
 }
 
-}  // namespace zvtest
+}  // namespace zv::test

@@ -38,19 +38,20 @@
 // default, EI_DATA 2). The bytes of ordinary sections (Section::data) are
 // copied as given; words32() makes instruction words in either order.
 //
-// Example: a file whose only symbol lies past the end of its section.
+// Example (test code lives in namespace zv::test): a file whose only symbol
+// lies past the end of its section.
 //
-//   zvtest::ElfBuilder b;
-//   uint16_t text = zvtest::addProgbits(b, ".text",
-//       zvtest::kShfAlloc | zvtest::kShfExecInstr, 0x02000000,
-//       zvtest::words32({0x38600000, 0x4E800020}));
-//   zvtest::addSymtab(b);
-//   uint32_t f = zvtest::addSymbol(b, {.name = "f", .value = 0x02000004,
-//       .size = 8, .info = zvtest::stInfo(zvtest::kStbGlobal, zvtest::kSttFunc),
+//   ElfBuilder b;
+//   uint16_t text = addProgbits(b, ".text",
+//       kShfAlloc | kShfExecInstr, 0x02000000,
+//       words32({0x38600000, 0x4E800020}));
+//   addSymtab(b);
+//   uint32_t f = addSymbol(b, {.name = "f", .value = 0x02000004,
+//       .size = 8, .info = stInfo(kStbGlobal, kSttFunc),
 //       .shndx = text});
-//   std::vector<uint8_t> img = zvtest::build(b);
+//   std::vector<uint8_t> img = build(b);
 //   // Patch the symbol's size in the built image instead:
-//   zvtest::put32(img, zvtest::symbolOffset(b, f) + zvtest::sym_at::st_size, 4);
+//   put32(img, symbolOffset(b, f) + sym_at::st_size, 4);
 //
 // Every function throws std::out_of_range or std::logic_error when it is
 // misused (an index past a table, a read past the end of an image), which
@@ -67,7 +68,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zvtest {
+namespace zv::test {
 
 // ---------------------------------------------------------------------------
 // Constants. Prefixed names so that they never meet the program's own ELF
@@ -440,4 +441,4 @@ inline Describe onEhdr(std::function<void(EhdrOverrides&)> change) {
   return [change](LinkedModule& m) { change(m.b.ehdr); };
 }
 
-}  // namespace zvtest
+}  // namespace zv::test

@@ -1,6 +1,6 @@
 // Running the built zodavov executable from a test, the way a build script
 // does: in a folder, with an environment, capturing standard output and the
-// exit status. Also a scratch folder that removes itself.
+// exit status.
 #pragma once
 
 #include <cstdint>
@@ -9,7 +9,9 @@
 #include <utility>
 #include <vector>
 
-namespace zvtest {
+#include "support/scratch.h"
+
+namespace zv::test {
 
 struct ToolRun {
   int status = -1;        // exit status as a shell sees it (0..255), -1 when it did not exit
@@ -44,35 +46,6 @@ std::string toolchainRoot();
 // Path of the archiver stand-in (tests/support/fake_ax.cpp).
 std::string fakeArchiverPath();
 
-// A fresh temporary folder, removed with everything in it when destroyed.
-struct ScratchDir {
-  std::string path;
-  ScratchDir();
-  ~ScratchDir();
-  ScratchDir(const ScratchDir&) = delete;
-  ScratchDir& operator=(const ScratchDir&) = delete;
-};
-
-// Sets (or, with nullopt, removes) an environment variable of the test
-// process for the life of the object.
-class EnvVar {
- public:
-  EnvVar(const char* name, std::optional<std::string> value);
-  ~EnvVar();
-  EnvVar(const EnvVar&) = delete;
-  EnvVar& operator=(const EnvVar&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
-
-std::vector<uint8_t> readFile(const std::string& path);
-void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
-void writeText(const std::string& path, const std::string& text);
-bool fileExists(const std::string& path);
-// Names in a folder (without "." and ".."), sorted.
-std::vector<std::string> folderEntries(const std::string& dir);
 std::string shellQuote(const std::string& s);
 
-}  // namespace zvtest
+}  // namespace zv::test

@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-namespace zvtest {
+namespace zv::test {
 
 namespace {
 
@@ -330,4 +330,4 @@ std::vector<VkmRela> vkmRelas(const VkmFile& f, uint32_t section) {
   return out;
 }
 
-}  // namespace zvtest
+}  // namespace zv::test

@@ -18,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace zvtest {
+namespace zv::test {
 
 struct VkmSection {
   uint32_t name = 0, type = 0, flags = 0, addr = 0, offset = 0, size = 0;
@@ -79,4 +79,4 @@ std::vector<VkmRela> vkmRelas(const VkmFile& f, uint32_t section);
 // The zero-terminated string at `offset` of section `section` ("" outside it).
 std::string vkmString(const VkmFile& f, uint32_t section, uint32_t offset);
 
-}  // namespace zvtest
+}  // namespace zv::test

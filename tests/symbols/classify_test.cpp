@@ -8,16 +8,8 @@
 
 #include "symbols/symbol_test_image.h"
 
-namespace zv {
+namespace zv::test {
 namespace {
-
-namespace eb = zvtest;
-using symtest::loadImage;
-
-std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
-
-constexpr uint32_t kText = eb::kShfAlloc | eb::kShfExecInstr;
-constexpr uint32_t kData = eb::kShfAlloc | eb::kShfWrite;
 
 // Counts references and classifies sections and every symbol, as the
 // compact-table rework does before it places symbols.
@@ -43,17 +35,14 @@ class FunctionNames : public ::testing::TestWithParam<FuncCase> {};
 
 TEST_P(FunctionNames, DecideTheFuncFlag) {
   const FuncCase& c = GetParam();
-  eb::ElfBuilder b;
-  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  eb::addSymtab(b);
-  uint32_t f = eb::addSymbol(b, {.name = c.name,
-                                 .value = 0x02000000,
-                                 .size = c.size,
-                                 .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc),
-                                 .shndx = text});
+  ElfBuilder b;
+  uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  addSymtab(b);
+  uint32_t f = addSymbol(
+      b, {.name = c.name, .value = 0x02000000, .size = c.size, .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
   Context ctx;
   ctx.opt.stripStrings = c.strip;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   classifyAll(ctx);
   const SymbolInfo& si = ctx.sym.symbolInfo[f];
   EXPECT_EQ(si.func, c.func);
@@ -74,16 +63,16 @@ INSTANTIATE_TEST_SUITE_P(
 // --- Section symbols -----------------------------------------------------------
 
 TEST(SectionSymbols, EmptyBySizeOrByUnreferencedSection) {
-  eb::ElfBuilder b;
-  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t comment = eb::addProgbits(b, ".comment", 0, 0, zeros(8), 1);
-  eb::addSymtab(b);
-  auto sect = eb::stInfo(eb::kStbLocal, eb::kSttSection);
-  uint32_t usedSized = eb::addSymbol(b, {.value = 0x02000000, .size = 16, .info = sect, .shndx = text});
-  uint32_t usedEmpty = eb::addSymbol(b, {.value = 0x02000000, .size = 0, .info = sect, .shndx = text});
-  uint32_t unusedSized = eb::addSymbol(b, {.size = 8, .info = sect, .shndx = comment});
+  ElfBuilder b;
+  uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t comment = addProgbits(b, ".comment", 0, 0, zeros(8), 1);
+  addSymtab(b);
+  auto sect = stInfo(kStbLocal, kSttSection);
+  uint32_t usedSized = addSymbol(b, {.value = 0x02000000, .size = 16, .info = sect, .shndx = text});
+  uint32_t usedEmpty = addSymbol(b, {.value = 0x02000000, .size = 0, .info = sect, .shndx = text});
+  uint32_t unusedSized = addSymbol(b, {.size = 8, .info = sect, .shndx = comment});
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   classifyAll(ctx);
   ASSERT_NE(ctx.sym.section_refs[text], 0);
   ASSERT_EQ(ctx.sym.section_refs[comment], 0);
@@ -115,12 +104,12 @@ class BaseSelection : public ::testing::TestWithParam<BaseCase> {};
 TEST_P(BaseSelection, LowestReferencedSectionGivesTheBase) {
   const BaseCase& c = GetParam();
   uint32_t flags = c.data ? kData : kText;
-  eb::ElfBuilder b;
-  uint16_t s1 = eb::addProgbits(b, ".s1", c.alloc1 ? flags : 0, c.addr1, zeros(16));
-  uint16_t s2 = eb::addProgbits(b, ".s2", c.alloc2 ? flags : 0, c.addr2, zeros(16));
-  eb::addSymtab(b);
+  ElfBuilder b;
+  uint16_t s1 = addProgbits(b, ".s1", c.alloc1 ? flags : 0, c.addr1, zeros(16));
+  uint16_t s2 = addProgbits(b, ".s2", c.alloc2 ? flags : 0, c.addr2, zeros(16));
+  addSymtab(b);
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   count_section_references(ctx);
   classify_sections(ctx);
   int32_t expectSection = c.which == 0 ? -1 : c.which == 1 ? s1 : s2;
@@ -156,11 +145,11 @@ class SectionKinds : public ::testing::TestWithParam<KindCase> {};
 
 TEST_P(SectionKinds, FollowTheAddressRanges) {
   const KindCase& c = GetParam();
-  eb::ElfBuilder b;
-  uint16_t s = eb::addProgbits(b, ".s", eb::kShfAlloc, c.addr, zeros(4));
-  eb::addSymtab(b);
+  ElfBuilder b;
+  uint16_t s = addProgbits(b, ".s", kShfAlloc, c.addr, zeros(4));
+  addSymtab(b);
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   count_section_references(ctx);
   classify_sections(ctx);
   ASSERT_EQ(ctx.sym.sectionInfo.size(), sectionCount(ctx.input));
@@ -179,29 +168,29 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& p) { return std::string(p.param.label); });
 
 TEST(SectionKinds, ExportTablesTakeTheirKindFromTheirAddress) {
-  eb::ElfBuilder b;
-  uint16_t dexp = eb::addSection(b, {.name = ".dexports",
-                                     .type = eb::kShtVkmExports,
-                                     .flags = eb::kShfAlloc,
-                                     .addr = 0x10000040,
-                                     .addralign = 4,
-                                     .data = zeros(16)});
-  uint16_t fexp = eb::addSection(b, {.name = ".fexports",
-                                     .type = eb::kShtVkmExports,
-                                     .flags = eb::kShfAlloc,
-                                     .addr = 0xC0000000,
-                                     .addralign = 4,
-                                     .data = zeros(16)});
-  uint16_t imp = eb::addSection(b, {.name = ".imports",
-                                    .type = eb::kShtVkmImports,
-                                    .flags = eb::kShfAlloc,
-                                    .addr = 0x02000000,
-                                    .addralign = 4,
-                                    .data = zeros(16)});
-  uint16_t tls = eb::addProgbits(b, ".tdata", kData | eb::kShfVkmTls, 0x10000000, zeros(8));
-  eb::addSymtab(b);
+  ElfBuilder b;
+  uint16_t dexp = addSection(b, {.name = ".dexports",
+                                 .type = kShtVkmExports,
+                                 .flags = kShfAlloc,
+                                 .addr = 0x10000040,
+                                 .addralign = 4,
+                                 .data = zeros(16)});
+  uint16_t fexp = addSection(b, {.name = ".fexports",
+                                 .type = kShtVkmExports,
+                                 .flags = kShfAlloc,
+                                 .addr = 0xC0000000,
+                                 .addralign = 4,
+                                 .data = zeros(16)});
+  uint16_t imp = addSection(b, {.name = ".imports",
+                                .type = kShtVkmImports,
+                                .flags = kShfAlloc,
+                                .addr = 0x02000000,
+                                .addralign = 4,
+                                .data = zeros(16)});
+  uint16_t tls = addProgbits(b, ".tdata", kData | kShfVkmTls, 0x10000000, zeros(8));
+  addSymtab(b);
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   count_section_references(ctx);
   classify_sections(ctx);
   const auto& info = ctx.sym.sectionInfo;
@@ -223,36 +212,35 @@ TEST(SectionKinds, ExportTablesTakeTheirKindFromTheirAddress) {
 // --- Symbol flags --------------------------------------------------------------
 
 TEST(SymbolFlags, FollowTheDefiningSection) {
-  eb::ElfBuilder b;
-  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
-  uint16_t dexp = eb::addSection(b, {.name = ".dexports",
-                                     .type = eb::kShtVkmExports,
-                                     .flags = eb::kShfAlloc,
-                                     .addr = 0x10000100,
-                                     .addralign = 4,
-                                     .data = zeros(16)});
-  uint16_t imp = eb::addSection(b, {.name = ".imports",
-                                    .type = eb::kShtVkmImports,
-                                    .flags = eb::kShfAlloc,
-                                    .addr = 0xC0000000,
-                                    .addralign = 4,
-                                    .data = zeros(16)});
-  uint16_t tls = eb::addProgbits(b, ".tdata", kData | eb::kShfVkmTls, 0x10000200, zeros(8));
-  eb::addSymtab(b);
-  auto obj = eb::stInfo(eb::kStbGlobal, eb::kSttObject);
-  uint32_t abs = eb::addSymbol(b, {.name = "abs", .value = 0x1234, .info = obj, .shndx = eb::kShnAbs});
-  uint32_t undef = eb::addSymbol(b, {.name = "undef", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
-  uint32_t inText = eb::addSymbol(b, {.name = "t", .value = 0x02000000, .size = 4, .info = obj, .shndx = text});
-  uint32_t inData = eb::addSymbol(b, {.name = "d", .value = 0x10000000, .size = 4, .info = obj, .shndx = data});
-  uint32_t inExp = eb::addSymbol(b, {.name = "e", .value = 0x10000100, .info = obj, .shndx = dexp});
-  uint32_t inImp = eb::addSymbol(b, {.name = "i", .value = 0xC0000000, .info = obj, .shndx = imp});
-  uint32_t inTls = eb::addSymbol(
-      b, {.name = "l", .value = 0x10000200, .size = 4, .info = eb::stInfo(eb::kStbGlobal, eb::kSttTls), .shndx = tls});
-  uint32_t file =
-      eb::addSymbol(b, {.name = "m.c", .info = eb::stInfo(eb::kStbLocal, eb::kSttFile), .shndx = eb::kShnAbs});
+  ElfBuilder b;
+  uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t data = addProgbits(b, ".data", kData, 0x10000000, zeros(16));
+  uint16_t dexp = addSection(b, {.name = ".dexports",
+                                 .type = kShtVkmExports,
+                                 .flags = kShfAlloc,
+                                 .addr = 0x10000100,
+                                 .addralign = 4,
+                                 .data = zeros(16)});
+  uint16_t imp = addSection(b, {.name = ".imports",
+                                .type = kShtVkmImports,
+                                .flags = kShfAlloc,
+                                .addr = 0xC0000000,
+                                .addralign = 4,
+                                .data = zeros(16)});
+  uint16_t tls = addProgbits(b, ".tdata", kData | kShfVkmTls, 0x10000200, zeros(8));
+  addSymtab(b);
+  auto obj = stInfo(kStbGlobal, kSttObject);
+  uint32_t abs = addSymbol(b, {.name = "abs", .value = 0x1234, .info = obj, .shndx = kShnAbs});
+  uint32_t undef = addSymbol(b, {.name = "undef", .info = stInfo(kStbGlobal, kSttNotype)});
+  uint32_t inText = addSymbol(b, {.name = "t", .value = 0x02000000, .size = 4, .info = obj, .shndx = text});
+  uint32_t inData = addSymbol(b, {.name = "d", .value = 0x10000000, .size = 4, .info = obj, .shndx = data});
+  uint32_t inExp = addSymbol(b, {.name = "e", .value = 0x10000100, .info = obj, .shndx = dexp});
+  uint32_t inImp = addSymbol(b, {.name = "i", .value = 0xC0000000, .info = obj, .shndx = imp});
+  uint32_t inTls =
+      addSymbol(b, {.name = "l", .value = 0x10000200, .size = 4, .info = stInfo(kStbGlobal, kSttTls), .shndx = tls});
+  uint32_t file = addSymbol(b, {.name = "m.c", .info = stInfo(kStbLocal, kSttFile), .shndx = kShnAbs});
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   classifyAll(ctx);
   struct Want {
     uint32_t sym;
@@ -284,30 +272,26 @@ class ExportFlag : public ::testing::TestWithParam<OrderCase> {};
 
 TEST_P(ExportFlag, LastRelocationDecides) {
   const OrderCase& c = GetParam();
-  eb::ElfBuilder b;
-  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t fexp = eb::addSection(b, {.name = ".fexports",
-                                     .type = eb::kShtVkmExports,
-                                     .flags = eb::kShfAlloc,
-                                     .addr = 0xC0000000,
-                                     .addralign = 4,
-                                     .data = zeros(24)});
-  eb::addSymtab(b);
-  uint32_t f = eb::addSymbol(
-      b,
-      {.name = "f", .value = 0x02000000, .size = 16, .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
-  uint32_t quiet = eb::addSymbol(
-      b,
-      {.name = "g", .value = 0x02000004, .size = 4, .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = text});
-  uint16_t first =
-      eb::addRelaSection(b, c.exportsFirst ? ".rela.fexports" : ".rela.text", c.exportsFirst ? fexp : text);
-  uint16_t second =
-      eb::addRelaSection(b, c.exportsFirst ? ".rela.text" : ".rela.fexports", c.exportsFirst ? text : fexp);
-  eb::addReloc(b, first, c.exportsFirst ? 0xC0000008 : 0, f, c.exportsFirst ? eb::kRPpcAddr32 : eb::kRPpcRel24);
-  eb::addReloc(b, second, c.exportsFirst ? 0 : 0xC0000008, f, c.exportsFirst ? eb::kRPpcRel24 : eb::kRPpcAddr32);
-  eb::addReloc(b, second, 4, quiet, eb::kRPpcNone);  // type 0 refers to nothing
+  ElfBuilder b;
+  uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t fexp = addSection(b, {.name = ".fexports",
+                                 .type = kShtVkmExports,
+                                 .flags = kShfAlloc,
+                                 .addr = 0xC0000000,
+                                 .addralign = 4,
+                                 .data = zeros(24)});
+  addSymtab(b);
+  uint32_t f =
+      addSymbol(b, {.name = "f", .value = 0x02000000, .size = 16, .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
+  uint32_t quiet =
+      addSymbol(b, {.name = "g", .value = 0x02000004, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
+  uint16_t first = addRelaSection(b, c.exportsFirst ? ".rela.fexports" : ".rela.text", c.exportsFirst ? fexp : text);
+  uint16_t second = addRelaSection(b, c.exportsFirst ? ".rela.text" : ".rela.fexports", c.exportsFirst ? text : fexp);
+  addReloc(b, first, c.exportsFirst ? 0xC0000008 : 0, f, c.exportsFirst ? kRPpcAddr32 : kRPpcRel24);
+  addReloc(b, second, c.exportsFirst ? 0 : 0xC0000008, f, c.exportsFirst ? kRPpcRel24 : kRPpcAddr32);
+  addReloc(b, second, 4, quiet, kRPpcNone);  // type 0 refers to nothing
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   classifyAll(ctx);
   EXPECT_EQ(ctx.sym.symbolInfo[f].referenced, 1);
   EXPECT_EQ(ctx.sym.symbolInfo[f].export_, c.exported);
@@ -322,13 +306,13 @@ INSTANTIATE_TEST_SUITE_P(Order, ExportFlag,
 // Relocation sections that name no target, and entries whose symbol index
 // lies past the table, are walked without reading outside any table.
 TEST(ReferencedSymbols, BadTargetsAndSymbolIndicesAreSkipped) {
-  eb::LinkedModule m = eb::makeLinkedModule();
-  eb::addReloc(m.b, m.relaText, 8, m.funcSym, eb::kRPpcRel24);
+  LinkedModule m = makeLinkedModule();
+  addReloc(m.b, m.relaText, 8, m.funcSym, kRPpcRel24);
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   // An entry whose symbol index lies past the table...
-  Elf32_Rela r = symtest::relaAt(ctx, m.relaText, 1);
-  r.r_info = (static_cast<uint32_t>(ctx.sym.view.symbol_count) << 8) | eb::kRPpcRel24;
+  Elf32_Rela r = relaAt(ctx, m.relaText, 1);
+  r.r_info = (static_cast<uint32_t>(ctx.sym.view.symbol_count) << 8) | kRPpcRel24;
   ASSERT_TRUE(writeRela(ctx.input, m.relaText, 1, r));
   // ...in a section aimed at no section.
   for (uint32_t info : {uint32_t(sectionCount(ctx.input)), 0xFF00u}) {
@@ -380,12 +364,12 @@ TEST(SymbolInfoListing, PrintsReferencedBeforeUndef) {
 // The writer refuses such inputs before the symbol work; the symbol work
 // itself must still not fail on them.
 TEST(Classification, InputWithoutSymbolTableDoesNotCrash) {
-  eb::ElfBuilder b;
-  eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t comment = eb::addProgbits(b, ".comment", 0, 0, zeros(4), 1);
+  ElfBuilder b;
+  addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t comment = addProgbits(b, ".comment", 0, 0, zeros(4), 1);
   Context ctx;
   ctx.opt.verbose = true;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   ASSERT_EQ(ctx.sym.view.symtab, -1);
   classifyAll(ctx);
   EXPECT_EQ(ctx.sym.text_base, 0x02000000u);
@@ -398,4 +382,4 @@ TEST(Classification, InputWithoutSymbolTableDoesNotCrash) {
 }
 
 }  // namespace
-}  // namespace zv
+}  // namespace zv::test

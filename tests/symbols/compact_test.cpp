@@ -13,10 +13,8 @@
 #include "symbols/symbols.h"
 #include "symbol_test_image.h"
 
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
-using symtest::symbolAt;
 
 struct StrModule {
   ElfBuilder b;
@@ -59,7 +57,7 @@ void padStringTableTo(StrModule& m, uint32_t total) {
 void load(zv::Context& ctx, const ElfBuilder& b) {
   ctx.opt.newSymbolTable = false;
   ctx.opt.stripStrings = true;
-  symtest::loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
 }
 
 std::vector<uint8_t> tableBytes(zv::Context& ctx, uint32_t index) {
@@ -351,3 +349,4 @@ TEST(FindStringRecordEmpty, GivesZeroWithoutAWarning) {
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -14,10 +14,9 @@
 
 #include "symbol_test_image.h"
 
-namespace symtest {
+namespace zv::test {
 namespace {
 
-using namespace zvtest;
 using zv::Elf32_Sym;
 
 struct Random {
@@ -110,8 +109,8 @@ TEST(GroupedPasses, OldTableStrippingFindsTheFirstSectionByIndex) {
     Random r(seed);
     std::vector<uint8_t> bytes = build(strippingModule(r));
     zv::Context fast, rule;
-    loadImage(fast, bytes);
-    loadImage(rule, bytes);
+    loadWithSymbols(fast, bytes);
+    loadWithSymbols(rule, bytes);
     EXPECT_EQ(zv::strip_unused_symbols(fast), 0u);
     stripByRule(rule);
     SCOPED_TRACE("seed " + std::to_string(seed));
@@ -162,7 +161,6 @@ std::vector<uint8_t> unusedModule(Random& r, bool overlapping) {
 
 void runPass(zv::Context& ctx, bool byRule) {
   ctx.opt.verbose = true;
-  ctx.sym.section_refs.assign(zv::sectionCount(ctx.input), 0);
   zv::count_section_references(ctx);
   if (!byRule) {
     zv::remove_unused_sections(ctx);
@@ -183,8 +181,8 @@ TEST(GroupedPasses, UnusedSectionPassMatchesTheWalkPerSection) {
       Random r(seed);
       std::vector<uint8_t> bytes = unusedModule(r, overlapping);
       zv::Context fast, rule;
-      loadImage(fast, bytes);
-      loadImage(rule, bytes);
+      loadWithSymbols(fast, bytes);
+      loadWithSymbols(rule, bytes);
       runPass(fast, false);
       runPass(rule, true);
       SCOPED_TRACE("seed " + std::to_string(seed) + (overlapping ? " overlapping" : ""));
@@ -280,8 +278,8 @@ TEST(GroupedPasses, ImportLayoutMatchesTheWalkPerSection) {
       Random r(seed);
       std::vector<uint8_t> bytes = importModule(r, overlapping);
       zv::Context fast, rule;
-      loadImage(fast, bytes);
-      loadImage(rule, bytes);
+      loadWithSymbols(fast, bytes);
+      loadWithSymbols(rule, bytes);
       uint32_t n = zv::sectionCount(fast.input);
       std::vector<uint8_t> isImport(n, 0);
       for (uint32_t k = 1; k < n; ++k) isImport[k] = fast.input.sh[k].sh_type == kShtVkmImports;
@@ -309,4 +307,4 @@ TEST(GroupedPasses, ImportLayoutMatchesTheWalkPerSection) {
 }
 
 }  // namespace
-}  // namespace symtest
+}  // namespace zv::test

@@ -16,9 +16,8 @@
 #include "symbols/symbols.h"
 #include "symbol_test_image.h"
 
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 constexpr uint32_t kAddress = 0xC0001000;
 
@@ -136,7 +135,7 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
     addSymbol(b, {.name = "between", .value = 0x02000004, .info = stInfo(kStbLocal, kSttNotype), .shndx = text});
   }
   zv::Context ctx;
-  symtest::loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
 
   zv::layout_import_section(ctx, k, kAddress);
 
@@ -166,3 +165,4 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
 }
 
 }  // namespace
+}  // namespace zv::test

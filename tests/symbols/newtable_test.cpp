@@ -10,22 +10,12 @@
 
 #include "symbols/symbol_test_image.h"
 
-namespace zv {
+namespace zv::test {
 namespace {
-
-namespace eb = zvtest;
-using symtest::loadImage;
-using symtest::relaAt;
-using symtest::symbolAt;
-
-std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
-
-constexpr uint32_t kText = eb::kShfAlloc | eb::kShfExecInstr;
-constexpr uint32_t kData = eb::kShfAlloc | eb::kShfWrite;
 
 // The writer's symbol steps in the default mode.
 void rebuild(Context& ctx) {
-  symtest::countAndDropUnused(ctx);
+  countAndDropUnused(ctx);
   ctx.con.text.clear();
   build_new_symbol_table(ctx);
 }
@@ -43,33 +33,33 @@ uint32_t relSymbol(const Elf32_Rela& r) { return r.r_info >> 8; }
 // A text section of 32 bytes at 0x02000000, a data section of 32 bytes at
 // 0x10000000, the symbol table and a relocation section for the text.
 struct Module {
-  eb::ElfBuilder b;
+  ElfBuilder b;
   uint16_t text = 0, data = 0, symtab = 0, rela = 0;
 };
 
 Module makeModule() {
   Module m;
-  m.text = eb::addProgbits(m.b, ".text", kText, 0x02000000, zeros(32));
-  m.data = eb::addProgbits(m.b, ".data", kData, 0x10000000, zeros(32));
-  m.symtab = eb::addSymtab(m.b);
+  m.text = addProgbits(m.b, ".text", kText, 0x02000000, zeros(32));
+  m.data = addProgbits(m.b, ".data", kData, 0x10000000, zeros(32));
+  m.symtab = addSymtab(m.b);
   return m;
 }
 
-void addTextRelocations(Module& m) { m.rela = eb::addRelaSection(m.b, ".rela.text", m.text); }
+void addTextRelocations(Module& m) { m.rela = addRelaSection(m.b, ".rela.text", m.text); }
 
 // --- The fixed entries ---------------------------------------------------------
 
 TEST(NewSymbolTable, OnlyFileAndUnusedSectionSymbolsLeaveTheFixedEntries) {
   for (bool useDataSection : {false, true}) {
     Module m = makeModule();
-    eb::addSymbol(m.b, {.name = "m.c", .info = eb::stInfo(eb::kStbLocal, eb::kSttFile), .shndx = eb::kShnAbs});
-    auto sect = eb::stInfo(eb::kStbLocal, eb::kSttSection);
-    eb::addSymbol(m.b, {.value = 0x02000000, .info = sect, .shndx = m.text});
-    uint32_t dataSym = eb::addSymbol(m.b, {.value = 0x10000000, .info = sect, .shndx = m.data});
+    addSymbol(m.b, {.name = "m.c", .info = stInfo(kStbLocal, kSttFile), .shndx = kShnAbs});
+    auto sect = stInfo(kStbLocal, kSttSection);
+    addSymbol(m.b, {.value = 0x02000000, .info = sect, .shndx = m.text});
+    uint32_t dataSym = addSymbol(m.b, {.value = 0x10000000, .info = sect, .shndx = m.data});
     addTextRelocations(m);
-    if (useDataSection) eb::addReloc(m.b, m.rela, 2, dataSym, eb::kRPpcAddr16Ha, 8);
+    if (useDataSection) addReloc(m.b, m.rela, 2, dataSym, kRPpcAddr16Ha, 8);
     Context ctx;
-    loadImage(ctx, m.b);
+    loadWithSymbols(ctx, m.b);
     uint32_t oldInfo = ctx.input.sh[m.symtab].sh_info;
     rebuild(ctx);
     EXPECT_EQ(ctx.con.text, "");
@@ -79,7 +69,7 @@ TEST(NewSymbolTable, OnlyFileAndUnusedSectionSymbolsLeaveTheFixedEntries) {
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_info, oldInfo) << "sh_info is left alone";
     std::string strings = kFixedNames + (useDataSection ? std::string(1, '\0') : "");
     EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), strings);
-    EXPECT_TRUE(symtest::isZero(symbolAt(ctx, 0)));
+    EXPECT_TRUE(isZero(symbolAt(ctx, 0)));
     Elf32_Sym t = symbolAt(ctx, 1), d = symbolAt(ctx, 2), u = symbolAt(ctx, 3);
     EXPECT_EQ(symbol_name(ctx, t), "$TEXT");
     EXPECT_EQ(t.st_value, 0x02000000u);
@@ -117,21 +107,21 @@ TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
   std::vector<uint32_t> funcs;
   for (size_t k = 0; k < names.size(); ++k) {
     // Dropped objects between the kept functions do not count.
-    eb::addSymbol(m.b, {.name = "object_" + names[k],
-                        .value = 0x10000000,
-                        .size = 4,
-                        .info = eb::stInfo(eb::kStbLocal, eb::kSttObject),
-                        .shndx = m.data});
-    funcs.push_back(eb::addSymbol(m.b, {.name = names[k],
-                                        .value = uint32_t(0x02000000 + 2 * k),
-                                        .size = 2,
-                                        .info = eb::stInfo(k % 2 ? eb::kStbLocal : eb::kStbGlobal, eb::kSttFunc),
-                                        .shndx = m.text}));
+    addSymbol(m.b, {.name = "object_" + names[k],
+                    .value = 0x10000000,
+                    .size = 4,
+                    .info = stInfo(kStbLocal, kSttObject),
+                    .shndx = m.data});
+    funcs.push_back(addSymbol(m.b, {.name = names[k],
+                                    .value = uint32_t(0x02000000 + 2 * k),
+                                    .size = 2,
+                                    .info = stInfo(k % 2 ? kStbLocal : kStbGlobal, kSttFunc),
+                                    .shndx = m.text}));
   }
   addTextRelocations(m);
-  eb::addReloc(m.b, m.rela, 0, funcs[3], eb::kRPpcRel24);
+  addReloc(m.b, m.rela, 0, funcs[3], kRPpcRel24);
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   EXPECT_EQ(ctx.sym.table.next_id, 14);
   EXPECT_EQ(ctx.sym.table.new_strings_size, 87);
@@ -155,14 +145,14 @@ TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
 // Tables that fit are written over the old bytes; larger ones get storage of
 // their own. Either way the image reads back the new tables.
 TEST(NewSymbolTable, FittingTablesAreWrittenInPlace) {
-  eb::LinkedModule m = eb::makeLinkedModule();
-  eb::addSymbol(m.b, {.name = "a_rather_long_local_name_that_is_dropped",
-                      .value = 0x10000004,
-                      .size = 4,
-                      .info = eb::stInfo(eb::kStbLocal, eb::kSttObject),
-                      .shndx = m.data});
+  LinkedModule m = makeLinkedModule();
+  addSymbol(m.b, {.name = "a_rather_long_local_name_that_is_dropped",
+                  .value = 0x10000004,
+                  .size = 4,
+                  .info = stInfo(kStbLocal, kSttObject),
+                  .shndx = m.data});
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   uint32_t symOffset = ctx.input.sh[m.symtab].sh_offset, strOffset = ctx.input.sh[m.strtab].sh_offset;
   rebuild(ctx);
   ASSERT_EQ(ctx.sym.view.symbol_count, 5);
@@ -176,12 +166,12 @@ TEST(NewSymbolTable, FittingTablesAreWrittenInPlace) {
 TEST(NewSymbolTable, LargerTablesGetStorageOfTheirOwn) {
   // Three functions share one name string in the old table ("main" is the
   // suffix of "module_main"); the new table holds a copy for each.
-  eb::LinkedModule m = eb::makeLinkedModule();
-  auto func = eb::stInfo(eb::kStbGlobal, eb::kSttFunc);
-  eb::addSymbol(m.b, {.value = 0x02000004, .size = 4, .info = func, .shndx = m.text, .st_name = 8});
-  eb::addSymbol(m.b, {.value = 0x02000008, .size = 4, .info = func, .shndx = m.text, .st_name = 8});
+  LinkedModule m = makeLinkedModule();
+  auto func = stInfo(kStbGlobal, kSttFunc);
+  addSymbol(m.b, {.value = 0x02000004, .size = 4, .info = func, .shndx = m.text, .st_name = 8});
+  addSymbol(m.b, {.value = 0x02000008, .size = 4, .info = func, .shndx = m.text, .st_name = 8});
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   uint32_t oldStrings = ctx.input.sh[m.strtab].sh_size;
   rebuild(ctx);
   EXPECT_GT(ctx.input.sh[m.strtab].sh_size, oldStrings);
@@ -193,10 +183,10 @@ TEST(NewSymbolTable, LargerTablesGetStorageOfTheirOwn) {
 
 TEST(NewSymbolTable, EntrySizeBecomesSixteen) {
   for (uint32_t entsize : {0u, 16u, 20u}) {
-    eb::LinkedModule m = eb::makeLinkedModule();
+    LinkedModule m = makeLinkedModule();
     m.b.sections[m.symtab].entsize = entsize;
     Context ctx;
-    loadImage(ctx, m.b);
+    loadWithSymbols(ctx, m.b);
     rebuild(ctx);
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_entsize, entsize ? 16u : 0u);
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, 80u);
@@ -210,17 +200,14 @@ TEST(NewSymbolTable, EntrySizeBecomesSixteen) {
 TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
   for (bool strip : {false, true}) {
     Module m = makeModule();
-    uint32_t f = eb::addSymbol(m.b, {.name = "helper",
-                                     .value = 0x02000008,
-                                     .size = 8,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc),
-                                     .shndx = m.text});
+    uint32_t f = addSymbol(
+        m.b, {.name = "helper", .value = 0x02000008, .size = 8, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
     addTextRelocations(m);
-    eb::addReloc(m.b, m.rela, 0, f, eb::kRPpcRel24, 0);
-    eb::addReloc(m.b, m.rela, 4, f, eb::kRPpcAddr16Lo, -4);
+    addReloc(m.b, m.rela, 0, f, kRPpcRel24, 0);
+    addReloc(m.b, m.rela, 4, f, kRPpcAddr16Lo, -4);
     Context ctx;
     ctx.opt.stripStrings = strip;
-    loadImage(ctx, m.b);
+    loadWithSymbols(ctx, m.b);
     rebuild(ctx);
     EXPECT_EQ(ctx.sym.view.symbol_count, strip ? 4 : 5);
     if (!strip) {
@@ -228,10 +215,10 @@ TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
     }
     Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1);
     EXPECT_EQ(relSymbol(r0), 1u);
-    EXPECT_EQ(relType(r0), eb::kRPpcRel24);
+    EXPECT_EQ(relType(r0), kRPpcRel24);
     EXPECT_EQ(r0.r_addend, 8);
     EXPECT_EQ(relSymbol(r1), 1u);
-    EXPECT_EQ(relType(r1), eb::kRPpcAddr16Lo);
+    EXPECT_EQ(relType(r1), kRPpcAddr16Lo);
     EXPECT_EQ(r1.r_addend, 4);
     EXPECT_EQ(r0.r_offset, 0u);
     EXPECT_EQ(r1.r_offset, 4u);
@@ -240,25 +227,23 @@ TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
 
 TEST(NewSymbolTable, DataAndUndefinedSymbolsAreDroppedAndCarriedByPseudoSymbols) {
   Module m = makeModule();
-  uint32_t obj = eb::addSymbol(m.b, {.name = "counter",
-                                     .value = 0x10000008,
-                                     .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
-                                     .shndx = m.data});
-  uint32_t undef = eb::addSymbol(m.b, {.name = "elsewhere", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
+  uint32_t obj = addSymbol(
+      m.b,
+      {.name = "counter", .value = 0x10000008, .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = m.data});
+  uint32_t undef = addSymbol(m.b, {.name = "elsewhere", .info = stInfo(kStbGlobal, kSttNotype)});
   addTextRelocations(m);
-  eb::addReloc(m.b, m.rela, 0, obj, eb::kRPpcAddr16Ha, 4);
-  eb::addReloc(m.b, m.rela, 4, undef, eb::kRPpcRel24, 0x10);
-  eb::addReloc(m.b, m.rela, 8, undef, eb::kRPpcNone, 0x20);  // type 0 is left alone
+  addReloc(m.b, m.rela, 0, obj, kRPpcAddr16Ha, 4);
+  addReloc(m.b, m.rela, 4, undef, kRPpcRel24, 0x10);
+  addReloc(m.b, m.rela, 8, undef, kRPpcNone, 0x20);  // type 0 is left alone
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   EXPECT_EQ(ctx.sym.view.symbol_count, 4);
   Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1), r2 = relaAt(ctx, m.rela, 2);
   EXPECT_EQ(relSymbol(r0), 2u);
   EXPECT_EQ(r0.r_addend, 12);
   EXPECT_EQ(relSymbol(r1), 3u);
-  EXPECT_EQ(relType(r1), eb::kRPpcRel24);
+  EXPECT_EQ(relType(r1), kRPpcRel24);
   EXPECT_EQ(r1.r_addend, 0x10);
   EXPECT_EQ(r2.r_info, undef << 8);
   EXPECT_EQ(r2.r_addend, 0x20);
@@ -267,33 +252,32 @@ TEST(NewSymbolTable, DataAndUndefinedSymbolsAreDroppedAndCarriedByPseudoSymbols)
 
 TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
   Module m = makeModule();
-  uint16_t imports = eb::addSection(m.b, {.name = ".imports",
-                                          .type = eb::kShtVkmImports,
-                                          .flags = eb::kShfAlloc,
-                                          .addr = 0xC0000000,
-                                          .addralign = 4,
-                                          .data = zeros(32)});
-  uint16_t tdata = eb::addProgbits(m.b, ".tdata", kData | eb::kShfVkmTls, 0x10000100, zeros(16));
-  auto global = [](uint8_t type) { return eb::stInfo(eb::kStbGlobal, type); };
+  uint16_t imports = addSection(m.b, {.name = ".imports",
+                                      .type = kShtVkmImports,
+                                      .flags = kShfAlloc,
+                                      .addr = 0xC0000000,
+                                      .addralign = 4,
+                                      .data = zeros(32)});
+  uint16_t tdata = addProgbits(m.b, ".tdata", kData | kShfVkmTls, 0x10000100, zeros(16));
+  auto global = [](uint8_t type) { return stInfo(kStbGlobal, type); };
   uint32_t imp =
-      eb::addSymbol(m.b, {.name = "imported", .value = 0xC0000010, .info = global(eb::kSttNotype), .shndx = imports});
-  uint32_t unusedImp = eb::addSymbol(
-      m.b, {.name = "unused_import", .value = 0xC0000014, .info = global(eb::kSttNotype), .shndx = imports});
-  uint32_t abs =
-      eb::addSymbol(m.b, {.name = "absolute", .value = 0x1000, .info = global(eb::kSttNotype), .shndx = eb::kShnAbs});
+      addSymbol(m.b, {.name = "imported", .value = 0xC0000010, .info = global(kSttNotype), .shndx = imports});
+  uint32_t unusedImp =
+      addSymbol(m.b, {.name = "unused_import", .value = 0xC0000014, .info = global(kSttNotype), .shndx = imports});
+  uint32_t abs = addSymbol(m.b, {.name = "absolute", .value = 0x1000, .info = global(kSttNotype), .shndx = kShnAbs});
   std::vector<uint32_t> tls;
-  for (uint8_t type : {eb::kSttNotype, eb::kSttObject, eb::kSttFunc, eb::kSttTls})
-    tls.push_back(eb::addSymbol(m.b, {.name = "tls" + std::to_string(type),
-                                      .value = 0x10000100u + 4 * type,
-                                      .size = 4,
-                                      .info = global(type),
-                                      .shndx = tdata}));
+  for (uint8_t type : {kSttNotype, kSttObject, kSttFunc, kSttTls})
+    tls.push_back(addSymbol(m.b, {.name = "tls" + std::to_string(type),
+                                  .value = 0x10000100u + 4 * type,
+                                  .size = 4,
+                                  .info = global(type),
+                                  .shndx = tdata}));
   addTextRelocations(m);
-  eb::addReloc(m.b, m.rela, 0, imp, eb::kRPpcRel24, 0);
-  eb::addReloc(m.b, m.rela, 4, abs, eb::kRPpcAddr16Lo, 2);
-  eb::addReloc(m.b, m.rela, 8, tls[1], eb::kRPpcDtpRel32, 6);
+  addReloc(m.b, m.rela, 0, imp, kRPpcRel24, 0);
+  addReloc(m.b, m.rela, 4, abs, kRPpcAddr16Lo, 2);
+  addReloc(m.b, m.rela, 8, tls[1], kRPpcDtpRel32, 6);
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   // imported 4, absolute 5, the four TLS symbols 6 to 9; the unused import is dropped.
   ASSERT_EQ(ctx.sym.view.symbol_count, 10);
@@ -301,7 +285,7 @@ TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
   EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "imported");
   EXPECT_EQ(symbolAt(ctx, 4).st_shndx, imports);
   EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 5)), "absolute");
-  EXPECT_EQ(symbolAt(ctx, 5).st_shndx, eb::kShnAbs);
+  EXPECT_EQ(symbolAt(ctx, 5).st_shndx, kShnAbs);
   for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(symbolAt(ctx, 6 + k).st_shndx, tdata);
   Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1), r2 = relaAt(ctx, m.rela, 2);
   EXPECT_EQ(relSymbol(r0), 4u);
@@ -309,27 +293,27 @@ TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
   EXPECT_EQ(relSymbol(r1), 5u);
   EXPECT_EQ(r1.r_addend, 2);
   EXPECT_EQ(relSymbol(r2), 7u);
-  EXPECT_EQ(relType(r2), eb::kRPpcDtpRel32);
+  EXPECT_EQ(relType(r2), kRPpcDtpRel32);
   EXPECT_EQ(r2.r_addend, 6);
 }
 
 TEST(NewSymbolTable, ExportedSymbolsAreKept) {
   Module m = makeModule();
-  uint16_t dexp = eb::addSection(m.b, {.name = ".dexports",
-                                       .type = eb::kShtVkmExports,
-                                       .flags = eb::kShfAlloc,
-                                       .addr = 0xC0000000,
-                                       .addralign = 4,
-                                       .data = zeros(24)});
-  uint32_t obj = eb::addSymbol(m.b, {.name = "shared_counter",
-                                     .value = 0x10000010,
-                                     .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
-                                     .shndx = m.data});
-  uint16_t rela = eb::addRelaSection(m.b, ".rela.dexports", dexp);
-  eb::addReloc(m.b, rela, 0xC0000008, obj, eb::kRPpcAddr32, 0);
+  uint16_t dexp = addSection(m.b, {.name = ".dexports",
+                                   .type = kShtVkmExports,
+                                   .flags = kShfAlloc,
+                                   .addr = 0xC0000000,
+                                   .addralign = 4,
+                                   .data = zeros(24)});
+  uint32_t obj = addSymbol(m.b, {.name = "shared_counter",
+                                 .value = 0x10000010,
+                                 .size = 4,
+                                 .info = stInfo(kStbGlobal, kSttObject),
+                                 .shndx = m.data});
+  uint16_t rela = addRelaSection(m.b, ".rela.dexports", dexp);
+  addReloc(m.b, rela, 0xC0000008, obj, kRPpcAddr32, 0);
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   ASSERT_EQ(ctx.sym.view.symbol_count, 5);
   EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "shared_counter");
@@ -341,11 +325,11 @@ TEST(NewSymbolTable, ExportedSymbolsAreKept) {
 
 TEST(NewSymbolTable, DuplicateNamesAreCopiedTwice) {
   Module m = makeModule();
-  auto func = eb::stInfo(eb::kStbLocal, eb::kSttFunc);
-  eb::addSymbol(m.b, {.name = "dup", .value = 0x02000000, .size = 4, .info = func, .shndx = m.text});
-  eb::addSymbol(m.b, {.name = "dup", .value = 0x02000010, .size = 4, .info = func, .shndx = m.text});
+  auto func = stInfo(kStbLocal, kSttFunc);
+  addSymbol(m.b, {.name = "dup", .value = 0x02000000, .size = 4, .info = func, .shndx = m.text});
+  addSymbol(m.b, {.name = "dup", .value = 0x02000010, .size = 4, .info = func, .shndx = m.text});
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), kFixedNames + std::string("dup\0dup\0", 8));
   EXPECT_EQ(symbolAt(ctx, 4).st_name, 20u);
@@ -358,26 +342,22 @@ TEST(NewSymbolTable, DuplicateNamesAreCopiedTwice) {
 // the old table are left as they are.
 TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
   Module m = makeModule();
-  uint16_t low = eb::addProgbits(m.b, ".low", eb::kShfAlloc, 0x01000000, zeros(8));
-  uint16_t debug = eb::addProgbits(m.b, ".debug", 0, 0, zeros(16), 1);
-  uint32_t odd = eb::addSymbol(m.b, {.name = "odd",
-                                     .value = 0x01000000,
-                                     .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
-                                     .shndx = low});
-  uint32_t f = eb::addSymbol(
-      m.b,
-      {.name = "f", .value = 0x02000010, .size = 4, .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc), .shndx = m.text});
+  uint16_t low = addProgbits(m.b, ".low", kShfAlloc, 0x01000000, zeros(8));
+  uint16_t debug = addProgbits(m.b, ".debug", 0, 0, zeros(16), 1);
+  uint32_t odd = addSymbol(
+      m.b, {.name = "odd", .value = 0x01000000, .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = low});
+  uint32_t f = addSymbol(
+      m.b, {.name = "f", .value = 0x02000010, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
   addTextRelocations(m);
-  eb::addReloc(m.b, m.rela, 0, odd, eb::kRPpcAddr16Lo, 1);
-  eb::addReloc(m.b, m.rela, 4, f, eb::kRPpcRel24, 0);
-  uint16_t relaDebug = eb::addRelaSection(m.b, ".rela.debug", debug);
-  eb::addReloc(m.b, relaDebug, 0, f, eb::kRPpcAddr32, 0);
-  eb::addReloc(m.b, relaDebug, 4, f, eb::kRPpcAddr32, 0);
+  addReloc(m.b, m.rela, 0, odd, kRPpcAddr16Lo, 1);
+  addReloc(m.b, m.rela, 4, f, kRPpcRel24, 0);
+  uint16_t relaDebug = addRelaSection(m.b, ".rela.debug", debug);
+  addReloc(m.b, relaDebug, 0, f, kRPpcAddr32, 0);
+  addReloc(m.b, relaDebug, 4, f, kRPpcAddr32, 0);
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   Elf32_Rela past = relaAt(ctx, relaDebug, 1);
-  past.r_info = uint32_t(ctx.sym.view.symbol_count) << 8 | eb::kRPpcAddr32;
+  past.r_info = uint32_t(ctx.sym.view.symbol_count) << 8 | kRPpcAddr32;
   ASSERT_TRUE(writeRela(ctx.input, relaDebug, 1, past));
   rebuild(ctx);
   EXPECT_EQ(ctx.con.text, "   0|   " + std::to_string(odd) + ": 0x01000000 global data  .low      (" +
@@ -385,7 +365,7 @@ TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
                               ": export:0 import:0 func:0 code:0 data:0 sect:0 referenced:1 undef:0 new_id:0 "
                               "use_id:0 offset:0x00000000\n");
   Elf32_Rela r0 = relaAt(ctx, m.rela, 0);
-  EXPECT_EQ(r0.r_info, uint32_t(eb::kRPpcAddr16Lo));
+  EXPECT_EQ(r0.r_info, uint32_t(kRPpcAddr16Lo));
   EXPECT_EQ(r0.r_addend, 1);
   Elf32_Rela d0 = relaAt(ctx, relaDebug, 0), d1 = relaAt(ctx, relaDebug, 1);
   EXPECT_EQ(relSymbol(d0), 1u);
@@ -396,15 +376,15 @@ TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
 
 // The state in which the new table hands out ids: sections classified, no
 // symbol numbered yet.
-void readyForIds(Context& ctx, const eb::LinkedModule& m) {
-  loadImage(ctx, m.b);
+void readyForIds(Context& ctx, const LinkedModule& m) {
+  loadWithSymbols(ctx, m.b);
   count_section_references(ctx);
   classify_sections(ctx);
   ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
 }
 
 TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
   readyForIds(ctx, m);
   assign_new_symbol_id(ctx, m.funcSym);
@@ -419,7 +399,7 @@ TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
 // Relocations name their symbol in 24 bits: the last id they can name is
 // 0xFFFFFF, and a table that would need more is refused, not cut short.
 TEST(NewSymbolTable, IdsStopWhereRelocationsCanNoLongerNameThem) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
   readyForIds(ctx, m);
   ctx.sym.table.next_id = 0xFFFFFF;
@@ -437,7 +417,7 @@ TEST(NewSymbolTable, IdsStopWhereRelocationsCanNoLongerNameThem) {
 // table exactly there still fits, one byte more does not.
 TEST(NewSymbolTable, NamesStopAtTheSizeOfTheLoaderArea) {
   for (int32_t over : {0, 1}) {
-    eb::LinkedModule m = eb::makeLinkedModule();
+    LinkedModule m = makeLinkedModule();
     Context ctx;
     readyForIds(ctx, m);
     const int32_t nameBytes = 12;  // "module_main" and its terminator
@@ -452,7 +432,7 @@ TEST(NewSymbolTable, NamesStopAtTheSizeOfTheLoaderArea) {
 TEST(NewSymbolTable, TablesWithFewerThanTwoSymbolsStayAsTheyAre) {
   Module m = makeModule();
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   std::string before = tableBytes(ctx, m.symtab);
   rebuild(ctx);
   EXPECT_EQ(ctx.sym.view.symbol_count, 1);
@@ -472,12 +452,12 @@ class Listings : public ::testing::TestWithParam<ListingCase> {};
 
 TEST_P(Listings, NewAndPlannedTables) {
   const ListingCase& c = GetParam();
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
   ctx.opt.verbose = c.v;
   ctx.opt.verbose2 = c.v2;
   ctx.opt.verbose3 = c.v3;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   std::string table =
       "\nNEW SYMBOL TABLE 5 symbols symtab size = 80 strtab size = 32\n"
@@ -505,9 +485,9 @@ INSTANTIATE_TEST_SUITE_P(Verbosity, Listings,
                          [](const auto& p) { return std::string(p.param.label); });
 
 TEST(Listings, OldSymbolPseudoTargetsAndNoBaseSection) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   count_section_references(ctx);
   ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
   SymbolInfo& si = ctx.sym.symbolInfo[m.objSym];
@@ -546,10 +526,10 @@ class PlaceTable : public ::testing::TestWithParam<PlaceCase> {};
 
 TEST_P(PlaceTable, AlignsTheLoadEnd) {
   const PlaceCase& c = GetParam();
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
   ctx.opt.verbose = true;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   Elf32_Shdr& h = ctx.input.sh[m.symtab];
   h.sh_addralign = c.addralign;
   h.sh_addr = 0x1234;
@@ -574,10 +554,10 @@ INSTANTIATE_TEST_SUITE_P(Alignments, PlaceTable,
 // The three tables one after the other, as the layout places them after two
 // export sections that end at 0xC0000030.
 TEST(PlaceTable, SymbolStringAndSectionNameTablesInOrder) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
   ctx.opt.verbose = true;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   uint32_t names = ctx.input.eh.e_shstrndx;
   struct {
     uint32_t index, size, align;
@@ -599,10 +579,10 @@ TEST(PlaceTable, SymbolStringAndSectionNameTablesInOrder) {
 }
 
 TEST(PlaceTable, AllocatedTableStaysWhereItIs) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
   ctx.opt.verbose = true;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   Elf32_Shdr& h = ctx.input.sh[m.strtab];
   h.sh_flags |= SHF_ALLOC;
   h.sh_addr = 0xC0001000;
@@ -642,9 +622,9 @@ TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
   std::vector<uint8_t> bytes;
   ASSERT_TRUE(readWholeFile(std::string(ZV_SOURCE_DIR) + "/tests/corpus/" + GetParam(), bytes));
   Context ctx;
-  loadImage(ctx, std::move(bytes));
+  loadWithSymbols(ctx, std::move(bytes));
   if (uint32_t exp = find_export_section(ctx)) ctx.input.sh[exp].sh_flags &= ~SHF_ALLOC;
-  symtest::countAndDropUnused(ctx);
+  countAndDropUnused(ctx);
   std::vector<std::optional<uint32_t>> before = relocationTargets(ctx);
   int32_t oldCount = ctx.sym.view.symbol_count;
   ctx.con.text.clear();
@@ -671,4 +651,4 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusModules,
                          });
 
 }  // namespace
-}  // namespace zv
+}  // namespace zv::test

@@ -7,27 +7,17 @@
 
 #include "symbols/symbol_test_image.h"
 
-namespace zv {
+namespace zv::test {
 namespace {
-
-namespace eb = zvtest;
-using symtest::isZero;
-using symtest::loadImage;
-using symtest::symbolAt;
-
-std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
-
-constexpr uint32_t kText = eb::kShfAlloc | eb::kShfExecInstr;
-constexpr uint32_t kData = eb::kShfAlloc | eb::kShfWrite;
 
 std::string at(uint32_t i) { return std::to_string(i); }
 
 // --- Reference counts -----------------------------------------------------------
 
 TEST(ReferenceCounts, LinkedModule) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   count_section_references(ctx);  // sizes the table itself
   const auto& refs = ctx.sym.section_refs;
   ASSERT_EQ(refs.size(), sectionCount(ctx.input));
@@ -44,16 +34,15 @@ TEST(ReferenceCounts, LinkedModule) {
 }
 
 TEST(ReferenceCounts, DebugSectionAndItsRelocationsAreUnused) {
-  eb::LinkedModule m = eb::makeLinkedModule();
-  uint16_t debug = eb::addProgbits(m.b, ".debug_info", 0, 0, zeros(16), 1);
-  uint16_t relaDebug = eb::addRelaSection(m.b, ".rela.debug_info", debug);
-  eb::addReloc(m.b, relaDebug, 0, m.funcSym, eb::kRPpcAddr32);
-  eb::addReloc(m.b, relaDebug, 4, m.textSym, eb::kRPpcAddr32);
-  uint32_t local =
-      eb::addSymbol(m.b, {.name = ".Ldebug0", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype), .shndx = debug});
+  LinkedModule m = makeLinkedModule();
+  uint16_t debug = addProgbits(m.b, ".debug_info", 0, 0, zeros(16), 1);
+  uint16_t relaDebug = addRelaSection(m.b, ".rela.debug_info", debug);
+  addReloc(m.b, relaDebug, 0, m.funcSym, kRPpcAddr32);
+  addReloc(m.b, relaDebug, 4, m.textSym, kRPpcAddr32);
+  uint32_t local = addSymbol(m.b, {.name = ".Ldebug0", .info = stInfo(kStbLocal, kSttNotype), .shndx = debug});
   Context ctx;
   ctx.opt.verbose = true;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   count_section_references(ctx);
   EXPECT_EQ(ctx.sym.section_refs[debug], 0);
   EXPECT_EQ(ctx.sym.section_refs[relaDebug], 0);
@@ -68,22 +57,19 @@ TEST(ReferenceCounts, DebugSectionAndItsRelocationsAreUnused) {
 
 TEST(ReferenceCounts, TablesCountOncePerRelocationSectionOfALoadedSection) {
   for (int relocationSections : {0, 1, 2}) {
-    eb::ElfBuilder b;
-    uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-    uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
-    uint16_t symtab = eb::addSymtab(b);
-    uint32_t obj = eb::addSymbol(b, {.name = "o",
-                                     .value = 0x10000000,
-                                     .size = 4,
-                                     .info = eb::stInfo(eb::kStbGlobal, eb::kSttObject),
-                                     .shndx = data});
+    ElfBuilder b;
+    uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+    uint16_t data = addProgbits(b, ".data", kData, 0x10000000, zeros(16));
+    uint16_t symtab = addSymtab(b);
+    uint32_t obj = addSymbol(
+        b, {.name = "o", .value = 0x10000000, .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = data});
     for (int k = 0; k < relocationSections; ++k) {
-      uint16_t rs = eb::addRelaSection(b, k == 0 ? ".rela.text" : ".rela.data", k == 0 ? text : data);
-      eb::addReloc(b, rs, 0, obj, eb::kRPpcAddr32);
+      uint16_t rs = addRelaSection(b, k == 0 ? ".rela.text" : ".rela.data", k == 0 ? text : data);
+      addReloc(b, rs, 0, obj, kRPpcAddr32);
     }
     Context ctx;
     ctx.opt.verbose = true;
-    loadImage(ctx, b);
+    loadWithSymbols(ctx, b);
     count_section_references(ctx);
     EXPECT_EQ(ctx.sym.section_refs[symtab], relocationSections);
     EXPECT_EQ(ctx.sym.section_refs[b.strtab], relocationSections);
@@ -98,10 +84,10 @@ TEST(ReferenceCounts, TablesCountOncePerRelocationSectionOfALoadedSection) {
 }
 
 TEST(ReferenceCounts, WithoutSectionNameTableNamesAreCleared) {
-  eb::LinkedModule m = eb::makeLinkedModule();
+  LinkedModule m = makeLinkedModule();
   m.b.ehdr.e_shstrndx = 0;
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   ASSERT_NE(ctx.input.sh[m.text].sh_name, 0u);
   count_section_references(ctx);
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) EXPECT_EQ(ctx.input.sh[i].sh_name, 0u) << "section " << i;
@@ -110,16 +96,15 @@ TEST(ReferenceCounts, WithoutSectionNameTableNamesAreCleared) {
 }
 
 TEST(ReferenceCounts, OnlyTypedRelocationsOfRealSymbolsCount) {
-  eb::LinkedModule m = eb::makeLinkedModule();
-  uint16_t other = eb::addProgbits(m.b, ".note", 0, 0, zeros(8), 1);
-  uint32_t noted = eb::addSymbol(m.b, {.name = "n", .info = eb::stInfo(eb::kStbLocal, eb::kSttNotype), .shndx = other});
-  uint32_t abs = eb::addSymbol(
-      m.b, {.name = "a", .value = 5, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = eb::kShnAbs});
-  eb::addReloc(m.b, m.relaText, 4, noted, eb::kRPpcNone);  // type 0: no reference
-  eb::addReloc(m.b, m.relaText, 8, 0, eb::kRPpcAddr16Lo);  // symbol 0: no reference
-  eb::addReloc(m.b, m.relaText, 12, abs, eb::kRPpcAddr16Lo);
+  LinkedModule m = makeLinkedModule();
+  uint16_t other = addProgbits(m.b, ".note", 0, 0, zeros(8), 1);
+  uint32_t noted = addSymbol(m.b, {.name = "n", .info = stInfo(kStbLocal, kSttNotype), .shndx = other});
+  uint32_t abs = addSymbol(m.b, {.name = "a", .value = 5, .info = stInfo(kStbGlobal, kSttNotype), .shndx = kShnAbs});
+  addReloc(m.b, m.relaText, 4, noted, kRPpcNone);  // type 0: no reference
+  addReloc(m.b, m.relaText, 8, 0, kRPpcAddr16Lo);  // symbol 0: no reference
+  addReloc(m.b, m.relaText, 12, abs, kRPpcAddr16Lo);
   Context ctx;
-  loadImage(ctx, m.b);
+  loadWithSymbols(ctx, m.b);
   count_section_references(ctx);
   EXPECT_EQ(ctx.sym.section_refs[other], 0);
   EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
@@ -129,12 +114,12 @@ TEST(ReferenceCounts, OnlyTypedRelocationsOfRealSymbolsCount) {
 // whose symbol index lies past the table, are skipped: nothing is counted
 // for them and nothing is read outside a table.
 TEST(ReferenceCounts, BadLinksAndSymbolIndicesAreSkipped) {
-  eb::LinkedModule m = eb::makeLinkedModule();
-  eb::addReloc(m.b, m.relaText, 8, m.funcSym, eb::kRPpcRel24);
+  LinkedModule m = makeLinkedModule();
+  addReloc(m.b, m.relaText, 8, m.funcSym, kRPpcRel24);
   Context ctx;
-  loadImage(ctx, m.b);
-  Elf32_Rela r = symtest::relaAt(ctx, m.relaText, 1);
-  r.r_info = 0xFFFFFF00u | eb::kRPpcRel24;
+  loadWithSymbols(ctx, m.b);
+  Elf32_Rela r = relaAt(ctx, m.relaText, 1);
+  r.r_info = 0xFFFFFF00u | kRPpcRel24;
   ASSERT_TRUE(writeRela(ctx.input, m.relaText, 1, r));
   count_section_references(ctx);
   EXPECT_EQ(ctx.sym.section_refs[m.text], 1) << "the entry past the table adds nothing";
@@ -166,17 +151,17 @@ TEST(ReferenceCounts, BadLinksAndSymbolIndicesAreSkipped) {
 
 TEST(UnusedSections, CommentSymbolsAreRemovedQuietlyWithoutVerbose) {
   for (bool verbose : {false, true}) {
-    eb::LinkedModule m = eb::makeLinkedModule();
-    uint16_t comment = eb::addProgbits(m.b, ".comment", 0, 0, zeros(8), 1);
-    auto local = eb::stInfo(eb::kStbLocal, eb::kSttNotype);
-    uint32_t c1 = eb::addSymbol(m.b, {.name = "cmt1", .info = local, .shndx = comment});
-    uint32_t c2 = eb::addSymbol(m.b, {.name = "cmt2", .value = 4, .info = local, .shndx = comment});
-    uint32_t bad = eb::addSymbol(m.b, {.name = "x", .info = local, .shndx = comment});
+    LinkedModule m = makeLinkedModule();
+    uint16_t comment = addProgbits(m.b, ".comment", 0, 0, zeros(8), 1);
+    auto local = stInfo(kStbLocal, kSttNotype);
+    uint32_t c1 = addSymbol(m.b, {.name = "cmt1", .info = local, .shndx = comment});
+    uint32_t c2 = addSymbol(m.b, {.name = "cmt2", .value = 4, .info = local, .shndx = comment});
+    uint32_t bad = addSymbol(m.b, {.name = "x", .info = local, .shndx = comment});
     Context ctx;
     ctx.opt.verbose = verbose;
-    loadImage(ctx, m.b);
-    symtest::setName(ctx, bad, 0x7FFF);  // the parser refuses such names; set it afterwards
-    symtest::countAndDropUnused(ctx);
+    loadWithSymbols(ctx, m.b);
+    setName(ctx, bad, 0x7FFF);  // the parser refuses such names; set it afterwards
+    countAndDropUnused(ctx);
     std::string expect = verbose ? "Section " + at(comment) + " unused \".comment\".\n" +
                                        "  Unused Symbol \"cmt1\"\n  Unused Symbol \"cmt2\"\n"
                                        "pSym->st_name is out of range (32767)\n  Unused Symbol \"\"\n"
@@ -206,24 +191,19 @@ class StripUnused : public ::testing::TestWithParam<StripCase> {};
 TEST_P(StripUnused, MovesOrStrips) {
   const StripCase& c = GetParam();
   for (bool verbose : {false, true}) {
-    eb::ElfBuilder b;
-    uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-    uint16_t data = eb::addProgbits(b, ".data", kData, 0x10000000, zeros(16));
-    uint16_t empty = eb::addProgbits(b, ".sdata", kData, 0x10000010, {});
-    eb::addSymtab(b);
-    uint32_t keep = eb::addSymbol(b, {.name = "kept",
-                                      .value = 0x02000000,
-                                      .size = 4,
-                                      .info = eb::stInfo(eb::kStbGlobal, eb::kSttFunc),
-                                      .shndx = text});
-    uint32_t abs = eb::addSymbol(
-        b,
-        {.name = "abs", .value = 0x10000020, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = eb::kShnAbs});
-    uint32_t s = eb::addSymbol(
-        b, {.name = c.name, .value = c.value, .info = eb::stInfo(eb::kStbGlobal, c.type), .shndx = empty});
+    ElfBuilder b;
+    uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+    uint16_t data = addProgbits(b, ".data", kData, 0x10000000, zeros(16));
+    uint16_t empty = addProgbits(b, ".sdata", kData, 0x10000010, {});
+    addSymtab(b);
+    uint32_t keep = addSymbol(
+        b, {.name = "kept", .value = 0x02000000, .size = 4, .info = stInfo(kStbGlobal, kSttFunc), .shndx = text});
+    uint32_t abs =
+        addSymbol(b, {.name = "abs", .value = 0x10000020, .info = stInfo(kStbGlobal, kSttNotype), .shndx = kShnAbs});
+    uint32_t s = addSymbol(b, {.name = c.name, .value = c.value, .info = stInfo(kStbGlobal, c.type), .shndx = empty});
     Context ctx;
     ctx.opt.verbose = verbose;
-    loadImage(ctx, b);
+    loadWithSymbols(ctx, b);
     Elf32_Sym before = symbolAt(ctx, s);
     EXPECT_EQ(strip_unused_symbols(ctx), 0u);
     Elf32_Sym after = symbolAt(ctx, s);
@@ -237,39 +217,39 @@ TEST_P(StripUnused, MovesOrStrips) {
     }
     EXPECT_EQ(ctx.con.text, verbose ? c.message : "");
     EXPECT_EQ(symbolAt(ctx, keep).st_shndx, text);
-    EXPECT_EQ(symbolAt(ctx, abs).st_shndx, eb::kShnAbs);
+    EXPECT_EQ(symbolAt(ctx, abs).st_shndx, kShnAbs);
     EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, abs)), "abs");
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, StripUnused,
-    ::testing::Values(StripCase{"LabelInsideData", "label", eb::kSttNotype, 0x10000008, true, ""},
-                      StripCase{"LabelAtDataStart", "label", eb::kSttObject, 0x10000000, true, ""},
-                      StripCase{"LabelAtEndOfData", "label_end", eb::kSttNotype, 0x10000010, false,
-                                "INFO: Unused symbol \"label_end\" was stripped\n"},
-                      StripCase{"SdaBaseDefault", "_SDA_BASE_", eb::kSttNotype, 0x8000, false, ""},
-                      StripCase{"SdaBaseOther", "_SDA_BASE_", eb::kSttNotype, 0x10008000, false,
-                                "INFO: Unused symbol \"_SDA_BASE_\" stripped (0x10008000)\n"},
-                      StripCase{"Sda2BaseDefault", "_SDA2_BASE_", eb::kSttNotype, 0x8000, false, ""},
-                      StripCase{"Sda2BaseCovered", "_SDA2_BASE_", eb::kSttNotype, 0x10000004, true, ""},
-                      StripCase{"SectionSymbolInside", "sec", eb::kSttSection, 0x10000008, false, ""},
-                      StripCase{"FileSymbol", "m.c", eb::kSttFile, 0, false, ""}),
-    [](const auto& p) { return std::string(p.param.label); });
+INSTANTIATE_TEST_SUITE_P(Cases, StripUnused,
+                         ::testing::Values(StripCase{"LabelInsideData", "label", kSttNotype, 0x10000008, true, ""},
+                                           StripCase{"LabelAtDataStart", "label", kSttObject, 0x10000000, true, ""},
+                                           StripCase{"LabelAtEndOfData", "label_end", kSttNotype, 0x10000010, false,
+                                                     "INFO: Unused symbol \"label_end\" was stripped\n"},
+                                           StripCase{"SdaBaseDefault", "_SDA_BASE_", kSttNotype, 0x8000, false, ""},
+                                           StripCase{"SdaBaseOther", "_SDA_BASE_", kSttNotype, 0x10008000, false,
+                                                     "INFO: Unused symbol \"_SDA_BASE_\" stripped (0x10008000)\n"},
+                                           StripCase{"Sda2BaseDefault", "_SDA2_BASE_", kSttNotype, 0x8000, false, ""},
+                                           StripCase{"Sda2BaseCovered", "_SDA2_BASE_", kSttNotype, 0x10000004, true,
+                                                     ""},
+                                           StripCase{"SectionSymbolInside", "sec", kSttSection, 0x10000008, false, ""},
+                                           StripCase{"FileSymbol", "m.c", kSttFile, 0, false, ""}),
+                         [](const auto& p) { return std::string(p.param.label); });
 
 // Two symbols share one name string: "counter" and its suffix "ter". Stripping
 // the first blanks the other's name as well.
 TEST(StripUnused, SharedNameStringIsBlankedForBoth) {
-  eb::ElfBuilder b;
-  uint16_t text = eb::addProgbits(b, ".text", kText, 0x02000000, zeros(16));
-  uint16_t empty = eb::addProgbits(b, ".sbss", kData, 0x10000010, {});
-  eb::addSymtab(b);
-  auto obj = eb::stInfo(eb::kStbGlobal, eb::kSttNotype);
-  uint32_t a = eb::addSymbol(b, {.name = "counter", .value = 0x7000, .info = obj, .shndx = empty});
-  uint32_t suffix = eb::addSymbol(b, {.name = "", .value = 0x02000000, .info = obj, .shndx = text, .st_name = 5});
-  uint32_t same = eb::addSymbol(b, {.name = "", .value = 0x02000004, .info = obj, .shndx = text, .st_name = 1});
+  ElfBuilder b;
+  uint16_t text = addProgbits(b, ".text", kText, 0x02000000, zeros(16));
+  uint16_t empty = addProgbits(b, ".sbss", kData, 0x10000010, {});
+  addSymtab(b);
+  auto obj = stInfo(kStbGlobal, kSttNotype);
+  uint32_t a = addSymbol(b, {.name = "counter", .value = 0x7000, .info = obj, .shndx = empty});
+  uint32_t suffix = addSymbol(b, {.name = "", .value = 0x02000000, .info = obj, .shndx = text, .st_name = 5});
+  uint32_t same = addSymbol(b, {.name = "", .value = 0x02000004, .info = obj, .shndx = text, .st_name = 1});
   Context ctx;
-  loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
   ASSERT_EQ(symbol_name(ctx, symbolAt(ctx, suffix)), "ter");
   ASSERT_EQ(symbol_name(ctx, symbolAt(ctx, same)), "counter");
   strip_unused_symbols(ctx);
@@ -280,16 +260,15 @@ TEST(StripUnused, SharedNameStringIsBlankedForBoth) {
 }
 
 TEST(StripUnused, NameOutOfRangeIsReportedAndNothingIsBlanked) {
-  eb::ElfBuilder b;
-  uint16_t empty = eb::addProgbits(b, ".sbss", kData, 0x10000010, {});
-  eb::addSymtab(b);
-  uint32_t s = eb::addSymbol(
-      b, {.name = "x", .value = 0x7000, .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype), .shndx = empty});
-  uint32_t other = eb::addSymbol(b, {.name = "y", .info = eb::stInfo(eb::kStbGlobal, eb::kSttNotype)});
+  ElfBuilder b;
+  uint16_t empty = addProgbits(b, ".sbss", kData, 0x10000010, {});
+  addSymtab(b);
+  uint32_t s = addSymbol(b, {.name = "x", .value = 0x7000, .info = stInfo(kStbGlobal, kSttNotype), .shndx = empty});
+  uint32_t other = addSymbol(b, {.name = "y", .info = stInfo(kStbGlobal, kSttNotype)});
   Context ctx;
   ctx.opt.verbose = true;
-  loadImage(ctx, b);
-  symtest::setName(ctx, s, 0x100);
+  loadWithSymbols(ctx, b);
+  setName(ctx, s, 0x100);
   strip_unused_symbols(ctx);
   EXPECT_EQ(ctx.con.text, "pSym->st_name is out of range (256)\nINFO: Unused symbol \"\" was stripped\n");
   EXPECT_TRUE(isZero(symbolAt(ctx, s)));
@@ -297,4 +276,4 @@ TEST(StripUnused, NameOutOfRangeIsReportedAndNothingIsBlanked) {
 }
 
 }  // namespace
-}  // namespace zv
+}  // namespace zv::test

@@ -12,9 +12,8 @@
 #include "symbols/symbols.h"
 #include "symbol_test_image.h"
 
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 constexpr const char* kOutput = "/build/app.vkm";
 
@@ -72,7 +71,7 @@ uint16_t addExportTable(Module& m, const std::string& name, uint32_t flag0, uint
 
 void load(zv::Context& ctx, const ElfBuilder& b) {
   ctx.opt.outputPath = kOutput;
-  symtest::loadImage(ctx, b);
+  loadWithSymbols(ctx, b);
 }
 
 std::string sdaPair(int type, int sec, int entry, const std::string& sym) {
@@ -444,3 +443,4 @@ TEST(CheckAllRelocations, SkipsRelSectionsAndPassesClean) {
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -1,7 +1,7 @@
 // Shared set-up of the symbol-table tests: a module described with the test
-// ELF maker is parsed into a run's input image the way the input loader does
-// it, its symbol table located, and its section reference counts taken as
-// the writer takes them before the symbol work.
+// ELF maker loaded as the later stages find it, its symbol table located,
+// and its section reference counts taken as the writer takes them before
+// the symbol work.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -12,27 +12,28 @@
 
 #include "elf/image.h"
 #include "support/elf_builder.h"
+#include "support/loaded_image.h"
 #include "symbols/symbols.h"
 
-namespace symtest {
+namespace zv::test {
 
-// Parses `bytes` into ctx.input (host order in place) and locates the
-// symbol table. Messages are captured in ctx.con.text.
-inline void loadImage(zv::Context& ctx, std::vector<uint8_t> bytes) {
-  ctx.con.capture = true;
-  uint32_t size = static_cast<uint32_t>(bytes.size());
-  ctx.inputFile = zv::mapMemory(std::move(bytes));
-  ASSERT_EQ(zv::parseElfImage(ctx.inputFile->base, size, ctx.input), 0u);
-  ctx.haveInput = true;
+// Section contents of `n` zero bytes, and the flags of code and data sections.
+inline std::vector<uint8_t> zeros(size_t n) { return std::vector<uint8_t>(n, 0); }
+inline constexpr uint32_t kText = kShfAlloc | kShfExecInstr;
+inline constexpr uint32_t kData = kShfAlloc | kShfWrite;
+
+// Loads `bytes` as the later stages find them (support/loaded_image.h) and
+// locates the symbol table, as the writer does first.
+inline void loadWithSymbols(zv::Context& ctx, std::vector<uint8_t> bytes) {
+  loadImage(ctx, std::move(bytes));
   zv::locate_symbol_table(ctx);
 }
 
-inline void loadImage(zv::Context& ctx, const zvtest::ElfBuilder& b) { loadImage(ctx, zvtest::build(b)); }
+inline void loadWithSymbols(zv::Context& ctx, const ElfBuilder& b) { loadWithSymbols(ctx, build(b)); }
 
 // The writer's steps before the symbol table is reworked: reference counts,
 // the unused-section pass and the final count.
 inline void countAndDropUnused(zv::Context& ctx) {
-  ctx.sym.section_refs.assign(zv::sectionCount(ctx.input), 0);
   zv::count_section_references(ctx);
   zv::remove_unused_sections(ctx);
   zv::count_section_references(ctx);
@@ -62,4 +63,4 @@ inline bool isZero(const zv::Elf32_Sym& s) {
   return s.st_name == 0 && s.st_value == 0 && s.st_size == 0 && s.st_info == 0 && s.st_other == 0 && s.st_shndx == 0;
 }
 
-}  // namespace symtest
+}  // namespace zv::test

@@ -12,10 +12,8 @@
 #include "support/run_tool.h"
 #include "support/vkm_reader.h"
 
+namespace zv::test {
 namespace {
-
-using zvtest::runZodavov;
-using zvtest::ScratchDir;
 
 struct CorpusCase {
   const char* module;
@@ -39,9 +37,8 @@ const CorpusCase kCases[] = {
 };
 
 std::vector<std::pair<std::string, std::string>> sdkEnv() {
-  return {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"},
-          {"GHS_ROOT", zvtest::toolchainRoot()},
-          {"SOURCE_DATE_EPOCH", "1700000000"}};
+  return {
+      {"EDBA_ROOT", sourceDir() + "/samples/sdk"}, {"GHS_ROOT", toolchainRoot()}, {"SOURCE_DATE_EPOCH", "1700000000"}};
 }
 
 class CorpusConversion : public ::testing::TestWithParam<CorpusCase> {};
@@ -50,17 +47,17 @@ TEST_P(CorpusConversion, ConvertsVerifiesAndLeavesInputAlone) {
   const CorpusCase& c = GetParam();
   ScratchDir dir;
   const std::string input = dir.path + "/" + c.module + ".elf";
-  const auto original = zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + c.module + ".elf");
-  zvtest::writeFile(input, original);
+  const auto original = readFile(sourceDir() + "/tests/corpus/" + c.module + ".elf");
+  writeFile(input, original);
 
   auto run = runZodavov({"-dbg_source_root", dir.path, input}, dir.path, sdkEnv());
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.out.find("FAILED"), std::string::npos) << run.out;
-  EXPECT_EQ(zvtest::readFile(input), original) << "the input file was modified";
+  EXPECT_EQ(readFile(input), original) << "the input file was modified";
 
-  const auto bytes = zvtest::readFile(dir.path + "/" + c.output);
+  const auto bytes = readFile(dir.path + "/" + c.output);
   EXPECT_EQ(bytes.size() % 64, 0u);
-  zvtest::VkmFile f = zvtest::readVkm(bytes);
+  VkmFile f = readVkm(bytes);
   for (const auto& p : f.problems) ADD_FAILURE() << p;
   EXPECT_EQ(f.info.magic, 0xEDBA0402u);
   EXPECT_EQ(f.info.fixedValue, 0x5078u);
@@ -74,28 +71,28 @@ TEST_P(CorpusConversion, ConvertsVerifiesAndLeavesInputAlone) {
   EXPECT_EQ(f.info.tags[0].second, "hello");
   EXPECT_EQ(f.info.stackSize, 65536u);
   EXPECT_EQ(f.info.heapSize, 32768u);
-  EXPECT_EQ(zvtest::fileExists(dir.path + "/" + c.module + ".a"), c.exports);
+  EXPECT_EQ(fileExists(dir.path + "/" + c.module + ".a"), c.exports);
 
   // The new symbol table starts with the three pseudo-symbols.
-  int symtab = zvtest::vkmFindSection(f, ".symtab");
+  int symtab = vkmFindSection(f, ".symtab");
   ASSERT_GE(symtab, 0);
-  auto syms = zvtest::vkmSymbols(f, static_cast<uint32_t>(symtab));
+  auto syms = vkmSymbols(f, static_cast<uint32_t>(symtab));
   ASSERT_GE(syms.size(), 4u);
   uint32_t strtab = f.sections[static_cast<uint32_t>(symtab)].link;
-  EXPECT_EQ(zvtest::vkmString(f, strtab, syms[1].name), "$TEXT");
-  EXPECT_EQ(zvtest::vkmString(f, strtab, syms[2].name), "$DATA");
-  EXPECT_EQ(zvtest::vkmString(f, strtab, syms[3].name), "$UNDEF");
+  EXPECT_EQ(vkmString(f, strtab, syms[1].name), "$TEXT");
+  EXPECT_EQ(vkmString(f, strtab, syms[2].name), "$DATA");
+  EXPECT_EQ(vkmString(f, strtab, syms[3].name), "$UNDEF");
 }
 
 TEST_P(CorpusConversion, UncompressedModuleReadsCleanWithReadelf) {
   const CorpusCase& c = GetParam();
-  if (zvtest::runShell("command -v readelf").status != 0) GTEST_SKIP() << "readelf is not installed";
+  if (runShell("command -v readelf").status != 0) GTEST_SKIP() << "readelf is not installed";
   ScratchDir dir;
   const std::string input = dir.path + "/" + c.module + ".elf";
-  zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + c.module + ".elf"));
+  writeFile(input, readFile(sourceDir() + "/tests/corpus/" + c.module + ".elf"));
   auto run = runZodavov({"-zx", "-nolib", input}, dir.path, sdkEnv());
   ASSERT_EQ(run.status, 0) << run.out;
-  auto re = zvtest::runShell("readelf -a " + zvtest::shellQuote(dir.path + "/" + c.output));
+  auto re = runShell("readelf -a " + shellQuote(dir.path + "/" + c.output));
   EXPECT_EQ(re.status, 0) << re.out;
   EXPECT_EQ(re.out.find("Error"), std::string::npos) << re.out;
   EXPECT_EQ(re.out.find("Warning"), std::string::npos) << re.out;
@@ -111,28 +108,29 @@ INSTANTIATE_TEST_SUITE_P(Corpus, CorpusConversion, ::testing::ValuesIn(kCases),
 TEST(CorpusCompression, LargeModuleCompressesAtEveryLevel) {
   ScratchDir dir;
   const std::string input = dir.path + "/big.elf";
-  zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/big.elf"));
+  writeFile(input, readFile(sourceDir() + "/tests/corpus/big.elf"));
   auto env = sdkEnv();
   ASSERT_EQ(runZodavov({"-zx", input}, dir.path, env).status, 0);
-  const auto plain = zvtest::readFile(dir.path + "/big.vkm");
+  const auto plain = readFile(dir.path + "/big.vkm");
   ASSERT_EQ(runZodavov({"-z1", input}, dir.path, env).status, 0);
-  const auto fast = zvtest::readFile(dir.path + "/big.vkm");
+  const auto fast = readFile(dir.path + "/big.vkm");
   ASSERT_EQ(runZodavov({"-z9", input}, dir.path, env).status, 0);
-  const auto best = zvtest::readFile(dir.path + "/big.vkm");
+  const auto best = readFile(dir.path + "/big.vkm");
   EXPECT_LT(best.size(), plain.size() / 2);
   EXPECT_LT(fast.size(), plain.size() / 2);
-  EXPECT_EQ(zvtest::readVkm(fast).info.compressionLevel, 1u);
+  EXPECT_EQ(readVkm(fast).info.compressionLevel, 1u);
 
-  zvtest::VkmFile f = zvtest::readVkm(best);
+  VkmFile f = readVkm(best);
   for (const auto& p : f.problems) ADD_FAILURE() << p;
   EXPECT_EQ(f.info.compressionLevel, 9u);
   int compressed = 0;
   for (const auto& s : f.sections) compressed += (s.flags & 0x08000000) != 0;
   EXPECT_GE(compressed, 2);
-  zvtest::VkmFile p = zvtest::readVkm(plain);
+  VkmFile p = readVkm(plain);
   EXPECT_EQ(p.info.compressionLevel, 0xFFFFFFFFu);
   ASSERT_EQ(p.contents.size(), f.contents.size());
   for (size_t i = 0; i < p.contents.size(); ++i) EXPECT_EQ(p.contents[i], f.contents[i]) << "section " << i;
 }
 
 }  // namespace
+}  // namespace zv::test

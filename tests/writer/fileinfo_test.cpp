@@ -7,10 +7,8 @@
 
 #include "writer_fixture.h"
 
-namespace writertest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 struct PaddingCase {
   const char* label;
@@ -118,7 +116,7 @@ TEST_P(Tags, SdkNumbersAreTakenOutOthersStored) {
   // The record: 96 bytes, the full output path's length, the padding, the
   // name's zero byte, each stored tag with its two zero bytes, and the
   // three zero bytes of the list end (counted even when no tag is stored).
-  size_t r = root.dir.str().size();
+  size_t r = root.dir.path.size();
   size_t expected = 97 + std::string(kOutputPath).size() + (r < 84 ? 84 - r : 0) + 3;
   for (const auto& [name, value] : c.stored) expected += name.size() + value.size() + 2;
   EXPECT_EQ(f.sections.back().size, expected);
@@ -193,4 +191,4 @@ TEST(FileInfoSizes, AreaSizeAndStackHeapAreRecorded) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test

@@ -25,10 +25,8 @@
 #include "support/vkm_reader.h"
 #include "writer_fixture.h"
 
-namespace writertest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 constexpr uint32_t kTextBase = 0x02000000;
 constexpr uint32_t kDataBase = 0x10000000;
@@ -166,7 +164,7 @@ BuiltModule buildLargeModule(const LargeShape& s) {
 }
 
 // One in-process run of the whole tool over `path`: 0 or the failure value.
-int convert(const std::string& path, std::vector<std::string> options, std::string& console, zvtest::VkmFile& vkm) {
+int convert(const std::string& path, std::vector<std::string> options, std::string& console, VkmFile& vkm) {
   zv::Context ctx;
   ctx.con.capture = true;
   ctx.inMemory = true;
@@ -178,7 +176,7 @@ int convert(const std::string& path, std::vector<std::string> options, std::stri
   argv.push_back(nullptr);
   int rc = zv::runTool(ctx, static_cast<int>(text.size()), argv.data());
   console = std::move(ctx.con.text);
-  if (rc == 0) vkm = zvtest::readVkm(ctx.outputBytes);
+  if (rc == 0) vkm = readVkm(ctx.outputBytes);
   return rc;
 }
 
@@ -189,7 +187,7 @@ TEST_P(LargeInput, ConvertsInBoundedTime) {
   if (s.secondsAllowed > 100 && !std::getenv("ZV_LARGE_TESTS"))
     GTEST_SKIP() << "set ZV_LARGE_TESTS=1 for the full-size module";
   SdkRoot root;
-  TempDir dir;
+  ScratchDir dir;
   BuiltModule m = buildLargeModule(s);
   std::string path = dir / "large.elf";
   writeText(path, std::string(m.bytes.begin(), m.bytes.end()));
@@ -200,7 +198,7 @@ TEST_P(LargeInput, ConvertsInBoundedTime) {
 
   for (const std::vector<std::string>& options : {std::vector<std::string>{}, std::vector<std::string>{"-old", "-s"}}) {
     std::string console;
-    zvtest::VkmFile vkm;
+    VkmFile vkm;
     auto start = std::chrono::steady_clock::now();
     int rc = convert(path, options, console, vkm);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -253,4 +251,4 @@ TEST(LargeInput, NamesBeyondTheLoaderAreaAreRefused) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test

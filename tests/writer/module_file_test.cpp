@@ -10,10 +10,8 @@
 
 #include "writer_fixture.h"
 
-namespace writertest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 constexpr uint32_t kCompressedFlag = 0x08000000;
 
@@ -61,7 +59,7 @@ TEST(ModuleFile, FileInfoDefaults) {
   EXPECT_EQ(fi.fileInfoAreaSize, 0u);
   EXPECT_EQ(fi.dataSize, 8u);  // .data: 8 bytes from the DATA base
   // The root's length sets the padding behind the file name (no tags: no list end).
-  size_t r = root.dir.str().size();
+  size_t r = root.dir.path.size();
   uint32_t padding = r < 84 ? static_cast<uint32_t>(84 - r) : 0;
   EXPECT_EQ(run.vkm.sections.back().size, std::string(kOutputPath).size() + padding + 97);
 }
@@ -336,4 +334,4 @@ TEST(ModuleFile, AllocatedRelSectionIsRenumberedAndInFileOrder) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test

@@ -14,10 +14,8 @@
 #include "support/run_tool.h"
 #include "support/vkm_reader.h"
 
+namespace zv::test {
 namespace {
-
-using zvtest::get16;
-using zvtest::get32;
 
 constexpr uint32_t kShtRela = 4, kShtImports = 0x80000002;
 
@@ -61,12 +59,12 @@ class OldTableMeaning : public ::testing::TestWithParam<Case> {};
 
 TEST_P(OldTableMeaning, RelocationsReachTheSameAddressesAndBoundNamesSurvive) {
   const Case& c = GetParam();
-  zvtest::ScratchDir dir;
-  const InputElf in(zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + c.module + ".elf"));
-  zvtest::writeFile(dir.path + "/m.elf", in.bytes);
+  ScratchDir dir;
+  const InputElf in(readFile(sourceDir() + "/tests/corpus/" + c.module + ".elf"));
+  writeFile(dir.path + "/m.elf", in.bytes);
   std::vector<std::string> args = c.options;
   for (const char* a : {"-zx", "-v", "-nolib", "m.elf"}) args.push_back(a);
-  auto run = zvtest::runZodavov(args, dir.path, {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"}});
+  auto run = runZodavov(args, dir.path, {{"EDBA_ROOT", sourceDir() + "/samples/sdk"}});
   ASSERT_EQ(run.status, 0) << run.out;
   EXPECT_EQ(run.out.find("String not found"), std::string::npos) << run.out;
 
@@ -77,19 +75,19 @@ TEST_P(OldTableMeaning, RelocationsReachTheSameAddressesAndBoundNamesSurvive) {
     EXPECT_EQ((*m)[2].str(), in.names.at(std::stoul((*m)[1].str()))) << (*m)[0].str();
   EXPECT_GT(lines, 3);
 
-  auto bytes = zvtest::readFile(dir.path + (zvtest::fileExists(dir.path + "/m.vkx") ? "/m.vkx" : "/m.vkm"));
-  zvtest::VkmFile out = zvtest::readVkm(bytes);
+  auto bytes = readFile(dir.path + (fileExists(dir.path + "/m.vkx") ? "/m.vkx" : "/m.vkm"));
+  VkmFile out = readVkm(bytes);
   for (const auto& p : out.problems) ADD_FAILURE() << p;
-  int outSymtab = zvtest::vkmFindSection(out, ".symtab");
+  int outSymtab = vkmFindSection(out, ".symtab");
   ASSERT_GE(outSymtab, 0);
-  auto outSyms = zvtest::vkmSymbols(out, static_cast<uint32_t>(outSymtab));
+  auto outSyms = vkmSymbols(out, static_cast<uint32_t>(outSymtab));
   uint32_t outStrtab = out.sections[static_cast<uint32_t>(outSymtab)].link;
   int checked = 0;
   for (uint32_t r = 1; r < in.names.size(); ++r) {
     if (in.type[r] != kShtRela || in.size[r] == 0) continue;
-    int o = zvtest::vkmFindSection(out, in.names[r]);
+    int o = vkmFindSection(out, in.names[r]);
     if (o < 0) continue;  // a relocation section the module does not keep
-    auto rels = zvtest::vkmRelas(out, static_cast<uint32_t>(o));
+    auto rels = vkmRelas(out, static_cast<uint32_t>(o));
     ASSERT_EQ(rels.size(), in.size[r] / 12) << in.names[r];
     uint32_t symtab = in.link[r];
     for (uint32_t k = 0; k < rels.size(); ++k) {
@@ -99,7 +97,7 @@ TEST_P(OldTableMeaning, RelocationsReachTheSameAddressesAndBoundNamesSurvive) {
       std::string name = in.str(in.link[symtab], in.symWord(symtab, s, 0));
       if (shndx != 0 && shndx < in.type.size() && in.type[shndx] == kShtImports) {
         // Import slots move to the loader area; the loader binds them by name.
-        EXPECT_EQ(zvtest::vkmString(out, outStrtab, outSyms[s].name), name) << in.names[r] << " #" << k;
+        EXPECT_EQ(vkmString(out, outStrtab, outSyms[s].name), name) << in.names[r] << " #" << k;
         ++checked;
         continue;
       }
@@ -123,3 +121,4 @@ INSTANTIATE_TEST_SUITE_P(Corpus, OldTableMeaning, ::testing::ValuesIn(cases()), 
 });
 
 }  // namespace
+}  // namespace zv::test

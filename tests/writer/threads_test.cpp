@@ -13,10 +13,8 @@
 #include "writer/parallel.h"
 #include "writer_fixture.h"
 
+namespace zv::test {
 namespace {
-
-using zvtest::runZodavov;
-using zvtest::ScratchDir;
 
 const char* const kModules[] = {"basic", "imports", "tls", "vkx", "big", "codeonly", "funcexports", "dataexports"};
 
@@ -34,18 +32,18 @@ struct Outcome {
 Outcome convert(const ScratchDir& dir, const std::string& module, const std::vector<std::string>& options,
                 const std::string& threads) {
   const std::string input = dir.path + "/" + module + ".elf";
-  zvtest::writeFile(input, zvtest::readFile(zvtest::sourceDir() + "/tests/corpus/" + module + ".elf"));
+  writeFile(input, readFile(sourceDir() + "/tests/corpus/" + module + ".elf"));
   std::vector<std::string> args = options;
   args.push_back(input);
   auto run = runZodavov(args, dir.path,
-                        {{"EDBA_ROOT", zvtest::sourceDir() + "/samples/sdk"},
-                         {"GHS_ROOT", zvtest::sourceDir() + "/samples/toolchain"},
+                        {{"EDBA_ROOT", sourceDir() + "/samples/sdk"},
+                         {"GHS_ROOT", sourceDir() + "/samples/toolchain"},
                          {"SOURCE_DATE_EPOCH", "1700000000"},
                          {"ZODAVOV_THREADS", threads}});
   Outcome o{run.status, run.out, {}, {}};
-  for (const std::string& name : zvtest::folderEntries(dir.path)) {
-    if (name.ends_with(".vkm") || name.ends_with(".vkx")) o.module = zvtest::readFile(dir.path + "/" + name);
-    if (name.ends_with(".a")) o.library = zvtest::readFile(dir.path + "/" + name);
+  for (const std::string& name : folderEntries(dir.path)) {
+    if (name.ends_with(".vkm") || name.ends_with(".vkx")) o.module = readFile(dir.path + "/" + name);
+    if (name.ends_with(".a")) o.library = readFile(dir.path + "/" + name);
   }
   return o;
 }
@@ -107,7 +105,7 @@ TEST(CompressionThreads, ThreadCountComesFromTheEnvironment) {
       {"2.5", dflt, true},
   };
   for (const Row& row : rows) {
-    zvtest::EnvVar env("ZODAVOV_THREADS", row.value ? std::optional<std::string>(row.value) : std::nullopt);
+    EnvVar env("ZODAVOV_THREADS", row.value ? std::optional<std::string>(row.value) : std::nullopt);
     zv::Context ctx;
     ctx.con.capture = true;
     zv::chooseThreadCount(ctx);
@@ -120,3 +118,4 @@ TEST(CompressionThreads, ThreadCountComesFromTheEnvironment) {
 }
 
 }  // namespace
+}  // namespace zv::test

@@ -10,7 +10,7 @@
 
 #include "writer/writer.h"
 
-namespace writertest {
+namespace zv::test {
 namespace {
 
 using zv::Elf32_Shdr;
@@ -233,9 +233,9 @@ TEST(VerifyLayout, EmptyDataGroupWithoutFrontSectionsUsesTableEnd) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test
 
-namespace writertest {
+namespace zv::test {
 namespace {
 
 // The collecting form of the check: every fault, in the order the converter
@@ -266,4 +266,4 @@ TEST(LayoutFindings, EveryFaultIsListedInCheckOrder) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test

@@ -9,10 +9,8 @@
 
 #include "writer_fixture.h"
 
-namespace writertest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 struct Damage {
   const char* label;
@@ -52,4 +50,4 @@ TEST_P(ReaderNotices, DamagedFile) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test

@@ -9,10 +9,8 @@
 
 #include "writer_fixture.h"
 
-namespace writertest {
+namespace zv::test {
 namespace {
-
-using namespace zvtest;
 
 TEST(WriterFailure, NoSdkRoot) {
   EnvVar env("EDBA_ROOT", std::nullopt);
@@ -87,28 +85,28 @@ struct DiskRun {
 };
 
 TEST(OutputFile, WrittenAndReplacesAnOldFile) {
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir / "mod.vkm";
   writeText(path, "old contents");
   DiskRun run(path);
   ASSERT_EQ(zv::write_output_file(run.ctx), 0u) << run.ctx.con.text;
-  std::vector<uint8_t> bytes = readBytes(path);
+  std::vector<uint8_t> bytes = readFile(path);
   VkmFile f = readVkm(bytes);
   EXPECT_TRUE(f.problems.empty()) << problems(f);
   EXPECT_EQ(f.info.fileName, path);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.str()), {}), 1);  // no temporary left
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path), {}), 1);  // no temporary left
   EXPECT_EQ(zv::reloadGeneratedFile(run.ctx), 0u) << run.ctx.con.text;
 }
 
 TEST(OutputFile, MissingDirectoryCannotBeOpened) {
-  TempDir dir;
+  ScratchDir dir;
   DiskRun run(dir / "no/such/dir/mod.vkm");
   EXPECT_EQ(zv::write_output_file(run.ctx), 0xFFFFFFFFu);
   EXPECT_NE(run.ctx.con.text.find("***Error: Could not open outfile file for writing.\n"), std::string::npos);
 }
 
 TEST(OutputFile, EarlierFailureLeavesOldFileAlone) {
-  TempDir dir;
+  ScratchDir dir;
   std::string path = dir / "mod.vkm";
   writeText(path, "old contents");
   SdkRoot root;
@@ -119,11 +117,11 @@ TEST(OutputFile, EarlierFailureLeavesOldFileAlone) {
   ctx.inMemory = false;
   ctx.opt.outputPath = path;
   EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);
-  EXPECT_EQ(readBytes(path), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't', 's'}));
+  EXPECT_EQ(readFile(path), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't', 's'}));
 }
 
 TEST(OutputFile, UnwritableDirectoryLeavesOldFileAlone) {
-  TempDir dir;
+  ScratchDir dir;
   std::string sub = dir / "ro";
   std::string path = sub + "/mod.vkm";
   writeText(path, "old contents");
@@ -132,7 +130,7 @@ TEST(OutputFile, UnwritableDirectoryLeavesOldFileAlone) {
   DiskRun run(path);
   EXPECT_EQ(zv::write_output_file(run.ctx), 0xFFFFFFFFu);
   EXPECT_NE(run.ctx.con.text.find("***Error: Could not open outfile file for writing.\n"), std::string::npos);
-  EXPECT_EQ(readBytes(path).size(), 12u);
+  EXPECT_EQ(readFile(path).size(), 12u);
 }
 
 TEST(OutputFile, ShortWriteFails) {
@@ -188,4 +186,4 @@ TEST(Verbose, ListsEverySectionAsWritten) {
 }
 
 }  // namespace
-}  // namespace writertest
+}  // namespace zv::test

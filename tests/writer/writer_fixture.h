@@ -22,30 +22,7 @@
 #include "support/vkm_reader.h"
 #include "writer/writer.h"
 
-namespace writertest {
-
-// A directory under the system's temporary directory, removed with
-// everything in it at the end of the test.
-class TempDir {
- public:
-  std::string str() const { return dir_.path; }
-  std::string operator/(const std::string& name) const { return dir_.path + "/" + name; }
-
- private:
-  zvtest::ScratchDir dir_;
-};
-
-using zvtest::EnvVar;
-
-inline void writeText(const std::string& path, const std::string& text) {
-  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream(path, std::ios::binary) << text;
-}
-
-inline std::vector<uint8_t> readBytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+namespace zv::test {
 
 // The output path a test run claims, and the part of it stored in the FileInfo.
 inline constexpr const char* kOutputPath = "/work/project/build/mod.vkm";
@@ -69,9 +46,9 @@ inline void loadModule(zv::Context& ctx, std::vector<uint8_t> elf) {
 // A scratch SDK root in EDBA_ROOT for one test, with a tags file (empty by
 // default; none with std::nullopt).
 struct SdkRoot {
-  TempDir dir;
+  ScratchDir dir;
   EnvVar env;
-  explicit SdkRoot(std::optional<std::string> tagsFile = std::string()) : env("EDBA_ROOT", dir.str()) {
+  explicit SdkRoot(std::optional<std::string> tagsFile = std::string()) : env("EDBA_ROOT", dir.path) {
     if (tagsFile) writeText(dir / "system/include/vkm_tags.txt", *tagsFile);
   }
 };
@@ -79,26 +56,26 @@ struct SdkRoot {
 // Runs the writer over a loaded module; the module file is decoded into `vkm`.
 struct WriterRun {
   uint32_t result = 0;
-  zvtest::VkmFile vkm;
+  VkmFile vkm;
 };
 
 inline WriterRun runWriter(zv::Context& ctx) {
   WriterRun run;
   run.result = zv::write_output_file(ctx);
-  if (run.result == 0) run.vkm = zvtest::readVkm(ctx.outputBytes);
+  if (run.result == 0) run.vkm = readVkm(ctx.outputBytes);
   return run;
 }
 
-inline std::string problems(const zvtest::VkmFile& f) {
+inline std::string problems(const VkmFile& f) {
   std::string s;
   for (const std::string& p : f.problems) s += p + "\n";
   return s;
 }
 
 // Appends a data section of `bytes` at `addr` to the module.
-inline uint16_t addData(zvtest::ElfBuilder& b, const std::string& name, uint32_t addr, std::vector<uint8_t> bytes,
+inline uint16_t addData(ElfBuilder& b, const std::string& name, uint32_t addr, std::vector<uint8_t> bytes,
                         uint32_t align = 4) {
-  return zvtest::addProgbits(b, name, zvtest::kShfAlloc | zvtest::kShfWrite, addr, std::move(bytes), align);
+  return addProgbits(b, name, kShfAlloc | kShfWrite, addr, std::move(bytes), align);
 }
 
-}  // namespace writertest
+}  // namespace zv::test
