@@ -4,6 +4,7 @@
 #include "platform/entry.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -241,6 +242,24 @@ int openOutputFile(const std::string& path, OutputFile& out) {
   return 0;
 }
 
+// Puts the finished file under its name. A regular file already there is
+// swapped with the new one in one step and the old one then removed, so the
+// name never goes missing; a plain rename over it would make ext4 write the
+// new file out to disk at once (its guard for files replaced by rename), which
+// costs a large module tens of milliseconds. Where the system cannot swap, a
+// rename.
+static int replaceWithTempFile(const std::string& temp, const std::string& path) {
+#ifdef RENAME_EXCHANGE
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+      renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_EXCHANGE) == 0) {
+    unlink(temp.c_str());  // the old file, now under the temporary name
+    return 0;
+  }
+#endif
+  return rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
+}
+
 int commitOutputFile(OutputFile& out) {
   if (!out.stream) return EBADF;
   int err = 0;
@@ -248,7 +267,7 @@ int commitOutputFile(OutputFile& out) {
   if (fclose(out.stream) != 0 && !err) err = errno ? errno : EIO;
   out.stream = nullptr;
   if (out.tempPath.empty()) return err;
-  if (!err && rename(out.tempPath.c_str(), out.path.c_str()) != 0) err = errno;
+  if (!err) err = replaceWithTempFile(out.tempPath, out.path);
   if (err) unlink(out.tempPath.c_str());
   out.tempPath.clear();
   return err;

@@ -6,6 +6,7 @@
 // section that covers their address or stripped; a symbol a relocation uses
 // is never stripped.
 #include <algorithm>
+#include <functional>
 #include <string>
 
 #include "symbols/symbols.h"
@@ -244,7 +245,7 @@ void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
   }
 }
 
-void remove_unused_sections(Context& ctx) {
+bool remove_unused_sections(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t count = sectionCount(img);
   std::vector<uint8_t> unused(count, 0);
@@ -254,7 +255,8 @@ void remove_unused_sections(Context& ctx) {
     unused[i] = h.sh_size != 0 && refsOf(ctx, i) == 0 && !(h.sh_flags & SHF_ALLOC);
     any = any || unused[i];
   }
-  if (!any) return;
+  if (!any) return false;
+  bool cleared = false;
   SymbolGroups groups = group_symbols_by_section(ctx, std::move(unused));
   for (uint32_t k = 1; k < count; ++k) {
     if (!groups.wanted[k]) continue;
@@ -263,9 +265,29 @@ void remove_unused_sections(Context& ctx) {
     visit_section_symbols(ctx, groups, k, [&](uint32_t i, Elf32_Sym& sym) {
       if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbol_name(ctx, sym).c_str());
       set_grouped_symbol(ctx, groups, i, Elf32_Sym{});
+      cleared = true;
       return true;
     });
   }
+  return cleared;
+}
+
+bool symbols_share_bytes_with_relocations(Context& ctx) {
+  ElfImage& img = ctx.input;
+  int32_t symtab = ctx.sym.view.symtab;
+  if (symtab < 0) return false;
+  std::span<uint8_t> symbols = sectionBytes(img, static_cast<uint32_t>(symtab));
+  if (symbols.empty()) return false;
+  std::less<const uint8_t*> before;
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    if (img.sh[i].sh_type != SHT_RELA || static_cast<int32_t>(i) == symtab) continue;
+    std::span<uint8_t> relocs = sectionBytes(img, i);
+    if (relocs.empty()) continue;
+    bool apart = !before(relocs.data(), symbols.data() + symbols.size()) ||
+                 !before(symbols.data(), relocs.data() + relocs.size());
+    if (!apart) return true;
+  }
+  return false;
 }
 
 void remove_section_symbols(Context& ctx, uint32_t k) {

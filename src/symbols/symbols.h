@@ -83,7 +83,14 @@ void dump_symbol_info(Context& ctx, uint32_t i);
 // --- Reference counts and unused sections ------------------------------------
 void count_section_references(Context& ctx);
 void count_relocation_targets(Context& ctx, uint32_t relaIndex);
-void remove_unused_sections(Context& ctx);  // the writer's unused-section pass
+// The unused-section pass: clears the symbols of sections nothing uses; true
+// when it cleared any. No counted relocation names such a symbol, so the
+// reference counts stay valid unless the symbol table shares bytes with a
+// relocation section (see symbols_share_bytes_with_relocations).
+bool remove_unused_sections(Context& ctx);
+// Whether the symbol table in use overlaps a relocation section in the file,
+// so that clearing a symbol can change a relocation.
+bool symbols_share_bytes_with_relocations(Context& ctx);
 void remove_section_symbols(Context& ctx, uint32_t k);
 uint32_t strip_unused_symbols(Context& ctx);
 

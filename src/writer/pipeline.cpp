@@ -47,8 +47,9 @@ uint32_t settle_sections_and_symbols(Context& ctx) {
   // The linker's own export list is not loaded unless something refers to it.
   if (uint32_t ex = find_export_section(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;
   count_section_references(ctx);
-  remove_unused_sections(ctx);
-  count_section_references(ctx);
+  // Only symbols no counted relocation uses are cleared, so the counts hold,
+  // unless the symbol table and a relocation section share bytes.
+  if (remove_unused_sections(ctx) && symbols_share_bytes_with_relocations(ctx)) count_section_references(ctx);
   rebuild_section_names(ctx);
   if (ctx.opt.newSymbolTable) {
     build_new_symbol_table(ctx);

@@ -1,7 +1,8 @@
 // Outputs reached through symbolic links, as build scripts point a build's
 // module into a deploy folder: the file the link names is replaced, the link
 // stays, and the replaced file keeps its permission bits. A link into a
-// folder that does not exist is reported like any unwritable output.
+// folder that does not exist is reported like any unwritable output. The
+// replaced file itself is left as it was, under any other name it has.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -43,6 +44,9 @@ TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
 
   writeText(deploy + "/game.vkm", "previous build");
   fs::permissions(deploy + "/game.vkm", fs::perms(0640));
+  // A second name of the previous file keeps it: the new module replaces the name, not the file.
+  std::error_code noHardLinks;
+  fs::create_hard_link(deploy + "/game.vkm", dir.path + "/kept.vkm", noHardLinks);
   if (!makeLink("../deploy/game.vkm", build + "/basic.vkm")) GTEST_SKIP() << kNoLinks;  // relative link
   ASSERT_TRUE(makeLink(deploy + "/game.a", build + "/lib.a"));                          // dangling link, folder exists
 
@@ -54,6 +58,10 @@ TEST(OutputLinks, ModuleAndLibraryReplaceTheLinkedFilesAndKeepTheLinks) {
   EXPECT_EQ(readFile(deploy + "/game.a"), library);
   EXPECT_EQ(fs::status(deploy + "/game.vkm").permissions() & fs::perms::all, fs::perms(0640));
   EXPECT_EQ(folderEntries(deploy), (std::vector<std::string>{"game.a", "game.vkm"}));
+  const std::string previous = "previous build";
+  if (!noHardLinks) {
+    EXPECT_EQ(readFile(dir.path + "/kept.vkm"), std::vector<uint8_t>(previous.begin(), previous.end()));
+  }
 }
 
 TEST(OutputLinks, LinkIntoAMissingFolderIsReportedAndLeftAlone) {
