@@ -10,7 +10,7 @@
 #include <memory>
 #include <new>
 
-#include "writer/parallel.h"
+#include "platform/parallel.h"
 #include "writer/writer.h"
 
 namespace zv {
