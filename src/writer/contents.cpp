@@ -10,6 +10,7 @@
 #include <memory>
 #include <new>
 
+#include "elf/crc.h"
 #include "platform/parallel.h"
 #include "writer/writer.h"
 
@@ -91,7 +92,7 @@ void do_section_work(Context& ctx, SectionWork& work) {
     work.outOfMemory = true;
     return;
   }
-  work.crc = static_cast<uint32_t>(crc32(0L, src.data(), static_cast<uInt>(src.size())));
+  work.crc = crc32Of(0, src.data(), src.size());
   if (work.mayCompress) compress_contents(work, src, ctx.opt.compressLevel);
 }
 
