@@ -70,8 +70,10 @@ std::span<const uint8_t> contents_of(Context& ctx, uint32_t j, std::vector<uint8
 // compresses well costs little more than its stream.
 void compress_contents(SectionWork& work, std::span<const uint8_t> src, int level) {
   uint64_t room = uint64_t{work.plainSize} + kCompressSlack;
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[room]);
-  if (!buf) {
+  std::unique_ptr<uint8_t[], TableMemoryRelease> buf;
+  try {
+    buf.reset(static_cast<uint8_t*>(allocateTableMemory(room)));
+  } catch (const std::bad_alloc&) {
     work.outOfMemory = true;
     return;
   }
