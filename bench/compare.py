@@ -8,7 +8,7 @@ build/bench/ for the next run), then alternates, RUNS times:
   zodavov T=1 the default conversion with ZODAVOV_THREADS=1
   zodavov     the default conversion, default thread count
   floor-zx    zv_floor copy: map the input, crc32 its sections, write a file
-              of the module's size
+              of the size of the module -zx writes
   zodavov -zx the conversion without compression
 and prints, per command, the median and fastest wall time, the median CPU
 time (user + system) and the peak resident memory, then the ratios of the
@@ -79,13 +79,14 @@ def bench_size(size, args, tool, floor):
         # The plain module holds the bytes the converter compresses.
         run([tool, "-zx", "-nolib", elf], env)
         os.replace(vkm, plain)
+        plain_size = os.path.getsize(plain)  # what -zx writes: its floor writes as much
         run([tool, "-nolib"] + level + [elf], env)
         out_size = os.path.getsize(vkm)
         commands = [
             ("floor-z", [floor, "compress", str(args.level), plain], env),
             ("zodavov T=1", [tool, "-nolib"] + level + [elf], env1),
             ("zodavov", [tool, "-nolib"] + level + [elf], env),
-            ("floor-zx", [floor, "copy", elf, str(out_size), os.path.join(work, "copy.bin")], env),
+            ("floor-zx", [floor, "copy", elf, str(plain_size), os.path.join(work, "copy.bin")], env),
             ("zodavov -zx", [tool, "-zx", "-nolib", elf], env),
         ]
         results = {name: [] for name, _, _ in commands}

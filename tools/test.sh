@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
 
-packages=(cmake make g++ zlib1g-dev libgtest-dev nlohmann-json3-dev binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev
+packages=(cmake make g++ zlib1g-dev libisal-dev libgtest-dev nlohmann-json3-dev binutils-powerpc-linux-gnu binutils clang-14 libclang-rt-14-dev
   g++-mingw-w64-x86-64 libz-mingw-w64-dev wine wine64 googletest python3 clang-tidy-14 clang-format-14)
 "$root/tools/install-packages.sh" "${packages[@]}"
 

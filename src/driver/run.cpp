@@ -10,12 +10,19 @@
 #include "driver/driver.h"
 #include "elf/image.h"
 #include "importlib/importlib.h"
-#include "writer/parallel.h"
+#include "platform/parallel.h"
 #include "writer/writer.h"
 
 namespace zv {
 
 namespace {
+
+// The thread count ZODAVOV_THREADS asks for, or the machine's.
+uint32_t threadCountAsked(const std::optional<std::string>& asked) {
+  if (asked && !asked->empty())
+    if (std::optional<uint32_t> n = parseThreadCount(*asked)) return *n;
+  return hardwareThreads();
+}
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
 constexpr uint32_t kDefaultStackSize = 0x10000;
@@ -69,6 +76,9 @@ uint32_t runStages(Context& ctx) {
 
 int runSteps(Context& ctx, int argc, char** argv) {
   const char* self = programName(argc, argv);
+  // The input is read while the command line is; its large tables already
+  // use the threads (a bad value is reported once the conversion starts).
+  ctx.opt.threads = threadCountAsked(getEnv("ZODAVOV_THREADS"));
   if (uint32_t r = parseCommandLine(ctx, argc, argv)) {
     printUsage(ctx);
     consoleFlush(ctx.con);
@@ -92,13 +102,9 @@ int runSteps(Context& ctx, int argc, char** argv) {
 }  // namespace
 
 void chooseThreadCount(Context& ctx) {
-  ctx.opt.threads = hardwareThreads();
   std::optional<std::string> asked = getEnv("ZODAVOV_THREADS");
-  if (!asked || asked->empty()) return;
-  if (std::optional<uint32_t> n = parseThreadCount(*asked)) {
-    ctx.opt.threads = *n;
-    return;
-  }
+  ctx.opt.threads = threadCountAsked(asked);
+  if (!asked || asked->empty() || parseThreadCount(*asked)) return;
   say(ctx, "WARN: ZODAVOV_THREADS \"%s\" is not a positive number; one thread per hardware thread is used.\n",
       asked->c_str());
 }
@@ -153,7 +159,7 @@ uint32_t reloadGeneratedFile(Context& ctx) {
   }
   const uint32_t size = static_cast<uint32_t>(file->size);
   ElfImage generated;
-  uint32_t r = parseElfImage(file->base, size, generated, false);  // checked, not converted
+  uint32_t r = parseElfImage(file->base, size, generated, false, ctx.opt.threads);  // checked, not converted
   if (r == 0) r = verifyGeneratedLayout(ctx, generated, size);
   releaseMappedFile(file);
   if (r != 0) say(ctx, "***Error 0x%08X reloading generated file \"%s\"\n", r, path);

@@ -13,6 +13,7 @@
 #include <cstdarg>
 #include <cstdio>
 
+#include "elf/crc.h"
 #include "elf/image.h"
 #include "writer/writer.h"
 
@@ -64,7 +65,7 @@ Unpacked inflateSection(std::span<const uint8_t> stored, uint32_t sizeWord, uint
   z.next_in = const_cast<Bytef*>(stored.data());
   z.avail_in = static_cast<uInt>(stored.size());
   uint64_t produced = 0;
-  uLong crc = crc32(0L, Z_NULL, 0);
+  uint32_t crc = 0;
   int r = Z_OK;
   while (r == Z_OK) {
     z.next_out = chunk;
@@ -73,7 +74,7 @@ Unpacked inflateSection(std::span<const uint8_t> stored, uint32_t sizeWord, uint
     size_t got = sizeof chunk - z.avail_out;
     produced += got;
     if (produced > sizeWord || produced > limit) break;
-    crc = crc32(crc, chunk, static_cast<uInt>(got));
+    crc = crc32Of(crc, chunk, got);
     if (keep) out->insert(out->end(), chunk, chunk + got);
   }
   const char* msg = z.msg;
@@ -122,7 +123,7 @@ Unpacked unpackSection(std::span<const uint8_t> bytes, const ModuleSection& s, u
     if (keep) out->assign(stored.begin(), stored.end());
     u.ok = true;
     u.size = h.sh_size;
-    u.crc = static_cast<uint32_t>(crc32(0L, stored.data(), static_cast<uInt>(stored.size())));
+    u.crc = crc32Of(0, stored.data(), stored.size());
     return u;
   }
   if (h.sh_size < 4) {

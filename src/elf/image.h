@@ -1,8 +1,9 @@
 // The ELF image: a file's bytes after validation, with the ELF header, the
 // section and program headers in host byte order beside it, and the symbol
-// and relocation entries converted to host order in place (the bytes are a
-// private copy-on-write view, so the file on disk never changes). Section
-// contents other than symbols and relocations stay in the file's order.
+// and relocation entries converted to host order (in storage of their own,
+// or in the private copy-on-write view where another section shows the same
+// bytes; the file on disk never changes). Section contents other than
+// symbols and relocations stay in the file's order.
 //
 // Every access to a table of the file goes through the checked accessors
 // here: a section's bytes are clipped to what the file holds, and a section
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "elf/elf_types.h"
+#include "platform/platform.h"
 
 namespace zv {
 
@@ -28,8 +30,9 @@ struct ElfImage {
   std::vector<Elf32_Phdr> ph;      // program headers, host order; empty when e_phoff is 0
   bool emptyNullRelaSeen = false;  // a relocation section aimed at a null section was emptied
   bool convertInPlace = true;      // table entries are stored back in host order (not on a read-back)
+  uint32_t threads = 1;            // threads the walks over large relocation tables may use
   // Contents the tool rebuilt and that no longer fit where the file had them.
-  std::vector<std::vector<uint8_t>> owned;
+  std::vector<std::vector<uint8_t, TableAllocator<uint8_t>>> owned;
   std::vector<uint8_t> isOwned;
 };
 
@@ -58,7 +61,7 @@ uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
 // With `convert` false the tables are checked but their bytes left as they
 // are (a read-back of a written file needs nothing more, and its pages are
 // then never copied).
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true);
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true, uint32_t threads = 1);
 uint32_t checkSymbolSection(ElfImage& img, uint32_t index);
 uint32_t checkRelaSection(ElfImage& img, uint32_t index);
 uint32_t checkRelSection(ElfImage& img, uint32_t index);
@@ -74,7 +77,7 @@ inline std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index) {
   if (!namesSection(img, index)) return {};
   const Elf32_Shdr& h = img.sh[index];
   if (index < img.isOwned.size() && img.isOwned[index]) {
-    std::vector<uint8_t>& buf = img.owned[index];
+    auto& buf = img.owned[index];
     return {buf.data(), buf.size() < h.sh_size ? buf.size() : h.sh_size};
   }
   if (h.sh_type == SHT_NOBITS || h.sh_size == 0 || h.sh_offset >= img.size) return {};

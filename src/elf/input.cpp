@@ -80,7 +80,7 @@ uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
   if (ctx.inputFile && ctx.inputFile != file) releaseMappedFile(ctx.inputFile);
   ctx.inputFile = file;
   int nameLen = static_cast<int>(name.size());
-  uint32_t e = parseElfImage(file->base, static_cast<uint32_t>(file->size), ctx.input);
+  uint32_t e = parseElfImage(file->base, static_cast<uint32_t>(file->size), ctx.input, true, ctx.opt.threads);
   if (e) {
     say(ctx, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e, nameLen, name.data());
     return e;

@@ -9,8 +9,10 @@
 // Every offset plus size is summed in 64 bits, and every table record that
 // is read lies wholly inside the file, whatever the entry sizes say.
 #include <algorithm>
+#include <new>
 
 #include "elf/image.h"
+#include "platform/parallel.h"
 
 namespace zv {
 
@@ -213,6 +215,47 @@ uint32_t checkTablesApart(const ElfImage& img) {
   return 0;
 }
 
+// Whether each section is a symbol or relocation table whose bytes no other
+// section shows. Ranges sorted by start: a table overlaps another range when
+// one that starts before it reaches past its start, or the next one starts
+// before its end.
+std::vector<uint8_t> tablesOnTheirOwn(const ElfImage& img) {
+  std::vector<uint8_t> alone(img.sh.size(), 0);
+  std::vector<uint32_t> order;
+  for (uint32_t i = 1; i < img.sh.size(); ++i)
+    if (hasFileData(img.sh[i])) order.push_back(i);
+  auto start = [&](uint32_t i) { return uint64_t{img.sh[i].sh_offset}; };
+  auto end = [&](uint32_t i) { return uint64_t{img.sh[i].sh_offset} + img.sh[i].sh_size; };
+  std::stable_sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return start(a) < start(b); });
+  uint64_t reach = 0;  // furthest end of the ranges before position k
+  for (size_t k = 0; k < order.size(); ++k) {
+    uint32_t i = order[k];
+    const Elf32_Shdr& h = img.sh[i];
+    bool table = h.sh_type == SHT_SYMTAB || h.sh_type == SHT_RELA || h.sh_type == SHT_REL;
+    bool shared = (k > 0 && reach > start(i)) || (k + 1 < order.size() && start(order[k + 1]) < end(i));
+    alone[i] = table && !isCompressed(h) && !shared;
+    reach = std::max(reach, end(i));
+  }
+  return alone;
+}
+
+// The tables converted to host order get storage of their own first.
+// Writing into the file's private view would copy it page by page as it is
+// touched, several thousand faults for a large module's relocations; a copy
+// in one piece costs a fraction of that and every later rewrite is free. A
+// table whose bytes another section also shows stays in the view, so that
+// section sees the converted bytes exactly as before.
+void moveTablesToOwnStorage(ElfImage& img) {
+  if (!img.swap || !img.convertInPlace) return;
+  std::vector<uint8_t> alone = tablesOnTheirOwn(img);
+  try {
+    for (uint32_t i = 1; i < img.sh.size(); ++i)
+      if (alone[i]) replaceSectionBytes(img, i, sectionBytes(img, i).size());
+  } catch (const std::bad_alloc&) {
+    // Short of memory the tables stay where they are: slower, not wrong.
+  }
+}
+
 // --- Table entries ------------------------------------------------------------
 
 // The entries of a table in host order, stored back in place when the file
@@ -326,12 +369,14 @@ uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
   return checkSegmentPlacement(img);
 }
 
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert) {
+uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert, uint32_t threads) {
   if (uint32_t e = checkElfHeader(base, size, img)) return e;
   img.convertInPlace = convert;
+  img.threads = threads;
   if (uint32_t e = checkExtents(img)) return e;
   if (uint32_t e = checkSectionNames(img)) return e;
   if (uint32_t e = checkTablesApart(img)) return e;
+  moveTablesToOwnStorage(img);
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
     if (uint32_t e = checkSymbolSection(img, i)) return e;
@@ -378,12 +423,21 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
   if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
   // Without a symbol table nothing is tested, but the entries are brought to
   // host order like every other table's: later stages read and rewrite them.
+  // The parts of a large table are walked side by side; each stops at its
+  // first bad entry, and the run fails as soon as any part found one.
   const HostEntries<Elf32_Rela> table(img, relaTable(img, index));
-  for (uint32_t n = 0; n < table.table.count; ++n) {
-    Elf32_Rela r = table.get(n, [](Elf32_Rela& e) { swapRela(e); });
-    if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) return bad::RelaSym;
-  }
-  return 0;
+  Parts parts = splitEntries(table.table.count, img.threads);
+  std::vector<uint8_t> bad(parts.parts, 0);
+  forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    for (uint32_t n = begin; n < end; ++n) {
+      Elf32_Rela r = table.get(n, [](Elf32_Rela& e) { swapRela(e); });
+      if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) {
+        bad[k] = 1;
+        return;
+      }
+    }
+  });
+  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::RelaSym : 0;
 }
 
 // REL entries are tested whatever their type, and against the target's size.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -99,6 +100,26 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes) {
   file->base = file->memory.empty() ? nullptr : file->memory.data();
   return file;
 }
+
+void* allocateTableMemory(size_t size) {
+  // Tables of 2 MiB and more take whole transparent huge pages when the
+  // system offers them on request (madvise mode); smaller ones plain memory.
+  constexpr size_t kHugePage = size_t{2} << 20;
+  void* memory = nullptr;
+  if (size >= kHugePage) {
+    size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
+    memory = aligned_alloc(kHugePage, rounded);
+#ifdef MADV_HUGEPAGE
+    if (memory) madvise(memory, rounded, MADV_HUGEPAGE);
+#endif
+  } else {
+    memory = malloc(size == 0 ? 1 : size);
+  }
+  if (!memory) throw std::bad_alloc();
+  return memory;
+}
+
+void releaseTableMemory(void* memory) { free(memory); }
 
 int32_t releaseMappedFile(MappedFile* file) {
   if (!file) return 0;

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <string>
 
+#include <atomic>
+
+#include "platform/parallel.h"
 #include "symbols/symbols.h"
 
 namespace zv {
@@ -87,20 +90,36 @@ void classify_sections(Context& ctx) {
 void mark_referenced_symbols(Context& ctx) {
   ensureSymbolInfo(ctx);
   ElfImage& img = ctx.input;
-  uint32_t symbolCount = static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
+  uint32_t symbolCount = std::min<uint32_t>(static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0)),
+                                            static_cast<uint32_t>(ctx.sym.symbolInfo.size()));
+  // The relocations counted with the section references are already in the
+  // record of which section names each symbol last; the others are added
+  // here. Within one section every part records the same number.
+  std::vector<uint32_t> last = ctx.sym.lastNamedBy;
+  last.resize(symbolCount, 0);
+  const std::vector<uint8_t>& seen = ctx.sym.relocationsSeen;
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
-    if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
-    // A relocation section aimed at no section is no export table's.
-    uint8_t exportTarget = namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
+    if (rs.sh_size == 0 || rs.sh_type != SHT_RELA || (i < seen.size() && seen[i])) continue;
     EntryTable<Elf32_Rela> relocs = relaTable(img, i);
-    for (uint32_t n = 0; n < relocs.count; ++n) {
-      Elf32_Rela r = relocs.get(n);
-      uint32_t s = relSym(r.r_info);
-      if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount) continue;
-      ctx.sym.symbolInfo[s].referenced = 1;
-      ctx.sym.symbolInfo[s].export_ = exportTarget;  // the last relocation decides
-    }
+    forEachPart(splitEntries(relocs.count, ctx.opt.threads), [&](uint32_t, uint32_t begin, uint32_t end) {
+      for (uint32_t n = begin; n < end; ++n) {
+        Elf32_Rela r = relocs.get(n);
+        uint32_t s = relSym(r.r_info);
+        if (relType(r.r_info) == 0 || s == 0 || s >= symbolCount) continue;
+        std::atomic_ref<uint32_t> by(last[s]);
+        if (by.load(std::memory_order_relaxed) < i) by.store(i, std::memory_order_relaxed);
+      }
+    });
+  }
+  // A symbol is exported when the last relocation section naming it patches
+  // an export table (one aimed at no section is no export table's).
+  for (uint32_t s = 1; s < symbolCount; ++s) {
+    uint32_t by = last[s];
+    if (by == 0) continue;
+    const Elf32_Shdr& rs = img.sh[by];
+    ctx.sym.symbolInfo[s].referenced = 1;
+    ctx.sym.symbolInfo[s].export_ = namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
   }
 }
 

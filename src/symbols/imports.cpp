@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include "elf/crc.h"
 #include "symbols/symbols.h"
 
 namespace zv {
@@ -18,7 +19,7 @@ namespace {
 constexpr uint8_t kSignaturePadding[14] = {};
 
 uint32_t crcOf(uint32_t crc, const void* data, size_t length) {
-  return static_cast<uint32_t>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(length)));
+  return crc32Of(crc, static_cast<const uint8_t*>(data), length);
 }
 
 // Gives the section's own symbol the section's address. Returns the offset

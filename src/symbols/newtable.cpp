@@ -11,6 +11,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/parallel.h"
 #include "symbols/symbols.h"
 
 namespace zv {
@@ -232,25 +233,41 @@ void write_new_symbol_table(Context& ctx) {
 void rewrite_relocation_symbols(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t oldCount = symbolCount(ctx);
+  // What each old symbol becomes in a relocation, in a table small enough to
+  // stay in the cache while a million relocations look it up: the new index
+  // and what to add to the addend (a symbol folded into $TEXT or $DATA).
+  struct Target {
+    uint32_t id;
+    uint32_t add;
+  };
+  std::vector<Target> target(oldCount);
+  for (uint32_t s = 0; s < oldCount; ++s) {
+    const SymbolInfo& si = ctx.sym.symbolInfo[s];
+    target[s] = si.use_id != 0 ? Target{si.use_id, si.offset} : Target{si.new_id, 0};
+  }
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
     if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
     EntryTable<Elf32_Rela> relocs = relaTable(img, i);
-    for (uint32_t n = 0; n < relocs.count; ++n) {
-      Elf32_Rela r = relocs.get(n);
-      uint32_t s = relSym(r.r_info), type = relType(r.r_info);
-      if (type == 0 || s == 0 || s >= oldCount) continue;
-      const SymbolInfo& si = ctx.sym.symbolInfo[s];
-      if (si.use_id != 0) {
-        r.r_info = si.use_id << 8 | type;
-        r.r_addend = static_cast<int32_t>(static_cast<uint32_t>(r.r_addend) + si.offset);
-      } else {
-        // A dropped symbol that a relocation still uses ends up at entry 0.
-        if (si.new_id == 0) dump_old_symbol(ctx, 0, s);
-        r.r_info = si.new_id << 8 | type;
+    // The parts of a large table are rewritten side by side; the symbols
+    // listed for relocations that lose theirs (a dropped symbol a relocation
+    // still uses ends up at entry 0) are printed afterwards, in entry order.
+    Parts parts = splitEntries(relocs.count, ctx.opt.threads);
+    std::vector<std::vector<uint32_t>> lost(parts.parts);
+    forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+      for (uint32_t n = begin; n < end; ++n) {
+        Elf32_Rela r = relocs.get(n);
+        uint32_t s = relSym(r.r_info), type = relType(r.r_info);
+        if (type == 0 || s == 0 || s >= oldCount) continue;
+        const Target t = target[s];
+        if (t.id == 0) lost[k].push_back(s);
+        r.r_info = t.id << 8 | type;
+        r.r_addend = static_cast<int32_t>(static_cast<uint32_t>(r.r_addend) + t.add);
+        relocs.put(n, r);
       }
-      relocs.put(n, r);
-    }
+    });
+    for (const std::vector<uint32_t>& symbols : lost)
+      for (uint32_t s : symbols) dump_old_symbol(ctx, 0, s);
   }
 }
 

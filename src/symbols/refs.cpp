@@ -6,9 +6,11 @@
 // section that covers their address or stripped; a symbol a relocation uses
 // is never stripped.
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <string>
 
+#include "platform/parallel.h"
 #include "symbols/symbols.h"
 
 namespace zv {
@@ -212,6 +214,8 @@ void count_section_references(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t count = sectionCount(img);
   ctx.sym.section_refs.assign(count, 0);
+  ctx.sym.lastNamedBy.assign(symbolCount(ctx), 0);
+  ctx.sym.relocationsSeen.assign(count, 0);
   for (uint32_t i = 1; i < count; ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if (h.sh_size == 0) continue;
@@ -232,17 +236,37 @@ void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
   if (!namesSection(img, relaIndex) || symbolCount(ctx) < 2) return;
   EntryTable<Elf32_Rela> relocs = relaTable(img, relaIndex);
   EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
-  // addRef's tests, resolved once: the sections a symbol can name.
+  // addRef's tests, resolved once: the sections a symbol can name, and each
+  // symbol's section in a table small enough to stay in the cache.
   std::vector<int32_t>& refs = ctx.sym.section_refs;
   size_t named = std::min<size_t>({refs.size(), sectionCount(img), SHN_LORESERVE});
-  int32_t* counts = refs.data();
-  for (uint32_t n = 0; n < relocs.count; ++n) {
-    Elf32_Rela r = relocs.get(n);
-    uint32_t s = relSym(r.r_info);
-    if (relType(r.r_info) == 0 || s == 0 || s >= symbols.count) continue;
-    uint32_t shndx = symbols.get(s).st_shndx;
-    if (shndx < named) counts[shndx] += 1;
-  }
+  std::vector<uint16_t> sectionOf(symbols.count);
+  for (uint32_t s = 0; s < symbols.count; ++s) sectionOf[s] = symbols.get(s).st_shndx;
+  std::vector<uint32_t>& last = ctx.sym.lastNamedBy;
+  uint32_t recorded = static_cast<uint32_t>(last.size());
+  // Each part of a large table counts on its own; the sums are added after.
+  // Every part records the same section number, never a lower one over a
+  // higher, so the parts can record side by side.
+  Parts parts = splitEntries(relocs.count, ctx.opt.threads);
+  std::vector<std::vector<int32_t>> partCounts(parts.parts, std::vector<int32_t>(named, 0));
+  forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    int32_t* counts = partCounts[k].data();
+    for (uint32_t n = begin; n < end; ++n) {
+      Elf32_Rela r = relocs.get(n);
+      uint32_t s = relSym(r.r_info);
+      if (relType(r.r_info) == 0 || s == 0) continue;
+      if (s < recorded) {
+        std::atomic_ref<uint32_t> by(last[s]);
+        if (by.load(std::memory_order_relaxed) < relaIndex) by.store(relaIndex, std::memory_order_relaxed);
+      }
+      if (s >= symbols.count) continue;
+      uint32_t shndx = sectionOf[s];
+      if (shndx < named) counts[shndx] += 1;
+    }
+  });
+  for (const std::vector<int32_t>& counts : partCounts)
+    for (size_t j = 0; j < named; ++j) refs[j] += counts[j];
+  if (relaIndex < ctx.sym.relocationsSeen.size()) ctx.sym.relocationsSeen[relaIndex] = 1;
 }
 
 bool remove_unused_sections(Context& ctx) {

@@ -77,6 +77,12 @@ struct SymbolsState {
   uint32_t data_base = 0xFFFFFFFF;
   int32_t data_section = -1;
   std::vector<int32_t> section_refs;
+  // Gathered while references are counted, so the symbol table work need not
+  // walk the same relocations again: per symbol of the table in use, the
+  // highest-numbered relocation section that names it (0 for none); per
+  // section, whether its relocations are in that record.
+  std::vector<uint32_t> lastNamedBy;
+  std::vector<uint8_t> relocationsSeen;
   NewSymbolTable table;
 };
 

@@ -10,7 +10,8 @@
 #include <memory>
 #include <new>
 
-#include "writer/parallel.h"
+#include "elf/crc.h"
+#include "platform/parallel.h"
 #include "writer/writer.h"
 
 namespace zv {
@@ -69,8 +70,10 @@ std::span<const uint8_t> contents_of(Context& ctx, uint32_t j, std::vector<uint8
 // compresses well costs little more than its stream.
 void compress_contents(SectionWork& work, std::span<const uint8_t> src, int level) {
   uint64_t room = uint64_t{work.plainSize} + kCompressSlack;
-  std::unique_ptr<uint8_t[]> buf(new (std::nothrow) uint8_t[room]);
-  if (!buf) {
+  std::unique_ptr<uint8_t[], TableMemoryRelease> buf;
+  try {
+    buf.reset(static_cast<uint8_t*>(allocateTableMemory(room)));
+  } catch (const std::bad_alloc&) {
     work.outOfMemory = true;
     return;
   }
@@ -91,7 +94,7 @@ void do_section_work(Context& ctx, SectionWork& work) {
     work.outOfMemory = true;
     return;
   }
-  work.crc = static_cast<uint32_t>(crc32(0L, src.data(), static_cast<uInt>(src.size())));
+  work.crc = crc32Of(0, src.data(), src.size());
   if (work.mayCompress) compress_contents(work, src, ctx.opt.compressLevel);
 }
 

@@ -3,11 +3,10 @@
 // and every section's contents at the offset the layout gave it, built in one
 // buffer and written in one go. The file appears under its name only once it
 // is complete; an existing file of that name survives any failure.
-#include <zlib.h>
-
 #include <algorithm>
 #include <new>
 
+#include "elf/crc.h"
 #include "writer/writer.h"
 
 namespace zv {
@@ -80,7 +79,7 @@ void put_file_info_and_crcs(Context& ctx, std::vector<uint8_t>& image) {
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   store_file_info(ctx);
   put_bytes(image, w.F, w.fileInfo.data(), w.fileInfo.size());
-  w.crcs[n - 1] = static_cast<uint32_t>(crc32(0L, w.fileInfo.data(), static_cast<uInt>(w.fileInfo.size())));
+  w.crcs[n - 1] = crc32Of(0, w.fileInfo.data(), w.fileInfo.size());
   uint64_t at = uint64_t{64} + uint64_t{40} * n;
   for (uint32_t j = 0; j < n; ++j) {
     if (at + 4 * uint64_t{j} + 4 > image.size()) break;

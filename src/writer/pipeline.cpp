@@ -8,6 +8,7 @@
 
 #include "driver/driver.h"
 #include "layout/layout.h"
+#include "platform/parallel.h"
 #include "symbols/symbols.h"
 #include "writer/writer.h"
 
@@ -146,22 +147,26 @@ bool entries_in_host_order(const Elf32_Shdr& h) {
 void renumber_symbols(Context& ctx, uint32_t old) {
   ElfImage& img = ctx.input;
   EntryTable<Elf32_Sym> symbols = symTable(img, old);
-  for (uint32_t k = 0; k < symbols.count; ++k) {
-    Elf32_Sym s = symbols.get(k);
-    if (s.st_shndx < sectionCount(img) && s.st_shndx < SHN_LORESERVE)
-      s.st_shndx = static_cast<uint16_t>(renumbered(ctx, s.st_shndx));  // dropped: 0xFFFF
-    if (img.swap) swapSymbol(s);
-    symbols.put(k, s);
-  }
+  forEachPart(splitEntries(symbols.count, ctx.opt.threads), [&](uint32_t, uint32_t begin, uint32_t end) {
+    for (uint32_t k = begin; k < end; ++k) {
+      Elf32_Sym s = symbols.get(k);
+      if (s.st_shndx < sectionCount(img) && s.st_shndx < SHN_LORESERVE)
+        s.st_shndx = static_cast<uint16_t>(renumbered(ctx, s.st_shndx));  // dropped: 0xFFFF
+      if (img.swap) swapSymbol(s);
+      symbols.put(k, s);
+    }
+  });
 }
 
 void rela_to_file_order(Context& ctx, uint32_t old) {
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, old);
-  for (uint32_t k = 0; k < relocs.count; ++k) {
-    Elf32_Rela r = relocs.get(k);
-    swapRela(r);
-    relocs.put(k, r);
-  }
+  forEachPart(splitEntries(relocs.count, ctx.opt.threads), [&](uint32_t, uint32_t begin, uint32_t end) {
+    for (uint32_t k = begin; k < end; ++k) {
+      Elf32_Rela r = relocs.get(k);
+      swapRela(r);
+      relocs.put(k, r);
+    }
+  });
 }
 
 void rel_to_file_order(Context& ctx, uint32_t old) {

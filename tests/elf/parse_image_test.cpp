@@ -117,6 +117,37 @@ TEST(ParseImage, SectionHeaderZeroAndSectionContentsStayAsStored) {
   EXPECT_EQ(get32(bytes, sectionDataOffset(m.b, m.text)), 0x3C600000u);
 }
 
+// Converted tables move to storage of their own, so the file's view keeps
+// the bytes as stored; a table whose bytes another section also shows is
+// converted where it lies, so that section sees the converted entries.
+TEST(ParseImage, ConvertedTablesLeaveTheViewUnlessSharedWithAnotherSection) {
+  for (bool shared : {false, true}) {
+    SCOPED_TRACE(shared ? "shared" : "alone");
+    LinkedModule m = makeLinkedModule(true);
+    uint16_t extra = addProgbits(m.b, ".note.extra", 0, 0, std::vector<uint8_t>(12, 0xEE));
+    std::vector<uint8_t> bytes = build(m.b);
+    uint32_t rela = sectionDataOffset(m.b, m.relaText);
+    if (shared) putShdr(m.b, bytes, extra, shdr_at::sh_offset, rela + 4);  // inside the first entry
+    const std::vector<uint8_t> stored(bytes.begin() + rela, bytes.begin() + rela + 12);
+    zv::ElfImage img;
+    ASSERT_EQ(parseBytes(bytes, img), 0u);
+    zv::Elf32_Rela r{};
+    ASSERT_TRUE(zv::readRela(img, m.relaText, 0, r));
+    EXPECT_EQ(r.r_info, rInfo(m.objSym, kRPpcAddr16Ha));
+    const uint8_t* at = zv::sectionBytes(img, m.relaText).data();
+    const std::vector<uint8_t> viewed(bytes.begin() + rela, bytes.begin() + rela + 12);
+    if (shared) {
+      EXPECT_EQ(at, bytes.data() + rela);
+      EXPECT_EQ(zv::sectionBytes(img, extra).data(), bytes.data() + rela + 4);
+      EXPECT_EQ(get32(bytes, rela + 4, false), r.r_info);  // converted to host order (little-endian) in the view
+    } else {
+      EXPECT_NE(at, bytes.data() + rela);
+      EXPECT_EQ(viewed, stored);
+      EXPECT_EQ(get32(bytes, rela + 4), r.r_info);  // still as stored, big-endian
+    }
+  }
+}
+
 TEST(ParseImage, NoProgramHeadersWithoutATableOffset) {
   LinkedModule m = makeLinkedModule(true);
   m.b.ehdr.e_phnum = 5;

@@ -10,7 +10,7 @@
 
 #include "driver/driver.h"
 #include "support/run_tool.h"
-#include "writer/parallel.h"
+#include "platform/parallel.h"
 #include "writer_fixture.h"
 
 namespace zv::test {

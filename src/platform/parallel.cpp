@@ -1,7 +1,7 @@
-// A tiny pool of standard threads for the writer: one shared counter hands
+// A tiny pool of standard threads: one shared counter hands
 // out the next piece of work under a mutex, so the pieces start in the order
 // the caller sorted them (the largest sections first).
-#include "writer/parallel.h"
+#include "platform/parallel.h"
 
 #include <algorithm>
 #include <mutex>
@@ -52,6 +52,25 @@ void runOnThreads(size_t count, uint32_t threads, const std::function<void(size_
   }
   worker();
   for (std::thread& t : pool) t.join();
+}
+
+Parts splitEntries(uint32_t count, uint32_t threads) {
+  Parts p;
+  p.count = count;
+  p.parts = std::max<uint32_t>(1, std::min<uint32_t>(threads, count / kMinEntriesPerThread));
+  return p;
+}
+
+void forEachPart(const Parts& parts, const std::function<void(uint32_t, uint32_t, uint32_t)>& work) {
+  auto one = [&](size_t k) {
+    uint32_t part = static_cast<uint32_t>(k);
+    work(part, parts.begin(part), parts.begin(part + 1));
+  };
+  if (parts.parts <= 1) {
+    one(0);
+    return;
+  }
+  runOnThreads(parts.parts, parts.parts, one);
 }
 
 }  // namespace zv
