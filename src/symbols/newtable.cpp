@@ -137,9 +137,15 @@ void replaceOldTables(Context& ctx) {
   st.view.symbol_count = t.next_id;
   st.view.strings_size = static_cast<uint32_t>(t.new_strings_size);
   uint32_t symtab = static_cast<uint32_t>(st.view.symtab);
-  std::vector<uint8_t> symBytes(t.new_symbols.size() * kSymSize);
-  for (size_t k = 0; k < t.new_symbols.size(); ++k) storeRecord(symBytes.data() + k * kSymSize, t.new_symbols[k]);
-  storeSectionBytes(img, symtab, symBytes.data(), symBytes.size());
+  // The new symbols go straight over the old table when they fit (they
+  // usually do: the table only shrinks), else into storage of its own.
+  size_t symSize = t.new_symbols.size() * kSymSize;
+  std::span<uint8_t> dest = sectionBytes(img, symtab);
+  if (dest.size() < symSize) dest = replaceSectionBytes(img, symtab, symSize);
+  if (dest.size() >= symSize) {
+    for (size_t k = 0; k < t.new_symbols.size(); ++k) storeRecord(dest.data() + k * kSymSize, t.new_symbols[k]);
+    img.sh[symtab].sh_size = static_cast<uint32_t>(symSize);
+  }
   // The new table is written with 16-byte entries.
   if (img.sh[symtab].sh_entsize != 0) img.sh[symtab].sh_entsize = kSymSize;
   if (st.view.strtab >= 0 && st.view.strtab != st.view.symtab)

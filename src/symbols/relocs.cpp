@@ -5,8 +5,11 @@
 // functions (.fexports) and data (.dexports) as the module's .def file said.
 // Every relocation of every SHT_RELA section is checked once, after the
 // symbol table has been reworked, so the symbols seen are the final ones.
+#include <algorithm>
 #include <cinttypes>
+#include <vector>
 
+#include "platform/parallel.h"
 #include "symbols/symbols.h"
 
 namespace zv {
@@ -175,6 +178,34 @@ bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32
   return false;
 }
 
+// The first relocation any rule could object to: the walk starts there, as
+// every entry before it passes every rule without a word. The parts of a
+// large table are scanned side by side. An export table is checked whole.
+uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf32_Rela>& relocs,
+                      const EntryTable<Elf32_Sym>& symbols, const std::vector<uint8_t>& loaded) {
+  if (t.isExport) return 0;
+  bool noSda = ctx.opt.checkNoSda;
+  bool noCode32 = (t.h.sh_flags & SHF_EXECINSTR) && t.h.sh_type != SHT_VKM_IMPORTS && !ctx.opt.allowCode32;
+  auto mayObject = [&](const Elf32_Rela& r) {
+    uint32_t type = relType(r.r_info), index = relSym(r.r_info);
+    if (type == 0) return false;
+    if (index >= symbols.count || (noSda && isSdaType(type)) || (noCode32 && type == kRelAddr32)) return true;
+    uint32_t shndx = symbols.get(index).st_shndx;
+    return shndx >= loaded.size() || !loaded[shndx];
+  };
+  Parts parts = splitEntries(relocs.count, ctx.opt.threads);
+  std::vector<uint32_t> first(parts.parts, relocs.count);
+  forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    for (uint32_t n = begin; n < end; ++n) {
+      if (mayObject(relocs.get(n))) {
+        first[k] = n;
+        return;
+      }
+    }
+  });
+  return *std::min_element(first.begin(), first.end());
+}
+
 }  // namespace
 
 uint32_t check_all_relocations(Context& ctx) {
@@ -209,7 +240,7 @@ uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
     const Elf32_Shdr& s = ctx.input.sh[k];
     loaded[k] = (s.sh_flags & SHF_ALLOC) || (s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0);
   }
-  for (uint32_t n = 0; n < relocs.count; ++n) {
+  for (uint32_t n = firstToCheck(ctx, t, relocs, symbols, loaded); n < relocs.count; ++n) {
     Elf32_Rela r = relocs.get(n);
     uint32_t type = relType(r.r_info);
     if (type == 0) continue;
