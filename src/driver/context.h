@@ -23,6 +23,7 @@ namespace zv {
 struct Context {
   Console con;
   Options opt;
+  Environment env;                  // read once by the driver (readEnvironment)
   MappedFile* inputFile = nullptr;  // the input stays mapped for the whole run
   bool haveInput = false;           // `input` holds the loaded input image
   ElfImage input;

@@ -19,6 +19,11 @@ uint32_t makeRelativeOutputPath(Context& ctx);
 
 // A whole run of the tool; the result is the process exit value.
 int runTool(Context& ctx, int argc, char** argv);
+// The environment variables a run uses, read at once.
+Environment readEnvironment();
+// The conversion of the loaded input, pass by pass (convert.cpp): import
+// library, module, read-back. 0 or the value of the FAILED line.
+uint32_t convert(Context& ctx);
 
 // A number as the command line gives it: leading white space, an optional
 // sign, decimal digits up to the first other character; no digits read as 0

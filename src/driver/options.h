@@ -17,6 +17,15 @@ struct LoaderTag {
   std::string value;
 };
 
+// The environment variables a run uses, read once when the run starts; the
+// stages read them here, never from the environment.
+struct Environment {
+  std::optional<std::string> sdkRoot;          // EDBA_ROOT: the SDK, its loader tags file
+  std::optional<std::string> toolchainRoot;    // GHS_ROOT: where the archiver lives
+  std::optional<std::string> sourceDateEpoch;  // SOURCE_DATE_EPOCH: the import library's member date
+  std::optional<std::string> threads;          // ZODAVOV_THREADS: how many threads a run uses
+};
+
 struct Options {
   std::optional<std::string> inputPath;  // the input argument as typed
   std::string outputPath;                // full path of the VKM/VKX file

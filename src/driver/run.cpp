@@ -1,9 +1,9 @@
-// One run of the tool, start to end: the command line (which loads the input),
-// the defaults and checks that depend on several options, the output names,
-// then the stages — relative path for the FileInfo, import library, module
-// writer — and at last the generated module is mapped again, parsed and its
-// layout verified, so that a broken module never passes for a good one. The
-// outcome is one FAILED line and the process exit value.
+// One run of the tool, start to end: the environment (read once), the command
+// line (which loads the input), the defaults and checks that depend on
+// several options, the output names, then the conversion (convert.cpp), whose
+// last pass maps the generated module again, parses it and verifies its
+// layout, so that a broken module never passes for a good one. The outcome is
+// one FAILED line and the process exit value.
 #include <cstdint>
 #include <new>
 
@@ -65,20 +65,12 @@ int commandLineFailure(Context& ctx, int argc, char** argv) {
   return static_cast<int>(kFail);
 }
 
-uint32_t runStages(Context& ctx) {
-  chooseThreadCount(ctx);
-  uint32_t r = makeRelativeOutputPath(ctx);
-  if (r == 0 && !ctx.opt.noLib) r = writeImportLibrary(ctx);
-  if (r == 0) r = write_output_file(ctx);
-  if (r == 0) r = reloadGeneratedFile(ctx);
-  return r;
-}
-
 int runSteps(Context& ctx, int argc, char** argv) {
   const char* self = programName(argc, argv);
+  ctx.env = readEnvironment();
   // The input is read while the command line is; its large tables already
   // use the threads (a bad value is reported once the conversion starts).
-  ctx.opt.threads = threadCountAsked(getEnv("ZODAVOV_THREADS"));
+  ctx.opt.threads = threadCountAsked(ctx.env.threads);
   if (uint32_t r = parseCommandLine(ctx, argc, argv)) {
     printUsage(ctx);
     consoleFlush(ctx.con);
@@ -96,13 +88,23 @@ int runSteps(Context& ctx, int argc, char** argv) {
   if (checkRegionSizes(ctx) != 0) return finish(ctx, self, kFail);
   if (!deriveOutputNames(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
   if (!outputsSpareTheInput(ctx)) return finish(ctx, self, kFail);
-  return finish(ctx, self, runStages(ctx));
+  chooseThreadCount(ctx);
+  return finish(ctx, self, convert(ctx));
 }
 
 }  // namespace
 
+Environment readEnvironment() {
+  Environment env;
+  env.sdkRoot = getEnv("EDBA_ROOT");
+  env.toolchainRoot = getEnv("GHS_ROOT");
+  env.sourceDateEpoch = getEnv("SOURCE_DATE_EPOCH");
+  env.threads = getEnv("ZODAVOV_THREADS");
+  return env;
+}
+
 void chooseThreadCount(Context& ctx) {
-  std::optional<std::string> asked = getEnv("ZODAVOV_THREADS");
+  const std::optional<std::string>& asked = ctx.env.threads;
   ctx.opt.threads = threadCountAsked(asked);
   if (!asked || asked->empty() || parseThreadCount(*asked)) return;
   say(ctx, "WARN: ZODAVOV_THREADS \"%s\" is not a positive number; one thread per hardware thread is used.\n",

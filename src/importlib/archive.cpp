@@ -116,7 +116,7 @@ uint32_t writeLibraryFile(Context& ctx, const std::string& path, const std::vect
 }  // namespace
 
 int32_t archiveDate(Context& ctx) {
-  std::optional<std::string> epoch = getEnv("SOURCE_DATE_EPOCH");
+  const std::optional<std::string>& epoch = ctx.env.sourceDateEpoch;
   if (epoch && !epoch->empty()) {
     int64_t seconds = 0;
     // The member date is a 32-bit count of seconds; a later date would wrap.

@@ -29,8 +29,8 @@ char rootSeparator(const std::string& root) {
   return root.size() > 3 && root[3] == '/' ? '/' : '\\';
 }
 
-std::string archiverProgram() {
-  std::optional<std::string> root = getEnv("GHS_ROOT");
+std::string archiverProgram(const Context& ctx) {
+  const std::optional<std::string>& root = ctx.env.toolchainRoot;
   if (!root) return "ax";
   return toolchainRoot(*root) + rootSeparator(*root) + "ax";
 }
@@ -38,7 +38,7 @@ std::string archiverProgram() {
 }  // namespace
 
 void runArchiver(Context& ctx, const std::string& libraryPath) {
-  std::string program = archiverProgram();
+  std::string program = archiverProgram(ctx);
   if (ctx.opt.verbose) say(ctx, "exec: %s -ts \"%s\"\n", program.c_str(), libraryPath.c_str());
   int status = runProgram(ctx.con, program, {"-ts", libraryPath});
   if (status != 0) say(ctx, "FAILED: ax -ts %s\nreturned %d\n", libraryPath.c_str(), status);

@@ -308,4 +308,30 @@ uint32_t classify_and_place_sections(Context& ctx) {
   return 0;
 }
 
+// The loader gives code no zero-filled memory, and it reads every
+// section of its own range from the file, so a zero-filled section can live
+// in neither place.
+uint32_t check_zero_filled_sections(Context& ctx) {
+  ElfImage& img = ctx.input;
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS && (h.sh_type & SHT_NOBITS)) {
+      say(ctx, "*** Error: Placing a zero filled section '%s'(%d) in the code area is not allowed.\n",
+          section_name_by_index(ctx, i).c_str(), static_cast<int>(i));
+      return 0xFFFFFFFF;
+    }
+  }
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    if (h.sh_type == SHT_NOBITS && (h.sh_flags & SHF_ALLOC) && h.sh_size != 0 && h.sh_addr >= kLoaderRangeStart) {
+      say(ctx,
+          "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
+          "which is loaded from the file. Return -1.\n",
+          static_cast<int>(i), section_name_by_index(ctx, i).c_str(), h.sh_addr);
+      return 0xFFFFFFFF;
+    }
+  }
+  return 0;
+}
+
 }  // namespace zv

@@ -10,7 +10,6 @@
 
 namespace zv {
 
-uint32_t write_output_file(Context& ctx);  // the writer stage: 0 or an error value
 uint32_t lay_out_sections(Context& ctx);
 uint32_t build_and_write_image(Context& ctx);
 
@@ -42,7 +41,14 @@ const char* layoutValueName(int value);
 // The second half of the writer, from the FileInfo size to the written file;
 // needs the first half's results: the padding in ctx.wr, the regions and the
 // section map of the placement, and the TLS facts.
-uint32_t emit_output_file(Context& ctx);
+// The module's section table and region sizes (headers.cpp), in the order
+// the conversion calls them.
+uint32_t size_regions(Context& ctx);
+uint32_t make_new_table(Context& ctx);
+void renumber_sections(Context& ctx);
+void add_trailer(Context& ctx);
+uint32_t apply_size_options(Context& ctx);
+void add_fixed_sections(Context& ctx);
 
 // Room left after the file name for longer install paths, from the SDK root.
 uint32_t filepath_padding(Context& ctx, const std::string& root);

@@ -20,7 +20,7 @@ struct LibRun {
 LibRun runInMemory(const ModuleSpec& shape, const std::string& outputPath) {
   auto ctx = contextFor(build(makeModule(shape).b), outputPath);
   LibRun r;
-  r.rc = zv::writeImportLibrary(*ctx);
+  r.rc = writeLibrary(*ctx);
   r.text = ctx->con.text;
   r.archive = ctx->libraryBytes;
   return r;

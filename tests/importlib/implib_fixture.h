@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "driver/context.h"
+#include "driver/driver.h"
+#include "importlib/importlib.h"
 #include "support/elf_builder.h"
 
 namespace zv::test {
@@ -53,6 +55,13 @@ ModuleSpec workedExample(bool bigEndian = true);
 
 // A capturing context over `bytes` with the input parsed as the driver
 // leaves it for the import-library stage.
+// Writes the import library of a loaded context as a run does: with the
+// environment (SOURCE_DATE_EPOCH, GHS_ROOT) as it is now.
+inline uint32_t writeLibrary(zv::Context& ctx) {
+  ctx.env = zv::readEnvironment();
+  return zv::writeImportLibrary(ctx);
+}
+
 std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes,
                                         const std::string& outputPath = "/build/out/MyLib.vkm", bool inMemory = true);
 

@@ -34,14 +34,14 @@ FileRun runToFile(const std::string& libraryPath, bool verbose = false, const Mo
   ctx->opt.importLibPath = libraryPath;
   ctx->opt.verbose = verbose;
   FileRun r;
-  r.rc = zv::writeImportLibrary(*ctx);
+  r.rc = writeLibrary(*ctx);
   r.text = ctx->con.text;
   return r;
 }
 
 std::vector<uint8_t> inMemoryArchive() {
   auto ctx = contextFor(build(makeModule(workedExample()).b));
-  EXPECT_EQ(zv::writeImportLibrary(*ctx), 0u);
+  EXPECT_EQ(writeLibrary(*ctx), 0u);
   return ctx->libraryBytes;
 }
 
@@ -129,7 +129,7 @@ TEST_F(LibraryFile, InMemoryRunsWriteNothingAndRunNoArchiver) {
   writeFakeArchiver(tool_.path, 0);
   auto ctx = contextFor(build(makeModule(workedExample()).b));
   ctx->opt.importLibPath = lib_;
-  EXPECT_EQ(zv::writeImportLibrary(*ctx), 0u);
+  EXPECT_EQ(writeLibrary(*ctx), 0u);
   EXPECT_FALSE(ctx->libraryBytes.empty());
   EXPECT_FALSE(fileExists(lib_));
   EXPECT_FALSE(fileExists(tool_ / "args.txt"));

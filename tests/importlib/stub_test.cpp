@@ -24,7 +24,7 @@ Result runOn(const ElfBuilder& b, const std::string& outputPath = "/build/out/My
   EnvVar epoch("SOURCE_DATE_EPOCH", "1700000000");
   auto ctx = contextFor(build(b), outputPath);
   Result r;
-  r.rc = zv::writeImportLibrary(*ctx);
+  r.rc = writeLibrary(*ctx);
   r.text = ctx->con.text;
   r.archive = ctx->libraryBytes;
   return r;

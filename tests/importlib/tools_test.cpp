@@ -53,7 +53,7 @@ class StandardTools : public ::testing::Test {
   void SetUp() override {
     EnvVar epoch("SOURCE_DATE_EPOCH", "1700000000");
     auto ctx = contextFor(build(makeModule(workedExample()).b));
-    ASSERT_EQ(zv::writeImportLibrary(*ctx), 0u);
+    ASSERT_EQ(writeLibrary(*ctx), 0u);
     archive_ = ctx->libraryBytes;
     std::ofstream(dir_ / "mylib.a", std::ios::binary)
         .write(reinterpret_cast<const char*>(archive_.data()), static_cast<std::streamsize>(archive_.size()));
@@ -131,7 +131,7 @@ TEST_P(Corpus, StubDescribesTheExports) {
   ASSERT_TRUE(zv::readWholeFile(std::string(ZV_SOURCE_DIR) + "/tests/corpus/" + c.file, bytes));
   EnvVar epoch("SOURCE_DATE_EPOCH", "1700000000");
   auto ctx = contextFor(std::move(bytes), c.outputPath);
-  ASSERT_EQ(zv::writeImportLibrary(*ctx), 0u) << ctx->con.text;
+  ASSERT_EQ(writeLibrary(*ctx), 0u) << ctx->con.text;
   EXPECT_EQ(ctx->con.text, "");
   Stub s = readStub(ctx->libraryBytes);
   std::string lib = zv::importLibraryName(c.outputPath);

@@ -108,6 +108,7 @@ TEST(CompressionThreads, ThreadCountComesFromTheEnvironment) {
     EnvVar env("ZODAVOV_THREADS", row.value ? std::optional<std::string>(row.value) : std::nullopt);
     zv::Context ctx;
     ctx.con.capture = true;
+    ctx.env = zv::readEnvironment();
     zv::chooseThreadCount(ctx);
     const std::string what = row.value ? row.value : "(unset)";
     EXPECT_EQ(ctx.opt.threads, row.threads) << what;

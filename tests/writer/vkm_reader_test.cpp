@@ -41,7 +41,7 @@ TEST_P(ReaderNotices, DamagedFile) {
   addData(m.b, ".zeros", 0x10000100, std::vector<uint8_t>(256, 0));  // compresses
   zv::Context ctx;
   loadModule(ctx, build(m.b));
-  ASSERT_EQ(zv::write_output_file(ctx), 0u) << ctx.con.text;
+  ASSERT_EQ(convertLoaded(ctx), 0u) << ctx.con.text;
   std::vector<uint8_t> bytes = ctx.outputBytes;
   VkmFile good = readVkm(bytes);
   ASSERT_TRUE(good.problems.empty()) << problems(good);

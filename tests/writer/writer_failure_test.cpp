@@ -16,7 +16,7 @@ TEST(WriterFailure, NoSdkRoot) {
   EnvVar env("EDBA_ROOT", std::nullopt);
   zv::Context ctx;
   loadModule(ctx, build(makeLinkedModule().b));
-  EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(ctx), 0xFFFFFFFFu);
   EXPECT_EQ(ctx.con.text, "***Error: EDBA_ROOT is not defined\n");
   EXPECT_TRUE(ctx.outputBytes.empty());
 }
@@ -29,7 +29,7 @@ TEST(WriterFailure, NoSymbolTable) {
   addReloc(b, rela, 0, 0, kRPpcNone);
   zv::Context ctx;
   loadModule(ctx, build(b));
-  EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(ctx), 0xFFFFFFFFu);
   EXPECT_EQ(ctx.con.text, "***Error: \"mod.elf\" has no symbol table. Cannot make an VKM from it. Return -1.\n");
   EXPECT_TRUE(ctx.outputBytes.empty());
 }
@@ -63,7 +63,7 @@ TEST_P(ZeroFilled, IsRefused) {
   uint16_t zero = addNobits(m.b, ".zero", c.flags, c.addr, c.size);
   zv::Context ctx;
   loadModule(ctx, build(m.b));
-  EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(ctx), 0xFFFFFFFFu);
   char want[512];
   std::snprintf(want, sizeof want, c.message, zero);
   EXPECT_NE(ctx.con.text.find(want), std::string::npos) << ctx.con.text;
@@ -89,7 +89,7 @@ TEST(OutputFile, WrittenAndReplacesAnOldFile) {
   std::string path = dir / "mod.vkm";
   writeText(path, "old contents");
   DiskRun run(path);
-  ASSERT_EQ(zv::write_output_file(run.ctx), 0u) << run.ctx.con.text;
+  ASSERT_EQ(convertLoaded(run.ctx), 0u) << run.ctx.con.text;
   std::vector<uint8_t> bytes = readFile(path);
   VkmFile f = readVkm(bytes);
   EXPECT_TRUE(f.problems.empty()) << problems(f);
@@ -101,7 +101,7 @@ TEST(OutputFile, WrittenAndReplacesAnOldFile) {
 TEST(OutputFile, MissingDirectoryCannotBeOpened) {
   ScratchDir dir;
   DiskRun run(dir / "no/such/dir/mod.vkm");
-  EXPECT_EQ(zv::write_output_file(run.ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(run.ctx), 0xFFFFFFFFu);
   EXPECT_NE(run.ctx.con.text.find("***Error: Could not open outfile file for writing.\n"), std::string::npos);
 }
 
@@ -116,7 +116,7 @@ TEST(OutputFile, EarlierFailureLeavesOldFileAlone) {
   loadModule(ctx, build(m.b));
   ctx.inMemory = false;
   ctx.opt.outputPath = path;
-  EXPECT_EQ(zv::write_output_file(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(ctx), 0xFFFFFFFFu);
   EXPECT_EQ(readFile(path), std::vector<uint8_t>({'o', 'l', 'd', ' ', 'c', 'o', 'n', 't', 'e', 'n', 't', 's'}));
 }
 
@@ -128,7 +128,7 @@ TEST(OutputFile, UnwritableDirectoryLeavesOldFileAlone) {
   std::filesystem::permissions(sub, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
   if (std::ofstream(sub + "/probe")) GTEST_SKIP() << "the directory stays writable for this user";
   DiskRun run(path);
-  EXPECT_EQ(zv::write_output_file(run.ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(run.ctx), 0xFFFFFFFFu);
   EXPECT_NE(run.ctx.con.text.find("***Error: Could not open outfile file for writing.\n"), std::string::npos);
   EXPECT_EQ(readFile(path).size(), 12u);
 }
@@ -136,7 +136,7 @@ TEST(OutputFile, UnwritableDirectoryLeavesOldFileAlone) {
 TEST(OutputFile, ShortWriteFails) {
   if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
   DiskRun run("/dev/full");
-  EXPECT_EQ(zv::write_output_file(run.ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(convertLoaded(run.ctx), 0xFFFFFFFFu);
   EXPECT_NE(run.ctx.con.text.find("***Error: Failed writing output file.\n"), std::string::npos) << run.ctx.con.text;
 }
 

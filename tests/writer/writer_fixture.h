@@ -59,9 +59,17 @@ struct WriterRun {
   VkmFile vkm;
 };
 
+// Converts a loaded module as a run does once its command line is read: the
+// environment as it is now, no import library.
+inline uint32_t convertLoaded(zv::Context& ctx) {
+  ctx.env = zv::readEnvironment();
+  ctx.opt.noLib = true;
+  return zv::convert(ctx);
+}
+
 inline WriterRun runWriter(zv::Context& ctx) {
   WriterRun run;
-  run.result = zv::write_output_file(ctx);
+  run.result = convertLoaded(ctx);
   if (run.result == 0) run.vkm = readVkm(ctx.outputBytes);
   return run;
 }
