@@ -164,7 +164,8 @@ BuiltModule buildLargeModule(const LargeShape& s) {
 }
 
 // One in-process run of the whole tool over `path`: 0 or the failure value.
-int convert(const std::string& path, std::vector<std::string> options, std::string& console, VkmFile& vkm) {
+int convert(const std::string& path, std::vector<std::string> options, std::string& console, VkmFile& vkm,
+            std::vector<uint8_t>* bytes = nullptr) {
   zv::Context ctx;
   ctx.con.capture = true;
   ctx.inMemory = true;
@@ -177,6 +178,7 @@ int convert(const std::string& path, std::vector<std::string> options, std::stri
   int rc = zv::runTool(ctx, static_cast<int>(text.size()), argv.data());
   console = std::move(ctx.con.text);
   if (rc == 0) vkm = readVkm(ctx.outputBytes);
+  if (bytes) *bytes = ctx.outputBytes;
   return rc;
 }
 
@@ -220,6 +222,31 @@ INSTANTIATE_TEST_SUITE_P(Sizes, LargeInput,
                                            LargeShape{"FullSize", 60000, 3000, 1000, 800, 200000, 300000, 40u << 20,
                                                       600.0}),
                          [](const auto& p) { return std::string(p.param.label); });
+
+// Tables of more than twice 65,536 entries are walked in parts on the run's
+// threads (the conversion, the counts, the marks, the rewrite, the checks,
+// the conversion back). The module and every message are the same with one
+// thread and with several, in both symbol-table modes.
+TEST(LargeInput, TablesWalkedInPartsGiveTheSameModule) {
+  SdkRoot root;
+  ScratchDir dir;
+  BuiltModule m = buildLargeModule(LargeShape{"Parts", 20, 20, 20, 4, 3000, 140000, 1u << 20, 60.0});
+  std::string path = dir / "parts.elf";
+  writeText(path, std::string(m.bytes.begin(), m.bytes.end()));
+  for (const std::vector<std::string>& options : {std::vector<std::string>{}, std::vector<std::string>{"-old", "-s"}}) {
+    const std::string mode = options.empty() ? "-new" : "-old -s";
+    std::string console[2];
+    VkmFile vkm[2];
+    std::vector<uint8_t> bytes[2];
+    for (int k = 0; k < 2; ++k) {
+      EnvVar threads("ZODAVOV_THREADS", std::string(k == 0 ? "1" : "3"));
+      ASSERT_EQ(convert(path, options, console[k], vkm[k], &bytes[k]), 0) << mode << "\n" << console[k].substr(0, 4000);
+    }
+    EXPECT_EQ(console[0], console[1]) << mode;
+    EXPECT_TRUE(bytes[0] == bytes[1]) << mode;
+    EXPECT_TRUE(vkm[1].problems.empty()) << mode;
+  }
+}
 
 // Kept symbols each get their own copy of their name. A damaged string table
 // whose one long name many function symbols share would make the new table's
