@@ -1,15 +1,14 @@
 #!/usr/bin/env bash
 # Runs clang-tidy (the checks of .clang-tidy) over every source file of src/
 # with the compile commands of the optimised build, and fails on any finding.
-# The naming check waits until the tree is renamed: ZV_TIDY_NAMING=1 (or
-# naming=1 below) turns it on.
+# ZV_TIDY_NAMING=0 leaves out the naming check.
 #
 #   tools/tidy.sh [build folder]    # default build/release, configured when missing
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=${1:-$root/build/release}
-naming=${ZV_TIDY_NAMING:-0}
+naming=${ZV_TIDY_NAMING:-1}
 
 if [ ! -f "$build/compile_commands.json" ]; then
   cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null

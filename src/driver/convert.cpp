@@ -25,44 +25,44 @@ uint32_t readSdkRoot(Context& ctx) {
     return kFail;
   }
   readLoaderTagsFile(ctx, *ctx.env.sdkRoot);  // a missing or bad tags file does not stop the conversion
-  ctx.wr.filepathPadding = filepath_padding(ctx, *ctx.env.sdkRoot);
+  ctx.wr.filepathPadding = filepathPadding(ctx, *ctx.env.sdkRoot);
   return 0;
 }
 
 // The symbol table everything else reads, and the TLS segment the loader accepts.
 uint32_t findTables(Context& ctx) {
-  locate_symbol_table(ctx);
+  locateSymbolTable(ctx);
   if (ctx.sym.view.symtab < 0) {
     say(ctx, "***Error: \"%s\" has no symbol table. Cannot make an VKM from it. Return -1.\n",
         ctx.opt.inputPath.value_or(std::string()).c_str());
     return kFail;
   }
-  return check_tls_segment(ctx);
+  return checkTlsSegment(ctx);
 }
 
 // A section is used when the loader loads it or a counted relocation refers
 // to it; the symbols of the others are cleared. The linker's own export list
 // is not loaded unless something refers to it.
 void countReferencesAndDropUnused(Context& ctx) {
-  if (uint32_t ex = find_export_section(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;
-  count_section_references(ctx);
+  if (uint32_t ex = findExportSection(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;
+  countSectionReferences(ctx);
   // Only symbols no counted relocation uses are cleared, so the counts hold,
   // unless the symbol table and a relocation section share bytes.
-  if (remove_unused_sections(ctx) && symbols_share_bytes_with_relocations(ctx)) count_section_references(ctx);
+  if (removeUnusedSections(ctx) && symbolsShareBytesWithRelocations(ctx)) countSectionReferences(ctx);
 }
 
 // The symbol table the loader reads, new or the old one stripped, and the
 // relocation rules checked against it.
 uint32_t settleSymbols(Context& ctx) {
   if (ctx.opt.newSymbolTable) {
-    build_new_symbol_table(ctx);
+    buildNewSymbolTable(ctx);
     if (ctx.sym.table.tooLarge) return kFail;
-    return check_all_relocations(ctx);
+    return checkAllRelocations(ctx);
   }
-  locate_symbol_table(ctx);
-  if (uint32_t r = strip_unused_symbols(ctx)) return r;
-  if (uint32_t r = check_all_relocations(ctx)) return r;
-  if (ctx.opt.stripStrings) return compact_import_strings(ctx);
+  locateSymbolTable(ctx);
+  if (uint32_t r = stripUnusedSymbols(ctx)) return r;
+  if (uint32_t r = checkAllRelocations(ctx)) return r;
+  if (ctx.opt.stripStrings) return compactImportStrings(ctx);
   return 0;
 }
 
@@ -81,29 +81,29 @@ uint32_t convert(Context& ctx) {
   // Reference counts; unused sections lose their symbols.
   countReferencesAndDropUnused(ctx);
   // The section-name table keeps only the names still in use.
-  rebuild_section_names(ctx);
+  rebuildSectionNames(ctx);
   // The symbol table (new or old) and the relocation rules.
   if (uint32_t r = settleSymbols(ctx)) return r;
   // Every section placed in TEXT, DATA, LOAD or TEMP.
-  if (classify_and_place_sections(ctx) != 0) return kFail;
+  if (classifyAndPlaceSections(ctx) != 0) return kFail;
   // The FileInfo record: its size, then its fields.
-  size_file_info(ctx);
-  if (uint32_t r = fill_file_info(ctx)) return r;
+  sizeFileInfo(ctx);
+  if (uint32_t r = fillFileInfo(ctx)) return r;
   // The region sizes, with room for branch trampolines.
-  if (uint32_t r = size_regions(ctx)) return r;
+  if (uint32_t r = sizeRegions(ctx)) return r;
   // Zero-filled sections the loader cannot give memory to.
-  if (uint32_t r = check_zero_filled_sections(ctx)) return r;
+  if (uint32_t r = checkZeroFilledSections(ctx)) return r;
   // The kept sections renumbered; symbols and relocations back in file order.
-  if (uint32_t r = make_new_table(ctx)) return r;
-  renumber_sections(ctx);
+  if (uint32_t r = makeNewTable(ctx)) return r;
+  renumberSections(ctx);
   // File offsets, CRCs and compression of the contents.
-  if (uint32_t r = lay_out_sections(ctx)) return r;
+  if (uint32_t r = layOutSections(ctx)) return r;
   // The FileInfo strings at the end of LOAD, the size options, the CRC and FileInfo headers.
-  add_trailer(ctx);
-  if (uint32_t r = apply_size_options(ctx)) return r;
-  add_fixed_sections(ctx);
+  addTrailer(ctx);
+  if (uint32_t r = applySizeOptions(ctx)) return r;
+  addFixedSections(ctx);
   // The file, written in one piece.
-  if (uint32_t r = build_and_write_image(ctx)) return r;
+  if (uint32_t r = buildAndWriteImage(ctx)) return r;
   // The module as written: mapped again, parsed and its layout verified.
   return reloadGeneratedFile(ctx);
 }

@@ -36,23 +36,23 @@ bool matchesFrom(const std::string& path, size_t wi, const std::string& root, si
   return true;
 }
 
-enum class RootMatch { No, Yes, StopSearch };
+enum class RootMatch { kNo, kYes, kStopSearch };
 
 // Whether `root` is a prefix of `path`, and where the rest of the path begins.
 RootMatch matchRoot(const std::string& path, const std::string& root, size_t& end) {
   if (path.size() >= root.size() && path.compare(0, root.size(), root) == 0) {
     end = root.size();
-    return RootMatch::Yes;
+    return RootMatch::kYes;
   }
   size_t wi = 0, ri = 0;
   if (root.compare(0, kCygdrive.size(), kCygdrive) == 0) {
     // /cygdrive/c/... stands for C:...; another drive ends the whole search.
     char drive = charAt(root, kCygdrive.size());
-    if (upperAscii(drive) != upperAscii(charAt(path, 0)) || charAt(path, 1) != ':') return RootMatch::StopSearch;
+    if (upperAscii(drive) != upperAscii(charAt(path, 0)) || charAt(path, 1) != ':') return RootMatch::kStopSearch;
     wi = 2;
     ri = kCygdrive.size() + 1;
   }
-  return matchesFrom(path, wi, root, ri, end) ? RootMatch::Yes : RootMatch::No;
+  return matchesFrom(path, wi, root, ri, end) ? RootMatch::kYes : RootMatch::kNo;
 }
 
 }  // namespace
@@ -114,8 +114,8 @@ uint32_t makeRelativeOutputPath(Context& ctx) {
   for (const std::string& root : o.sourceRoots) {
     size_t k = 0;
     RootMatch m = matchRoot(path, root, k);
-    if (m == RootMatch::StopSearch) break;
-    if (m == RootMatch::No) continue;
+    if (m == RootMatch::kStopSearch) break;
+    if (m == RootMatch::kNo) continue;
     if (k < path.size() && (path[k] == '\\' || path[k] == '/')) ++k;
     o.relativeOutputPos += static_cast<uint32_t>(k);
     o.relativeOutputLen = static_cast<uint32_t>(path.size() - k);

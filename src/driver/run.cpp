@@ -156,8 +156,8 @@ uint32_t reloadGeneratedFile(Context& ctx) {
   }
   if (file->size < kMinGeneratedSize) {
     releaseMappedFile(file);
-    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path, bad::FileTooSmall);
-    return bad::FileTooSmall;
+    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path, bad::kFileTooSmall);
+    return bad::kFileTooSmall;
   }
   const uint32_t size = static_cast<uint32_t>(file->size);
   ElfImage generated;

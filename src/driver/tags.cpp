@@ -40,7 +40,7 @@ bool addCommandLineTag(Context& ctx, const std::string& text) {
 }
 
 // What the scan of one line of the tags file found.
-enum class LineScan { Empty, Token, EqualsFirst, NoEquals };
+enum class LineScan { kEmpty, kToken, kEqualsFirst, kNoEquals };
 
 // Scans a line for its one token: leading blanks and tabs are skipped, the
 // token runs to the next blank, tab, '#', line break or the end of the text.
@@ -55,15 +55,15 @@ LineScan scanTagLine(const std::string& line, std::string& token) {
       break;
     }
     if (c == '=') {
-      if (start == std::string::npos) return LineScan::EqualsFirst;
+      if (start == std::string::npos) return LineScan::kEqualsFirst;
       sawEquals = true;
     }
     if (start == std::string::npos) start = i;
   }
-  if (start == std::string::npos) return LineScan::Empty;
-  if (!sawEquals) return LineScan::NoEquals;
+  if (start == std::string::npos) return LineScan::kEmpty;
+  if (!sawEquals) return LineScan::kNoEquals;
   token = line.substr(start, i - start);
-  return LineScan::Token;
+  return LineScan::kToken;
 }
 
 void reportBadTagLine(Context& ctx, const std::string& path, const char* why, const std::string& line) {
@@ -79,15 +79,15 @@ bool readTagLines(Context& ctx, TextFile& file, const std::string& path) {
     std::string line(piece.c_str());  // the line is text: it ends at a zero byte
     std::string token;
     switch (scanTagLine(line, token)) {
-      case LineScan::Empty:
+      case LineScan::kEmpty:
         continue;
-      case LineScan::EqualsFirst:
+      case LineScan::kEqualsFirst:
         reportBadTagLine(ctx, path, "***Error: line contains = before a valid tag name\n", line);
         return false;
-      case LineScan::NoEquals:
+      case LineScan::kNoEquals:
         reportBadTagLine(ctx, path, "***Error: line formatted incorrectly\n", line);
         return false;
-      case LineScan::Token:
+      case LineScan::kToken:
         break;
     }
     LoaderTag tag;

@@ -36,7 +36,7 @@ struct ModuleSection {
 };
 
 struct ModuleRegion {
-  ModuleGroup group = ModuleGroup::Data;
+  ModuleGroup group = ModuleGroup::kData;
   uint32_t sections = 0;
   bool hasAddresses = false;
   uint32_t addrStart = 0;

@@ -51,13 +51,13 @@ void checkHeaderRules(std::span<const uint8_t> bytes, Module& m) {
 bool addressFits(ModuleGroup g, uint32_t addr, uint32_t size) {
   uint64_t last = uint64_t{addr} + (size ? size - 1 : 0);
   switch (g) {
-    case ModuleGroup::Data:
+    case ModuleGroup::kData:
       return addr >= kDataLow && last <= kDataHigh;
-    case ModuleGroup::Text:
+    case ModuleGroup::kText:
       return addr >= kTextLow && last <= kTextHigh;
-    case ModuleGroup::Load:
+    case ModuleGroup::kLoad:
       return addr >= kLoadLow && last <= kLoadHigh;
-    case ModuleGroup::Temp:
+    case ModuleGroup::kTemp:
       return true;
   }
   return true;
@@ -105,14 +105,14 @@ void checkSectionRules(Module& m) {
     if (h.sh_type == SHT_NULL && s.index != 0 && h.sh_size != 0)
       m.problems.push_back(format("%s: a section of type NULL with %u bytes", label.c_str(), h.sh_size));
     if (!s.group) continue;
-    if (*s.group == ModuleGroup::Load && (h.sh_flags & SHF_WRITE))
+    if (*s.group == ModuleGroup::kLoad && (h.sh_flags & SHF_WRITE))
       m.problems.push_back(label + ": writable, but the loader keeps its own area read-only");
     if (h.sh_type != SHT_NOBITS && h.sh_offset % kModuleContentAlign != 0)
       m.problems.push_back(format("%s: starts at 0x%08X, not on a 64-byte boundary", label.c_str(), h.sh_offset));
     if (s.compressed && s.contentsOk && s.storedSize >= s.size)
       m.problems.push_back(format("%s: stored compressed in %u bytes, not fewer than its %u plain bytes", label.c_str(),
                                   s.storedSize, s.size));
-    if (*s.group == ModuleGroup::Data && h.sh_type != SHT_NOBITS && !(h.sh_flags & SHF_WRITE))
+    if (*s.group == ModuleGroup::kData && h.sh_type != SHT_NOBITS && !(h.sh_flags & SHF_WRITE))
       m.problems.push_back(label + ": a DATA section without the write flag");
     if (!addressFits(*s.group, h.sh_addr, s.size))
       m.problems.push_back(format("%s: address 0x%08X, %u bytes, lies outside the %s region's range", label.c_str(),
@@ -125,7 +125,7 @@ void checkSectionRules(Module& m) {
 void checkRegionRules(Module& m) {
   if (!m.haveFileInfo) return;
   for (const ModuleRegion& r : m.regions)
-    if (r.hasAddresses && r.group != ModuleGroup::Temp && r.addrEnd - r.addrStart > r.memorySize)
+    if (r.hasAddresses && r.group != ModuleGroup::kTemp && r.addrEnd - r.addrStart > r.memorySize)
       m.problems.push_back(format("the %s sections span 0x%llX bytes, more than the 0x%X the FileInfo reserves",
                                   moduleGroupName(r.group), static_cast<unsigned long long>(r.addrEnd - r.addrStart),
                                   r.memorySize));

@@ -38,19 +38,19 @@ struct ElfImage {
 
 // 0xBAD000xx codes of a malformed image.
 namespace bad {
-constexpr uint32_t SymLink = 0xBAD00001, SymLinkType = 0xBAD00002, SymTooSmall = 0xBAD00003, SymName = 0xBAD00004,
-                   SymShndx = 0xBAD00005, ObjInNull = 0xBAD00006, ObjOutside = 0xBAD00007, FuncInNull = 0xBAD00008,
-                   FuncOutside = 0xBAD00009, RelaTooSmall = 0xBAD0000A, RelaLink = 0xBAD0000B,
-                   RelaLinkType = 0xBAD0000C, RelaInfo = 0xBAD0000D, RelaNull = 0xBAD0000E, RelaSym = 0xBAD0000F,
-                   RelTooSmall = 0xBAD00011, RelLink = 0xBAD00012, RelLinkType = 0xBAD00013, RelInfo = 0xBAD00014,
-                   RelNull = 0xBAD00015, RelSym = 0xBAD00016, RelOffset = 0xBAD00017, FileTooSmall = 0xBAD00018,
-                   Magic = 0xBAD00019, Class = 0xBAD0001A, IdentVersion = 0xBAD0001B, Machine = 0xBAD0001C,
-                   Version = 0xBAD0001D, EhsizeLarge = 0xBAD0001E, Phoff = 0xBAD0001F, Shoff = 0xBAD00020,
-                   Shstrndx = 0xBAD00021, PhTable = 0xBAD00022, ShTable = 0xBAD00023, SecInHeader = 0xBAD00024,
-                   SecPastEnd = 0xBAD00025, SecInPh = 0xBAD00026, SecInSh = 0xBAD00027, SecOverlap = 0xBAD00028,
-                   SegPastEnd = 0xBAD00029, ShstrType = 0xBAD0002A, SecName = 0xBAD0002B, EhsizeSmall = 0xBAD0002C,
-                   SymEntsize = 0xBAD0002D, RelaEntsize = 0xBAD0002E, RelaSymEntsize = 0xBAD0002F,
-                   RelEntsize = 0xBAD00030, RelSymEntsize = 0xBAD00031, SegOverlap = 0xBAD00032;
+constexpr uint32_t kSymLink = 0xBAD00001, kSymLinkType = 0xBAD00002, kSymTooSmall = 0xBAD00003, kSymName = 0xBAD00004,
+                   kSymShndx = 0xBAD00005, kObjInNull = 0xBAD00006, kObjOutside = 0xBAD00007, kFuncInNull = 0xBAD00008,
+                   kFuncOutside = 0xBAD00009, kRelaTooSmall = 0xBAD0000A, kRelaLink = 0xBAD0000B,
+                   kRelaLinkType = 0xBAD0000C, kRelaInfo = 0xBAD0000D, kRelaNull = 0xBAD0000E, kRelaSym = 0xBAD0000F,
+                   kRelTooSmall = 0xBAD00011, kRelLink = 0xBAD00012, kRelLinkType = 0xBAD00013, kRelInfo = 0xBAD00014,
+                   kRelNull = 0xBAD00015, kRelSym = 0xBAD00016, kRelOffset = 0xBAD00017, kFileTooSmall = 0xBAD00018,
+                   kMagic = 0xBAD00019, kClass = 0xBAD0001A, kIdentVersion = 0xBAD0001B, kMachine = 0xBAD0001C,
+                   kVersion = 0xBAD0001D, kEhsizeLarge = 0xBAD0001E, kPhoff = 0xBAD0001F, kShoff = 0xBAD00020,
+                   kShstrndx = 0xBAD00021, kPhTable = 0xBAD00022, kShTable = 0xBAD00023, kSecInHeader = 0xBAD00024,
+                   kSecPastEnd = 0xBAD00025, kSecInPh = 0xBAD00026, kSecInSh = 0xBAD00027, kSecOverlap = 0xBAD00028,
+                   kSegPastEnd = 0xBAD00029, kShstrType = 0xBAD0002A, kSecName = 0xBAD0002B, kEhsizeSmall = 0xBAD0002C,
+                   kSymEntsize = 0xBAD0002D, kRelaEntsize = 0xBAD0002E, kRelaSymEntsize = 0xBAD0002F,
+                   kRelEntsize = 0xBAD00030, kRelSymEntsize = 0xBAD00031, kSegOverlap = 0xBAD00032;
 }  // namespace bad
 
 // A few words on what a 0xBAD000xx code means.

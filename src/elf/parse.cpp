@@ -67,27 +67,27 @@ std::vector<uint8_t> startsInsideLater(const std::vector<FileRange>& r) {
 // --- ELF header --------------------------------------------------------------
 
 uint32_t checkIdent(const uint8_t* base, uint32_t size) {
-  if (!base || size < 260) return bad::FileTooSmall;
-  if (base[0] != 0x7F || base[1] != 'E' || base[2] != 'L' || base[3] != 'F') return bad::Magic;
-  if (base[EI_CLASS] != ELFCLASS32) return bad::Class;
-  if (base[EI_VERSION] > 1) return bad::IdentVersion;
+  if (!base || size < 260) return bad::kFileTooSmall;
+  if (base[0] != 0x7F || base[1] != 'E' || base[2] != 'L' || base[3] != 'F') return bad::kMagic;
+  if (base[EI_CLASS] != ELFCLASS32) return bad::kClass;
+  if (base[EI_VERSION] > 1) return bad::kIdentVersion;
   return 0;
 }
 
 uint32_t checkHeaderFields(const ElfImage& img) {
   const Elf32_Ehdr& eh = img.eh;
-  if (eh.e_machine == 0) return bad::Machine;
-  if (eh.e_version != 1) return bad::Version;
-  if (eh.e_ehsize != 0 && eh.e_ehsize < kEhdrSize) return bad::EhsizeSmall;
+  if (eh.e_machine == 0) return bad::kMachine;
+  if (eh.e_version != 1) return bad::kVersion;
+  if (eh.e_ehsize != 0 && eh.e_ehsize < kEhdrSize) return bad::kEhsizeSmall;
   uint32_t ehsize = headerSize(img);
-  if (int32_t(ehsize) >= int32_t(img.size - 208)) return bad::EhsizeLarge;
-  if (eh.e_phoff != 0 && (eh.e_phoff < ehsize || eh.e_phoff >= img.size)) return bad::Phoff;
-  if (eh.e_shoff != 0 && (eh.e_shoff < ehsize || eh.e_shoff >= img.size)) return bad::Shoff;
-  if (eh.e_shstrndx != 0 && (eh.e_shstrndx >= eh.e_shnum || eh.e_shstrndx >= SHN_LORESERVE)) return bad::Shstrndx;
-  if (eh.e_phoff != 0 && tableEnd(eh.e_phoff, eh.e_phnum, img.phentsize, kPhdrSize) > img.size) return bad::PhTable;
+  if (int32_t(ehsize) >= int32_t(img.size - 208)) return bad::kEhsizeLarge;
+  if (eh.e_phoff != 0 && (eh.e_phoff < ehsize || eh.e_phoff >= img.size)) return bad::kPhoff;
+  if (eh.e_shoff != 0 && (eh.e_shoff < ehsize || eh.e_shoff >= img.size)) return bad::kShoff;
+  if (eh.e_shstrndx != 0 && (eh.e_shstrndx >= eh.e_shnum || eh.e_shstrndx >= SHN_LORESERVE)) return bad::kShstrndx;
+  if (eh.e_phoff != 0 && tableEnd(eh.e_phoff, eh.e_phnum, img.phentsize, kPhdrSize) > img.size) return bad::kPhTable;
   // A zero e_shoff is not exempt here: the table is then read from the start
   // of the file, and it must lie inside the file all the same.
-  if (tableEnd(eh.e_shoff, eh.e_shnum, img.shentsize, kShdrSize) > img.size) return bad::ShTable;
+  if (tableEnd(eh.e_shoff, eh.e_shnum, img.shentsize, kShdrSize) > img.size) return bad::kShTable;
   return 0;
 }
 
@@ -126,10 +126,10 @@ uint32_t checkSectionPlacement(const ElfImage& img) {
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (!ranges[i].used) continue;
     uint32_t o = img.sh[i].sh_offset;
-    if (o < headerSize(img)) return bad::SecInHeader;
-    if (eh.e_phoff != 0 && eh.e_phnum != 0 && startsIn(o, eh.e_phoff, phEnd)) return bad::SecInPh;
-    if (startsIn(o, eh.e_shoff, shEnd)) return bad::SecInSh;
-    if (overlaps[i]) return bad::SecOverlap;
+    if (o < headerSize(img)) return bad::kSecInHeader;
+    if (eh.e_phoff != 0 && eh.e_phnum != 0 && startsIn(o, eh.e_phoff, phEnd)) return bad::kSecInPh;
+    if (startsIn(o, eh.e_shoff, shEnd)) return bad::kSecInSh;
+    if (overlaps[i]) return bad::kSecOverlap;
   }
   return 0;
 }
@@ -143,7 +143,7 @@ uint32_t checkSegmentPlacement(const ElfImage& img) {
   }
   std::vector<uint8_t> overlaps = startsInsideLater(ranges);
   for (uint32_t i = 1; i < img.ph.size(); ++i)
-    if (ranges[i].used && overlaps[i]) return bad::SegOverlap;
+    if (ranges[i].used && overlaps[i]) return bad::kSegOverlap;
   return 0;
 }
 
@@ -152,11 +152,11 @@ uint32_t checkSegmentPlacement(const ElfImage& img) {
 uint32_t checkExtents(const ElfImage& img) {
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     const Elf32_Shdr& h = img.sh[i];
-    if (hasFileData(h) && uint64_t(h.sh_offset) + h.sh_size > img.size) return bad::SecPastEnd;
+    if (hasFileData(h) && uint64_t(h.sh_offset) + h.sh_size > img.size) return bad::kSecPastEnd;
   }
   for (uint32_t i = 1; i < img.ph.size(); ++i) {
     const Elf32_Phdr& p = img.ph[i];
-    if (hasFileData(p) && uint64_t(p.p_offset) + p.p_filesz > img.size) return bad::SegPastEnd;
+    if (hasFileData(p) && uint64_t(p.p_offset) + p.p_filesz > img.size) return bad::kSegPastEnd;
   }
   return 0;
 }
@@ -189,11 +189,11 @@ uint32_t checkSectionNames(const ElfImage& img) {
   uint32_t idx = img.eh.e_shstrndx;
   if (idx == 0) return 0;
   const Elf32_Shdr& names = img.sh[idx];
-  if (names.sh_type != SHT_STRTAB) return bad::ShstrType;
+  if (names.sh_type != SHT_STRTAB) return bad::kShstrType;
   uint32_t length = names.sh_size;
   if (isCompressed(names) && !firstWord(img, names, length)) length = 0;
   for (uint32_t i = 1; i < img.sh.size(); ++i)
-    if (img.sh[i].sh_name >= length) return bad::SecName;
+    if (img.sh[i].sh_name >= length) return bad::kSecName;
   return 0;
 }
 
@@ -211,7 +211,7 @@ uint32_t checkTablesApart(const ElfImage& img) {
   }
   std::sort(tables.begin(), tables.end(), [](const FileRange& a, const FileRange& b) { return a.start < b.start; });
   for (size_t k = 1; k < tables.size(); ++k)
-    if (tables[k].start < tables[k - 1].end) return bad::SecOverlap;
+    if (tables[k].start < tables[k - 1].end) return bad::kSecOverlap;
   return 0;
 }
 
@@ -282,15 +282,15 @@ uint32_t checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
   uint8_t type = symType(s);
   if (s.st_shndx == SHN_UNDEF || s.st_shndx >= SHN_LORESERVE) return 0;
   if (type == STT_SECTION || type == STT_FILE) return 0;
-  if (s.st_shndx >= img.sh.size()) return bad::SymShndx;
+  if (s.st_shndx >= img.sh.size()) return bad::kSymShndx;
   if (type != STT_OBJECT && type != STT_FUNC) return 0;
   const Elf32_Shdr& t = img.sh[s.st_shndx];
   if (t.sh_size == 0 || (t.sh_flags & SHF_ALLOC) == 0) return 0;
   bool object = type == STT_OBJECT;
-  if (t.sh_type == SHT_NULL) return object ? bad::ObjInNull : bad::FuncInNull;
+  if (t.sh_type == SHT_NULL) return object ? bad::kObjInNull : bad::kFuncInNull;
   uint32_t d = s.st_value - t.sh_addr;
   uint32_t size = contentSize(img, t);
-  if (d > size || uint64_t(d) + s.st_size > size) return object ? bad::ObjOutside : bad::FuncOutside;
+  if (d > size || uint64_t(d) + s.st_size > size) return object ? bad::kObjOutside : bad::kFuncOutside;
   return 0;
 }
 
@@ -319,11 +319,12 @@ uint32_t relocSymbolCount(const ElfImage& img, const Elf32_Shdr& symtab, uint32_
 struct RelocCodes {
   uint32_t recordSize, entsize, tooSmall, link, linkType, symEntsize, info, null, sym;
 };
-constexpr RelocCodes kRelaCodes{kRelaSize,     bad::RelaEntsize,  bad::RelaTooSmall,
-                                bad::RelaLink, bad::RelaLinkType, bad::RelaSymEntsize,
-                                bad::RelaInfo, bad::RelaNull,     bad::RelaSym};
-constexpr RelocCodes kRelCodes{kRelSize,           bad::RelEntsize, bad::RelTooSmall, bad::RelLink, bad::RelLinkType,
-                               bad::RelSymEntsize, bad::RelInfo,    bad::RelNull,     bad::RelSym};
+constexpr RelocCodes kRelaCodes{kRelaSize,      bad::kRelaEntsize,  bad::kRelaTooSmall,
+                                bad::kRelaLink, bad::kRelaLinkType, bad::kRelaSymEntsize,
+                                bad::kRelaInfo, bad::kRelaNull,     bad::kRelaSym};
+constexpr RelocCodes kRelCodes{kRelSize,      bad::kRelEntsize,  bad::kRelTooSmall,
+                               bad::kRelLink, bad::kRelLinkType, bad::kRelSymEntsize,
+                               bad::kRelInfo, bad::kRelNull,     bad::kRelSym};
 
 // The checks shared by both kinds up to the entries: entry size, link, symbol
 // table and target. `symbols` receives the symbol count; `skip` is set when a
@@ -396,17 +397,17 @@ uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
   if (!namesSection(img, index)) return 0;
   const Elf32_Shdr h = img.sh[index];
   if (h.sh_size == 0) return 0;
-  if (!namesSection(img, h.sh_link)) return bad::SymLink;
-  if (h.sh_link != 0 && img.sh[h.sh_link].sh_type != SHT_STRTAB) return bad::SymLinkType;
+  if (!namesSection(img, h.sh_link)) return bad::kSymLink;
+  if (h.sh_link != 0 && img.sh[h.sh_link].sh_type != SHT_STRTAB) return bad::kSymLinkType;
   uint32_t stride = orDefault(h.sh_entsize, kSymSize);
-  if (stride < kSymSize) return bad::SymEntsize;
+  if (stride < kSymSize) return bad::kSymEntsize;
   uint32_t count = h.sh_size / stride;
-  if (count == 0) return bad::SymTooSmall;
+  if (count == 0) return bad::kSymTooSmall;
   uint32_t stringsSize = contentSize(img, img.sh[h.sh_link]);
   const HostEntries<Elf32_Sym> table(img, symTable(img, index));
   for (uint32_t n = 0; n < table.table.count; ++n) {
     Elf32_Sym s = table.get(n, [](Elf32_Sym& e) { swapSymbol(e); });
-    if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::SymName;
+    if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::kSymName;
     if (uint32_t e = checkSymbolTarget(img, s)) return e;
   }
   return 0;
@@ -420,7 +421,7 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
   if (uint32_t e = checkRelocFrame(img, index, kRelaCodes, symbols, skip)) return e;
   const Elf32_Shdr h = img.sh[index];
   uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
-  if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelaNull);
+  if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelaNull);
   // Without a symbol table nothing is tested, but the entries are brought to
   // host order like every other table's: later stages read and rewrite them.
   // The parts of a large table are walked side by side; each stops at its
@@ -437,7 +438,7 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
       }
     }
   });
-  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::RelaSym : 0;
+  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::kRelaSym : 0;
 }
 
 // REL entries are tested whatever their type, and against the target's size.
@@ -449,12 +450,12 @@ uint32_t checkRelSection(ElfImage& img, uint32_t index) {
   const Elf32_Shdr h = img.sh[index];
   uint32_t stride = orDefault(h.sh_entsize, kRelSize);
   const Elf32_Shdr target = img.sh[h.sh_info];
-  if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::RelNull);
+  if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelNull);
   const HostEntries<Elf32_Rel> table(img, entryTable<Elf32_Rel>(img, index, kRelSize));
   for (uint32_t n = 0; n < table.table.count; ++n) {
     Elf32_Rel r = table.get(n, [](Elf32_Rel& e) { swapRel(e); });
-    if (relSym(r.r_info) >= symbols) return bad::RelSym;
-    if (r.r_offset >= contentSize(img, target)) return bad::RelOffset;
+    if (relSym(r.r_info) >= symbols) return bad::kRelSym;
+    if (r.r_offset >= contentSize(img, target)) return bad::kRelOffset;
   }
   return 0;
 }

@@ -70,11 +70,11 @@ int writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, con
     int err = failed(ctx, "***Error: Could not write to output library file.\n");
     if (!headerError) headerError = err;
   }
-  static const uint8_t zeros[4] = {0, 0, 0, 0};
+  static const uint8_t kZeros[4] = {0, 0, 0, 0};
   size_t memberSize = stub.bytes.size();
-  for (size_t done = 0; done < memberSize; done += sizeof zeros) {
-    size_t n = std::min(sizeof zeros, memberSize - done);
-    if (!put(f, zeros, n)) return failed(ctx, "*** error writing zeros to output file.\n");
+  for (size_t done = 0; done < memberSize; done += sizeof kZeros) {
+    size_t n = std::min(sizeof kZeros, memberSize - done);
+    if (!put(f, kZeros, n)) return failed(ctx, "*** error writing zeros to output file.\n");
   }
   if (!seekTo(f, kMemberStart)) return failed(ctx, "*** error seeking in output file.\n");
   if (!put(f, member, kEhdrSize)) return failed(ctx, "*** error writing to output file.\n");

@@ -56,7 +56,7 @@ uint32_t tooLarge(Context& ctx) {
 
 // Refuses export table `t`; `fault` says which piece lies outside it.
 uint32_t malformed(Context& ctx, const ExportTable& t, const std::string& fault) {
-  std::string name = section_name_by_index(ctx, t.section);
+  std::string name = sectionNameByIndex(ctx, t.section);
   say(ctx, "***Error: \"%s\" export table is malformed: %s. Return -1.\n", name.c_str(), fault.c_str());
   return 0xFFFFFFFF;
 }

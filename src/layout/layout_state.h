@@ -7,7 +7,7 @@
 
 namespace zv {
 
-constexpr int TEXT = 0, DATA = 1, LOAD = 2, TEMP = 3;
+constexpr int kTextRegion = 0, kDataRegion = 1, kLoadRegion = 2, kTempRegion = 3;
 
 struct Region {
   uint32_t base = 0;

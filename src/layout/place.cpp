@@ -24,12 +24,12 @@ constexpr uint32_t kImportAlign = 64;
 constexpr uint32_t kTempGranule = 64;
 
 int32_t refsOf(const Context& ctx, uint32_t i) {
-  const auto& refs = ctx.sym.section_refs;
+  const auto& refs = ctx.sym.sectionRefs;
   return i < refs.size() ? refs[i] : 0;
 }
 
 // The name as the address errors print it ("<NULL>" without a names table).
-std::string errorName(Context& ctx, uint32_t i) { return section_name(ctx, i); }
+std::string errorName(Context& ctx, uint32_t i) { return sectionName(ctx, i); }
 
 void sayWritableInLoader(Context& ctx, uint32_t i) {
   say(ctx,
@@ -79,10 +79,10 @@ void growRegion(Region& r, const Elf32_Shdr& h) {
 
 void resetRegions(Context& ctx) {
   Region* r = ctx.lay.regions;
-  r[TEXT] = {kTextLow, kTextLow, 4};
-  r[DATA] = {kDataLow, kDataLow, 4};
-  r[LOAD] = {kNoBase, 0, 4};
-  r[TEMP] = {kNoBase, 0, 4};
+  r[kTextRegion] = {kTextLow, kTextLow, 4};
+  r[kDataRegion] = {kDataLow, kDataLow, 4};
+  r[kLoadRegion] = {kNoBase, 0, 4};
+  r[kTempRegion] = {kNoBase, 0, 4};
 }
 
 void resetSectionMap(Context& ctx) {
@@ -105,7 +105,7 @@ void keepSection(Context& ctx, uint32_t i) {
 
 void sayKind(Context& ctx, uint32_t i, const char* kind) {
   if (!ctx.opt.verbose) return;
-  say(ctx, "Section %d: %s \"%s\"\n", static_cast<int>(i), kind, section_name_by_index(ctx, i).c_str());
+  say(ctx, "Section %d: %s \"%s\"\n", static_cast<int>(i), kind, sectionNameByIndex(ctx, i).c_str());
 }
 
 // An allocated section: text, load or data, each checked against its range.
@@ -120,21 +120,21 @@ bool placeAllocated(Context& ctx, uint32_t i) {
       sayTextOutOfRange(ctx, i);
       return false;
     }
-    growRegion(ctx.lay.regions[TEXT], h);
+    growRegion(ctx.lay.regions[kTextRegion], h);
   } else if (h.sh_addr >= kLoadLow) {
     sayKind(ctx, i, "load");
     if (h.sh_flags & SHF_WRITE) {
       sayWritableInLoader(ctx, i);
       return false;
     }
-    growRegion(ctx.lay.regions[LOAD], h);
+    growRegion(ctx.lay.regions[kLoadRegion], h);
   } else {
     sayKind(ctx, i, "data");
     if (h.sh_addr < kDataLow) {
       sayDataOutOfRange(ctx, i);
       return false;
     }
-    growRegion(ctx.lay.regions[DATA], h);
+    growRegion(ctx.lay.regions[kDataRegion], h);
   }
   return true;
 }
@@ -156,7 +156,7 @@ bool classifySection(Context& ctx, uint32_t i) {
   if (h.sh_flags & SHF_ALLOC) return placeAllocated(ctx, i);
   if (refsOf(ctx, i) != 0) {
     sayKind(ctx, i, "temp");
-    Region& temp = ctx.lay.regions[TEMP];
+    Region& temp = ctx.lay.regions[kTempRegion];
     uint64_t end = (uint64_t{temp.end} + h.sh_size + (kTempGranule - 1)) & ~uint64_t{kTempGranule - 1};
     if (end > 0xFFFFFFFFull) {
       say(ctx, "*** Error: \"%s\", Section %d \"%s\" makes the TEMP area larger than 4 GB.\n",
@@ -176,19 +176,19 @@ bool classifySection(Context& ctx, uint32_t i) {
 // boundaries behind everything else in the LOAD area. False when one of them
 // would run past the end of the address space (already reported).
 bool placeImportSections(Context& ctx) {
-  Region& load = ctx.lay.regions[LOAD];
+  Region& load = ctx.lay.regions[kLoadRegion];
   if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
   uint32_t count = sectionCount(ctx.input);
   std::vector<uint8_t> isImport(count, 0);
   for (uint32_t i = 1; i < count; ++i)
     isImport[i] = ctx.input.sh[i].sh_size != 0 && ctx.input.sh[i].sh_type == SHT_VKM_IMPORTS;
   // One walk over the symbol table finds the symbols of every import table.
-  SymbolGroups groups = group_symbols_by_section(ctx, isImport);
+  SymbolGroups groups = groupSymbolsBySection(ctx, isImport);
   for (uint32_t i = 1; i < count; ++i) {
     if (!isImport[i]) continue;
     uint64_t address = (uint64_t{load.end} + kImportAlign - 1) & ~uint64_t{kImportAlign - 1};
     if (endsPastAddressSpace(ctx, i, address, 0)) return false;
-    layout_import_section(ctx, i, static_cast<uint32_t>(address), groups);
+    layoutImportSection(ctx, i, static_cast<uint32_t>(address), groups);
     Elf32_Shdr& placed = ctx.input.sh[i];
     placed.sh_flags &= ~SHF_WRITE;
     if (endsPastAddressSpace(ctx, i, address, placed.sh_size)) return false;
@@ -198,7 +198,7 @@ bool placeImportSections(Context& ctx) {
 }
 
 void realignRegions(Context& ctx) {
-  for (int r = TEXT; r <= TEMP; ++r) {
+  for (int r = kTextRegion; r <= kTempRegion; ++r) {
     Region& region = ctx.lay.regions[r];
     if (region.base == kNoBase) {
       region.base = 0;
@@ -215,20 +215,20 @@ void realignRegions(Context& ctx) {
 // The symbol table, its string table and the section-name table become
 // allocated tables in the LOAD area.
 void moveTablesToLoadRegion(Context& ctx, uint32_t symtab, int32_t strtab) {
-  place_table_in_load_region(ctx, symtab);
-  if (strtab > 0) place_table_in_load_region(ctx, static_cast<uint32_t>(strtab));
+  placeTableInLoadRegion(ctx, symtab);
+  if (strtab > 0) placeTableInLoadRegion(ctx, static_cast<uint32_t>(strtab));
   uint32_t names = ctx.input.eh.e_shstrndx;
-  if (names != 0 && namesSection(ctx.input, names)) place_table_in_load_region(ctx, names);
+  if (names != 0 && namesSection(ctx.input, names)) placeTableInLoadRegion(ctx, names);
 }
 
 }  // namespace
 
-void rebuild_section_names(Context& ctx) {
+void rebuildSectionNames(Context& ctx) {
   ElfImage& img = ctx.input;
-  keep_input_section_names(ctx);
+  keepInputSectionNames(ctx);
   uint32_t names = img.eh.e_shstrndx;
   if (names == 0 || !namesSection(img, names)) return;
-  std::span<uint8_t> old = section_names(ctx);
+  std::span<uint8_t> old = sectionNames(ctx);
   uint64_t oldSize = img.sh[names].sh_size;
   uint32_t n = sectionCount(img);
   // The length of each kept name. Measuring stops as soon as the new table
@@ -271,8 +271,8 @@ void rebuild_section_names(Context& ctx) {
   img.sh[names].sh_size = static_cast<uint32_t>(newSize);
 }
 
-void prescan_loader_region(Context& ctx) {
-  Region& load = ctx.lay.regions[LOAD];
+void prescanLoaderRegion(Context& ctx) {
+  Region& load = ctx.lay.regions[kLoadRegion];
   load = {kLoadLow, kLoadLow, 4};
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
@@ -285,8 +285,8 @@ void prescan_loader_region(Context& ctx) {
   }
 }
 
-uint32_t classify_and_place_sections(Context& ctx) {
-  int32_t strtab = find_string_table(ctx);
+uint32_t classifyAndPlaceSections(Context& ctx) {
+  int32_t strtab = findStringTable(ctx);
   int32_t symtab = ctx.sym.view.symtab;
   if (symtab <= 0 || static_cast<uint32_t>(symtab) >= sectionCount(ctx.input) ||
       ctx.input.sh[static_cast<uint32_t>(symtab)].sh_type != SHT_SYMTAB) {
@@ -295,7 +295,7 @@ uint32_t classify_and_place_sections(Context& ctx) {
     return 0xFFFFFFFF;
   }
 
-  prescan_loader_region(ctx);
+  prescanLoaderRegion(ctx);
   moveTablesToLoadRegion(ctx, static_cast<uint32_t>(symtab), strtab);
   resetRegions(ctx);
   resetSectionMap(ctx);
@@ -311,13 +311,13 @@ uint32_t classify_and_place_sections(Context& ctx) {
 // The loader gives code no zero-filled memory, and it reads every
 // section of its own range from the file, so a zero-filled section can live
 // in neither place.
-uint32_t check_zero_filled_sections(Context& ctx) {
+uint32_t checkZeroFilledSections(Context& ctx) {
   ElfImage& img = ctx.input;
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS && (h.sh_type & SHT_NOBITS)) {
       say(ctx, "*** Error: Placing a zero filled section '%s'(%d) in the code area is not allowed.\n",
-          section_name_by_index(ctx, i).c_str(), static_cast<int>(i));
+          sectionNameByIndex(ctx, i).c_str(), static_cast<int>(i));
       return 0xFFFFFFFF;
     }
   }
@@ -327,7 +327,7 @@ uint32_t check_zero_filled_sections(Context& ctx) {
       say(ctx,
           "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
           "which is loaded from the file. Return -1.\n",
-          static_cast<int>(i), section_name_by_index(ctx, i).c_str(), h.sh_addr);
+          static_cast<int>(i), sectionNameByIndex(ctx, i).c_str(), h.sh_addr);
       return 0xFFFFFFFF;
     }
   }

@@ -62,7 +62,7 @@ bool reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
 bool reserveForSection(Context& ctx, uint32_t section, TrampolineSpan& span) {
   const Elf32_Shdr rela = ctx.input.sh[section];
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, section);
-  EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
+  EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
   for (uint32_t n = 0; n < relocs.count; ++n) {
     Elf32_Rela r = relocs.get(n);
     if (needsTrampoline(ctx, symbols, rela, r) && !reserveOne(ctx, span, r.r_offset)) return false;
@@ -89,9 +89,9 @@ int64_t roundUpSigned(int64_t x, int64_t align) {
 
 }  // namespace
 
-uint32_t reserve_trampolines(Context& ctx) {
+uint32_t reserveTrampolines(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
-  const Region& text = ctx.lay.regions[TEXT];
+  const Region& text = ctx.lay.regions[kTextRegion];
   uint32_t base = text.base, end = text.end, align = text.align ? text.align : 1;
   fi.textSize = fi.trampAdj = fi.trampAddition = 0;
   if (end == base) return 0;
@@ -114,8 +114,8 @@ uint32_t reserve_trampolines(Context& ctx) {
   return 0;
 }
 
-bool check_region_limit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
-                        int32_t alignment) {
+bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                      int32_t alignment) {
   const char* out = ctx.opt.outputPath.c_str();
   // The free room as the 32-bit loader fields hold it.
   int32_t freeBytes = static_cast<int32_t>(int64_t{limit} - size);
@@ -145,7 +145,7 @@ bool check_region_limit(Context& ctx, const char* regionName, const char* option
   return misaligned;
 }
 
-bool pad_regions(Context& ctx, uint32_t percent) {
+bool padRegions(Context& ctx, uint32_t percent) {
   if (percent == 0) return false;
   FileInfoHeader& fi = ctx.wr.fi;
   struct Grown {

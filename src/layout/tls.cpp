@@ -32,7 +32,7 @@ TlsExtent tlsSections(const ElfImage& img) {
 
 }  // namespace
 
-uint32_t check_tls_segment(Context& ctx) {
+uint32_t checkTlsSegment(Context& ctx) {
   ctx.lay.tlsPresent = false;
   ctx.lay.tlsAlignShift = 0;
   const Elf32_Phdr* tls = nullptr;

@@ -20,13 +20,13 @@ constexpr uint32_t kTextLow = 0x02000000, kTextHigh = 0x0FFFFFFF;
 constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
 
 int32_t refsOf(const Context& ctx, uint32_t i) {
-  const auto& refs = ctx.sym.section_refs;
+  const auto& refs = ctx.sym.sectionRefs;
   return i < refs.size() ? refs[i] : 0;
 }
 
 // The SymbolInfo table covers every entry of the current symbol table.
 void ensureSymbolInfo(Context& ctx) {
-  size_t count = static_cast<size_t>(std::max(ctx.sym.view.symbol_count, 0));
+  size_t count = static_cast<size_t>(std::max(ctx.sym.view.symbolCount, 0));
   if (ctx.sym.symbolInfo.size() < count) ctx.sym.symbolInfo.resize(count);
 }
 
@@ -37,28 +37,28 @@ void classifyOneSection(Context& ctx, uint32_t i) {
   if (h.sh_type == SHT_VKM_EXPORTS) {
     // An export table is further classified like any other section, so its
     // final kind comes from its address.
-    info.is_export = 1;
+    info.isExport = 1;
     info.kind = kKindImportExport;
   }
   if (h.sh_type == SHT_VKM_IMPORTS) {
-    info.is_import = 1;
+    info.isImport = 1;
     info.kind = kKindImportExport;
   } else if (h.sh_flags & SHF_VKM_TLS) {
-    info.is_tls = 1;
+    info.isTls = 1;
     info.kind = kKindData;
   } else if (h.sh_addr >= kDataLow && h.sh_addr <= kDataHigh) {
     info.kind = kKindData;
-    if (refsOf(ctx, i) != 0 && h.sh_addr < st.data_base) {
-      st.data_base = h.sh_addr;
-      st.data_section = static_cast<int32_t>(i);
+    if (refsOf(ctx, i) != 0 && h.sh_addr < st.dataBase) {
+      st.dataBase = h.sh_addr;
+      st.dataSection = static_cast<int32_t>(i);
     }
   } else if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
     info.kind = kKindOther;
   } else {
     info.kind = kKindText;
-    if (refsOf(ctx, i) != 0 && h.sh_addr < st.text_base) {
-      st.text_base = h.sh_addr;
-      st.text_section = static_cast<int32_t>(i);
+    if (refsOf(ctx, i) != 0 && h.sh_addr < st.textBase) {
+      st.textBase = h.sh_addr;
+      st.textSection = static_cast<int32_t>(i);
     }
   }
 }
@@ -75,22 +75,22 @@ void setPlacementFlags(Context& ctx, SymbolInfo& si, uint32_t shndx) {
   const SectionInfo& sec = ctx.sym.sectionInfo[shndx];
   si.code = sec.kind == kKindText;
   si.data = sec.kind == kKindData;
-  si.import_ = sec.is_import;
-  si.tls = sec.is_tls;
+  si.import = sec.isImport;
+  si.tls = sec.isTls;
 }
 
 }  // namespace
 
-void classify_sections(Context& ctx) {
+void classifySections(Context& ctx) {
   uint32_t count = sectionCount(ctx.input);
   ctx.sym.sectionInfo.assign(count, SectionInfo{});
   for (uint32_t i = 1; i < count; ++i) classifyOneSection(ctx, i);
 }
 
-void mark_referenced_symbols(Context& ctx) {
+void markReferencedSymbols(Context& ctx) {
   ensureSymbolInfo(ctx);
   ElfImage& img = ctx.input;
-  uint32_t symbolCount = std::min<uint32_t>(static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0)),
+  uint32_t symbolCount = std::min<uint32_t>(static_cast<uint32_t>(std::max(ctx.sym.view.symbolCount, 0)),
                                             static_cast<uint32_t>(ctx.sym.symbolInfo.size()));
   // The relocations counted with the section references are already in the
   // record of which section names each symbol last; the others are added
@@ -119,28 +119,27 @@ void mark_referenced_symbols(Context& ctx) {
     if (by == 0) continue;
     const Elf32_Shdr& rs = img.sh[by];
     ctx.sym.symbolInfo[s].referenced = 1;
-    ctx.sym.symbolInfo[s].export_ = namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
+    ctx.sym.symbolInfo[s].exported = namesSection(img, rs.sh_info) && img.sh[rs.sh_info].sh_type == SHT_VKM_EXPORTS;
   }
 }
 
-void classify_symbols(Context& ctx, uint32_t i) {
+void classifySymbols(Context& ctx, uint32_t i) {
   Elf32_Sym sym;
-  if (i == 0 || !symbol_at(ctx, i, sym)) return;
+  if (i == 0 || !symbolAt(ctx, i, sym)) return;
   ensureSymbolInfo(ctx);
   SymbolInfo& si = ctx.sym.symbolInfo[i];
   uint32_t shndx = sym.st_shndx;
   bool valid = shndx != 0 && namesSection(ctx.input, shndx);
   si.empty = sym.st_size == 0;
   si.absolute = shndx == SHN_ABS;
-  si.undef =
-      shndx == SHN_UNDEF || (valid && shndx < ctx.sym.sectionInfo.size() && ctx.sym.sectionInfo[shndx].is_export);
+  si.undef = shndx == SHN_UNDEF || (valid && shndx < ctx.sym.sectionInfo.size() && ctx.sym.sectionInfo[shndx].isExport);
   switch (symType(sym)) {
     case STT_SECTION:
       si.sect = 1;
       if (namesSection(ctx.input, shndx) && refsOf(ctx, shndx) == 0) si.empty = 1;
       return;
     case STT_FUNC:
-      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbol_name_view(ctx, sym))) si.func = 1;
+      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbolNameView(ctx, sym))) si.func = 1;
       setPlacementFlags(ctx, si, shndx);
       return;
     case STT_NOTYPE:
@@ -153,14 +152,14 @@ void classify_symbols(Context& ctx, uint32_t i) {
   }
 }
 
-void dump_symbol_info(Context& ctx, uint32_t i) {
+void dumpSymbolInfo(Context& ctx, uint32_t i) {
   if (i >= ctx.sym.symbolInfo.size()) return;
   const SymbolInfo& si = ctx.sym.symbolInfo[i];
   say(ctx,
       "     %4d: export:%d import:%d func:%d code:%d data:%d sect:%d referenced:%d undef:%d "
       "new_id:%d use_id:%d offset:0x%8.8x\n",
-      static_cast<int>(i), si.export_, si.import_, si.func, si.code, si.data, si.sect, si.referenced, si.undef,
-      static_cast<int>(si.new_id), static_cast<int>(si.use_id), si.offset);
+      static_cast<int>(i), si.exported, si.import, si.func, si.code, si.data, si.sect, si.referenced, si.undef,
+      static_cast<int>(si.newId), static_cast<int>(si.useId), si.offset);
 }
 
 }  // namespace zv

@@ -51,7 +51,7 @@ void markRelocationNames(Context& ctx, uint32_t r, std::span<StringRecord> recor
     if (relType(rel.r_info) == 0) continue;
     Elf32_Sym sym;
     if (!readSym(img, symtab, relSym(rel.r_info), sym)) continue;  // no such symbol: nothing to keep
-    if (loaderNeedsName(img, sym)) find_string_record(ctx, records, sym.st_name);
+    if (loaderNeedsName(img, sym)) findStringRecord(ctx, records, sym.st_name);
   }
 }
 
@@ -85,7 +85,7 @@ void markNeededStrings(Context& ctx, uint32_t stIndex, const TableUsers& users, 
   uint32_t n = sectionCount(img);
   if (stIndex == img.eh.e_shstrndx)
     for (uint32_t i = 0; i < n; ++i)
-      if (img.sh[i].sh_name != 0 && !section_name_dropped(ctx, i)) find_string_record(ctx, records, img.sh[i].sh_name);
+      if (img.sh[i].sh_name != 0 && !sectionNameDropped(ctx, i)) findStringRecord(ctx, records, img.sh[i].sh_name);
   for (uint32_t r : users.relocations) markRelocationNames(ctx, r, records);
 }
 
@@ -97,7 +97,7 @@ void rewriteNames(Context& ctx, uint32_t stIndex, const TableUsers& users, std::
     for (uint32_t i = 0; i < n; ++i) {
       if (img.sh[i].sh_name == 0) continue;
       // A section whose name the rebuilt table dropped has no name left to find.
-      img.sh[i].sh_name = section_name_dropped(ctx, i) ? 0 : find_string_record(ctx, records, img.sh[i].sh_name);
+      img.sh[i].sh_name = sectionNameDropped(ctx, i) ? 0 : findStringRecord(ctx, records, img.sh[i].sh_name);
     }
   for (uint32_t s : users.symbolTables) {
     const Elf32_Shdr& h = img.sh[s];
@@ -107,7 +107,7 @@ void rewriteNames(Context& ctx, uint32_t stIndex, const TableUsers& users, std::
       Elf32_Sym sym;
       if (!readSym(img, s, j, sym)) break;
       if (sym.st_name == 0) continue;
-      sym.st_name = find_string_record(ctx, records, sym.st_name);
+      sym.st_name = findStringRecord(ctx, records, sym.st_name);
       writeSym(img, s, j, sym);
     }
   }
@@ -117,7 +117,7 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users);
 
 }  // namespace
 
-uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint32_t offset) {
+uint32_t findStringRecord(Context& ctx, std::span<StringRecord> records, uint32_t offset) {
   if (records.empty()) return 0;
   // The last string that starts at or before the offset. The linker stores a
   // name that is the tail of another inside it, so an offset may lie inside
@@ -129,7 +129,7 @@ uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint3
     uint32_t into = offset - rec.offset;
     if (into < rec.length) {
       ++rec.uses;
-      return rec.new_offset == 0 ? 0 : rec.new_offset + into;
+      return rec.newOffset == 0 ? 0 : rec.newOffset + into;
     }
   }
   say(ctx, "!!WARN: String not found!\n");
@@ -137,7 +137,7 @@ uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint3
   return 0;
 }
 
-uint32_t compact_import_strings(Context& ctx) {
+uint32_t compactImportStrings(Context& ctx) {
   std::vector<TableUsers> users = findTableUsers(ctx.input);
   for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
@@ -148,7 +148,7 @@ uint32_t compact_import_strings(Context& ctx) {
   return 0;
 }
 
-uint32_t compact_string_table(Context& ctx, uint32_t stIndex) {
+uint32_t compactStringTable(Context& ctx, uint32_t stIndex) {
   if (!namesSection(ctx.input, stIndex)) return 0;
   std::vector<TableUsers> users = findTableUsers(ctx.input);
   return compactTable(ctx, stIndex, users[stIndex]);
@@ -195,7 +195,7 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
   uint32_t position = 1;
   for (StringRecord& rec : records) {
     if (rec.uses == 0) continue;
-    rec.new_offset = position;
+    rec.newOffset = position;
     std::copy_n(table.begin() + rec.offset, std::min<uint64_t>(rec.length, table.size() - rec.offset),
                 packed.begin() + position);
     position += rec.length;
@@ -204,7 +204,7 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
   rewriteNames(ctx, stIndex, users, records);
   std::copy(packed.begin(), packed.end(), table.begin());
   img.sh[stIndex].sh_size = static_cast<uint32_t>(newSize);
-  if (ctx.sym.view.strtab == static_cast<int32_t>(stIndex)) ctx.sym.view.strings_size = img.sh[stIndex].sh_size;
+  if (ctx.sym.view.strtab == static_cast<int32_t>(stIndex)) ctx.sym.view.stringsSize = img.sh[stIndex].sh_size;
   return 0;
 }
 

@@ -34,20 +34,20 @@ void regroup(SymbolGroups& g, uint32_t i, uint32_t shndx) {
 
 }  // namespace
 
-SymbolGroups group_symbols_by_section(Context& ctx, std::vector<uint8_t> wanted) {
+SymbolGroups groupSymbolsBySection(Context& ctx, std::vector<uint8_t> wanted) {
   SymbolGroups g;
   wanted.resize(sectionCount(ctx.input), 0);
   g.wanted = std::move(wanted);
   g.members.resize(g.wanted.size());
-  uint32_t count = static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
+  uint32_t count = static_cast<uint32_t>(std::max(ctx.sym.view.symbolCount, 0));
   Elf32_Sym sym;
-  for (uint32_t i = 1; i < count && symbol_at(ctx, i, sym); ++i)
+  for (uint32_t i = 1; i < count && symbolAt(ctx, i, sym); ++i)
     if (isWanted(g, sym.st_shndx)) g.members[sym.st_shndx].push_back(i);
   return g;
 }
 
-void visit_section_symbols(Context& ctx, SymbolGroups& g, uint32_t k,
-                           const std::function<bool(uint32_t, Elf32_Sym&)>& visit) {
+void visitSectionSymbols(Context& ctx, SymbolGroups& g, uint32_t k,
+                         const std::function<bool(uint32_t, Elf32_Sym&)>& visit) {
   if (!isWanted(g, k)) return;
   sortUnique(g.members[k]);
   g.pending = g.members[k];  // ascending order is a valid min-heap
@@ -60,7 +60,7 @@ void visit_section_symbols(Context& ctx, SymbolGroups& g, uint32_t k,
     if (i <= g.last) continue;  // queued twice
     g.last = i;
     Elf32_Sym sym;
-    if (!symbol_at(ctx, i, sym) || sym.st_shndx != k) continue;
+    if (!symbolAt(ctx, i, sym) || sym.st_shndx != k) continue;
     if (!visit(i, sym)) break;
   }
   g.visiting = 0;
@@ -68,16 +68,16 @@ void visit_section_symbols(Context& ctx, SymbolGroups& g, uint32_t k,
   g.pending.clear();
 }
 
-bool set_grouped_symbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s) {
-  if (!set_symbol_at(ctx, i, s)) return false;
+bool setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s) {
+  if (!setSymbolAt(ctx, i, s)) return false;
   int32_t symtab = ctx.sym.view.symtab;
   std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(symtab));
   uint64_t at = uint64_t(i) * entrySize(ctx.input.sh[static_cast<uint32_t>(symtab)], kSymSize);
-  symbols_written(ctx, g, table.data() + at, sizeof(Elf32_Sym));
+  symbolsWritten(ctx, g, table.data() + at, sizeof(Elf32_Sym));
   return true;
 }
 
-void symbols_written(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length) {
+void symbolsWritten(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length) {
   int32_t symtab = ctx.sym.view.symtab;
   if (symtab < 0 || length == 0 || !namesSection(ctx.input, static_cast<uint32_t>(symtab))) return;
   std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(symtab));
@@ -92,10 +92,10 @@ void symbols_written(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t le
   // Entry i spans [i * stride, i * stride + 16).
   uint64_t first = lo >= sizeof(Elf32_Sym) ? (lo - sizeof(Elf32_Sym)) / stride + 1 : 0;
   uint64_t lastEntry = (hi - 1) / stride;
-  uint64_t count = static_cast<uint64_t>(std::max(ctx.sym.view.symbol_count, 0));
+  uint64_t count = static_cast<uint64_t>(std::max(ctx.sym.view.symbolCount, 0));
   Elf32_Sym sym;
   for (uint64_t i = std::max<uint64_t>(first, 1); i <= lastEntry && i < count; ++i)
-    if (symbol_at(ctx, static_cast<uint32_t>(i), sym)) regroup(g, static_cast<uint32_t>(i), sym.st_shndx);
+    if (symbolAt(ctx, static_cast<uint32_t>(i), sym)) regroup(g, static_cast<uint32_t>(i), sym.st_shndx);
 }
 
 }  // namespace zv

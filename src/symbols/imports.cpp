@@ -26,10 +26,10 @@ uint32_t crcOf(uint32_t crc, const void* data, size_t length) {
 // of the first import slot: 8 after a section symbol, else 0.
 uint32_t placeSectionSymbol(Context& ctx, SymbolGroups& g, uint32_t k, uint32_t address) {
   uint32_t slot = 0;
-  visit_section_symbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
+  visitSectionSymbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
     if (symType(sym) != STT_SECTION) return true;
     sym.st_value = address;
-    set_grouped_symbol(ctx, g, i, sym);
+    setGroupedSymbol(ctx, g, i, sym);
     slot = 8;
     return false;
   });
@@ -54,10 +54,10 @@ void storeWord(uint8_t* p, uint32_t v, bool littleEndian) {
 // name inside the string table is hashed once and combined from then on; a
 // name outside it is taken (and reported) each time, as every read does.
 uint32_t addNameCrc(Context& ctx, SymbolGroups& g, const Elf32_Sym& sym, uint32_t crc) {
-  const bool inTable = ctx.sym.view.strtab >= 0 && sym.st_name <= ctx.sym.view.strings_size;
+  const bool inTable = ctx.sym.view.strtab >= 0 && sym.st_name <= ctx.sym.view.stringsSize;
   auto known = inTable ? g.nameCrcs.find(sym.st_name) : g.nameCrcs.end();
   if (known == g.nameCrcs.end()) {
-    std::string name = symbol_name(ctx, sym);
+    std::string name = symbolName(ctx, sym);
     std::pair<uint32_t, uint64_t> entry{crcOf(0, name.c_str(), name.size() + 1), name.size() + 1};
     if (!inTable) return crcOf(crc, name.c_str(), name.size() + 1);
     known = g.nameCrcs.emplace(sym.st_name, entry).first;
@@ -67,26 +67,26 @@ uint32_t addNameCrc(Context& ctx, SymbolGroups& g, const Elf32_Sym& sym, uint32_
 
 }  // namespace
 
-void layout_import_section(Context& ctx, uint32_t k, uint32_t address) {
+void layoutImportSection(Context& ctx, uint32_t k, uint32_t address) {
   if (!namesSection(ctx.input, k)) return;
   std::vector<uint8_t> wanted(sectionCount(ctx.input), 0);
   wanted[k] = 1;
-  SymbolGroups g = group_symbols_by_section(ctx, std::move(wanted));
-  layout_import_section(ctx, k, address, g);
+  SymbolGroups g = groupSymbolsBySection(ctx, std::move(wanted));
+  layoutImportSection(ctx, k, address, g);
 }
 
-void layout_import_section(Context& ctx, uint32_t k, uint32_t address, SymbolGroups& g) {
+void layoutImportSection(Context& ctx, uint32_t k, uint32_t address, SymbolGroups& g) {
   ElfImage& img = ctx.input;
   if (!namesSection(img, k)) return;
 
   uint32_t slot = placeSectionSymbol(ctx, g, k, address);
   uint32_t crc = crcOf(0, nullptr, 0);
   uint32_t count = 0;
-  visit_section_symbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
+  visitSectionSymbols(ctx, g, k, [&](uint32_t i, Elf32_Sym& sym) {
     if (symType(sym) == STT_SECTION) return true;
     crc = addNameCrc(ctx, g, sym, crc);
     sym.st_value = address + slot;
-    set_grouped_symbol(ctx, g, i, sym);
+    setGroupedSymbol(ctx, g, i, sym);
     slot += 8;
     ++count;
     return true;
@@ -103,7 +103,7 @@ void layout_import_section(Context& ctx, uint32_t k, uint32_t address, SymbolGro
   bool littleEndian = img.eh.e_ident[EI_DATA] == ELFDATA2LSB;
   storeWord(bytes.data(), count, littleEndian);
   storeWord(bytes.data() + 4, crc, littleEndian);
-  symbols_written(ctx, g, bytes.data(), 8);  // the words may lie over the symbol table
+  symbolsWritten(ctx, g, bytes.data(), 8);  // the words may lie over the symbol table
   img.sh[k].sh_addr = address;
   img.sh[k].sh_size = static_cast<uint32_t>(size);
 }

@@ -26,7 +26,7 @@ constexpr uint64_t kMaxNewStrings = 0x40000000;
 constexpr uint32_t kTextName = 1, kDataName = 7, kUndefName = 13;
 
 uint32_t symbolCount(const Context& ctx) {
-  uint32_t count = static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0));
+  uint32_t count = static_cast<uint32_t>(std::max(ctx.sym.view.symbolCount, 0));
   return std::min<uint32_t>(count, static_cast<uint32_t>(ctx.sym.symbolInfo.size()));
 }
 
@@ -36,30 +36,30 @@ void placeSymbol(Context& ctx, uint32_t i) {
   SymbolsState& st = ctx.sym;
   SymbolInfo& si = st.symbolInfo[i];
   Elf32_Sym sym;
-  if (!symbol_at(ctx, i, sym) || si.import_ || si.tls) return;
+  if (!symbolAt(ctx, i, sym) || si.import || si.tls) return;
   if (si.code) {
-    si.use_id = kTextId;
-    si.offset = sym.st_value - st.text_base;
+    si.useId = kTextId;
+    si.offset = sym.st_value - st.textBase;
   } else if (si.data) {
-    si.use_id = kDataId;
-    si.offset = sym.st_value - st.data_base;
+    si.useId = kDataId;
+    si.offset = sym.st_value - st.dataBase;
   } else if (si.undef) {
-    si.use_id = kUndefId;
+    si.useId = kUndefId;
     si.offset = 0;
   } else if (si.sect && (!si.empty || si.referenced)) {
-    if (sym.st_value >= st.data_base) {
-      si.use_id = kDataId;
-      si.offset = sym.st_value - st.data_base;
-    } else if (sym.st_value >= st.text_base) {
-      si.use_id = kTextId;
-      si.offset = sym.st_value - st.text_base;
+    if (sym.st_value >= st.dataBase) {
+      si.useId = kDataId;
+      si.offset = sym.st_value - st.dataBase;
+    } else if (sym.st_value >= st.textBase) {
+      si.useId = kTextId;
+      si.offset = sym.st_value - st.textBase;
     }
   }
 }
 
 bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
-  return (si.sect && (!si.empty || si.referenced)) || si.export_ || si.tls ||
-         (si.referenced && (si.import_ || si.absolute)) || (si.func && !si.import_ && !ctx.opt.stripStrings);
+  return (si.sect && (!si.empty || si.referenced)) || si.exported || si.tls ||
+         (si.referenced && (si.import || si.absolute)) || (si.func && !si.import && !ctx.opt.stripStrings);
 }
 
 void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {
@@ -69,7 +69,7 @@ void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {
 }
 
 std::string nameInNewStrings(const Context& ctx, uint32_t at) {
-  const auto& table = ctx.sym.table.new_strings;
+  const auto& table = ctx.sym.table.newStrings;
   if (at >= table.size()) return std::string();
   auto start = table.begin() + at;
   return std::string(start, std::find(start, table.end(), uint8_t(0)));
@@ -78,17 +78,15 @@ std::string nameInNewStrings(const Context& ctx, uint32_t at) {
 void startNewTables(Context& ctx) {
   SymbolsState& st = ctx.sym;
   NewSymbolTable& t = st.table;
-  t.new_symbols.assign(static_cast<size_t>(std::max(t.next_id, 0)), Elf32_Sym{});
-  t.new_strings.assign(static_cast<size_t>(std::max(t.new_strings_size, 0)), 0);
-  putName(t.new_strings, kTextName, "$TEXT");
-  putName(t.new_strings, kDataName, "$DATA");
-  putName(t.new_strings, kUndefName, "$UNDEF");
-  if (t.new_symbols.size() < kFirstKeptId) return;
-  t.new_symbols[kTextId] =
-      Elf32_Sym{kTextName, st.text_base, 0, STT_SECTION, 0, static_cast<uint16_t>(st.text_section)};
-  t.new_symbols[kDataId] =
-      Elf32_Sym{kDataName, st.data_base, 0, STT_SECTION, 0, static_cast<uint16_t>(st.data_section)};
-  t.new_symbols[kUndefId] = Elf32_Sym{kUndefName, 0, 0, static_cast<uint8_t>(STB_GLOBAL << 4 | STT_OBJECT), 0, 0};
+  t.newSymbols.assign(static_cast<size_t>(std::max(t.nextId, 0)), Elf32_Sym{});
+  t.newStrings.assign(static_cast<size_t>(std::max(t.newStringsSize, 0)), 0);
+  putName(t.newStrings, kTextName, "$TEXT");
+  putName(t.newStrings, kDataName, "$DATA");
+  putName(t.newStrings, kUndefName, "$UNDEF");
+  if (t.newSymbols.size() < kFirstKeptId) return;
+  t.newSymbols[kTextId] = Elf32_Sym{kTextName, st.textBase, 0, STT_SECTION, 0, static_cast<uint16_t>(st.textSection)};
+  t.newSymbols[kDataId] = Elf32_Sym{kDataName, st.dataBase, 0, STT_SECTION, 0, static_cast<uint16_t>(st.dataSection)};
+  t.newSymbols[kUndefId] = Elf32_Sym{kUndefName, 0, 0, static_cast<uint8_t>(STB_GLOBAL << 4 | STT_OBJECT), 0, 0};
 }
 
 // Copies the kept symbols, in the order of their old indices, and their names.
@@ -98,26 +96,26 @@ void fillKeptSymbols(Context& ctx, uint32_t oldCount) {
   Elf32_Sym sym;
   for (uint32_t i = 1; i < oldCount; ++i) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
-    if (si.new_id == 0 || si.new_id >= t.new_symbols.size() || !symbol_at(ctx, i, sym)) continue;
-    std::string_view name = symbol_name_view(ctx, sym);
-    if (name.size() > si.name_len) name = name.substr(0, si.name_len);
-    putName(t.new_strings, pos, name);
-    Elf32_Sym& out = t.new_symbols[si.new_id];
+    if (si.newId == 0 || si.newId >= t.newSymbols.size() || !symbolAt(ctx, i, sym)) continue;
+    std::string_view name = symbolNameView(ctx, sym);
+    if (name.size() > si.nameLen) name = name.substr(0, si.nameLen);
+    putName(t.newStrings, pos, name);
+    Elf32_Sym& out = t.newSymbols[si.newId];
     out = sym;
     out.st_name = pos;
-    pos += si.name_len + 1;
+    pos += si.nameLen + 1;
   }
 }
 
 void listNewTable(Context& ctx) {
   const NewSymbolTable& t = ctx.sym.table;
   if (!ctx.opt.verbose2) return;
-  say(ctx, "\nNEW SYMBOL TABLE %d symbols symtab size = %d strtab size = %d\n", t.next_id,
-      static_cast<int>(uint32_t(t.next_id) * kSymSize), t.new_strings_size);
+  say(ctx, "\nNEW SYMBOL TABLE %d symbols symtab size = %d strtab size = %d\n", t.nextId,
+      static_cast<int>(uint32_t(t.nextId) * kSymSize), t.newStringsSize);
   say(ctx, "\nNEW SYMBOL TABLE\n");
-  for (int32_t k = 1; k < t.next_id; ++k) dump_new_symbol(ctx, static_cast<uint32_t>(k));
+  for (int32_t k = 1; k < t.nextId; ++k) dumpNewSymbol(ctx, static_cast<uint32_t>(k));
   consoleFlush(ctx.con);
-  if (ctx.opt.verbose3) dump_planned_symbol_table(ctx);
+  if (ctx.opt.verbose3) dumpPlannedSymbolTable(ctx);
 }
 
 // Puts rebuilt contents into a section: over the old bytes when they fit,
@@ -134,22 +132,22 @@ void replaceOldTables(Context& ctx) {
   SymbolsState& st = ctx.sym;
   ElfImage& img = ctx.input;
   NewSymbolTable& t = st.table;
-  st.view.symbol_count = t.next_id;
-  st.view.strings_size = static_cast<uint32_t>(t.new_strings_size);
+  st.view.symbolCount = t.nextId;
+  st.view.stringsSize = static_cast<uint32_t>(t.newStringsSize);
   uint32_t symtab = static_cast<uint32_t>(st.view.symtab);
   // The new symbols go straight over the old table when they fit (they
   // usually do: the table only shrinks), else into storage of its own.
-  size_t symSize = t.new_symbols.size() * kSymSize;
+  size_t symSize = t.newSymbols.size() * kSymSize;
   std::span<uint8_t> dest = sectionBytes(img, symtab);
   if (dest.size() < symSize) dest = replaceSectionBytes(img, symtab, symSize);
   if (dest.size() >= symSize) {
-    for (size_t k = 0; k < t.new_symbols.size(); ++k) storeRecord(dest.data() + k * kSymSize, t.new_symbols[k]);
+    for (size_t k = 0; k < t.newSymbols.size(); ++k) storeRecord(dest.data() + k * kSymSize, t.newSymbols[k]);
     img.sh[symtab].sh_size = static_cast<uint32_t>(symSize);
   }
   // The new table is written with 16-byte entries.
   if (img.sh[symtab].sh_entsize != 0) img.sh[symtab].sh_entsize = kSymSize;
   if (st.view.strtab >= 0 && st.view.strtab != st.view.symtab)
-    storeSectionBytes(img, static_cast<uint32_t>(st.view.strtab), t.new_strings.data(), t.new_strings.size());
+    storeSectionBytes(img, static_cast<uint32_t>(st.view.strtab), t.newStrings.data(), t.newStrings.size());
 }
 
 void printEntryTail(Context& ctx, const std::string& name, uint32_t size) {
@@ -161,28 +159,28 @@ void printEntryTail(Context& ctx, const std::string& name, uint32_t size) {
 }
 
 void printPseudoSymbol(Context& ctx, int number, uint32_t base, int32_t section, const char* name) {
-  std::string secName = section_name_by_index(ctx, static_cast<uint32_t>(section));
+  std::string secName = sectionNameByIndex(ctx, static_cast<uint32_t>(section));
   say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d) %s\n", number, base, "local", "sect", secName.c_str(), section, name);
 }
 
 }  // namespace
 
-void build_new_symbol_table(Context& ctx) {
-  classify_sections(ctx);
+void buildNewSymbolTable(Context& ctx) {
+  classifySections(ctx);
   SymbolsState& st = ctx.sym;
-  if (st.view.symtab < 0 || st.view.symbol_count < 2) return;
-  st.symbolInfo.assign(static_cast<size_t>(st.view.symbol_count), SymbolInfo{});
-  mark_referenced_symbols(ctx);
+  if (st.view.symtab < 0 || st.view.symbolCount < 2) return;
+  st.symbolInfo.assign(static_cast<size_t>(st.view.symbolCount), SymbolInfo{});
+  markReferencedSymbols(ctx);
   uint32_t count = symbolCount(ctx);
   for (uint32_t i = 1; i < count; ++i) {
-    classify_symbols(ctx, i);
+    classifySymbols(ctx, i);
     placeSymbol(ctx, i);
   }
-  st.table.new_strings_size = kFixedStringsSize;
-  st.table.next_id = kFirstKeptId;
+  st.table.newStringsSize = kFixedStringsSize;
+  st.table.nextId = kFirstKeptId;
   st.table.tooLarge = st.table.tooMany = false;
   for (uint32_t i = 1; i < count && !st.table.tooLarge; ++i)
-    if (keepsOwnEntry(ctx, st.symbolInfo[i])) assign_new_symbol_id(ctx, i);
+    if (keepsOwnEntry(ctx, st.symbolInfo[i])) assignNewSymbolId(ctx, i);
   if (st.table.tooMany) {
     say(ctx,
         "***Error: The new symbol table would have more than %d symbols, more than relocations can name. "
@@ -198,45 +196,45 @@ void build_new_symbol_table(Context& ctx) {
         "holds. Return -1.\n");
     return;
   }
-  write_new_symbol_table(ctx);
+  writeNewSymbolTable(ctx);
 }
 
-void assign_new_symbol_id(Context& ctx, uint32_t i) {
+void assignNewSymbolId(Context& ctx, uint32_t i) {
   NewSymbolTable& t = ctx.sym.table;
   Elf32_Sym sym;
-  if (i >= symbolCount(ctx) || !symbol_at(ctx, i, sym)) return;
+  if (i >= symbolCount(ctx) || !symbolAt(ctx, i, sym)) return;
   SymbolInfo& si = ctx.sym.symbolInfo[i];
-  if (si.new_id != 0) {
+  if (si.newId != 0) {
     say(ctx, "ERROR: sym %d already has new symid %d wanted to number %d\n", static_cast<int>(i),
-        static_cast<int>(si.new_id), t.next_id);
+        static_cast<int>(si.newId), t.nextId);
     return;
   }
-  if (static_cast<uint32_t>(t.next_id) > kMaxRelocSymbol) {  // r_info holds a symbol in 24 bits
+  if (static_cast<uint32_t>(t.nextId) > kMaxRelocSymbol) {  // r_info holds a symbol in 24 bits
     t.tooLarge = t.tooMany = true;
     return;
   }
-  uint64_t nameLength = symbol_name_view(ctx, sym).size();
-  if (t.new_strings_size + nameLength + 1 > kMaxNewStrings) {
+  uint64_t nameLength = symbolNameView(ctx, sym).size();
+  if (t.newStringsSize + nameLength + 1 > kMaxNewStrings) {
     t.tooLarge = true;
     return;
   }
-  si.new_id = static_cast<uint32_t>(t.next_id);
-  t.next_id += 1;
-  si.name_len = static_cast<uint32_t>(nameLength);
-  t.new_strings_size += static_cast<int32_t>(si.name_len + 1);
+  si.newId = static_cast<uint32_t>(t.nextId);
+  t.nextId += 1;
+  si.nameLen = static_cast<uint32_t>(nameLength);
+  t.newStringsSize += static_cast<int32_t>(si.nameLen + 1);
 }
 
-void write_new_symbol_table(Context& ctx) {
+void writeNewSymbolTable(Context& ctx) {
   if (ctx.sym.view.symtab < 0) return;
   uint32_t oldCount = symbolCount(ctx);
   startNewTables(ctx);
   fillKeptSymbols(ctx, oldCount);
   listNewTable(ctx);
-  rewrite_relocation_symbols(ctx);
+  rewriteRelocationSymbols(ctx);
   replaceOldTables(ctx);
 }
 
-void rewrite_relocation_symbols(Context& ctx) {
+void rewriteRelocationSymbols(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t oldCount = symbolCount(ctx);
   // What each old symbol becomes in a relocation, in a table small enough to
@@ -249,7 +247,7 @@ void rewrite_relocation_symbols(Context& ctx) {
   std::vector<Target> target(oldCount);
   for (uint32_t s = 0; s < oldCount; ++s) {
     const SymbolInfo& si = ctx.sym.symbolInfo[s];
-    target[s] = si.use_id != 0 ? Target{si.use_id, si.offset} : Target{si.new_id, 0};
+    target[s] = si.useId != 0 ? Target{si.useId, si.offset} : Target{si.newId, 0};
   }
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
@@ -273,18 +271,18 @@ void rewrite_relocation_symbols(Context& ctx) {
       }
     });
     for (const std::vector<uint32_t>& symbols : lost)
-      for (uint32_t s : symbols) dump_old_symbol(ctx, 0, s);
+      for (uint32_t s : symbols) dumpOldSymbol(ctx, 0, s);
   }
 }
 
-void dump_old_symbol(Context& ctx, uint32_t first, uint32_t i) {
+void dumpOldSymbol(Context& ctx, uint32_t first, uint32_t i) {
   Elf32_Sym sym;
-  if (!symbol_at(ctx, i, sym)) return;
+  if (!symbolAt(ctx, i, sym)) return;
   say(ctx, "%4d|%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(first), static_cast<int>(i), sym.st_value,
-      symbol_binding_name(sym), symbol_kind_name(sym), section_name_by_index(ctx, sym.st_shndx).c_str(), sym.st_shndx);
+      symbolBindingName(sym), symbolKindName(sym), sectionNameByIndex(ctx, sym.st_shndx).c_str(), sym.st_shndx);
   if (i < ctx.sym.symbolInfo.size()) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
-    switch (si.use_id) {
+    switch (si.useId) {
       case 0:
         break;
       case kTextId:
@@ -297,41 +295,41 @@ void dump_old_symbol(Context& ctx, uint32_t first, uint32_t i) {
         say(ctx, " $UNDEF+0x%8.8x", si.offset);
         break;
       default:
-        say(ctx, " s%04d+0x%8.8x", static_cast<int>(si.use_id), si.offset);
+        say(ctx, " s%04d+0x%8.8x", static_cast<int>(si.useId), si.offset);
         break;
     }
   }
-  printEntryTail(ctx, symbol_name(ctx, sym), sym.st_size);
-  dump_symbol_info(ctx, i);
+  printEntryTail(ctx, symbolName(ctx, sym), sym.st_size);
+  dumpSymbolInfo(ctx, i);
 }
 
-void dump_planned_symbol_table(Context& ctx) {
+void dumpPlannedSymbolTable(Context& ctx) {
   const SymbolsState& st = ctx.sym;
   say(ctx, "\n\nPLANED SYMBOL TABLE\n");
-  printPseudoSymbol(ctx, 1, st.text_base, st.text_section, "$TEXT");
-  printPseudoSymbol(ctx, 2, st.data_base, st.data_section, "$DATA");
+  printPseudoSymbol(ctx, 1, st.textBase, st.textSection, "$TEXT");
+  printPseudoSymbol(ctx, 2, st.dataBase, st.dataSection, "$DATA");
   uint32_t count = symbolCount(ctx);
   for (uint32_t j = 1; j < count; ++j)
-    if (st.symbolInfo[j].new_id != 0) dump_old_symbol(ctx, st.symbolInfo[j].new_id, j);
+    if (st.symbolInfo[j].newId != 0) dumpOldSymbol(ctx, st.symbolInfo[j].newId, j);
   consoleFlush(ctx.con);
 }
 
-void dump_new_symbol(Context& ctx, uint32_t k) {
-  const auto& symbols = ctx.sym.table.new_symbols;
+void dumpNewSymbol(Context& ctx, uint32_t k) {
+  const auto& symbols = ctx.sym.table.newSymbols;
   if (k >= symbols.size()) return;
   const Elf32_Sym& sym = symbols[k];
-  say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(k), sym.st_value, symbol_binding_name(sym),
-      symbol_kind_name(sym), section_name_by_index(ctx, sym.st_shndx).c_str(), sym.st_shndx);
+  say(ctx, "%4d: 0x%8.8x %-6s %-5s %-10s(%d)", static_cast<int>(k), sym.st_value, symbolBindingName(sym),
+      symbolKindName(sym), sectionNameByIndex(ctx, sym.st_shndx).c_str(), sym.st_shndx);
   printEntryTail(ctx, nameInNewStrings(ctx, sym.st_name), sym.st_size);
 }
 
-void place_table_in_load_region(Context& ctx, uint32_t sectionIndex) {
+void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex) {
   if (!namesSection(ctx.input, sectionIndex)) return;
   Elf32_Shdr& h = ctx.input.sh[sectionIndex];
   if (h.sh_flags & SHF_ALLOC) return;
   h.sh_flags |= SHF_ALLOC;
   uint32_t align = isPowerOfTwo(h.sh_addralign) ? h.sh_addralign : 1;
-  Region& load = ctx.lay.regions[LOAD];
+  Region& load = ctx.lay.regions[kLoadRegion];
   uint32_t address = alignUp(load.end, align);
   if (ctx.opt.verbose)
     say(ctx, "Moved %s table from 0x%08X to 0x%08X\n", h.sh_type == SHT_STRTAB ? "stringTable" : "symbolTable",

@@ -18,16 +18,16 @@ namespace zv {
 namespace {
 
 void addRef(Context& ctx, uint32_t index) {
-  auto& refs = ctx.sym.section_refs;
+  auto& refs = ctx.sym.sectionRefs;
   if (namesSection(ctx.input, index) && index < refs.size()) refs[index] += 1;
 }
 
 int32_t refsOf(const Context& ctx, uint32_t i) {
-  const auto& refs = ctx.sym.section_refs;
+  const auto& refs = ctx.sym.sectionRefs;
   return i < refs.size() ? refs[i] : 0;
 }
 
-uint32_t symbolCount(const Context& ctx) { return static_cast<uint32_t>(std::max(ctx.sym.view.symbol_count, 0)); }
+uint32_t symbolCount(const Context& ctx) { return static_cast<uint32_t>(std::max(ctx.sym.view.symbolCount, 0)); }
 
 // A relocation section counts only when it applies to a section the loader
 // loads; one aimed at no section at all is treated as aimed at an unloaded one.
@@ -41,7 +41,7 @@ void countRelocationSection(Context& ctx, uint32_t i) {
   if (!appliesToLoadedSection(img, rs)) return;
   addRef(ctx, i);
   addRef(ctx, rs.sh_link);  // its symbol table
-  count_relocation_targets(ctx, i);
+  countRelocationTargets(ctx, i);
   if (namesSection(img, rs.sh_link)) addRef(ctx, img.sh[rs.sh_link].sh_link);  // its string table
 }
 
@@ -51,7 +51,7 @@ void blankName(Context& ctx, const Elf32_Sym& sym, size_t length) {
   int32_t strtab = ctx.sym.view.strtab;
   if (strtab < 0 || length == 0) return;
   std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(strtab));
-  if (table.size() > ctx.sym.view.strings_size) table = table.first(ctx.sym.view.strings_size);
+  if (table.size() > ctx.sym.view.stringsSize) table = table.first(ctx.sym.view.stringsSize);
   if (uint64_t(sym.st_name) + length > table.size()) return;
   std::fill_n(table.begin() + sym.st_name, length, uint8_t(0));
 }
@@ -178,10 +178,10 @@ void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
 void stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
   ElfImage& img = ctx.input;
   Elf32_Sym sym;
-  if (!symbol_at(ctx, i, sym)) return;
+  if (!symbolAt(ctx, i, sym)) return;
   uint32_t shndx = sym.st_shndx;
   if (shndx == 0 || !namesSection(img, shndx) || img.sh[shndx].sh_size != 0) return;
-  std::string name = symbol_name(ctx, sym);
+  std::string name = symbolName(ctx, sym);
   uint8_t type = symType(sym);
   if (i < sc.usedByRelocations.size() && sc.usedByRelocations[i]) {
     // A relocation resolves through this symbol, so it stays with its value:
@@ -191,7 +191,7 @@ void stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
     if (home < 0) home = sectionEndingAt(sc.ends, sym.st_value);
     if (home >= 0) {
       sym.st_shndx = static_cast<uint16_t>(home);
-      set_symbol_at(ctx, i, sym);
+      setSymbolAt(ctx, i, sym);
     }
     return;
   }
@@ -199,21 +199,21 @@ void stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
     int32_t home = sectionCovering(sc.cover, sym.st_value);
     if (home >= 0) {
       sym.st_shndx = static_cast<uint16_t>(home);
-      set_symbol_at(ctx, i, sym);
+      setSymbolAt(ctx, i, sym);
       return;
     }
     reportStripped(ctx, name, sym.st_value);
   }
   blankName(ctx, sym, name.size());
-  set_symbol_at(ctx, i, Elf32_Sym{});
+  setSymbolAt(ctx, i, Elf32_Sym{});
 }
 
 }  // namespace
 
-void count_section_references(Context& ctx) {
+void countSectionReferences(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t count = sectionCount(img);
-  ctx.sym.section_refs.assign(count, 0);
+  ctx.sym.sectionRefs.assign(count, 0);
   ctx.sym.lastNamedBy.assign(symbolCount(ctx), 0);
   ctx.sym.relocationsSeen.assign(count, 0);
   for (uint32_t i = 1; i < count; ++i) {
@@ -231,14 +231,14 @@ void count_section_references(Context& ctx) {
   for (uint32_t i = 1; i < count; ++i) img.sh[i].sh_name = 0;
 }
 
-void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
+void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
   ElfImage& img = ctx.input;
   if (!namesSection(img, relaIndex) || symbolCount(ctx) < 2) return;
   EntryTable<Elf32_Rela> relocs = relaTable(img, relaIndex);
-  EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
+  EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
   // addRef's tests, resolved once: the sections a symbol can name, and each
   // symbol's section in a table small enough to stay in the cache.
-  std::vector<int32_t>& refs = ctx.sym.section_refs;
+  std::vector<int32_t>& refs = ctx.sym.sectionRefs;
   size_t named = std::min<size_t>({refs.size(), sectionCount(img), SHN_LORESERVE});
   std::vector<uint16_t> sectionOf(symbols.count);
   for (uint32_t s = 0; s < symbols.count; ++s) sectionOf[s] = symbols.get(s).st_shndx;
@@ -269,7 +269,7 @@ void count_relocation_targets(Context& ctx, uint32_t relaIndex) {
   if (relaIndex < ctx.sym.relocationsSeen.size()) ctx.sym.relocationsSeen[relaIndex] = 1;
 }
 
-bool remove_unused_sections(Context& ctx) {
+bool removeUnusedSections(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t count = sectionCount(img);
   std::vector<uint8_t> unused(count, 0);
@@ -281,14 +281,14 @@ bool remove_unused_sections(Context& ctx) {
   }
   if (!any) return false;
   bool cleared = false;
-  SymbolGroups groups = group_symbols_by_section(ctx, std::move(unused));
+  SymbolGroups groups = groupSymbolsBySection(ctx, std::move(unused));
   for (uint32_t k = 1; k < count; ++k) {
     if (!groups.wanted[k]) continue;
     if (ctx.opt.verbose)
-      say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(k), section_name_by_index(ctx, k).c_str());
-    visit_section_symbols(ctx, groups, k, [&](uint32_t i, Elf32_Sym& sym) {
-      if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbol_name(ctx, sym).c_str());
-      set_grouped_symbol(ctx, groups, i, Elf32_Sym{});
+      say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(k), sectionNameByIndex(ctx, k).c_str());
+    visitSectionSymbols(ctx, groups, k, [&](uint32_t i, Elf32_Sym& sym) {
+      if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbolName(ctx, sym).c_str());
+      setGroupedSymbol(ctx, groups, i, Elf32_Sym{});
       cleared = true;
       return true;
     });
@@ -296,7 +296,7 @@ bool remove_unused_sections(Context& ctx) {
   return cleared;
 }
 
-bool symbols_share_bytes_with_relocations(Context& ctx) {
+bool symbolsShareBytesWithRelocations(Context& ctx) {
   ElfImage& img = ctx.input;
   int32_t symtab = ctx.sym.view.symtab;
   if (symtab < 0) return false;
@@ -314,16 +314,16 @@ bool symbols_share_bytes_with_relocations(Context& ctx) {
   return false;
 }
 
-void remove_section_symbols(Context& ctx, uint32_t k) {
+void removeSectionSymbols(Context& ctx, uint32_t k) {
   Elf32_Sym sym;
   for (uint32_t i = 1; i < symbolCount(ctx); ++i) {
-    if (!symbol_at(ctx, i, sym) || sym.st_shndx != k) continue;
-    if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbol_name(ctx, sym).c_str());
-    set_symbol_at(ctx, i, Elf32_Sym{});
+    if (!symbolAt(ctx, i, sym) || sym.st_shndx != k) continue;
+    if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbolName(ctx, sym).c_str());
+    setSymbolAt(ctx, i, Elf32_Sym{});
   }
 }
 
-uint32_t strip_unused_symbols(Context& ctx) {
+uint32_t stripUnusedSymbols(Context& ctx) {
   // The section headers stay as they are while symbols are stripped.
   StripContext sc{coverSections(ctx.input), sectionEnds(ctx.input), symbolsUsedByRelocations(ctx)};
   for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, sc, i);

@@ -47,17 +47,17 @@ bool isSdaType(uint32_t type) {
   }
 }
 
-// Steps a and b of the export table: its name and its size. 0 or -1.
+// An export table's own checks: its name and its size. 0 or -1.
 uint32_t checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
   // The name is compared in place: a long name is read only for the message.
-  if (section_name_is(ctx, t.index, ".fexports")) {
+  if (sectionNameIs(ctx, t.index, ".fexports")) {
     t.name = ".fexports";
     t.isDataTable = false;
-  } else if (section_name_is(ctx, t.index, ".dexports")) {
+  } else if (sectionNameIs(ctx, t.index, ".dexports")) {
     t.name = ".dexports";
     t.isDataTable = true;
   } else {
-    t.name = section_name(ctx, t.index);
+    t.name = sectionName(ctx, t.index);
     say(ctx, "Section %d \"%s\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
         static_cast<int>(t.index), t.name.c_str());
     return 0xFFFFFFFF;
@@ -79,17 +79,17 @@ void sayCantGetData(Context& ctx, const Target& t, uint32_t rsIndex, uint64_t en
       t.name.c_str(), static_cast<int>(rsIndex), where, end, t.h.sh_size);
 }
 
-// Check a: small-data relocations. Prints the pair of lines; true on a violation.
+// Small-data relocations (a VKM has no small-data area). Prints the pair of lines; true on a violation.
 bool sdaViolation(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t type, const Elf32_Sym& sym) {
   if (!ctx.opt.checkNoSda || !isSdaType(type)) return false;
   say(ctx, "***Error: VKM uses illegal SDA relocation %d.\n          Reloc sec %d, entry %d.\n", static_cast<int>(type),
       static_cast<int>(rsIndex), static_cast<int>(n));
-  std::string name = symbol_name(ctx, sym);
+  std::string name = symbolName(ctx, sym);
   say(ctx, "          Symbol \"%s\".\n", name.c_str());
   return true;
 }
 
-// Check b: the exported symbol's kind must match the table. 0 or -1.
+// An export table entry: the exported symbol's kind must match the table. 0 or -1.
 uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const Elf32_Rela& r, const Elf32_Sym& sym) {
   uint32_t delta = r.r_offset - t.h.sh_addr;
   uint64_t end = uint64_t(delta) + 8;
@@ -100,7 +100,7 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
   uint8_t type = symType(sym);
   if (t.isDataTable) {
     if (type == STT_FUNC) {
-      std::string name = symbol_name(ctx, sym);
+      std::string name = symbolName(ctx, sym);
       say(ctx,
           "***Error: \"%s\" sec %d, has reference to a code symbol \"%s\". Check that .def file has "
           "this symbol after [CODE]. Return -1.\n",
@@ -114,7 +114,7 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
         return 0xFFFFFFFF;
       }
       if ((loadBE32(t.bytes.data() + flagAt) & 0x80000000u) == 0) {
-        std::string name = symbol_name(ctx, sym);
+        std::string name = symbolName(ctx, sym);
         say(ctx,
             "***Error: Export symbol \"%s\" is unexpectedly a TLS symbol. Clobber and rebuild with "
             "current vodazed[32|64]. Return -1.\n",
@@ -125,7 +125,7 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
     return 0;
   }
   if (type == STT_OBJECT || type == STT_TLS) {
-    std::string name = symbol_name(ctx, sym);
+    std::string name = symbolName(ctx, sym);
     say(ctx,
         "***Error: \"%s\" sec %d, has reference to a data symbol \"%s\". Check that .def file has "
         "this symbol after [DATA]. Return -1.\n",
@@ -135,12 +135,12 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
   return 0;
 }
 
-// Check c: 32-bit absolute references from code. 0 or -1.
+// 32-bit absolute references from code (the loader cannot patch code it maps execute-only). 0 or -1.
 uint32_t checkCode32(Context& ctx, const Target& t, uint32_t n, uint32_t type, const Elf32_Rela& r,
                      const Elf32_Sym& sym) {
   if (!(t.h.sh_flags & SHF_EXECINSTR) || t.isExport || t.h.sh_type == SHT_VKM_IMPORTS) return 0;
   if (type != kRelAddr32 || ctx.opt.allowCode32) return 0;
-  std::string name = symbol_name(ctx, sym);
+  std::string name = symbolName(ctx, sym);
   say(ctx, "***Error: \"%s\", 32-bit reference from code @ 0x%8.8x to 0x%8.8x (%s) is illegal (reloc # %d)\n",
       ctx.opt.outputPath.c_str(), t.h.sh_addr + r.r_offset, sym.st_value + static_cast<uint32_t>(r.r_addend),
       name.c_str(), static_cast<int>(n));
@@ -148,7 +148,7 @@ uint32_t checkCode32(Context& ctx, const Target& t, uint32_t n, uint32_t type, c
   return 0xFFFFFFFF;
 }
 
-// Check d: a symbol that lives in a section the loader does not load. 0 or -1.
+// A symbol that lives in a section the loader does not load. 0 or -1.
 uint32_t checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf32_Sym& sym) {
   if (!namesSection(ctx.input, sym.st_shndx)) return 0;
   const Elf32_Shdr& s = ctx.input.sh[sym.st_shndx];
@@ -156,8 +156,8 @@ uint32_t checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf
   if (empty || (s.sh_flags & SHF_ALLOC) || symBind(sym) == STB_WEAK) return 0;
   say(ctx, "***Error: \"%s\", Relocation in sec %d, entry %d uses symbol '", ctx.opt.outputPath.c_str(),
       static_cast<int>(rsIndex), static_cast<int>(n));
-  std::string name = symbol_name(ctx, sym);
-  std::string secName = section_name_by_index(ctx, sym.st_shndx);
+  std::string name = symbolName(ctx, sym);
+  std::string secName = sectionNameByIndex(ctx, sym.st_shndx);
   say(ctx, "%s' from non-allocated section '%s'.\n", name.c_str(), secName.c_str());
   return 0xFFFFFFFF;
 }
@@ -174,7 +174,7 @@ bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32
       "***Error: Relocation in sec %d, entry %d uses symbol index %d beyond the symbol table (%d "
       "symbols). Return -1.\n",
       static_cast<int>(rsIndex), static_cast<int>(n), static_cast<int>(index),
-      static_cast<int>(ctx.sym.view.symbol_count));
+      static_cast<int>(ctx.sym.view.symbolCount));
   return false;
 }
 
@@ -208,17 +208,17 @@ uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf3
 
 }  // namespace
 
-uint32_t check_all_relocations(Context& ctx) {
+uint32_t checkAllRelocations(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
     if (h.sh_size == 0 || h.sh_type != SHT_RELA) continue;
-    uint32_t result = check_relocations(ctx, i);
+    uint32_t result = checkRelocations(ctx, i);
     if (result != 0) return result;
   }
   return 0;
 }
 
-uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
+uint32_t checkRelocations(Context& ctx, uint32_t relaIndex) {
   if (!namesSection(ctx.input, relaIndex)) return 0;
   const Elf32_Shdr rs = ctx.input.sh[relaIndex];
   // A relocation section aimed at no section patches nothing the loader loads.
@@ -232,8 +232,8 @@ uint32_t check_relocations(Context& ctx, uint32_t relaIndex) {
 
   uint32_t result = 0;
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, relaIndex);
-  EntryTable<Elf32_Sym> symbols = symbol_table(ctx);
-  // The sections whose symbols pass check d whatever their binding; the
+  EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
+  // The sections whose symbols pass the loaded-section rule whatever their binding; the
   // others (and symbols naming no section) go through the full check.
   std::vector<uint8_t> loaded(sectionCount(ctx.input), 0);
   for (uint32_t k = 0; k < loaded.size(); ++k) {

@@ -17,32 +17,32 @@
 namespace zv {
 
 // --- Table access -----------------------------------------------------------
-void locate_symbol_table(Context& ctx);
-int32_t find_string_table(Context& ctx);  // index of the symbol table's string table, -1 when none
+void locateSymbolTable(Context& ctx);
+int32_t findStringTable(Context& ctx);  // index of the symbol table's string table, -1 when none
 // Bytes of the section-name table, empty when there is none.
-std::span<uint8_t> section_names(Context& ctx);
+std::span<uint8_t> sectionNames(Context& ctx);
 // Reads symbol i of the current symbol table; false when i is outside it.
-bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out);
-bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s);
+bool symbolAt(Context& ctx, uint32_t i, Elf32_Sym& out);
+bool setSymbolAt(Context& ctx, uint32_t i, const Elf32_Sym& s);
 // The entries symbol_at reaches, resolved once for a walk over many symbols.
-EntryTable<Elf32_Sym> symbol_table(Context& ctx);
+EntryTable<Elf32_Sym> symbolTable(Context& ctx);
 // The symbol's name ("<NULL>" without a string table); prints the range
 // message for an st_name past the table. Never reads outside the table.
-std::string symbol_name(Context& ctx, const Elf32_Sym& sym);
+std::string symbolName(Context& ctx, const Elf32_Sym& sym);
 // The same name without a copy: valid until the string table changes.
-std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym);
+std::string_view symbolNameView(Context& ctx, const Elf32_Sym& sym);
 // Section names, as the input gave them (see InputSectionNames).
-std::string section_name(Context& ctx, uint32_t index);           // "<NULL>" without a names table
-std::string section_name_by_index(Context& ctx, uint32_t index);  // "" for no section / no table
+std::string sectionName(Context& ctx, uint32_t index);         // "<NULL>" without a names table
+std::string sectionNameByIndex(Context& ctx, uint32_t index);  // "" for no section / no table
 // Whether section_name(index) is `name`, reading no more of the table than that.
-bool section_name_is(Context& ctx, uint32_t index, std::string_view name);
+bool sectionNameIs(Context& ctx, uint32_t index, std::string_view name);
 // Keeps the input's section names before the names table is rebuilt.
-void keep_input_section_names(Context& ctx);
+void keepInputSectionNames(Context& ctx);
 // Whether the rebuilt names table dropped the name of section `index`.
-bool section_name_dropped(const Context& ctx, uint32_t index);
-uint32_t find_export_section(Context& ctx);
-const char* symbol_kind_name(const Elf32_Sym& sym);
-const char* symbol_binding_name(const Elf32_Sym& sym);
+bool sectionNameDropped(const Context& ctx, uint32_t index);
+uint32_t findExportSection(Context& ctx);
+const char* symbolKindName(const Elf32_Sym& sym);
+const char* symbolBindingName(const Elf32_Sym& sym);
 
 // --- Symbols grouped by section --------------------------------------------------
 // Passes that visit some sections in index order and, in each, the symbols
@@ -64,70 +64,70 @@ struct SymbolGroups {
   std::unordered_map<uint32_t, std::pair<uint32_t, uint64_t>> nameCrcs;
 };
 // Groups the symbols of the sections marked in `wanted` (one flag per section).
-SymbolGroups group_symbols_by_section(Context& ctx, std::vector<uint8_t> wanted);
+SymbolGroups groupSymbolsBySection(Context& ctx, std::vector<uint8_t> wanted);
 // Calls visit(i, sym), in ascending i, for each symbol whose st_shndx is k at
 // the moment the visit reaches it; stops when visit returns false.
-void visit_section_symbols(Context& ctx, SymbolGroups& g, uint32_t k,
-                           const std::function<bool(uint32_t, Elf32_Sym&)>& visit);
+void visitSectionSymbols(Context& ctx, SymbolGroups& g, uint32_t k,
+                         const std::function<bool(uint32_t, Elf32_Sym&)>& visit);
 // set_symbol_at, and regrouping of the entries the write touched.
-bool set_grouped_symbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s);
+bool setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s);
 // Regroups the symbol entries that `length` bytes written at `at` touched.
-void symbols_written(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length);
+void symbolsWritten(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length);
 
 // --- Classification ----------------------------------------------------------
-void classify_sections(Context& ctx);
-void mark_referenced_symbols(Context& ctx);
-void classify_symbols(Context& ctx, uint32_t i);
-void dump_symbol_info(Context& ctx, uint32_t i);
+void classifySections(Context& ctx);
+void markReferencedSymbols(Context& ctx);
+void classifySymbols(Context& ctx, uint32_t i);
+void dumpSymbolInfo(Context& ctx, uint32_t i);
 
 // --- Reference counts and unused sections ------------------------------------
-void count_section_references(Context& ctx);
-void count_relocation_targets(Context& ctx, uint32_t relaIndex);
+void countSectionReferences(Context& ctx);
+void countRelocationTargets(Context& ctx, uint32_t relaIndex);
 // The unused-section pass: clears the symbols of sections nothing uses; true
 // when it cleared any. No counted relocation names such a symbol, so the
 // reference counts stay valid unless the symbol table shares bytes with a
 // relocation section (see symbols_share_bytes_with_relocations).
-bool remove_unused_sections(Context& ctx);
+bool removeUnusedSections(Context& ctx);
 // Whether the symbol table in use overlaps a relocation section in the file,
 // so that clearing a symbol can change a relocation.
-bool symbols_share_bytes_with_relocations(Context& ctx);
-void remove_section_symbols(Context& ctx, uint32_t k);
-uint32_t strip_unused_symbols(Context& ctx);
+bool symbolsShareBytesWithRelocations(Context& ctx);
+void removeSectionSymbols(Context& ctx, uint32_t k);
+uint32_t stripUnusedSymbols(Context& ctx);
 
 // --- New symbol table ----------------------------------------------------------
-void build_new_symbol_table(Context& ctx);
-void assign_new_symbol_id(Context& ctx, uint32_t i);
-void write_new_symbol_table(Context& ctx);
-void rewrite_relocation_symbols(Context& ctx);
-void dump_old_symbol(Context& ctx, uint32_t first, uint32_t i);
-void dump_planned_symbol_table(Context& ctx);
-void dump_new_symbol(Context& ctx, uint32_t k);
-void place_table_in_load_region(Context& ctx, uint32_t sectionIndex);
+void buildNewSymbolTable(Context& ctx);
+void assignNewSymbolId(Context& ctx, uint32_t i);
+void writeNewSymbolTable(Context& ctx);
+void rewriteRelocationSymbols(Context& ctx);
+void dumpOldSymbol(Context& ctx, uint32_t first, uint32_t i);
+void dumpPlannedSymbolTable(Context& ctx);
+void dumpNewSymbol(Context& ctx, uint32_t k);
+void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex);
 
 // --- Relocation and export checks --------------------------------------------
-uint32_t check_all_relocations(Context& ctx);
-uint32_t check_relocations(Context& ctx, uint32_t relaIndex);
+uint32_t checkAllRelocations(Context& ctx);
+uint32_t checkRelocations(Context& ctx, uint32_t relaIndex);
 
 // --- String compaction (-old -s) ----------------------------------------------
-uint32_t compact_import_strings(Context& ctx);
-uint32_t compact_string_table(Context& ctx, uint32_t stIndex);
+uint32_t compactImportStrings(Context& ctx);
+uint32_t compactStringTable(Context& ctx, uint32_t stIndex);
 // One string of a table under compaction (offset and length in the old
 // table, the length with its terminator; new_offset 0 until it is placed).
 struct StringRecord {
   uint32_t offset = 0;
   uint32_t length = 0;
   uint32_t uses = 0;
-  uint32_t new_offset = 0;
+  uint32_t newOffset = 0;
 };
 // The new offset of the name at `offset` (counting a use of the string that
 // holds it): the new offset of that string plus the distance into it, or 0
 // when the string is not kept. Warns and gives 0 for an offset past the table.
-uint32_t find_string_record(Context& ctx, std::span<StringRecord> records, uint32_t offset);
+uint32_t findStringRecord(Context& ctx, std::span<StringRecord> records, uint32_t offset);
 
 // --- Import sections -----------------------------------------------------------
-void layout_import_section(Context& ctx, uint32_t k, uint32_t address);
+void layoutImportSection(Context& ctx, uint32_t k, uint32_t address);
 // The same with the symbols already grouped (the layout places many import
 // sections; `g` must group section k).
-void layout_import_section(Context& ctx, uint32_t k, uint32_t address, SymbolGroups& g);
+void layoutImportSection(Context& ctx, uint32_t k, uint32_t address, SymbolGroups& g);
 
 }  // namespace zv

@@ -11,11 +11,11 @@
 namespace zv {
 
 struct SymtabView {
-  int32_t symtab = -1;              // index of the symbol table section, -1 when none
-  int32_t strtab = -1;              // index of its string table, -1 when none
-  int32_t section_name_table = -1;  // e_shstrndx once looked up
-  int32_t symbol_count = 0;
-  uint32_t strings_size = 0;
+  int32_t symtab = -1;            // index of the symbol table section, -1 when none
+  int32_t strtab = -1;            // index of its string table, -1 when none
+  int32_t sectionNameTable = -1;  // e_shstrndx once looked up
+  int32_t symbolCount = 0;
+  uint32_t stringsSize = 0;
   bool namesCached = false;
 };
 
@@ -23,15 +23,15 @@ struct SymtabView {
 constexpr uint32_t kKindText = 0, kKindData = 1, kKindImportExport = 2, kKindOther = 3;
 
 struct SectionInfo {
-  uint8_t is_import = 0;
-  uint8_t is_export = 0;
-  uint8_t is_tls = 0;
+  uint8_t isImport = 0;
+  uint8_t isExport = 0;
+  uint8_t isTls = 0;
   uint32_t kind = 0;
 };
 
 struct SymbolInfo {
-  uint8_t export_ = 0;  // a relocation of an export table refers to it
-  uint8_t import_ = 0;  // defined in an import section
+  uint8_t exported = 0;  // a relocation of an export table refers to it
+  uint8_t import = 0;   // defined in an import section
   uint8_t func = 0;
   uint8_t code = 0;
   uint8_t data = 0;
@@ -41,17 +41,17 @@ struct SymbolInfo {
   uint8_t referenced = 0;
   uint8_t absolute = 0;
   uint8_t tls = 0;
-  uint32_t name_len = 0;
-  uint32_t new_id = 0;
-  uint32_t use_id = 0;
+  uint32_t nameLen = 0;
+  uint32_t newId = 0;
+  uint32_t useId = 0;
   uint32_t offset = 0;
 };
 
 struct NewSymbolTable {
-  int32_t next_id = 4;
-  int32_t new_strings_size = 20;
-  std::vector<Elf32_Sym> new_symbols;
-  std::vector<uint8_t> new_strings;
+  int32_t nextId = 4;
+  int32_t newStringsSize = 20;
+  std::vector<Elf32_Sym> newSymbols;
+  std::vector<uint8_t> newStrings;
   bool tooLarge = false;  // the kept names would not fit the loader area, or
   bool tooMany = false;   // (also setting tooLarge) relocations could not name every symbol
 };
@@ -72,11 +72,11 @@ struct SymbolsState {
   InputSectionNames inputNames;
   std::vector<SectionInfo> sectionInfo;
   std::vector<SymbolInfo> symbolInfo;
-  uint32_t text_base = 0xFFFFFFFF;
-  int32_t text_section = -1;
-  uint32_t data_base = 0xFFFFFFFF;
-  int32_t data_section = -1;
-  std::vector<int32_t> section_refs;
+  uint32_t textBase = 0xFFFFFFFF;
+  int32_t textSection = -1;
+  uint32_t dataBase = 0xFFFFFFFF;
+  int32_t dataSection = -1;
+  std::vector<int32_t> sectionRefs;
   // Gathered while references are counted, so the symbol table work need not
   // walk the same relocations again: per symbol of the table in use, the
   // highest-numbered relocation section that names it (0 for none); per

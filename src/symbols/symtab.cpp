@@ -28,23 +28,23 @@ static int32_t firstSymbolTable(const ElfImage& img) {
   return -1;
 }
 
-void locate_symbol_table(Context& ctx) {
+void locateSymbolTable(Context& ctx) {
   SymtabView& v = ctx.sym.view;
   ElfImage& img = ctx.input;
   v.symtab = firstSymbolTable(img);
   v.strtab = -1;
-  v.symbol_count = 0;
-  v.strings_size = 0;
+  v.symbolCount = 0;
+  v.stringsSize = 0;
   if (v.symtab < 0) return;
   const Elf32_Shdr& s = img.sh[v.symtab];
-  v.symbol_count = static_cast<int32_t>(entryCount(s, kSymSize));
+  v.symbolCount = static_cast<int32_t>(entryCount(s, kSymSize));
   if (namesSection(img, s.sh_link)) {
     v.strtab = static_cast<int32_t>(s.sh_link);
-    v.strings_size = img.sh[s.sh_link].sh_size;
+    v.stringsSize = img.sh[s.sh_link].sh_size;
   }
 }
 
-int32_t find_string_table(Context& ctx) {
+int32_t findStringTable(Context& ctx) {
   ElfImage& img = ctx.input;
   int32_t symtab = firstSymbolTable(img);
   if (symtab < 0) return -1;
@@ -55,52 +55,52 @@ int32_t find_string_table(Context& ctx) {
   return static_cast<int32_t>(link);
 }
 
-std::span<uint8_t> section_names(Context& ctx) {
+std::span<uint8_t> sectionNames(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t idx = img.eh.e_shstrndx;
   if (idx == 0 || !namesSection(img, idx)) return {};
-  ctx.sym.view.section_name_table = static_cast<int32_t>(idx);
+  ctx.sym.view.sectionNameTable = static_cast<int32_t>(idx);
   ctx.sym.view.namesCached = true;
   return sectionBytes(img, idx);
 }
 
-bool symbol_at(Context& ctx, uint32_t i, Elf32_Sym& out) {
+bool symbolAt(Context& ctx, uint32_t i, Elf32_Sym& out) {
   const SymtabView& v = ctx.sym.view;
-  if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbol_count)) return false;
+  if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbolCount)) return false;
   return readSym(ctx.input, static_cast<uint32_t>(v.symtab), i, out);
 }
 
-EntryTable<Elf32_Sym> symbol_table(Context& ctx) {
+EntryTable<Elf32_Sym> symbolTable(Context& ctx) {
   const SymtabView& v = ctx.sym.view;
   if (v.symtab < 0) return {};
   EntryTable<Elf32_Sym> t = symTable(ctx.input, static_cast<uint32_t>(v.symtab));
-  t.count = std::min(t.count, static_cast<uint32_t>(std::max(v.symbol_count, 0)));
+  t.count = std::min(t.count, static_cast<uint32_t>(std::max(v.symbolCount, 0)));
   return t;
 }
 
-bool set_symbol_at(Context& ctx, uint32_t i, const Elf32_Sym& s) {
+bool setSymbolAt(Context& ctx, uint32_t i, const Elf32_Sym& s) {
   const SymtabView& v = ctx.sym.view;
-  if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbol_count)) return false;
+  if (v.symtab < 0 || i >= static_cast<uint32_t>(v.symbolCount)) return false;
   return writeSym(ctx.input, static_cast<uint32_t>(v.symtab), i, s);
 }
 
-std::string_view symbol_name_view(Context& ctx, const Elf32_Sym& sym) {
+std::string_view symbolNameView(Context& ctx, const Elf32_Sym& sym) {
   const SymtabView& v = ctx.sym.view;
   if (v.strtab < 0) return "<NULL>";
-  if (sym.st_name > v.strings_size) {
+  if (sym.st_name > v.stringsSize) {
     say(ctx, "pSym->st_name is out of range (%d)\n", static_cast<int>(sym.st_name));
     return std::string_view();
   }
   std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(v.strtab));
-  if (table.size() > v.strings_size) table = table.first(v.strings_size);
+  if (table.size() > v.stringsSize) table = table.first(v.stringsSize);
   return nameViewAt(table, sym.st_name);
 }
 
-std::string symbol_name(Context& ctx, const Elf32_Sym& sym) { return std::string(symbol_name_view(ctx, sym)); }
+std::string symbolName(Context& ctx, const Elf32_Sym& sym) { return std::string(symbolNameView(ctx, sym)); }
 
-void keep_input_section_names(Context& ctx) {
+void keepInputSectionNames(Context& ctx) {
   InputSectionNames& kept = ctx.sym.inputNames;
-  std::span<uint8_t> names = section_names(ctx);
+  std::span<uint8_t> names = sectionNames(ctx);
   kept.table.assign(names.begin(), names.end());
   uint32_t n = sectionCount(ctx.input);
   kept.offsets.resize(n);
@@ -109,7 +109,7 @@ void keep_input_section_names(Context& ctx) {
   kept.taken = true;
 }
 
-bool section_name_dropped(const Context& ctx, uint32_t index) {
+bool sectionNameDropped(const Context& ctx, uint32_t index) {
   const InputSectionNames& kept = ctx.sym.inputNames;
   return kept.taken && index < kept.dropped.size() && kept.dropped[index] != 0;
 }
@@ -125,7 +125,7 @@ std::span<const uint8_t> nameTableOf(Context& ctx, uint32_t index, uint32_t& off
     return kept.table;
   }
   offset = ctx.input.sh[index].sh_name;
-  return section_names(ctx);
+  return sectionNames(ctx);
 }
 
 bool hasNamesTable(const Context& ctx) {
@@ -134,7 +134,7 @@ bool hasNamesTable(const Context& ctx) {
 
 }  // namespace
 
-std::string section_name(Context& ctx, uint32_t index) {
+std::string sectionName(Context& ctx, uint32_t index) {
   if (!hasNamesTable(ctx)) return "<NULL>";
   if (!namesSection(ctx.input, index)) return std::string();
   uint32_t offset = 0;
@@ -142,7 +142,7 @@ std::string section_name(Context& ctx, uint32_t index) {
   return nameAt(names, offset);
 }
 
-std::string section_name_by_index(Context& ctx, uint32_t index) {
+std::string sectionNameByIndex(Context& ctx, uint32_t index) {
   if (!namesSection(ctx.input, index)) return std::string();
   uint32_t offset = 0;
   std::span<const uint8_t> names = nameTableOf(ctx, index, offset);
@@ -160,7 +160,7 @@ static bool nameIs(std::span<const uint8_t> table, uint32_t offset, std::string_
   return after == table.size() || table[after] == 0;
 }
 
-bool section_name_is(Context& ctx, uint32_t index, std::string_view name) {
+bool sectionNameIs(Context& ctx, uint32_t index, std::string_view name) {
   if (!hasNamesTable(ctx)) return name == "<NULL>";
   if (!namesSection(ctx.input, index)) return name.empty();
   uint32_t offset = 0;
@@ -168,15 +168,15 @@ bool section_name_is(Context& ctx, uint32_t index, std::string_view name) {
   return nameIs(names, offset, name);
 }
 
-uint32_t find_export_section(Context& ctx) {
-  std::span<uint8_t> names = section_names(ctx);
+uint32_t findExportSection(Context& ctx) {
+  std::span<uint8_t> names = sectionNames(ctx);
   if (names.empty()) return 0;
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
     if (nameIs(names, ctx.input.sh[i].sh_name, ".export")) return i;
   return 0;
 }
 
-const char* symbol_kind_name(const Elf32_Sym& sym) {
+const char* symbolKindName(const Elf32_Sym& sym) {
   switch (symType(sym)) {
     case 0:
       return "none";
@@ -195,7 +195,7 @@ const char* symbol_kind_name(const Elf32_Sym& sym) {
   }
 }
 
-const char* symbol_binding_name(const Elf32_Sym& sym) {
+const char* symbolBindingName(const Elf32_Sym& sym) {
   switch (symBind(sym)) {
     case STB_LOCAL:
       return "local";

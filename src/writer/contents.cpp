@@ -23,7 +23,7 @@ constexpr uint32_t kMinCompressSize = 32;
 constexpr uint32_t kCompressSlack = 1024;
 
 using Group = ModuleGroup;
-Group group_of(const Elf32_Shdr& h) { return moduleGroup(h); }
+Group groupOf(const Elf32_Shdr& h) { return moduleGroup(h); }
 
 // The first and last file offsets a pass gave out, for its summary line.
 struct PassSpan {
@@ -51,7 +51,7 @@ struct SectionWork {
 // The uncompressed contents of new section j: the input image's bytes of its
 // old section, zero-extended in `scratch` when the image holds fewer than
 // sh_size bytes, so nothing reads past the section.
-std::span<const uint8_t> contents_of(Context& ctx, uint32_t j, std::vector<uint8_t>& scratch) {
+std::span<const uint8_t> contentsOf(Context& ctx, uint32_t j, std::vector<uint8_t>& scratch) {
   uint32_t size = ctx.wr.newHeaders[j].sh_size;
   uint32_t old = (j < ctx.lay.map.oldIndex.size() && ctx.lay.map.oldIndex[j] > 0)
                      ? static_cast<uint32_t>(ctx.lay.map.oldIndex[j])
@@ -68,7 +68,7 @@ std::span<const uint8_t> contents_of(Context& ctx, uint32_t j, std::vector<uint8
 // the word does not pay either. The room is left uninitialised: only the pages
 // the stream is written to are ever touched, so a large section that
 // compresses well costs little more than its stream.
-void compress_contents(SectionWork& work, std::span<const uint8_t> src, int level) {
+void compressContents(SectionWork& work, std::span<const uint8_t> src, int level) {
   uint64_t room = uint64_t{work.plainSize} + kCompressSlack;
   std::unique_ptr<uint8_t[], TableMemoryRelease> buf;
   try {
@@ -85,22 +85,22 @@ void compress_contents(SectionWork& work, std::span<const uint8_t> src, int leve
   work.stream.size = static_cast<uint32_t>(streamLen + 4);
 }
 
-void do_section_work(Context& ctx, SectionWork& work) {
+void doSectionWork(Context& ctx, SectionWork& work) {
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> src;
   try {
-    src = contents_of(ctx, work.j, scratch);
+    src = contentsOf(ctx, work.j, scratch);
   } catch (const std::bad_alloc&) {
     work.outOfMemory = true;
     return;
   }
   work.crc = crc32Of(0, src.data(), src.size());
-  if (work.mayCompress) compress_contents(work, src, ctx.opt.compressLevel);
+  if (work.mayCompress) compressContents(work, src, ctx.opt.compressLevel);
 }
 
 // Takes the outcome of the section's work into its header: the CRC, and the
 // compressed form when it paid. 0, or the error (its message printed).
-uint32_t take_section_work(Context& ctx, SectionWork& work, Group pass) {
+uint32_t takeSectionWork(Context& ctx, SectionWork& work, Group pass) {
   WriterState& w = ctx.wr;
   Elf32_Shdr& h = w.newHeaders[work.j];
   if (work.outOfMemory) {
@@ -118,7 +118,7 @@ uint32_t take_section_work(Context& ctx, SectionWork& work, Group pass) {
     h.sh_size = work.stream.size;
     w.compressed[work.j] = std::move(work.stream);
   }
-  if (pass == Group::Temp) w.compressedTempTotal += h.sh_size;
+  if (pass == Group::kTemp) w.compressedTempTotal += h.sh_size;
   return 0;
 }
 
@@ -128,18 +128,18 @@ uint32_t advance(Context& ctx, uint64_t end) {
     say(ctx, "***Error: The module file would be larger than 4 GB. Return -1.\n");
     return kFail;
   }
-  ctx.wr.S = static_cast<uint32_t>(next);
+  ctx.wr.s = static_cast<uint32_t>(next);
   return 0;
 }
 
 // Gives new section j its file offset, CRC and (when it pays) compression.
-uint32_t place_section(Context& ctx, uint32_t j, Group pass, PassSpan& span, SectionWork* work) {
+uint32_t placeSection(Context& ctx, uint32_t j, Group pass, PassSpan& span, SectionWork* work) {
   WriterState& w = ctx.wr;
   Elf32_Shdr& h = w.newHeaders[j];
-  h.sh_offset = w.S;
+  h.sh_offset = w.s;
   if (!span.started) {
     span.started = true;
-    span.first = w.S;
+    span.first = w.s;
   }
   // Zero-filled memory takes no room in the file and has no CRC. (The writer
   // refuses such a section in the loader range before it gets here.)
@@ -149,23 +149,23 @@ uint32_t place_section(Context& ctx, uint32_t j, Group pass, PassSpan& span, Sec
           h.sh_size, 'a', '.', flag(h, SHF_WRITE, 'w'), flag(h, SHF_VKM_COMPRESSED, 'z'));
     return 0;
   }
-  if (pass == Group::Data) h.sh_flags |= SHF_WRITE;
+  if (pass == Group::kData) h.sh_flags |= SHF_WRITE;
   uint32_t plainSize = h.sh_size;
   if (!work) return kFail;  // not planned: cannot happen
-  if (uint32_t r = take_section_work(ctx, *work, pass)) return r;
+  if (uint32_t r = takeSectionWork(ctx, *work, pass)) return r;
   if (ctx.opt.verbose)
     say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c%c\n", static_cast<int>(j), h.sh_type, h.sh_addr,
         plainSize, h.sh_size, h.sh_offset, flag(h, SHF_ALLOC, 'a'), flag(h, SHF_EXECINSTR, 'x'),
         flag(h, SHF_WRITE, 'w'), flag(h, SHF_VKM_COMPRESSED, 'z'));
-  if (uint32_t r = advance(ctx, uint64_t{w.S} + h.sh_size)) return r;
-  span.last = w.S;
+  if (uint32_t r = advance(ctx, uint64_t{w.s} + h.sh_size)) return r;
+  span.last = w.s;
   return 0;
 }
 
 // Everything the loader unpacks must fit in its 32-bit address space.
 // Sections may share file bytes, so a small input can describe far more than
 // that; the sum is checked before any contents are summed or compressed.
-uint32_t check_unpacked_total(Context& ctx) {
+uint32_t checkUnpackedTotal(Context& ctx) {
   const std::vector<Elf32_Shdr>& headers = ctx.wr.newHeaders;
   uint64_t total = 0;
   for (size_t j = 1; j + 2 < headers.size(); ++j)
@@ -185,13 +185,13 @@ struct Pass {
   std::vector<uint32_t> sections;
 };
 
-std::vector<Pass> plan_passes(Context& ctx) {
+std::vector<Pass> planPasses(Context& ctx) {
   const FileInfoHeader& fi = ctx.wr.fi;
   const std::vector<Elf32_Shdr>& headers = ctx.wr.newHeaders;
-  std::vector<Pass> passes = {{Group::Data, "--DATA------------------\n", fi.dataSize, {}},
-                              {Group::Load, "--LOAD------------------\n", fi.loadSize, {}},
-                              {Group::Text, "--TEXT------------------\n", fi.textSize, {}},
-                              {Group::Temp, "--TEMP------------------\n", fi.tempSize, {}}};
+  std::vector<Pass> passes = {{Group::kData, "--DATA------------------\n", fi.dataSize, {}},
+                              {Group::kLoad, "--LOAD------------------\n", fi.loadSize, {}},
+                              {Group::kText, "--TEXT------------------\n", fi.textSize, {}},
+                              {Group::kTemp, "--TEMP------------------\n", fi.tempSize, {}}};
   uint32_t n = static_cast<uint32_t>(headers.size());
   std::vector<uint8_t> placed(n, 0);
   for (Pass& p : passes) {
@@ -199,7 +199,7 @@ std::vector<Pass> plan_passes(Context& ctx) {
     for (uint32_t j = 1; j + 2 < n; ++j) {
       const Elf32_Shdr& h = headers[j];
       if (h.sh_size == 0 || placed[j]) continue;
-      if (p.group != Group::Temp && group_of(h) != p.group) continue;
+      if (p.group != Group::kTemp && groupOf(h) != p.group) continue;
       p.sections.push_back(j);
       placed[j] = 1;
     }
@@ -210,7 +210,7 @@ std::vector<Pass> plan_passes(Context& ctx) {
 // The CRC and compression of every planned section with contents, largest
 // first on the run's threads, so the longest never starts last. Without
 // compression the CRCs alone share the threads.
-std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>& passes) {
+std::vector<SectionWork> workOnContents(Context& ctx, const std::vector<Pass>& passes) {
   const WriterState& w = ctx.wr;
   std::vector<SectionWork> works;
   for (const Pass& p : passes) {
@@ -220,8 +220,8 @@ std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>&
       SectionWork work;
       work.j = j;
       work.plainSize = h.sh_size;
-      work.mayCompress =
-          ctx.opt.compress && h.sh_size >= kMinCompressSize && !(p.group == Group::Temp && j == w.outHeader.e_shstrndx);
+      work.mayCompress = ctx.opt.compress && h.sh_size >= kMinCompressSize &&
+                         !(p.group == Group::kTemp && j == w.outHeader.e_shstrndx);
       works.push_back(std::move(work));
     }
   }
@@ -229,17 +229,17 @@ std::vector<SectionWork> work_on_contents(Context& ctx, const std::vector<Pass>&
   for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
   std::stable_sort(order.begin(), order.end(),
                    [&](uint32_t a, uint32_t b) { return works[a].plainSize > works[b].plainSize; });
-  runOnThreads(order.size(), ctx.opt.threads, [&](size_t k) { do_section_work(ctx, works[order[k]]); });
+  runOnThreads(order.size(), ctx.opt.threads, [&](size_t k) { doSectionWork(ctx, works[order[k]]); });
   return works;
 }
 
-uint32_t run_pass(Context& ctx, const Pass& pass, std::vector<SectionWork>& works, size_t& nextWork) {
+uint32_t runPass(Context& ctx, const Pass& pass, std::vector<SectionWork>& works, size_t& nextWork) {
   if (ctx.opt.verbose) say(ctx, "%s", pass.title);
   PassSpan span;
   for (uint32_t j : pass.sections) {
     SectionWork* work = nullptr;
     if (nextWork < works.size() && works[nextWork].j == j) work = &works[nextWork++];
-    if (uint32_t r = place_section(ctx, j, pass.group, span, work)) return r;
+    if (uint32_t r = placeSection(ctx, j, pass.group, span, work)) return r;
   }
   if (ctx.opt.verbose)
     say(ctx, "%08X-%08X, size %08X, mem %08X\n", span.first, span.last, span.last - span.first, pass.regionSize);
@@ -248,30 +248,30 @@ uint32_t run_pass(Context& ctx, const Pass& pass, std::vector<SectionWork>& work
 
 }  // namespace
 
-uint32_t lay_out_sections(Context& ctx) {
+uint32_t layOutSections(Context& ctx) {
   WriterState& w = ctx.wr;
   FileInfoHeader& fi = w.fi;
   const Region* rg = ctx.lay.regions;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   uint64_t f = (uint64_t{64} + uint64_t{44} * n + 63) & ~uint64_t{63};
-  w.F = static_cast<uint32_t>(f);
-  if (uint32_t r = advance(ctx, f + w.E)) return r;
+  w.f = static_cast<uint32_t>(f);
+  if (uint32_t r = advance(ctx, f + w.e)) return r;
   w.crcs.assign(n, 0);
   w.compressed.clear();
   w.compressed.resize(n);
   w.compressedTempTotal = 0;
-  if (uint32_t r = check_unpacked_total(ctx)) return r;
+  if (uint32_t r = checkUnpackedTotal(ctx)) return r;
 
-  std::vector<Pass> passes = plan_passes(ctx);
-  std::vector<SectionWork> works = work_on_contents(ctx, passes);
+  std::vector<Pass> passes = planPasses(ctx);
+  std::vector<SectionWork> works = workOnContents(ctx, passes);
   size_t nextWork = 0;
-  fi.dataAlign = fi.dataSize ? rg[DATA].align : 4;
-  fi.loadAlign = fi.loadSize ? rg[LOAD].align : 4;
-  fi.textAlign = fi.textSize ? rg[TEXT].align : 4;
+  fi.dataAlign = fi.dataSize ? rg[kDataRegion].align : 4;
+  fi.loadAlign = fi.loadSize ? rg[kLoadRegion].align : 4;
+  fi.textAlign = fi.textSize ? rg[kTextRegion].align : 4;
   for (const Pass& p : passes) {
     if (p.regionSize == 0) continue;
-    if (uint32_t r = run_pass(ctx, p, works, nextWork)) return r;
-    if (p.group == Group::Text && ctx.opt.verbose) say(ctx, "TrampAdj %08X\n", fi.trampAdj);
+    if (uint32_t r = runPass(ctx, p, works, nextWork)) return r;
+    if (p.group == Group::kText && ctx.opt.verbose) say(ctx, "TrampAdj %08X\n", fi.trampAdj);
   }
   return 0;
 }

@@ -35,7 +35,7 @@ bool isScanSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) !=
 
 }  // namespace
 
-uint32_t filepath_padding(Context& ctx, const std::string& root) {
+uint32_t filepathPadding(Context& ctx, const std::string& root) {
   int64_t r = static_cast<int64_t>(root.size());
   if (root.compare(0, std::strlen(kCygdrivePrefix), kCygdrivePrefix) == 0) r -= 9;
   int64_t padding = 84 - r;
@@ -50,7 +50,7 @@ uint32_t filepath_padding(Context& ctx, const std::string& root) {
 // and nothing else: white space may stand before the digits and after them,
 // any other character after them makes it text. Numbers that do not fit 32
 // bits are text too.
-bool sdk_tag_number(const std::string& value, uint32_t& out) {
+bool sdkTagNumber(const std::string& value, uint32_t& out) {
   size_t i = 0;
   while (i < value.size() && isScanSpace(value[i])) ++i;
   size_t digits = i;
@@ -67,7 +67,7 @@ bool sdk_tag_number(const std::string& value, uint32_t& out) {
   return true;
 }
 
-void size_file_info(Context& ctx) {
+void sizeFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + w.filepathPadding + kFileInfoHeaderSize + 1;
   auto& tags = ctx.opt.loaderTags;
@@ -79,7 +79,7 @@ void size_file_info(Context& ctx) {
     else if (namePrefixOf(it->name, kSdkVersionTag))
       field = &w.fi.sdkVersion;
     uint32_t number = 0;
-    if (field && sdk_tag_number(it->value, number)) {
+    if (field && sdkTagNumber(it->value, number)) {
       *field = number;
       it = tags.erase(it);
       continue;
@@ -88,7 +88,7 @@ void size_file_info(Context& ctx) {
     ++it;
   }
   if (hadTags) e += 3;
-  w.E = static_cast<uint32_t>(e);
+  w.e = static_cast<uint32_t>(e);
   w.fileInfoTooLarge = e > 0xFFFF0000u;
 }
 
@@ -108,18 +108,18 @@ static std::string relativeOutputPath(const Options& opt) {
   return path.substr(opt.relativeOutputPos, opt.relativeOutputLen);
 }
 
-uint32_t fill_file_info(Context& ctx) {
+uint32_t fillFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   if (w.fileInfoTooLarge) {
     say(ctx, "***Error: Mem alloc failed.\n");
     return 0xFFFFFFFF;
   }
-  w.fileInfo.assign(w.E, 0);
+  w.fileInfo.assign(w.e, 0);
   FileInfoHeader& fi = w.fi;
   fi.magic = kFileInfoMagic;
   fi.fixedValue = kFileInfoFixedValue;
   fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
-  fi.trailerSize = w.E - kFileInfoHeaderSize;
+  fi.trailerSize = w.e - kFileInfoHeaderSize;
   fi.fileInfoAreaSize = ctx.opt.sizeFileInfo;
   fi.flags = (ctx.opt.dynamicOnly ? kFlagDynamicOnly : 0) | (ctx.opt.outputIsVkx ? kFlagVkx : 0) |
              (ctx.lay.tlsPresent ? kFlagTls : 0);
@@ -139,7 +139,7 @@ uint32_t fill_file_info(Context& ctx) {
   return 0;
 }
 
-void store_file_info(Context& ctx) {
+void storeFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   FileInfoHeader& fi = w.fi;
   fi.sdaBase = ctx.opt.sdaBase;

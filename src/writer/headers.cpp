@@ -18,7 +18,7 @@ namespace {
 constexpr uint32_t kFail = 0xFFFFFFFF;
 
 // The input index behind new index j, or 0 when the map has none.
-uint32_t old_index_of(const Context& ctx, uint32_t j) {
+uint32_t oldIndexOf(const Context& ctx, uint32_t j) {
   const SectionMap& m = ctx.lay.map;
   if (j >= m.oldIndex.size()) return 0;
   int32_t old = m.oldIndex[j];
@@ -34,12 +34,12 @@ uint32_t renumbered(const Context& ctx, uint32_t v) {
 }
 
 // The parser brought these entries to host order; exactly these go back.
-bool entries_in_host_order(const Elf32_Shdr& h) {
+bool entriesInHostOrder(const Elf32_Shdr& h) {
   if (h.sh_flags & SHF_VKM_COMPRESSED) return false;
   return h.sh_type == SHT_SYMTAB || h.sh_type == SHT_RELA || h.sh_type == SHT_REL;
 }
 
-void renumber_symbols(Context& ctx, uint32_t old) {
+void renumberSymbols(Context& ctx, uint32_t old) {
   ElfImage& img = ctx.input;
   EntryTable<Elf32_Sym> symbols = symTable(img, old);
   forEachPart(splitEntries(symbols.count, ctx.opt.threads), [&](uint32_t, uint32_t begin, uint32_t end) {
@@ -53,7 +53,7 @@ void renumber_symbols(Context& ctx, uint32_t old) {
   });
 }
 
-void rela_to_file_order(Context& ctx, uint32_t old) {
+void relaToFileOrder(Context& ctx, uint32_t old) {
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, old);
   forEachPart(splitEntries(relocs.count, ctx.opt.threads), [&](uint32_t, uint32_t begin, uint32_t end) {
     for (uint32_t k = begin; k < end; ++k) {
@@ -64,7 +64,7 @@ void rela_to_file_order(Context& ctx, uint32_t old) {
   });
 }
 
-void rel_to_file_order(Context& ctx, uint32_t old) {
+void relToFileOrder(Context& ctx, uint32_t old) {
   ElfImage& img = ctx.input;
   std::span<uint8_t> bytes = sectionBytes(img, old);
   uint64_t stride = entrySize(img.sh[old], kRelSize);
@@ -77,7 +77,7 @@ void rel_to_file_order(Context& ctx, uint32_t old) {
   }
 }
 
-void print_fixed_section(Context& ctx, const char* title, uint32_t j) {
+void printFixedSection(Context& ctx, const char* title, uint32_t j) {
   const Elf32_Shdr& h = ctx.wr.newHeaders[j];
   say(ctx, "%s", title);
   say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c.\n", static_cast<int>(j), h.sh_type, h.sh_addr, h.sh_size,
@@ -88,17 +88,17 @@ void print_fixed_section(Context& ctx, const char* title, uint32_t j) {
 }  // namespace
 
 // The region sizes the FileInfo reports.
-uint32_t size_regions(Context& ctx) {
+uint32_t sizeRegions(Context& ctx) {
   const Region* rg = ctx.lay.regions;
   FileInfoHeader& fi = ctx.wr.fi;
-  fi.dataSize = rg[DATA].end - rg[DATA].base;
-  fi.loadSize = rg[LOAD].end - rg[LOAD].base;
-  fi.tempSize = rg[TEMP].end;
-  return reserve_trampolines(ctx);
+  fi.dataSize = rg[kDataRegion].end - rg[kDataRegion].base;
+  fi.loadSize = rg[kLoadRegion].end - rg[kLoadRegion].base;
+  fi.tempSize = rg[kTempRegion].end;
+  return reserveTrampolines(ctx);
 }
 
 // The new section header table and the new ELF header values.
-uint32_t make_new_table(Context& ctx) {
+uint32_t makeNewTable(Context& ctx) {
   int64_t n = int64_t{ctx.lay.map.nextIndex} + 2;
   // Symbols cannot name a section numbered 0xFF00 or above (reserved values).
   if (n < 3 || n > SHN_LORESERVE) {
@@ -119,66 +119,66 @@ uint32_t make_new_table(Context& ctx) {
 // Each kept section's header under its new number, with the links
 // of relocation sections and symbol tables and the symbols' section indices
 // renumbered, and the entries back in the file's byte order.
-void renumber_sections(Context& ctx) {
+void renumberSections(Context& ctx) {
   WriterState& w = ctx.wr;
   ElfImage& img = ctx.input;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   for (uint32_t j = 1; j + 2 < n; ++j) {
-    uint32_t old = old_index_of(ctx, j);
+    uint32_t old = oldIndexOf(ctx, j);
     if (old == 0) continue;
     const Elf32_Shdr& in = img.sh[old];
     Elf32_Shdr h = in;
     h.sh_offset = 0;
     h.sh_flags &= ~SHF_VKM_COMPRESSED;  // set again only for contents this writer compresses
-    bool hostOrder = entries_in_host_order(in);
+    bool hostOrder = entriesInHostOrder(in);
     if (in.sh_type == SHT_RELA || in.sh_type == SHT_REL) {
       h.sh_link = renumbered(ctx, in.sh_link);
       h.sh_info = renumbered(ctx, in.sh_info);
       if (img.swap && hostOrder) {
         if (in.sh_type == SHT_RELA)
-          rela_to_file_order(ctx, old);
+          relaToFileOrder(ctx, old);
         else
-          rel_to_file_order(ctx, old);
+          relToFileOrder(ctx, old);
       }
     } else if (in.sh_type == SHT_SYMTAB) {
       h.sh_link = renumbered(ctx, in.sh_link);
-      if (hostOrder) renumber_symbols(ctx, old);
+      if (hostOrder) renumberSymbols(ctx, old);
     }
     w.newHeaders[j] = h;
   }
 }
 
 // The FileInfo strings travel at the end of the LOAD region.
-void add_trailer(Context& ctx) {
+void addTrailer(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   uint64_t align = fi.loadAlign ? fi.loadAlign : 1;
-  uint64_t rest = ctx.wr.E - kFileInfoHeaderSize;
+  uint64_t rest = ctx.wr.e - kFileInfoHeaderSize;
   fi.trailerSize = static_cast<uint32_t>((rest + align - 1) / align * align);
   fi.loadSize += fi.trailerSize;
 }
 
 // Fixed region sizes from the command line, or a percentage on top.
-uint32_t apply_size_options(Context& ctx) {
+uint32_t applySizeOptions(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   const Options& o = ctx.opt;
   if (o.byteSizesGiven) {
     auto sz = [](uint32_t v) { return static_cast<int32_t>(v); };
-    if (check_region_limit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)) ||
-        check_region_limit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)) ||
-        check_region_limit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4) ||
-        check_region_limit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)))
+    if (checkRegionLimit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)) ||
+        checkRegionLimit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)) ||
+        checkRegionLimit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4) ||
+        checkRegionLimit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)))
       return kFail;
     fi.dataSize = static_cast<uint32_t>(o.sizeData);
     fi.loadSize = static_cast<uint32_t>(o.sizeLoad);
     fi.tempSize = static_cast<uint32_t>(o.sizeTemp);
     fi.textSize = static_cast<uint32_t>(o.sizeText);
   }
-  if (o.padAllPercent != 0 && pad_regions(ctx, o.padAllPercent)) return kFail;
+  if (o.padAllPercent != 0 && padRegions(ctx, o.padAllPercent)) return kFail;
   return 0;
 }
 
 // The headers of the CRC and FileInfo sections, the last two entries.
-void add_fixed_sections(Context& ctx) {
+void addFixedSections(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   Elf32_Shdr& crc = w.newHeaders[n - 2];
@@ -191,12 +191,12 @@ void add_fixed_sections(Context& ctx) {
   Elf32_Shdr& info = w.newHeaders[n - 1];
   info = Elf32_Shdr{};
   info.sh_type = SHT_VKM_FILEINFO;
-  info.sh_offset = w.F;
-  info.sh_size = w.E;
+  info.sh_offset = w.f;
+  info.sh_size = w.e;
   info.sh_addralign = 4;
   if (ctx.opt.verbose) {
-    print_fixed_section(ctx, "--CRCS------------------\n", n - 2);
-    print_fixed_section(ctx, "--FILEINFO--------------\n", n - 1);
+    printFixedSection(ctx, "--CRCS------------------\n", n - 2);
+    printFixedSection(ctx, "--FILEINFO--------------\n", n - 1);
   }
 }
 

@@ -15,15 +15,15 @@ namespace {
 
 constexpr uint32_t kFail = 0xFFFFFFFF;
 
-bool file_is_lsb(const Context& ctx) { return ctx.wr.outHeader.e_ident[EI_DATA] == ELFDATA2LSB; }
+bool fileIsLsb(const Context& ctx) { return ctx.wr.outHeader.e_ident[EI_DATA] == ELFDATA2LSB; }
 
 // Copies `len` bytes to `at` when they fit the image (the layout made sure).
-void put_bytes(std::vector<uint8_t>& image, uint64_t at, const uint8_t* src, uint64_t len) {
+void putBytes(std::vector<uint8_t>& image, uint64_t at, const uint8_t* src, uint64_t len) {
   if (at > image.size() || len > image.size() - at) return;
   std::copy_n(src, len, image.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
-void put_elf_header(Context& ctx, std::vector<uint8_t>& image) {
+void putElfHeader(Context& ctx, std::vector<uint8_t>& image) {
   Elf32_Ehdr& h = ctx.wr.outHeader;
   h.e_phentsize = 0;
   h.e_phnum = 0;
@@ -36,7 +36,7 @@ void put_elf_header(Context& ctx, std::vector<uint8_t>& image) {
   h.e_shoff = kModuleSectionTable;
   h.e_shentsize = kShdrSize;  // the table below is written with 40-byte entries
   Elf32_Ehdr out = h;
-  if (!file_is_lsb(ctx)) swapElfHeader(out);
+  if (!fileIsLsb(ctx)) swapElfHeader(out);
   storeRecord(image.data(), out);
 }
 
@@ -50,7 +50,7 @@ struct Piece {
 
 // Where each section's contents come from, in file order. Zero-filled
 // sections lose their offset; bytes the image does not hold stay zero.
-std::vector<Piece> section_pieces(Context& ctx) {
+std::vector<Piece> sectionPieces(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   std::vector<Piece> pieces;
@@ -74,11 +74,11 @@ std::vector<Piece> section_pieces(Context& ctx) {
   return pieces;
 }
 
-void put_file_info_and_crcs(Context& ctx, std::vector<uint8_t>& image) {
+void putFileInfoAndCrcs(Context& ctx, std::vector<uint8_t>& image) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
-  store_file_info(ctx);
-  put_bytes(image, w.F, w.fileInfo.data(), w.fileInfo.size());
+  storeFileInfo(ctx);
+  putBytes(image, w.f, w.fileInfo.data(), w.fileInfo.size());
   w.crcs[n - 1] = crc32Of(0, w.fileInfo.data(), w.fileInfo.size());
   uint64_t at = uint64_t{64} + uint64_t{40} * n;
   for (uint32_t j = 0; j < n; ++j) {
@@ -87,14 +87,14 @@ void put_file_info_and_crcs(Context& ctx, std::vector<uint8_t>& image) {
   }
 }
 
-void put_section_headers(Context& ctx, std::vector<uint8_t>& image) {
+void putSectionHeaders(Context& ctx, std::vector<uint8_t>& image) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   for (uint32_t j = 1; j < n; ++j) {
     Elf32_Shdr h = w.newHeaders[j];
-    if (!file_is_lsb(ctx)) swapSectionHeader(h);
+    if (!fileIsLsb(ctx)) swapSectionHeader(h);
     uint64_t at = uint64_t{64} + uint64_t{kShdrSize} * j;
-    put_bytes(image, at, reinterpret_cast<const uint8_t*>(&h), sizeof h);
+    putBytes(image, at, reinterpret_cast<const uint8_t*>(&h), sizeof h);
   }
 }
 
@@ -103,7 +103,7 @@ void put_section_headers(Context& ctx, std::vector<uint8_t>& image) {
 // outside the file or on bytes already sent are left out (the layout never
 // makes such pieces). False when `put` fails.
 template <typename Put>
-bool send_file(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size, Put put) {
+bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size, Put put) {
   static const uint8_t kZeros[4096] = {};
   uint64_t done = 0;
   auto zeros = [&](uint64_t to) {
@@ -128,14 +128,14 @@ bool send_file(const std::vector<uint8_t>& front, const std::vector<Piece>& piec
   return zeros(size);
 }
 
-uint32_t write_file(Context& ctx, const std::vector<uint8_t>& front, const std::vector<Piece>& pieces) {
+uint32_t writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vector<Piece>& pieces) {
   OutputFile out;
   if (openOutputFile(ctx.opt.outputPath, out) != 0) {
     say(ctx, "***Error: Could not open outfile file for writing.\n");
     return kFail;
   }
-  bool ok = send_file(front, pieces, ctx.wr.S,
-                      [&](const uint8_t* data, uint64_t len) { return fwrite(data, 1, len, out.stream) == len; });
+  bool ok = sendFile(front, pieces, ctx.wr.s,
+                     [&](const uint8_t* data, uint64_t len) { return fwrite(data, 1, len, out.stream) == len; });
   if (!ok) {
     discardOutputFile(out);
     say(ctx, "***Error: Failed writing output file.\n");
@@ -153,11 +153,11 @@ uint32_t write_file(Context& ctx, const std::vector<uint8_t>& front, const std::
 // The front of the file (headers, CRC words, FileInfo) is built in memory;
 // the section contents go to the file straight from where they are, so the
 // run never holds a second copy of the module.
-uint32_t build_and_write_image(Context& ctx) {
+uint32_t buildAndWriteImage(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   if (n < 3 || w.crcs.size() != n || w.compressed.size() != n) return kFail;  // not laid out
-  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.F} + w.E, w.S);
+  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.f} + w.e, w.s);
   if (frontSize < 64 + uint64_t{44} * n) return kFail;  // not laid out
   std::vector<uint8_t> front;
   try {
@@ -166,21 +166,21 @@ uint32_t build_and_write_image(Context& ctx) {
     say(ctx, "***Error: Mem alloc failed.\n");
     return kFail;
   }
-  std::vector<Piece> pieces = section_pieces(ctx);
-  put_elf_header(ctx, front);
-  put_file_info_and_crcs(ctx, front);
-  put_section_headers(ctx, front);
+  std::vector<Piece> pieces = sectionPieces(ctx);
+  putElfHeader(ctx, front);
+  putFileInfoAndCrcs(ctx, front);
+  putSectionHeaders(ctx, front);
   uint32_t result = 0;
   if (ctx.inMemory) {
     std::vector<uint8_t> image;
-    image.reserve(w.S);
-    send_file(front, pieces, w.S, [&](const uint8_t* data, uint64_t len) {
+    image.reserve(w.s);
+    sendFile(front, pieces, w.s, [&](const uint8_t* data, uint64_t len) {
       image.insert(image.end(), data, data + len);
       return true;
     });
     ctx.outputBytes = std::move(image);
   } else {
-    result = write_file(ctx, front, pieces);
+    result = writeFile(ctx, front, pieces);
   }
   // The compressed forms are no longer needed once the file is out.
   w.compressed.clear();

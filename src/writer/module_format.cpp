@@ -43,21 +43,21 @@ ModuleGroup moduleGroup(const Elf32_Shdr& h) {
   bool alloc = h.sh_flags & SHF_ALLOC;
   bool exec = h.sh_flags & SHF_EXECINSTR;
   bool table = h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_IMPORTS;
-  if (alloc && !exec && !table && h.sh_addr < kLoaderRangeStart) return ModuleGroup::Data;
-  if (alloc && (table || h.sh_addr >= kLoaderRangeStart)) return ModuleGroup::Load;
-  if (alloc && exec && !table) return ModuleGroup::Text;
-  return ModuleGroup::Temp;
+  if (alloc && !exec && !table && h.sh_addr < kLoaderRangeStart) return ModuleGroup::kData;
+  if (alloc && (table || h.sh_addr >= kLoaderRangeStart)) return ModuleGroup::kLoad;
+  if (alloc && exec && !table) return ModuleGroup::kText;
+  return ModuleGroup::kTemp;
 }
 
 const char* moduleGroupName(ModuleGroup g) {
   switch (g) {
-    case ModuleGroup::Data:
+    case ModuleGroup::kData:
       return "DATA";
-    case ModuleGroup::Load:
+    case ModuleGroup::kLoad:
       return "LOAD";
-    case ModuleGroup::Text:
+    case ModuleGroup::kText:
       return "TEXT";
-    case ModuleGroup::Temp:
+    case ModuleGroup::kTemp:
       return "TEMP";
   }
   return "";

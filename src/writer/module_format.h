@@ -63,7 +63,7 @@ constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
 constexpr uint32_t kLoadLow = kLoaderRangeStart, kLoadHigh = 0xFFFFFFFF;
 
 // The loader's groups, in the order their contents follow each other in the file.
-enum class ModuleGroup { Data, Load, Text, Temp };
+enum class ModuleGroup { kData, kLoad, kText, kTemp };
 constexpr int kModuleGroupCount = 4;
 
 // The group of a section by its header in the module: the first that applies

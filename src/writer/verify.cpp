@@ -23,7 +23,20 @@ namespace {
 constexpr uint32_t kNone = 0xFFFFFFFF;
 constexpr uint32_t kDataStart = 0x10000000, kDataLast = 0xBFFFFFFF;
 
-enum Value { SecHdrs, Crcs, FileInfo, DataMin, DataMax, ReadMin, ReadMax, TextMin, TextMax, TempMin, TempMax, Eof };
+enum Value {
+  kSecHdrs,
+  kCrcs,
+  kFileInfo,
+  kDataMin,
+  kDataMax,
+  kReadMin,
+  kReadMax,
+  kTextMin,
+  kTextMax,
+  kTempMin,
+  kTempMax,
+  kEof
+};
 
 // The offsets of one group: lowest start and highest end of its sections.
 struct Span {
@@ -42,13 +55,13 @@ struct Scan {
   LayoutFindings& f;
   uint64_t frontEnd = 0;  // end of the CRC and FileInfo contents seen
   bool frontSeen = false;
-  Span data{f.values[DataMin], f.values[DataMax]};
-  Span read{f.values[ReadMin], f.values[ReadMax]};
-  Span text{f.values[TextMin], f.values[TextMax]};
-  Span temp{f.values[TempMin], f.values[TempMax]};
+  Span data{f.values[kDataMin], f.values[kDataMax]};
+  Span read{f.values[kReadMin], f.values[kReadMax]};
+  Span text{f.values[kTextMin], f.values[kTextMax]};
+  Span temp{f.values[kTempMin], f.values[kTempMax]};
 };
 
-Span& group_for(Scan& s, const Elf32_Shdr& h) {
+Span& groupFor(Scan& s, const Elf32_Shdr& h) {
   bool table = h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_IMPORTS;
   if ((h.sh_flags & SHF_EXECINSTR) && !table) return s.text;
   if (!(h.sh_flags & SHF_ALLOC)) return s.temp;
@@ -56,7 +69,7 @@ Span& group_for(Scan& s, const Elf32_Shdr& h) {
   return s.read;
 }
 
-void note_front(Scan& s, const Elf32_Shdr& h) {
+void noteFront(Scan& s, const Elf32_Shdr& h) {
   uint64_t end = uint64_t{h.sh_offset} + h.sh_size;
   if (!s.frontSeen || end > s.frontEnd) s.frontEnd = end;
   s.frontSeen = true;
@@ -64,13 +77,13 @@ void note_front(Scan& s, const Elf32_Shdr& h) {
 
 // Records the offset of the CRC or FileInfo section in `slot`; a second one
 // is a fault (the first one's offset stays).
-void note_single(Scan& s, uint32_t index, const Elf32_Shdr& h, Value slot, const char* message, const char* what) {
+void noteSingle(Scan& s, uint32_t index, const Elf32_Shdr& h, Value slot, const char* message, const char* what) {
   if (s.f.values[slot] != kNone) {
     s.f.faults.push_back({message, "section " + std::to_string(index) + " is a second " + what + " section"});
     return;
   }
   s.f.values[slot] = h.sh_offset;
-  note_front(s, h);
+  noteFront(s, h);
 }
 
 // Sorts every section with contents into its group.
@@ -80,19 +93,19 @@ void classify(const ElfImage& img, Scan& s) {
     const Elf32_Shdr& h = img.sh[i];
     if (h.sh_size == 0) continue;
     if (h.sh_type == SHT_VKM_FILEINFO)
-      note_single(s, i, h, FileInfo, "***Error: more than one fileinfo section in target file! return -1.\n",
-                  "FileInfo");
+      noteSingle(s, i, h, kFileInfo, "***Error: more than one fileinfo section in target file! return -1.\n",
+                 "FileInfo");
     else if (h.sh_type == SHT_VKM_CRCS)
-      note_single(s, i, h, Crcs, "***Error: more than one crcs section in target file! return -1.\n", "CRC");
+      noteSingle(s, i, h, kCrcs, "***Error: more than one crcs section in target file! return -1.\n", "CRC");
     else if (h.sh_type != SHT_NOBITS)
-      group_for(s, h).add(h);
+      groupFor(s, h).add(h);
   }
 }
 
 // An empty group sits at the point where the one before it ended. The data
 // group, first of all, starts where the section contents begin: behind the
 // CRC and FileInfo sections, on the next 64-byte boundary.
-void apply_defaults(const ElfImage& img, Scan& s) {
+void applyDefaults(const ElfImage& img, Scan& s) {
   if (s.data.empty()) {
     uint64_t start = s.frontSeen ? (s.frontEnd + 63) & ~uint64_t{63}
                                  : uint64_t{img.eh.e_shoff} + uint64_t{img.eh.e_shnum} * img.eh.e_shentsize;
@@ -113,21 +126,21 @@ struct OrderCheck {
 };
 constexpr const char* kFrontMessage = "***Error: SecHrs, FileInfo, or CRCs in bad spot in file. Return -1.\n";
 constexpr OrderCheck kOrderChecks[] = {
-    {SecHdrs, DataMin, true, kFrontMessage, "the section header table does not lie before the DATA group"},
-    {FileInfo, DataMin, true, kFrontMessage, "the FileInfo record is missing or does not lie before the DATA group"},
-    {Crcs, DataMin, true, kFrontMessage, "the CRC words are missing or do not lie before the DATA group"},
-    {DataMin, DataMax, false, "***Error: DataMin > DataMax. break.\n", "the DATA group ends before it starts"},
-    {DataMin, ReadMin, false, "***Error: DataMin > ReadMin. break.\n", "the LOAD group starts before the DATA group"},
-    {DataMax, ReadMin, false, "***Error: DataMax > ReadMin. break.\n", "the DATA group runs into the LOAD group"},
-    {ReadMin, ReadMax, false, "***Error: ReadMin > ReadMax. break.\n", "the LOAD group ends before it starts"},
-    {ReadMin, TextMin, false, "***Error: ReadMin > TextMin. break.\n", "the TEXT group starts before the LOAD group"},
-    {ReadMax, TextMin, false, "***Error: ReadMax > TextMin. break.\n", "the LOAD group runs into the TEXT group"},
-    {TextMin, TextMax, false, "***Error: TextMin > TextMax. break.\n", "the TEXT group ends before it starts"},
-    {TextMin, TempMin, false, "***Error: TextMin > TempMin. break.\n", "the TEMP group starts before the TEXT group"},
-    {TextMax, TempMin, false, "***Error: TextMax > TempMin. break.\n", "the TEXT group runs into the TEMP group"},
-    {TempMin, TempMax, false, "***Error: TempMin > TempMax. break.\n", "the TEMP group ends before it starts"},
-    {TempMin, Eof, false, "***Error: TempMin > eof. break.\n", "the TEMP group starts past the end of the file"},
-    {TempMax, Eof, false, "***Error: TempMax > eof. break.\n", "the TEMP group runs past the end of the file"},
+    {kSecHdrs, kDataMin, true, kFrontMessage, "the section header table does not lie before the DATA group"},
+    {kFileInfo, kDataMin, true, kFrontMessage, "the FileInfo record is missing or does not lie before the DATA group"},
+    {kCrcs, kDataMin, true, kFrontMessage, "the CRC words are missing or do not lie before the DATA group"},
+    {kDataMin, kDataMax, false, "***Error: DataMin > DataMax. break.\n", "the DATA group ends before it starts"},
+    {kDataMin, kReadMin, false, "***Error: DataMin > ReadMin. break.\n", "the LOAD group starts before the DATA group"},
+    {kDataMax, kReadMin, false, "***Error: DataMax > ReadMin. break.\n", "the DATA group runs into the LOAD group"},
+    {kReadMin, kReadMax, false, "***Error: ReadMin > ReadMax. break.\n", "the LOAD group ends before it starts"},
+    {kReadMin, kTextMin, false, "***Error: ReadMin > TextMin. break.\n", "the TEXT group starts before the LOAD group"},
+    {kReadMax, kTextMin, false, "***Error: ReadMax > TextMin. break.\n", "the LOAD group runs into the TEXT group"},
+    {kTextMin, kTextMax, false, "***Error: TextMin > TextMax. break.\n", "the TEXT group ends before it starts"},
+    {kTextMin, kTempMin, false, "***Error: TextMin > TempMin. break.\n", "the TEMP group starts before the TEXT group"},
+    {kTextMax, kTempMin, false, "***Error: TextMax > TempMin. break.\n", "the TEXT group runs into the TEMP group"},
+    {kTempMin, kTempMax, false, "***Error: TempMin > TempMax. break.\n", "the TEMP group ends before it starts"},
+    {kTempMin, kEof, false, "***Error: TempMin > eof. break.\n", "the TEMP group starts past the end of the file"},
+    {kTempMax, kEof, false, "***Error: TempMax > eof. break.\n", "the TEMP group runs past the end of the file"},
 };
 
 }  // namespace
@@ -142,13 +155,13 @@ const char* layoutValueName(int value) {
 LayoutFindings checkModuleLayout(const ElfImage& img, uint32_t eof) {
   LayoutFindings f;
   std::fill(std::begin(f.values), std::end(f.values), kNone);
-  f.values[SecHdrs] = img.eh.e_shoff;
-  f.values[DataMax] = f.values[ReadMax] = f.values[TextMax] = f.values[TempMax] = 0;
-  f.values[Eof] = eof;
+  f.values[kSecHdrs] = img.eh.e_shoff;
+  f.values[kDataMax] = f.values[kReadMax] = f.values[kTextMax] = f.values[kTempMax] = 0;
+  f.values[kEof] = eof;
   Scan s{f};
   classify(img, s);
   f.duplicates = f.faults.size();
-  apply_defaults(img, s);
+  applyDefaults(img, s);
   for (const OrderCheck& c : kOrderChecks) {
     uint32_t a = f.values[c.a], b = f.values[c.b];
     if (c.strict ? a < b : a <= b) continue;
@@ -165,7 +178,7 @@ uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof) 
   if (f.faults.empty()) return 0;
   say(ctx, "%s", f.faults.front().message);
   if (f.duplicates > 0) return kNone;  // the scan stopped there: no table
-  for (int i = SecHdrs; i < Eof; ++i) say(ctx, "foff_%-8s = 0x%08X\n", layoutValueName(i), f.values[i]);
+  for (int i = kSecHdrs; i < kEof; ++i) say(ctx, "foff_%-8s = 0x%08X\n", layoutValueName(i), f.values[i]);
   return kNone;
 }
 

@@ -10,8 +10,8 @@
 
 namespace zv {
 
-uint32_t lay_out_sections(Context& ctx);
-uint32_t build_and_write_image(Context& ctx);
+uint32_t layOutSections(Context& ctx);
+uint32_t buildAndWriteImage(Context& ctx);
 
 // Checks the group order of a generated file already parsed into `img`
 // (whose bytes are `eof` long). 0 or -1; prints its own messages: the first
@@ -43,22 +43,22 @@ const char* layoutValueName(int value);
 // section map of the placement, and the TLS facts.
 // The module's section table and region sizes (headers.cpp), in the order
 // the conversion calls them.
-uint32_t size_regions(Context& ctx);
-uint32_t make_new_table(Context& ctx);
-void renumber_sections(Context& ctx);
-void add_trailer(Context& ctx);
-uint32_t apply_size_options(Context& ctx);
-void add_fixed_sections(Context& ctx);
+uint32_t sizeRegions(Context& ctx);
+uint32_t makeNewTable(Context& ctx);
+void renumberSections(Context& ctx);
+void addTrailer(Context& ctx);
+uint32_t applySizeOptions(Context& ctx);
+void addFixedSections(Context& ctx);
 
 // Room left after the file name for longer install paths, from the SDK root.
-uint32_t filepath_padding(Context& ctx, const std::string& root);
+uint32_t filepathPadding(Context& ctx, const std::string& root);
 // Whether an SDK tag's value is a plain unsigned decimal number (and which).
-bool sdk_tag_number(const std::string& value, uint32_t& out);
+bool sdkTagNumber(const std::string& value, uint32_t& out);
 // Sizes the FileInfo record (ctx.wr.E) and takes the SDK tags out of the list.
-void size_file_info(Context& ctx);
+void sizeFileInfo(Context& ctx);
 // Allocates and fills the record: the head in host order, the strings in place.
-uint32_t fill_file_info(Context& ctx);
+uint32_t fillFileInfo(Context& ctx);
 // Stores the 96-byte head big-endian into the record.
-void store_file_info(Context& ctx);
+void storeFileInfo(Context& ctx);
 
 }  // namespace zv

@@ -28,7 +28,7 @@ struct CompressedBytes {
 
 struct WriterState {
   FileInfoHeader fi;
-  uint32_t E = 0;                 // size of the FileInfo section
+  uint32_t e = 0;                 // size of the FileInfo section
   bool fileInfoTooLarge = false;  // the strings would not fit a 32-bit size
   std::vector<uint8_t> fileInfo;  // E bytes; the strings after the 96-byte head
   uint32_t filepathPadding = 0;
@@ -37,8 +37,8 @@ struct WriterState {
   // section's name offset (one copy, however many sections share a name).
   Elf32_Ehdr outHeader{};                   // the output's ELF header, host order
   std::vector<Elf32_Shdr> newHeaders;       // n headers, host order
-  uint32_t S = 0;                           // running file offset; the file size at the end
-  uint32_t F = 0;                           // file offset of the FileInfo section
+  uint32_t s = 0;                           // running file offset; the file size at the end
+  uint32_t f = 0;                           // file offset of the FileInfo section
   std::vector<uint32_t> crcs;               // n words, host order
   std::vector<CompressedBytes> compressed;  // per new index; empty when stored plain
   uint32_t compressedTempTotal = 0;

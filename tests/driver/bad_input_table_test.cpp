@@ -174,7 +174,7 @@ void insertFirst(LinkedModule& m, Section s) {
   };
   for (Section& x : m.b.sections) {
     up(x.link);
-    if (x.kind == SectionKind::Rela || x.kind == SectionKind::Rel) up(x.info);
+    if (x.kind == SectionKind::kRela || x.kind == SectionKind::kRel) up(x.info);
   }
   for (Symbol& y : m.b.symbols)
     if (y.shndx < kShnLoReserve) up(y.shndx);

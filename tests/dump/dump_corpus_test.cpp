@@ -54,13 +54,13 @@ std::string hex(uint32_t v) {
 
 const char* groupName(VkmGroup g) {
   switch (g) {
-    case VkmGroup::Data:
+    case VkmGroup::kData:
       return "DATA";
-    case VkmGroup::Load:
+    case VkmGroup::kLoad:
       return "LOAD";
-    case VkmGroup::Text:
+    case VkmGroup::kText:
       return "TEXT";
-    case VkmGroup::Temp:
+    case VkmGroup::kTemp:
       return "TEMP";
     default:
       return nullptr;
@@ -119,7 +119,7 @@ void checkSection(const Json& s, const std::string& text, const VkmFile& f, uint
   EXPECT_EQ(s.at("compressed"), compressed);
   const char* group = groupName(f.groups[i]);
   EXPECT_EQ(s.at("group"), group ? Json(group) : Json(nullptr));
-  const bool checked = i != 0 && !nobits && h.size != 0 && f.groups[i] != VkmGroup::Crcs;
+  const bool checked = i != 0 && !nobits && h.size != 0 && f.groups[i] != VkmGroup::kCrcs;
   EXPECT_EQ(s.at("crc"), checked ? Json(f.crcWords[i]) : Json(nullptr));
   EXPECT_EQ(s.at("crc_ok"), checked ? Json(true) : Json(nullptr));
 
@@ -139,10 +139,10 @@ void checkSection(const Json& s, const std::string& text, const VkmFile& f, uint
 }
 
 void checkRegions(const Json& regions, const VkmFile& f) {
-  const std::pair<VkmGroup, uint32_t> expect[] = {{VkmGroup::Data, f.info.dataSize},
-                                                  {VkmGroup::Load, f.info.loadSize},
-                                                  {VkmGroup::Text, f.info.textSize},
-                                                  {VkmGroup::Temp, f.info.tempSize}};
+  const std::pair<VkmGroup, uint32_t> expect[] = {{VkmGroup::kData, f.info.dataSize},
+                                                  {VkmGroup::kLoad, f.info.loadSize},
+                                                  {VkmGroup::kText, f.info.textSize},
+                                                  {VkmGroup::kTemp, f.info.tempSize}};
   ASSERT_EQ(regions.size(), 4u);
   for (size_t r = 0; r < 4; ++r) {
     uint64_t stored = 0, count = 0;

@@ -23,7 +23,7 @@ constexpr uint32_t kFail = 0xFFFFFFFF;
 struct LoadCase {
   std::string name{};
 
-  void PrintTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
+  void printTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(LinkedModule&)> describe{};
   bool forceVkx = false;
   uint32_t result = 0;
@@ -44,7 +44,7 @@ std::function<void(LinkedModule&)> withSymbols(std::vector<std::pair<std::string
 const std::string kNoRelocs = "*** Error \"mod.elf\" has no relocations.  Cannot make an VKM from it. Return -1\n";
 
 const std::vector<LoadCase>& loadCases() {
-  static const std::vector<LoadCase> cases = {
+  static const std::vector<LoadCase> kCases = {
       {.name = "NoSmallDataSymbols", .describe = nullptr},
       {.name = "SdaBaseAboveDefault",
        .describe = withSymbols({{"_SDA_BASE_", 0x8001}}),
@@ -120,7 +120,7 @@ const std::vector<LoadCase>& loadCases() {
              m.b.sections[m.relaText].relocs = {Reloc{.r_offset = 4, .r_info = rInfo(3, kRPpcAddr32)}};
            }},
   };
-  return cases;
+  return kCases;
 }
 
 class LoadInput : public ::testing::TestWithParam<LoadCase> {};
@@ -179,7 +179,7 @@ TEST(LoadInputElf, NamePrintedWithItsLength) {
   zv::Context ctx;
   ctx.con.capture = true;
   std::string name = "dir with space/\xC3\xA9t\xC3\xA9.elf";
-  EXPECT_EQ(zv::loadInputElf(ctx, zv::mapMemory(bytes), name), zv::bad::Magic);
+  EXPECT_EQ(zv::loadInputElf(ctx, zv::mapMemory(bytes), name), zv::bad::kMagic);
   EXPECT_EQ(ctx.con.text, "*** Error 0xBAD00019 parsing ELF file \"" + name + "\"\n");
 }
 
@@ -209,7 +209,7 @@ TEST(MapFile, MissingFile) {
 
 TEST(MapFile, ShortFilesAreRefusedByTheParser) {
   std::vector<uint8_t> full = build(makeLinkedModule(true).b);
-  for (auto [size, code] : {std::pair<size_t, uint32_t>{259, zv::bad::FileTooSmall}, {260, zv::bad::EhsizeLarge}}) {
+  for (auto [size, code] : {std::pair<size_t, uint32_t>{259, zv::bad::kFileTooSmall}, {260, zv::bad::kEhsizeLarge}}) {
     TempFile f("short" + std::to_string(size) + ".elf", std::vector<uint8_t>(full.begin(), full.begin() + size));
     zv::MappedFile* file = nullptr;
     ASSERT_EQ(zv::mapFile(f.path(), file), 0u);

@@ -206,7 +206,7 @@ TEST(ParseImage, ReparsingAfterFailureStartsAfresh) {
   ASSERT_TRUE(p.img.emptyNullRelaSeen);
   std::vector<uint8_t> junk = {0x7F, 'E', 'L', 'F'};
   junk.resize(300);
-  EXPECT_EQ(parseBytes(junk, p.img), bad::Class);
+  EXPECT_EQ(parseBytes(junk, p.img), bad::kClass);
   EXPECT_FALSE(p.img.emptyNullRelaSeen);
   EXPECT_TRUE(p.img.sh.empty());
 }
@@ -251,10 +251,10 @@ CompressedCase compressedNames(std::string name, uint32_t code, uint32_t length,
 }
 
 const std::vector<CompressedCase>& compressedCases() {
-  static const std::vector<CompressedCase> cases = {
+  static const std::vector<CompressedCase> kCases = {
       compressedSymtab("SymtabNotWalked", 0, 5),
-      compressedSymtab("SymtabCountFromFirstWord", bad::RelaSym, 4),
-      {"SymtabWordOutsideFileMeansNoSymbols", bad::RelaSym,
+      compressedSymtab("SymtabCountFromFirstWord", bad::kRelaSym, 4),
+      {"SymtabWordOutsideFileMeansNoSymbols", bad::kRelaSym,
        [](LinkedModule& m) {
          Section& s = m.b.sections[m.symtab];
          s.flags = kShfVkmCompressed;
@@ -270,14 +270,14 @@ const std::vector<CompressedCase>& compressedCases() {
        }},
       compressedNames("NameLengthFromFirstWord", 0, 1000,
                       [](LinkedModule& m, uint16_t) { m.b.sections[m.text].hdr.sh_name = 500; }),
-      compressedNames("NameBeyondFirstWord", bad::SecName, 2),
-      compressedNames("NameWordOutsideFile", bad::SecName, 0,
+      compressedNames("NameBeyondFirstWord", bad::kSecName, 2),
+      compressedNames("NameWordOutsideFile", bad::kSecName, 0,
                       [](LinkedModule& m, uint16_t names) {
                         m.b.sections[names].hdr.sh_size = 0;
                         m.b.sections[names].hdr.sh_offset = layoutOf(m.b).fileSize - 2;
                       }),
   };
-  return cases;
+  return kCases;
 }
 
 class ParseCompressed : public ::testing::TestWithParam<std::tuple<CompressedCase, bool>> {};
@@ -319,7 +319,7 @@ struct HighIndexFile {
 };
 
 const HighIndexFile& highIndexFile() {
-  static const HighIndexFile f = [] {
+  static const HighIndexFile kF = [] {
     HighIndexFile h{makeLinkedModule(true), 0, {}};
     uint16_t rel = addRelSection(h.m.b, ".rel.data", h.m.data);
     addReloc(h.m.b, rel, 0, h.m.objSym, kRPpcAddr32);
@@ -331,7 +331,7 @@ const HighIndexFile& highIndexFile() {
     put16(h.bytes, ehdr_at::e_shnum, kSections);
     return h;
   }();
-  return f;
+  return kF;
 }
 
 using HighPatch = std::function<void(const HighIndexFile&, std::vector<uint8_t>&)>;
@@ -368,12 +368,12 @@ TEST_P(ParseHighIndex, NamesNoSection) {
 INSTANTIATE_TEST_SUITE_P(
     ParseReservedIndexes, ParseHighIndex,
     ::testing::Values(HighCase{"FileIsValid", 0, kShtSymtab, nullptr},
-                      HighCase{"SymtabLink", bad::SymLink, kShtStrtab, aimAtHigh(3, shdr_at::sh_link)},
-                      HighCase{"RelaLink", bad::RelaLink, kShtSymtab, aimAtHigh(5, shdr_at::sh_link)},
-                      HighCase{"RelaInfo", bad::RelaInfo, kShtProgbits, aimAtHigh(5, shdr_at::sh_info)},
-                      HighCase{"RelLink", bad::RelLink, kShtSymtab, aimAtHigh(6, shdr_at::sh_link)},
-                      HighCase{"RelInfo", bad::RelInfo, kShtProgbits, aimAtHigh(6, shdr_at::sh_info)},
-                      HighCase{"Shstrndx", bad::Shstrndx, kShtStrtab,
+                      HighCase{"SymtabLink", bad::kSymLink, kShtStrtab, aimAtHigh(3, shdr_at::sh_link)},
+                      HighCase{"RelaLink", bad::kRelaLink, kShtSymtab, aimAtHigh(5, shdr_at::sh_link)},
+                      HighCase{"RelaInfo", bad::kRelaInfo, kShtProgbits, aimAtHigh(5, shdr_at::sh_info)},
+                      HighCase{"RelLink", bad::kRelLink, kShtSymtab, aimAtHigh(6, shdr_at::sh_link)},
+                      HighCase{"RelInfo", bad::kRelInfo, kShtProgbits, aimAtHigh(6, shdr_at::sh_info)},
+                      HighCase{"Shstrndx", bad::kShstrndx, kShtStrtab,
                                [](const HighIndexFile&, std::vector<uint8_t>& bytes) {
                                  put16(bytes, ehdr_at::e_shstrndx, 0xFF00);
                                }}),

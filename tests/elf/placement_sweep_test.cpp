@@ -33,19 +33,19 @@ uint32_t byRule(const std::vector<Placement>& secs, const std::vector<Placement>
   for (size_t i = 1; i < secs.size(); ++i) {
     if (!hasData(secs[i])) continue;
     uint32_t o = secs[i].offset;
-    if (o < kEhdrSize) return zv::bad::SecInHeader;
-    if (!segs.empty() && kPhoff <= o && o < phEnd) return zv::bad::SecInPh;
-    if (kShoff <= o && o < shEnd) return zv::bad::SecInSh;
+    if (o < kEhdrSize) return zv::bad::kSecInHeader;
+    if (!segs.empty() && kPhoff <= o && o < phEnd) return zv::bad::kSecInPh;
+    if (kShoff <= o && o < shEnd) return zv::bad::kSecInSh;
     for (size_t j = i + 1; j < secs.size(); ++j)
       if (hasData(secs[j]) && secs[j].offset <= o && o < uint64_t{secs[j].offset} + secs[j].size)
-        return zv::bad::SecOverlap;
+        return zv::bad::kSecOverlap;
   }
   for (size_t i = 1; i < segs.size(); ++i) {
     if (segs[i].size == 0 || segs[i].type == kPtNull) continue;
     for (size_t j = i + 1; j < segs.size(); ++j)
       if (segs[j].size != 0 && segs[j].type != kPtNull && segs[j].offset <= segs[i].offset &&
           segs[i].offset < uint64_t{segs[j].offset} + segs[j].size)
-        return zv::bad::SegOverlap;
+        return zv::bad::kSegOverlap;
   }
   return 0;
 }

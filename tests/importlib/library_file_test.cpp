@@ -47,112 +47,112 @@ std::vector<uint8_t> inMemoryArchive() {
 
 class LibraryFile : public ::testing::Test {
  protected:
-  EnvVar epoch_{"SOURCE_DATE_EPOCH", "1700000000"};
-  ScratchDir out_;   // where the library goes
-  ScratchDir tool_;  // where the fake archiver lives
-  EnvVar ghs_{"GHS_ROOT", tool_.path};
-  std::string lib_ = out_ / "mylib.a";
-  std::string args() const { return readText(tool_ / "args.txt"); }
+  EnvVar epoch{"SOURCE_DATE_EPOCH", "1700000000"};
+  ScratchDir out;   // where the library goes
+  ScratchDir tool;  // where the fake archiver lives
+  EnvVar ghs{"GHS_ROOT", tool.path};
+  std::string lib = out / "mylib.a";
+  std::string args() const { return readText(tool / "args.txt"); }
 };
 
 TEST_F(LibraryFile, HoldsTheArchiveAndTheArchiverSeesItComplete) {
-  writeFakeArchiver(tool_.path, 0);
-  FileRun r = runToFile(lib_);
+  writeFakeArchiver(tool.path, 0);
+  FileRun r = runToFile(lib);
   ASSERT_EQ(r.rc, 0u) << r.text;
   EXPECT_EQ(r.text, "");
   std::vector<uint8_t> want = inMemoryArchive();
-  EXPECT_EQ(readFile(lib_), want);
-  EXPECT_EQ(readFile(tool_ / "seen.a"), want);
-  EXPECT_EQ(args(), "-ts\n" + lib_ + "\n");
-  EXPECT_EQ(folderEntries(out_.path), std::vector<std::string>{"mylib.a"});  // no temporary file left
+  EXPECT_EQ(readFile(lib), want);
+  EXPECT_EQ(readFile(tool / "seen.a"), want);
+  EXPECT_EQ(args(), "-ts\n" + lib + "\n");
+  EXPECT_EQ(folderEntries(out.path), std::vector<std::string>{"mylib.a"});  // no temporary file left
 }
 
 TEST_F(LibraryFile, ReplacesAnExistingLibrary) {
-  writeFakeArchiver(tool_.path, 0);
-  std::ofstream(lib_) << std::string(4000, 'x');  // longer than the new library
-  FileRun r = runToFile(lib_);
+  writeFakeArchiver(tool.path, 0);
+  std::ofstream(lib) << std::string(4000, 'x');  // longer than the new library
+  FileRun r = runToFile(lib);
   ASSERT_EQ(r.rc, 0u) << r.text;
-  EXPECT_EQ(readFile(lib_), inMemoryArchive());
+  EXPECT_EQ(readFile(lib), inMemoryArchive());
 }
 
 TEST_F(LibraryFile, VerboseShowsTheCommandLine) {
-  writeFakeArchiver(tool_.path, 0);
-  FileRun r = runToFile(lib_, true);
+  writeFakeArchiver(tool.path, 0);
+  FileRun r = runToFile(lib, true);
   ASSERT_EQ(r.rc, 0u);
   // Windows joins a drive-letter root with '\\'.
-  EXPECT_EQ(r.text, "exec: " + tool_.path + (zv::kWindowsHost ? "\\" : "/") + "ax -ts \"" + lib_ + "\"\n");
+  EXPECT_EQ(r.text, "exec: " + tool.path + (zv::kWindowsHost ? "\\" : "/") + "ax -ts \"" + lib + "\"\n");
 }
 
 TEST_F(LibraryFile, ArchiverFailureIsReportedButDoesNotFail) {
-  writeFakeArchiver(tool_.path, 3);
-  FileRun r = runToFile(lib_);
+  writeFakeArchiver(tool.path, 3);
+  FileRun r = runToFile(lib);
   EXPECT_EQ(r.rc, 0u);
-  EXPECT_EQ(r.text, "FAILED: ax -ts " + lib_ + "\nreturned 3\n");
-  EXPECT_EQ(readFile(lib_), inMemoryArchive());
+  EXPECT_EQ(r.text, "FAILED: ax -ts " + lib + "\nreturned 3\n");
+  EXPECT_EQ(readFile(lib), inMemoryArchive());
 }
 
 TEST_F(LibraryFile, ArchiverThatCannotStartReturnsMinusOne) {
   // tool_ holds no "ax".
-  FileRun r = runToFile(lib_);
+  FileRun r = runToFile(lib);
   EXPECT_EQ(r.rc, 0u);
-  EXPECT_EQ(r.text, "FAILED: ax -ts " + lib_ + "\nreturned -1\n");
-  EXPECT_TRUE(fileExists(lib_));
+  EXPECT_EQ(r.text, "FAILED: ax -ts " + lib + "\nreturned -1\n");
+  EXPECT_TRUE(fileExists(lib));
 }
 
 TEST_F(LibraryFile, ArchiverIsFoundOnPathWithoutGhsRoot) {
-  writeFakeArchiver(tool_.path, 0);
+  writeFakeArchiver(tool.path, 0);
   EnvVar noRoot("GHS_ROOT", std::nullopt);
-  EnvVar path("PATH", tool_.path + (zv::kWindowsHost ? ";" : ":") + zv::getEnv("PATH").value_or(""));
-  FileRun r = runToFile(lib_, true);
+  EnvVar path("PATH", tool.path + (zv::kWindowsHost ? ";" : ":") + zv::getEnv("PATH").value_or(""));
+  FileRun r = runToFile(lib, true);
   ASSERT_EQ(r.rc, 0u);
-  EXPECT_EQ(r.text, "exec: ax -ts \"" + lib_ + "\"\n");
-  EXPECT_EQ(args(), "-ts\n" + lib_ + "\n");
+  EXPECT_EQ(r.text, "exec: ax -ts \"" + lib + "\"\n");
+  EXPECT_EQ(args(), "-ts\n" + lib + "\n");
 }
 
 TEST_F(LibraryFile, CygdriveRootNamesTheDrive) {
   EnvVar root("GHS_ROOT", "/cygdrive/d/ghs");
-  FileRun r = runToFile(lib_, true);
+  FileRun r = runToFile(lib, true);
   EXPECT_EQ(r.rc, 0u);
-  EXPECT_EQ(r.text, "exec: d:/ghs/ax -ts \"" + lib_ + "\"\nFAILED: ax -ts " + lib_ + "\nreturned -1\n");
+  EXPECT_EQ(r.text, "exec: d:/ghs/ax -ts \"" + lib + "\"\nFAILED: ax -ts " + lib + "\nreturned -1\n");
 }
 
 TEST_F(LibraryFile, PathCharactersReachTheArchiverUnchanged) {
-  writeFakeArchiver(tool_.path, 0);
-  std::string odd = (out_ / "my lib $(x) 'q'.a");
+  writeFakeArchiver(tool.path, 0);
+  std::string odd = (out / "my lib $(x) 'q'.a");
   FileRun r = runToFile(odd);
   ASSERT_EQ(r.rc, 0u) << r.text;
   EXPECT_EQ(args(), "-ts\n" + odd + "\n");
-  EXPECT_EQ(readFile(tool_ / "seen.a"), inMemoryArchive());
+  EXPECT_EQ(readFile(tool / "seen.a"), inMemoryArchive());
 }
 
 TEST_F(LibraryFile, InMemoryRunsWriteNothingAndRunNoArchiver) {
-  writeFakeArchiver(tool_.path, 0);
+  writeFakeArchiver(tool.path, 0);
   auto ctx = contextFor(build(makeModule(workedExample()).b));
-  ctx->opt.importLibPath = lib_;
+  ctx->opt.importLibPath = lib;
   EXPECT_EQ(writeLibrary(*ctx), 0u);
   EXPECT_FALSE(ctx->libraryBytes.empty());
-  EXPECT_FALSE(fileExists(lib_));
-  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
+  EXPECT_FALSE(fileExists(lib));
+  EXPECT_FALSE(fileExists(tool / "args.txt"));
 }
 
 TEST_F(LibraryFile, NoExportsWriteNoFileAndRunNoArchiver) {
-  writeFakeArchiver(tool_.path, 0);
-  FileRun r = runToFile(lib_, true, ModuleSpec{});
+  writeFakeArchiver(tool.path, 0);
+  FileRun r = runToFile(lib, true, ModuleSpec{});
   EXPECT_EQ(r.rc, 0u);
   EXPECT_EQ(r.text, "");
-  EXPECT_FALSE(fileExists(lib_));
-  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
+  EXPECT_FALSE(fileExists(lib));
+  EXPECT_FALSE(fileExists(tool / "args.txt"));
 }
 
 TEST_F(LibraryFile, RefusedExportsWriteNoFile) {
-  writeFakeArchiver(tool_.path, 0);
+  writeFakeArchiver(tool.path, 0);
   ModuleSpec shape = workedExample();
   shape.data->push_back({"second"});  // two data exports, one relocation
-  FileRun r = runToFile(lib_, false, shape);
+  FileRun r = runToFile(lib, false, shape);
   EXPECT_EQ(r.rc, 0xFFFFFFFFu);
   EXPECT_EQ(r.text, "***Error: numDataExports (2) != numRelaDataExports (1). Return -1\n");
-  EXPECT_FALSE(fileExists(lib_));
-  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
+  EXPECT_FALSE(fileExists(lib));
+  EXPECT_FALSE(fileExists(tool / "args.txt"));
 }
 
 // Opening fails: the error number is the result and no archiver runs.
@@ -171,21 +171,21 @@ INSTANTIATE_TEST_SUITE_P(Paths, OpenFailure,
                          [](const auto& p) { return std::string(p.param.label); });
 
 TEST_P(OpenFailure, GivesTheErrorNumber) {
-  writeFakeArchiver(tool_.path, 0);
-  FileRun r = runToFile((out_ / GetParam().relative));
+  writeFakeArchiver(tool.path, 0);
+  FileRun r = runToFile((out / GetParam().relative));
   EXPECT_EQ(r.rc, static_cast<uint32_t>(GetParam().err));
   EXPECT_EQ(r.text, "***Error: Could not open output file for writing.\n");
-  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
+  EXPECT_FALSE(fileExists(tool / "args.txt"));
 }
 
 TEST_F(LibraryFile, WriteFailureOnADeviceGivesTheErrorNumber) {
   if (!fileExists("/dev/full")) GTEST_SKIP() << "/dev/full is not available on this host";
-  writeFakeArchiver(tool_.path, 0);
+  writeFakeArchiver(tool.path, 0);
   FileRun r = runToFile("/dev/full");
   EXPECT_EQ(r.rc, static_cast<uint32_t>(ENOSPC));
   // The stream holds the member until the seek to the ELF header flushes it.
   EXPECT_EQ(r.text, "*** error seeking in output file.\n");
-  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
+  EXPECT_FALSE(fileExists(tool / "args.txt"));
 }
 
 #if !defined(_WIN32)
@@ -215,19 +215,19 @@ TEST_F(LibraryFile, WriteFailureLeavesTheOldLibraryAndRunsNoArchiver) {
 #if defined(_WIN32)
   GTEST_SKIP() << "Windows has no per-process file-size limit to make a write fail";
 #else
-  writeFakeArchiver(tool_.path, 0);
+  writeFakeArchiver(tool.path, 0);
   const std::string old = "the library of an earlier run";
-  std::ofstream(lib_) << old;
+  std::ofstream(lib) << old;
   FileRun r;
   {
     FileSizeLimit limit(100);
-    r = runToFile(lib_);
+    r = runToFile(lib);
   }
   EXPECT_EQ(r.rc, static_cast<uint32_t>(EFBIG));
   EXPECT_EQ(r.text, "*** error seeking in output file.\n");
-  EXPECT_EQ(readText(lib_), old);
-  EXPECT_EQ(folderEntries(out_.path), std::vector<std::string>{"mylib.a"});  // temporary file removed
-  EXPECT_FALSE(fileExists(tool_ / "args.txt"));
+  EXPECT_EQ(readText(lib), old);
+  EXPECT_EQ(folderEntries(out.path), std::vector<std::string>{"mylib.a"});  // temporary file removed
+  EXPECT_FALSE(fileExists(tool / "args.txt"));
 #endif
 }
 

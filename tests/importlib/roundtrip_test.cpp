@@ -264,27 +264,27 @@ class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {
                    << "ld not found (install binutils-powerpc-linux-gnu); the round trip through the linker "
                       "was not run";
     const RoundTripCase& c = GetParam();
-    lib_ = std::string(c.exporter) + ".vkm";
-    ASSERT_TRUE(convertExporter(dir_.path, c.exporter));
-    exporter_ = readVkm(readFile(dir_.path + "/" + lib_));
-    ASSERT_TRUE(exporter_.problems.empty()) << exporter_.problems.front();
-    for (const ImportKind& k : kKinds) tables_.push_back(exportTable(exporter_, k.exports));
+    lib = std::string(c.exporter) + ".vkm";
+    ASSERT_TRUE(convertExporter(dir.path, c.exporter));
+    exporter = readVkm(readFile(dir.path + "/" + lib));
+    ASSERT_TRUE(exporter.problems.empty()) << exporter.problems.front();
+    for (const ImportKind& k : kKinds) tables.push_back(exportTable(exporter, k.exports));
     ASSERT_TRUE(linkImporter(c));
     for (const char* mode : kModes) convertImporter(c, mode);
   }
 
   ::testing::AssertionResult linkImporter(const RoundTripCase& c) {
     const std::string src = sourceDir() + "/tests/importlib/roundtrip/" + c.importer + ".S";
-    const std::string obj = dir_.path + "/" + c.importer + ".o";
-    const std::string elf = dir_.path + "/" + c.importer + ".elf";
+    const std::string obj = dir.path + "/" + c.importer + ".o";
+    const std::string elf = dir.path + "/" + c.importer + ".elf";
     ToolRun as = runShell(kCross + "as -a32 -mbig-endian -mregnames -o " + shellQuote(obj) + " " + shellQuote(src));
     if (as.status != 0) return ::testing::AssertionFailure() << "assembling " << src << ":\n" << as.out;
     ToolRun ld =
         runShell(kCross + "ld -q -n -T " + shellQuote(sourceDir() + "/tools/corpus/module.ld") + " -o " +
-                 shellQuote(elf) + " " + shellQuote(obj) + " " + shellQuote(dir_.path + "/" + c.exporter + ".a"));
+                 shellQuote(elf) + " " + shellQuote(obj) + " " + shellQuote(dir.path + "/" + c.exporter + ".a"));
     if (ld.status != 0) return ::testing::AssertionFailure() << "linking " << elf << ":\n" << ld.out;
-    linked_ = readLinkedElf(readFile(elf));
-    if (!linked_.problem.empty()) return ::testing::AssertionFailure() << elf << ": " << linked_.problem;
+    linked = readLinkedElf(readFile(elf));
+    if (!linked.problem.empty()) return ::testing::AssertionFailure() << elf << ": " << linked.problem;
     return ::testing::AssertionSuccess();
   }
 
@@ -292,21 +292,21 @@ class RoundTrip : public ::testing::TestWithParam<RoundTripCase> {
   // mode writes a module file of its own name.
   void convertImporter(const RoundTripCase& c, const std::string& mode) {
     const std::string base = std::string(c.importer) + mode;
-    writeFile(dir_.path + "/" + base + ".elf", linked_.bytes);
-    ToolRun r = runZodavov({"-nolib", mode, base + ".elf"}, dir_.path, toolEnv());
+    writeFile(dir.path + "/" + base + ".elf", linked.bytes);
+    ToolRun r = runZodavov({"-nolib", mode, base + ".elf"}, dir.path, toolEnv());
     ASSERT_EQ(r.status, 0) << "converting the importer with " << mode << ":\n" << r.out;
-    importers_.push_back(readVkm(readFile(dir_.path + "/" + base + ".vkm")));
-    for (const auto& p : importers_.back().problems) ADD_FAILURE() << mode << ": " << p;
+    importers.push_back(readVkm(readFile(dir.path + "/" + base + ".vkm")));
+    for (const auto& p : importers.back().problems) ADD_FAILURE() << mode << ": " << p;
   }
 
-  std::string importSection(const ImportKind& k) const { return k.prefix + lib_; }
+  std::string importSection(const ImportKind& k) const { return k.prefix + lib; }
 
-  ScratchDir dir_;
-  std::string lib_;
-  VkmFile exporter_;
-  std::vector<ExportTable> tables_;  // per kKinds entry
-  LinkedElf linked_;
-  std::vector<VkmFile> importers_;  // per kModes entry
+  ScratchDir dir;
+  std::string lib;
+  VkmFile exporter;
+  std::vector<ExportTable> tables;  // per kKinds entry
+  LinkedElf linked;
+  std::vector<VkmFile> importers;  // per kModes entry
 };
 
 // The symbols a converted importer defines in import section `sec`, in
@@ -345,32 +345,32 @@ Slots importSlots(const VkmFile& f, uint32_t sec) {
 TEST_P(RoundTrip, LinkedImporterTakesTheStubSections) {
   for (size_t k = 0; k < std::size(kKinds); ++k) {
     const ImportKind& kind = kKinds[k];
-    const ExportTable& t = tables_[k];
+    const ExportTable& t = tables[k];
     SCOPED_TRACE(importSection(kind));
-    int sec = linked_.find(importSection(kind));
+    int sec = linked.find(importSection(kind));
     ASSERT_EQ(sec >= 0, t.present) << "an import section exists exactly for each export table";
     if (!t.present) continue;
-    const ElfSection& s = linked_.sections[static_cast<size_t>(sec)];
+    const ElfSection& s = linked.sections[static_cast<size_t>(sec)];
     EXPECT_EQ(s.type, kShtImports);
     EXPECT_EQ(s.flags & 0x4, kind.code ? 0x4u : 0u);
-    EXPECT_EQ(be32or0(linked_.bytes, s.offset), t.count);
-    EXPECT_EQ(be32or0(linked_.bytes, uint64_t(s.offset) + 4), t.signature);
-    EXPECT_EQ(cstr(linked_.bytes, uint64_t(s.offset) + 8, uint64_t(s.offset) + s.size), lib_);
+    EXPECT_EQ(be32or0(linked.bytes, s.offset), t.count);
+    EXPECT_EQ(be32or0(linked.bytes, uint64_t(s.offset) + 4), t.signature);
+    EXPECT_EQ(cstr(linked.bytes, uint64_t(s.offset) + 8, uint64_t(s.offset) + s.size), lib);
     for (size_t e = 0; e < t.names.size(); ++e) {
-      auto sym = std::find_if(linked_.symbols.begin(), linked_.symbols.end(),
+      auto sym = std::find_if(linked.symbols.begin(), linked.symbols.end(),
                               [&](const ElfSymbol& y) { return y.name == t.names[e]; });
-      ASSERT_NE(sym, linked_.symbols.end()) << t.names[e];
+      ASSERT_NE(sym, linked.symbols.end()) << t.names[e];
       EXPECT_EQ(sym->shndx, sec) << t.names[e];
       EXPECT_EQ(sym->value, s.addr + 8 + 8 * e) << t.names[e] << " keeps the stub's slot";
       EXPECT_EQ(sym->info, 0x10 | stubType(kind, t, e)) << t.names[e];
       // The importer uses every export: calls for functions, address halves
       // (thread-local ones for thread-local data) for data.
-      uint32_t index = static_cast<uint32_t>(sym - linked_.symbols.begin());
+      uint32_t index = static_cast<uint32_t>(sym - linked.symbols.begin());
       std::vector<uint32_t> want = kind.code  ? std::vector<uint32_t>{kRel24}
                                    : t.tls[e] ? std::vector<uint32_t>{kTprel16Ha, kTprel16Lo}
                                               : std::vector<uint32_t>{kAddr16Ha, kAddr16Lo};
       for (uint32_t type : want)
-        EXPECT_TRUE(std::any_of(linked_.relas.begin(), linked_.relas.end(),
+        EXPECT_TRUE(std::any_of(linked.relas.begin(), linked.relas.end(),
                                 [&](const ElfRela& r) { return r.symbol == index && r.type == type; }))
             << t.names[e] << " has no relocation of type " << type;
     }
@@ -383,11 +383,11 @@ TEST_P(RoundTrip, LinkedImporterTakesTheStubSections) {
 // in slot order, so it equals the exporter's word exactly when the slots are
 // in the exporter's entry order.
 TEST_P(RoundTrip, ConvertedImporterDescribesTheExporter) {
-  for (size_t m = 0; m < importers_.size(); ++m) {
-    const VkmFile& b = importers_[m];
+  for (size_t m = 0; m < importers.size(); ++m) {
+    const VkmFile& b = importers[m];
     for (size_t k = 0; k < std::size(kKinds); ++k) {
       const ImportKind& kind = kKinds[k];
-      const ExportTable& t = tables_[k];
+      const ExportTable& t = tables[k];
       SCOPED_TRACE(std::string(kModes[m]) + " " + importSection(kind));
       int sec = vkmFindSection(b, importSection(kind));
       ASSERT_EQ(sec >= 0, t.present);
@@ -395,7 +395,7 @@ TEST_P(RoundTrip, ConvertedImporterDescribesTheExporter) {
       const std::vector<uint8_t>& c = b.contents[static_cast<size_t>(sec)];
       EXPECT_EQ(b.sections[static_cast<size_t>(sec)].type, kShtImports);
       EXPECT_EQ(be32or0(c, 0), t.count);
-      EXPECT_EQ(cstr(c, 8, c.size()), lib_);
+      EXPECT_EQ(cstr(c, 8, c.size()), lib);
 
       Slots s = importSlots(b, static_cast<uint32_t>(sec));
       if (std::string(kModes[m]) == "-old") {
@@ -429,9 +429,9 @@ TEST_P(RoundTrip, ConvertedImporterDescribesTheExporter) {
 // since the signatures differ).
 TEST_P(RoundTrip, LinkerKeepsTheExportOrder) {
   std::ostringstream reordered;
-  const VkmFile& b = importers_.front();  // default table mode
+  const VkmFile& b = importers.front();  // default table mode
   for (size_t k = 0; k < std::size(kKinds); ++k) {
-    const ExportTable& t = tables_[k];
+    const ExportTable& t = tables[k];
     int sec = vkmFindSection(b, importSection(kKinds[k]));
     if (!t.present || sec < 0) continue;
     Slots s = importSlots(b, static_cast<uint32_t>(sec));
@@ -475,17 +475,17 @@ std::string readelfSymbolType(const std::string& listing, const std::string& nam
 class RoundTripLibrary : public ::testing::TestWithParam<const char*> {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(convertExporter(dir_.path, GetParam()));
-    library_ = dir_.path + "/" + GetParam() + ".a";
-    VkmFile f = readVkm(readFile(dir_.path + "/" + GetParam() + ".vkm"));
-    for (const ImportKind& k : kKinds) tables_.push_back(exportTable(f, k.exports));
+    ASSERT_TRUE(convertExporter(dir.path, GetParam()));
+    library = dir.path + "/" + GetParam() + ".a";
+    VkmFile f = readVkm(readFile(dir.path + "/" + GetParam() + ".vkm"));
+    for (const ImportKind& k : kKinds) tables.push_back(exportTable(f, k.exports));
   }
   ToolRun run(const std::string& tool, const std::string& args) {
-    return runShell(binutil(tool) + " " + args + " " + shellQuote(library_));
+    return runShell(binutil(tool) + " " + args + " " + shellQuote(library));
   }
-  ScratchDir dir_;
-  std::string library_;
-  std::vector<ExportTable> tables_;
+  ScratchDir dir;
+  std::string library;
+  std::vector<ExportTable> tables;
 };
 
 TEST_P(RoundTripLibrary, ArchiverListsOneMember) {
@@ -501,7 +501,7 @@ TEST_P(RoundTripLibrary, SymbolListerShowsEveryExport) {
   ToolRun r = run("nm", "");
   ASSERT_EQ(r.status, 0) << r.out;
   for (size_t k = 0; k < std::size(kKinds); ++k)
-    for (const std::string& name : tables_[k].names)
+    for (const std::string& name : tables[k].names)
       EXPECT_NE(r.out.find(std::string(kKinds[k].code ? " T " : " D ") + name + "\n"), std::string::npos)
           << name << " in:\n"
           << r.out;
@@ -518,7 +518,7 @@ TEST_P(RoundTripLibrary, ElfReaderReadsTheMember) {
   ToolRun syms = run("readelf", "-sW");
   ASSERT_EQ(syms.status, 0) << syms.out;
   for (size_t k = 0; k < std::size(kKinds); ++k) {
-    const ExportTable& t = tables_[k];
+    const ExportTable& t = tables[k];
     for (size_t e = 0; e < t.names.size(); ++e) {
       const char* type = stubType(kKinds[k], t, e) == kSttFunc ? "FUNC" : t.tls[e] ? "TLS" : "OBJECT";
       EXPECT_EQ(readelfSymbolType(syms.out, t.names[e]), type) << t.names[e] << " in:\n" << syms.out;

@@ -54,20 +54,20 @@ class StandardTools : public ::testing::Test {
     EnvVar epoch("SOURCE_DATE_EPOCH", "1700000000");
     auto ctx = contextFor(build(makeModule(workedExample()).b));
     ASSERT_EQ(writeLibrary(*ctx), 0u);
-    archive_ = ctx->libraryBytes;
-    std::ofstream(dir_ / "mylib.a", std::ios::binary)
-        .write(reinterpret_cast<const char*>(archive_.data()), static_cast<std::streamsize>(archive_.size()));
-    std::ofstream(dir_ / "mylib.o", std::ios::binary)
-        .write(reinterpret_cast<const char*>(archive_.data() + 68), static_cast<std::streamsize>(archive_.size() - 68));
+    archive = ctx->libraryBytes;
+    std::ofstream(dir / "mylib.a", std::ios::binary)
+        .write(reinterpret_cast<const char*>(archive.data()), static_cast<std::streamsize>(archive.size()));
+    std::ofstream(dir / "mylib.o", std::ios::binary)
+        .write(reinterpret_cast<const char*>(archive.data() + 68), static_cast<std::streamsize>(archive.size() - 68));
   }
-  std::vector<uint8_t> archive_;
-  ScratchDir dir_;
+  std::vector<uint8_t> archive;
+  ScratchDir dir;
 };
 
 TEST_F(StandardTools, ArchiverListsOneMember) {
   std::string ar = findTool({"powerpc-linux-gnu-ar", "ar"});
   if (ar.empty()) GTEST_SKIP() << "no ar on PATH; the archive was not checked with it";
-  ToolRun r = runTool(dir_, "'" + ar + "' t '" + (dir_ / "mylib.a") + "'");
+  ToolRun r = runTool(dir, "'" + ar + "' t '" + (dir / "mylib.a") + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "mylib.vkm.o\n");
   EXPECT_EQ(r.err, "");
@@ -77,7 +77,7 @@ TEST_F(StandardTools, ElfReaderReadsTheStub) {
   std::string readelf = findTool({"powerpc-linux-gnu-readelf", "readelf"});
   if (readelf.empty()) GTEST_SKIP() << "no readelf on PATH; the stub was not checked with it";
   for (const char* file : {"mylib.o", "mylib.a"}) {
-    ToolRun r = runTool(dir_, "'" + readelf + "' -a -W '" + (dir_ / file) + "'");
+    ToolRun r = runTool(dir, "'" + readelf + "' -a -W '" + (dir / file) + "'");
     EXPECT_EQ(r.status, 0) << file << ": " << r.err;
     EXPECT_EQ(r.err, "") << file;
     EXPECT_EQ(r.out.find("Warning"), std::string::npos) << r.out;
@@ -90,7 +90,7 @@ TEST_F(StandardTools, ElfReaderReadsTheStub) {
 TEST_F(StandardTools, SymbolListerSeesTheExports) {
   std::string nm = findTool({"powerpc-linux-gnu-nm", "nm"});
   if (nm.empty()) GTEST_SKIP() << "no nm on PATH; the stub was not checked with it";
-  ToolRun r = runTool(dir_, "'" + nm + "' '" + (dir_ / "mylib.o") + "'");
+  ToolRun r = runTool(dir, "'" + nm + "' '" + (dir / "mylib.o") + "'");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.err, "");
   for (const char* name : {" alpha\n", " beta\n", " gamma\n", " counter\n"})

@@ -21,8 +21,8 @@ struct Loaded {
   zv::Context ctx;
   explicit Loaded(std::vector<uint8_t> bytes) {
     loadImage(ctx, std::move(bytes));
-    zv::locate_symbol_table(ctx);
-    ctx.sym.section_refs.assign(zv::sectionCount(ctx.input), 1);
+    zv::locateSymbolTable(ctx);
+    ctx.sym.sectionRefs.assign(zv::sectionCount(ctx.input), 1);
   }
 };
 
@@ -39,7 +39,7 @@ TEST(LongSectionNames, OneLongNameSharedByManySectionsLeavesTheTableAlone) {
   Loaded run(std::move(bytes));
   std::vector<zv::Elf32_Shdr> before = run.ctx.input.sh;
 
-  zv::rebuild_section_names(run.ctx);
+  zv::rebuildSectionNames(run.ctx);
 
   for (size_t i = 0; i < before.size(); ++i) {
     EXPECT_EQ(run.ctx.input.sh[i].sh_name, before[i].sh_name) << i;
@@ -63,20 +63,20 @@ TEST(LongSectionNames, UnterminatedLastNameIsKeptUpToTheTableEnd) {
   put32(bytes, sectionHeaderOffset(b, secs[1]) + shdr_at::sh_name, lastName);
   put32(bytes, sectionHeaderOffset(b, secs[4]) + shdr_at::sh_name, lastName);
   Loaded run(std::move(bytes));
-  run.ctx.sym.section_refs[secs[0]] = 0;
-  run.ctx.sym.section_refs[secs[2]] = 0;
-  run.ctx.sym.section_refs[secs[3]] = 0;
+  run.ctx.sym.sectionRefs[secs[0]] = 0;
+  run.ctx.sym.sectionRefs[secs[2]] = 0;
+  run.ctx.sym.sectionRefs[secs[3]] = 0;
   std::vector<std::string> names;
-  for (uint32_t i = 0; i < zv::sectionCount(run.ctx.input); ++i) names.push_back(zv::section_name_by_index(run.ctx, i));
+  for (uint32_t i = 0; i < zv::sectionCount(run.ctx.input); ++i) names.push_back(zv::sectionNameByIndex(run.ctx, i));
   ASSERT_EQ(names[secs[1]], ".shstrtab");
   uint32_t oldSize = run.ctx.input.sh[lay.shstrndx].sh_size;
 
-  zv::rebuild_section_names(run.ctx);
+  zv::rebuildSectionNames(run.ctx);
 
   EXPECT_LT(run.ctx.input.sh[lay.shstrndx].sh_size, oldSize);
   for (uint32_t i = 1; i < zv::sectionCount(run.ctx.input); ++i) {
-    if (run.ctx.sym.section_refs[i] == 0) continue;
-    EXPECT_EQ(zv::section_name_by_index(run.ctx, i), names[i]) << i;
+    if (run.ctx.sym.sectionRefs[i] == 0) continue;
+    EXPECT_EQ(zv::sectionNameByIndex(run.ctx, i), names[i]) << i;
   }
 }
 

@@ -64,8 +64,8 @@ void prepare(zv::Context& ctx, const ElfBuilder& b) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
   loadImage(ctx, build(b));
-  ctx.sym.section_refs.assign(ctx.input.sh.size(), 0);
-  zv::locate_symbol_table(ctx);
+  ctx.sym.sectionRefs.assign(ctx.input.sh.size(), 0);
+  zv::locateSymbolTable(ctx);
 }
 
 void expectRegion(const zv::Region& r, uint32_t base, uint32_t end, uint32_t align) {
@@ -91,13 +91,13 @@ TEST(RebuildSectionNames, KeepsOnlyNamesOfReferencedSections) {
   Tables t = addTables(b, 0);
   zv::Context ctx;
   prepare(ctx, b);
-  ctx.sym.section_refs[text] = 1;
-  ctx.sym.section_refs[data] = 2;
+  ctx.sym.sectionRefs[text] = 1;
+  ctx.sym.sectionRefs[data] = 2;
   uint32_t oldUnusedName = ctx.input.sh[unused].sh_name;
   uint32_t oldSize = ctx.input.sh[t.shstrtab].sh_size;
   std::string before = bytesOf(zv::sectionBytes(ctx.input, t.shstrtab));
 
-  zv::rebuild_section_names(ctx);
+  zv::rebuildSectionNames(ctx);
 
   const std::string fresh("\0.text\0.data\0", 13);
   ASSERT_EQ(ctx.input.sh[t.shstrtab].sh_size, 13u);
@@ -105,8 +105,8 @@ TEST(RebuildSectionNames, KeepsOnlyNamesOfReferencedSections) {
   EXPECT_EQ(ctx.input.sh[text].sh_name, 1u);
   EXPECT_EQ(ctx.input.sh[data].sh_name, 7u);
   EXPECT_EQ(ctx.input.sh[unused].sh_name, oldUnusedName);
-  EXPECT_EQ(zv::section_name_by_index(ctx, text), ".text");
-  EXPECT_EQ(zv::section_name_by_index(ctx, data), ".data");
+  EXPECT_EQ(zv::sectionNameByIndex(ctx, text), ".text");
+  EXPECT_EQ(zv::sectionNameByIndex(ctx, data), ".data");
   // The old table's bytes beyond the new one stay as they were.
   ctx.input.sh[t.shstrtab].sh_size = oldSize;
   EXPECT_EQ(bytesOf(zv::sectionBytes(ctx.input, t.shstrtab)), fresh + before.substr(13));
@@ -119,9 +119,9 @@ TEST(RebuildSectionNames, EqualNamesEachGetTheirOwnCopy) {
   Tables t = addTables(b, 0);
   zv::Context ctx;
   prepare(ctx, b);
-  ctx.sym.section_refs[a] = ctx.sym.section_refs[c] = 1;
+  ctx.sym.sectionRefs[a] = ctx.sym.sectionRefs[c] = 1;
 
-  zv::rebuild_section_names(ctx);
+  zv::rebuildSectionNames(ctx);
 
   EXPECT_EQ(bytesOf(zv::sectionBytes(ctx.input, t.shstrtab)), std::string("\0.x\0.x\0", 7));
   EXPECT_EQ(ctx.input.sh[a].sh_name, 1u);
@@ -135,11 +135,11 @@ TEST(RebuildSectionNames, TableThatWouldNotShrinkIsLeftAlone) {
   Tables t = addTables(b, 0);
   zv::Context ctx;
   prepare(ctx, b);
-  std::fill(ctx.sym.section_refs.begin() + 1, ctx.sym.section_refs.end(), 1);
+  std::fill(ctx.sym.sectionRefs.begin() + 1, ctx.sym.sectionRefs.end(), 1);
   std::vector<zv::Elf32_Shdr> headers = ctx.input.sh;
   std::string before = bytesOf(zv::sectionBytes(ctx.input, t.shstrtab));
 
-  zv::rebuild_section_names(ctx);
+  zv::rebuildSectionNames(ctx);
 
   EXPECT_EQ(bytesOf(zv::sectionBytes(ctx.input, t.shstrtab)), before);
   for (size_t i = 0; i < headers.size(); ++i) {
@@ -155,10 +155,10 @@ TEST(RebuildSectionNames, NothingHappensWithoutANamesTable) {
   addSymtab(b);
   zv::Context ctx;
   prepare(ctx, b);
-  ctx.sym.section_refs[text] = 1;
+  ctx.sym.sectionRefs[text] = 1;
   std::vector<zv::Elf32_Shdr> headers = ctx.input.sh;
 
-  zv::rebuild_section_names(ctx);
+  zv::rebuildSectionNames(ctx);
 
   for (size_t i = 0; i < headers.size(); ++i) EXPECT_EQ(ctx.input.sh[i].sh_name, headers[i].sh_name);
 }
@@ -174,9 +174,9 @@ TEST(PrescanLoaderRegion, CoversTheAllocatedLoaderSections) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  zv::prescan_loader_region(ctx);
+  zv::prescanLoaderRegion(ctx);
 
-  expectRegion(ctx.lay.regions[zv::LOAD], 0xC0000000, 0xC0000030, 4);
+  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000030, 4);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -189,9 +189,9 @@ TEST(PrescanLoaderRegion, StopsAtTheFirstWritableLoaderSection) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  zv::prescan_loader_region(ctx);
+  zv::prescanLoaderRegion(ctx);
 
-  expectRegion(ctx.lay.regions[zv::LOAD], 0xC0000000, 0xC0000020, 4);
+  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 4);
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".bad\" is writable but its (VKM adjusted) address "
             "(0xC0000040) is in the loader range (from 0xC0000000 to (0xFFFFFFFF)).\n");
@@ -212,10 +212,10 @@ TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   zv::Context ctx;
   prepare(ctx, b);
   ctx.opt.verbose = true;
-  ctx.sym.section_refs[temp] = 1;
+  ctx.sym.sectionRefs[temp] = 1;
   zv::Elf32_Shdr emptyBefore = ctx.input.sh[1];
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
   EXPECT_EQ(ctx.con.text,
             "Section 1: empty \".empty\"\n"
@@ -238,10 +238,10 @@ TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   EXPECT_TRUE(headerIsZero(ctx.input.sh[omit]));
   EXPECT_EQ(std::memcmp(&ctx.input.sh[1], &emptyBefore, sizeof emptyBefore), 0);
   EXPECT_EQ(ctx.input.sh[imp].sh_flags & zv::SHF_WRITE, 0u);
-  expectRegion(ctx.lay.regions[zv::TEXT], 0x02000000, 0x02000008, 4);
-  expectRegion(ctx.lay.regions[zv::DATA], 0x10000000, 0x10000008, 4);
-  expectRegion(ctx.lay.regions[zv::TEMP], 0, 64, 4);
-  EXPECT_EQ(ctx.lay.regions[zv::LOAD].base, 0xC0000000u);
+  expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000008, 4);
+  expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000008, 4);
+  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 64, 4);
+  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].base, 0xC0000000u);
 }
 
 TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
@@ -257,7 +257,7 @@ TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
   prepare(ctx, b);
   ctx.opt.verbose = true;
 
-  EXPECT_EQ(zv::classify_and_place_sections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
   EXPECT_EQ(ctx.con.text,
             "Section 1: text \"\"\n"
             "*** Error: \"/out/m.vkm\", Section 1 \"<NULL>\" is text but its (VKM adjusted) address "
@@ -275,11 +275,12 @@ void PrintTo(const ExportCase& c, std::ostream* os) { *os << c.name; }
 
 class ExecutableExportSection : public ::testing::TestWithParam<ExportCase> {};
 
-INSTANTIATE_TEST_SUITE_P(ByAddress, ExecutableExportSection,
-                         ::testing::Values(ExportCase{"Load", 0xC0000000, zv::LOAD, "Section 1: load \".fexports\"\n"},
-                                           ExportCase{"Data", 0x10000000, zv::DATA, "Section 1: data \".fexports\"\n"},
-                                           ExportCase{"BelowData", 0x02000000, -1, "Section 1: data \".fexports\"\n"}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    ByAddress, ExecutableExportSection,
+    ::testing::Values(ExportCase{"Load", 0xC0000000, zv::kLoadRegion, "Section 1: load \".fexports\"\n"},
+                      ExportCase{"Data", 0x10000000, zv::kDataRegion, "Section 1: data \".fexports\"\n"},
+                      ExportCase{"BelowData", 0x02000000, -1, "Section 1: data \".fexports\"\n"}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   const ExportCase& c = GetParam();
@@ -295,10 +296,10 @@ TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   prepare(ctx, b);
   ctx.opt.verbose = true;
 
-  uint32_t rc = zv::classify_and_place_sections(ctx);
+  uint32_t rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text.substr(0, std::string(c.line).size()), c.line);
-  EXPECT_EQ(ctx.lay.regions[zv::TEXT].end, 0x02000000u);
+  EXPECT_EQ(ctx.lay.regions[zv::kTextRegion].end, 0x02000000u);
   if (c.region < 0) {
     EXPECT_EQ(rc, 0xFFFFFFFFu);
     EXPECT_NE(ctx.con.text.find("is data but its (VKM adjusted) address (0x02000000)"), std::string::npos);
@@ -308,7 +309,7 @@ TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   const zv::Region& r = ctx.lay.regions[c.region];
   EXPECT_EQ(r.base, c.addr);
   EXPECT_EQ(r.align, 8u);
-  if (c.region == zv::LOAD) {
+  if (c.region == zv::kLoadRegion) {
     EXPECT_EQ(r.end, c.addr + 0x18);
   }
 }
@@ -375,7 +376,7 @@ TEST_P(AddressRange, IsCheckedAgainstTheRegion) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  uint32_t rc = zv::classify_and_place_sections(ctx);
+  uint32_t rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text, c.error);
   bool fails = *c.error != '\0';
@@ -395,13 +396,13 @@ TEST(ClassifySections, ImportsAreNumberedInOrderAndPlacedAt64ByteSteps) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
   EXPECT_EQ(ctx.lay.map.importCount, 2);
   EXPECT_EQ(ctx.lay.map.newIndex[imp1], 2);
   EXPECT_EQ(ctx.lay.map.newIndex[imp2], 4);
   // No other section in the LOAD range: the region starts afresh for them.
-  expectRegion(ctx.lay.regions[zv::LOAD], 0xC0000000, 0xC0000050, 64);
+  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000050, 64);
   EXPECT_EQ(ctx.input.sh[imp1].sh_flags & zv::SHF_WRITE, 0u);
   EXPECT_EQ(ctx.con.text, "");
 }
@@ -416,7 +417,7 @@ TEST(ClassifySections, ImportTablesGetTheirAddresses) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
   EXPECT_EQ(ctx.input.sh[imp1].sh_addr, 0xC0000000u);
   EXPECT_EQ(ctx.input.sh[imp2].sh_addr, 0xC0000040u);
@@ -430,12 +431,12 @@ TEST(ClassifySections, EmptyRegionsKeepTheirDefaults) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
-  expectRegion(ctx.lay.regions[zv::TEXT], 0x02000000, 0x02000000, 4);
-  expectRegion(ctx.lay.regions[zv::DATA], 0x10000000, 0x10000000, 4);
-  expectRegion(ctx.lay.regions[zv::TEMP], 0, 0, 4);
-  EXPECT_EQ(ctx.lay.regions[zv::LOAD].base, 0xC0000000u);
+  expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000000, 4);
+  expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000000, 4);
+  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 0, 4);
+  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].base, 0xC0000000u);
   EXPECT_EQ(ctx.lay.map.importCount, 0);
 }
 
@@ -446,11 +447,11 @@ TEST(ClassifySections, TempSectionsCountIn64ByteSteps) {
   addTables(b, 0xC0000000);
   zv::Context ctx;
   prepare(ctx, b);
-  ctx.sym.section_refs[t1] = ctx.sym.section_refs[t2] = 1;
+  ctx.sym.sectionRefs[t1] = ctx.sym.sectionRefs[t2] = 1;
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
-  expectRegion(ctx.lay.regions[zv::TEMP], 0, 192, 4);
+  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 192, 4);
   EXPECT_EQ(ctx.lay.map.newIndex[t1], 1);
   EXPECT_EQ(ctx.lay.map.newIndex[t2], 2);
 }
@@ -464,14 +465,14 @@ TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
     addTables(b, 0xC0000000);
     zv::Context ctx;
     prepare(ctx, b);
-    ctx.sym.section_refs[t1] = ctx.sym.section_refs[t2] = 1;
+    ctx.sym.sectionRefs[t1] = ctx.sym.sectionRefs[t2] = 1;
     bool fits = second == 0x7FFFFFC0u;
 
-    EXPECT_EQ(zv::classify_and_place_sections(ctx), fits ? 0u : 0xFFFFFFFFu);
+    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), fits ? 0u : 0xFFFFFFFFu);
     EXPECT_EQ(ctx.con.text,
               fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
     EXPECT_EQ(ctx.lay.map.newIndex[t2], fits ? 2 : -1);
-    if (fits) expectRegion(ctx.lay.regions[zv::TEMP], 0, 0xFFFFFFC0, 4);
+    if (fits) expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 0xFFFFFFC0, 4);
   }
 }
 
@@ -484,11 +485,11 @@ TEST(ClassifySections, ImportTableBehindTheTopIsRefused) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  EXPECT_EQ(zv::classify_and_place_sections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
             "reaches the end of the 32-bit address space.\n");
-  EXPECT_EQ(ctx.lay.regions[zv::LOAD].end, 0xFFFFFFC4u);
+  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].end, 0xFFFFFFC4u);
 }
 
 struct AlignCase {
@@ -517,9 +518,9 @@ TEST_P(RegionAlignment, IsTheLargestSectionAlignmentButAtLeast4) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
-  EXPECT_EQ(ctx.lay.regions[zv::DATA].align, GetParam().expected);
+  EXPECT_EQ(ctx.lay.regions[zv::kDataRegion].align, GetParam().expected);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -530,10 +531,10 @@ TEST(ClassifySections, MisalignedBaseIsRoundedDownWithAWarning) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
   EXPECT_EQ(ctx.con.text, "WARN: Realigning region 2 base.\n");
-  expectRegion(ctx.lay.regions[zv::LOAD], 0xC0000000, 0xC0000020, 16);
+  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 16);
 }
 
 TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
@@ -544,7 +545,7 @@ TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
     prepare(ctx, b);
     if (named) ctx.opt.inputPath = "in.elf";
 
-    EXPECT_EQ(zv::classify_and_place_sections(ctx), 0xFFFFFFFFu);
+    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
     EXPECT_EQ(ctx.con.text,
               std::string("***Error: \"") + (named ? "in.elf" : kOut) + "\" has no symbol table. Return -1.\n");
   }
@@ -584,17 +585,17 @@ TEST_P(LoadRegionExample, TablesFollowTheExports) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classify_and_place_sections(ctx), 0u);
+  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
 
   EXPECT_EQ(ctx.input.sh[t.symtab].sh_addr, 0xC0000030u);
   EXPECT_EQ(ctx.input.sh[t.strtab].sh_addr, 0xC0000230u);
   EXPECT_EQ(ctx.input.sh[t.shstrtab].sh_addr, 0xC0000331u);
   if (!withImports) {
-    expectRegion(ctx.lay.regions[zv::LOAD], 0xC0000000, 0xC00003B1, 4);
+    expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC00003B1, 4);
     return;
   }
   EXPECT_EQ(ctx.input.sh[imp].sh_addr, 0xC00003C0u);
-  expectRegion(ctx.lay.regions[zv::LOAD], 0xC0000000, 0xC00003D0, 4);
+  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC00003D0, 4);
 }
 
 }  // namespace

@@ -25,20 +25,20 @@ void PrintTo(const HugeAlignCase& c, std::ostream* os) { *os << c.name; }
 
 class CheckRegionLimitHugeAlignment : public ::testing::TestWithParam<HugeAlignCase> {};
 
-constexpr int32_t k2GB = INT32_MIN;  // 0x80000000 as the record's signed field
+constexpr int32_t k2Gb = INT32_MIN;  // 0x80000000 as the record's signed field
 
 INSTANTIATE_TEST_SUITE_P(Cases, CheckRegionLimitHugeAlignment,
                          ::testing::Values(
                              // 4096 is no multiple of 2 GB: the error names the next multiple,
                              // 2 GB itself, printed as the signed field shows it.
-                             HugeAlignCase{"LimitNotAMultiple", 100, 4096, k2GB, true,
+                             HugeAlignCase{"LimitNotAMultiple", 100, 4096, k2Gb, true,
                                            "Error: \"/out/m.vkm\" -sizedata 4096 is not aligned to DATA segment "
                                            "-2147483648 byte alignment (try -2147483648).\n"},
                              // 0 is a multiple of every alignment; the empty region is within it.
-                             HugeAlignCase{"ZeroLimitIsAMultiple", 0, 0, k2GB, false, ""},
+                             HugeAlignCase{"ZeroLimitIsAMultiple", 0, 0, k2Gb, false, ""},
                              // Over the limit as well: both errors, alignment first.
                              HugeAlignCase{
-                                 "MisalignedAndOver", 8192, 4096, k2GB, true,
+                                 "MisalignedAndOver", 8192, 4096, k2Gb, true,
                                  "Error: \"/out/m.vkm\" -sizedata 4096 is not aligned to DATA segment "
                                  "-2147483648 byte alignment (try -2147483648).\n"
                                  "Error: /out/m.vkm has DATA size of 8192 is larger then limit from -sizedata "
@@ -51,7 +51,7 @@ TEST_P(CheckRegionLimitHugeAlignment, StillChecksTheAlignment) {
   ctx.con.capture = true;
   ctx.opt.outputPath = "/out/m.vkm";
 
-  EXPECT_EQ(zv::check_region_limit(ctx, "DATA", "-sizedata", c.size, c.limit, c.alignment), c.error);
+  EXPECT_EQ(zv::checkRegionLimit(ctx, "DATA", "-sizedata", c.size, c.limit, c.alignment), c.error);
   EXPECT_EQ(ctx.con.text, c.text);
 }
 

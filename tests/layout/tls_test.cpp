@@ -144,7 +144,7 @@ TEST_P(TlsSegment, MatchesHeaderToSections) {
   ctx.lay.tlsPresent = true;  // left over from nothing: the check clears both
   ctx.lay.tlsAlignShift = 9;
 
-  EXPECT_EQ(zv::check_tls_segment(ctx), c.passes ? 0u : 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkTlsSegment(ctx), c.passes ? 0u : 0xFFFFFFFFu);
 
   EXPECT_EQ(ctx.lay.tlsPresent, c.present);
   EXPECT_EQ(ctx.lay.tlsAlignShift, c.shift);

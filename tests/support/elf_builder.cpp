@@ -89,7 +89,7 @@ std::vector<uint8_t> symbolTable(const ElfBuilder& b, const Section& s, const st
 }
 
 std::vector<uint8_t> relocTable(const Section& s, bool be) {
-  bool rela = s.kind == SectionKind::Rela;
+  bool rela = s.kind == SectionKind::kRela;
   uint32_t spacing = std::max(s.entsize, rela ? kRelaSize : kRelSize);
   std::vector<uint8_t> out;
   for (const Reloc& r : s.relocs) {
@@ -122,7 +122,7 @@ struct Plan {
 
 bool hasShstrtab(const ElfBuilder& b) {
   return std::any_of(b.sections.begin(), b.sections.end(),
-                     [](const Section& s) { return s.kind == SectionKind::Shstrtab; });
+                     [](const Section& s) { return s.kind == SectionKind::kShstrtab; });
 }
 
 void fillContents(Plan& p) {
@@ -137,20 +137,20 @@ void fillContents(Plan& p) {
 
   for (const Section& s : p.b.sections) {
     switch (s.kind) {
-      case SectionKind::Plain:
+      case SectionKind::kPlain:
         p.contents.push_back(s.data);
         break;
-      case SectionKind::Shstrtab:
+      case SectionKind::kShstrtab:
         p.contents.push_back(shstr);
         break;
-      case SectionKind::Strtab:
+      case SectionKind::kStrtab:
         p.contents.push_back(str);
         break;
-      case SectionKind::Symtab:
+      case SectionKind::kSymtab:
         p.contents.push_back(symbolTable(p.b, s, symNameOffsets));
         break;
-      case SectionKind::Rela:
-      case SectionKind::Rel:
+      case SectionKind::kRela:
+      case SectionKind::kRel:
         p.contents.push_back(relocTable(s, p.b.bigEndian));
         break;
     }
@@ -186,7 +186,7 @@ Plan makePlan(const ElfBuilder& src) {
   if (p.b.autoShstrtab && !hasShstrtab(p.b)) addShstrtab(p.b);
   fillContents(p);
   for (size_t i = 0; i < p.b.sections.size(); ++i) {
-    if (p.b.sections[i].kind == SectionKind::Shstrtab) {
+    if (p.b.sections[i].kind == SectionKind::kShstrtab) {
       p.layout.shstrndx = static_cast<uint16_t>(i);
       break;
     }
@@ -212,7 +212,7 @@ Plan makePlan(const ElfBuilder& src) {
 // Writing the records.
 
 uint32_t sectionInfo(const Plan& p, const Section& s) {
-  if (s.kind == SectionKind::Symtab) return firstGlobal(p.b);
+  if (s.kind == SectionKind::kSymtab) return firstGlobal(p.b);
   return s.info;
 }
 
@@ -286,7 +286,7 @@ uint16_t addRelocSection(ElfBuilder& b, std::string name, uint16_t target, bool 
                                .entsize = rela ? kRelaSize : kRelSize,
                                .link = b.symtab,
                                .info = target,
-                               .kind = rela ? SectionKind::Rela : SectionKind::Rel});
+                               .kind = rela ? SectionKind::kRela : SectionKind::kRel});
 }
 
 }  // namespace
@@ -330,15 +330,15 @@ uint16_t addNobits(ElfBuilder& b, std::string name, uint32_t flags, uint32_t add
 }
 
 uint16_t addShstrtab(ElfBuilder& b) {
-  return addSection(b, Section{.name = ".shstrtab", .type = kShtStrtab, .kind = SectionKind::Shstrtab});
+  return addSection(b, Section{.name = ".shstrtab", .type = kShtStrtab, .kind = SectionKind::kShstrtab});
 }
 
 uint16_t addSymtab(ElfBuilder& b) {
   if (b.symtab != 0) throw std::logic_error("elf_builder: .symtab added twice");
   uint16_t sym = addSection(
-      b,
-      Section{.name = ".symtab", .type = kShtSymtab, .addralign = 4, .entsize = kSymSize, .kind = SectionKind::Symtab});
-  uint16_t str = addSection(b, Section{.name = ".strtab", .type = kShtStrtab, .kind = SectionKind::Strtab});
+      b, Section{
+             .name = ".symtab", .type = kShtSymtab, .addralign = 4, .entsize = kSymSize, .kind = SectionKind::kSymtab});
+  uint16_t str = addSection(b, Section{.name = ".strtab", .type = kShtStrtab, .kind = SectionKind::kStrtab});
   b.sections[sym].link = str;
   b.symtab = sym;
   b.strtab = str;
@@ -361,7 +361,7 @@ uint16_t addRelSection(ElfBuilder& b, std::string name, uint16_t target) {
 
 void addReloc(ElfBuilder& b, uint16_t sec, uint32_t offset, uint32_t sym, uint8_t type, int32_t addend) {
   Section& s = b.sections.at(sec);
-  if (s.kind != SectionKind::Rela && s.kind != SectionKind::Rel) {
+  if (s.kind != SectionKind::kRela && s.kind != SectionKind::kRel) {
     throw std::logic_error("elf_builder: section " + std::to_string(sec) + " is not a relocation section");
   }
   s.relocs.push_back(Reloc{offset, rInfo(sym, type), addend});

@@ -51,15 +51,15 @@ uint32_t crcOf(const std::vector<uint8_t>& v) {
 }
 
 VkmGroup groupOf(const VkmSection& s, uint32_t index, uint32_t n) {
-  if (index + 2 == n) return VkmGroup::Crcs;
-  if (index + 1 == n) return VkmGroup::FileInfo;
-  if (index == 0 || s.size == 0) return VkmGroup::None;
+  if (index + 2 == n) return VkmGroup::kCrcs;
+  if (index + 1 == n) return VkmGroup::kFileInfo;
+  if (index == 0 || s.size == 0) return VkmGroup::kNone;
   bool alloc = s.flags & kAlloc, exec = s.flags & kExec;
   bool table = s.type == kExports || s.type == kImports;
-  if (alloc && !exec && !table && s.addr < 0xC0000000u) return VkmGroup::Data;
-  if (alloc && (table || s.addr >= 0xC0000000u)) return VkmGroup::Load;
-  if (alloc && exec && !table) return VkmGroup::Text;
-  return VkmGroup::Temp;
+  if (alloc && !exec && !table && s.addr < 0xC0000000u) return VkmGroup::kData;
+  if (alloc && (table || s.addr >= 0xC0000000u)) return VkmGroup::kLoad;
+  if (alloc && exec && !table) return VkmGroup::kText;
+  return VkmGroup::kTemp;
 }
 
 void readHeader(VkmFile& f, const Bytes& in) {
@@ -162,7 +162,7 @@ void checkPlacement(VkmFile& f, const Bytes& in) {
   };
   cover(0, 64 + 44ull * n);
   cover(fiAt, f.sections[n - 1].size);
-  for (VkmGroup g : {VkmGroup::Data, VkmGroup::Load, VkmGroup::Text, VkmGroup::Temp}) {
+  for (VkmGroup g : {VkmGroup::kData, VkmGroup::kLoad, VkmGroup::kText, VkmGroup::kTemp}) {
     for (uint32_t i = 1; i + 2 < n; ++i) {
       const VkmSection& sec = f.sections[i];
       if (f.groups[i] != g) continue;
@@ -170,7 +170,7 @@ void checkPlacement(VkmFile& f, const Bytes& in) {
         if (sec.offset != 0) f.problems.push_back(fmt("SHT_NOBITS section %llu has offset %llu", i, sec.offset));
         continue;
       }
-      if (g == VkmGroup::Data && !(sec.flags & kWrite))
+      if (g == VkmGroup::kData && !(sec.flags & kWrite))
         f.problems.push_back(fmt("DATA section %llu lacks SHF_WRITE", i));
       if (sec.offset != s) f.problems.push_back(fmt("section %llu is at %llu, expected %llu", i, sec.offset, s));
       cover(sec.offset, sec.size);

@@ -25,7 +25,7 @@ struct VkmSection {
   uint32_t link = 0, info = 0, addralign = 0, entsize = 0;
 };
 
-enum class VkmGroup { None, Data, Load, Text, Temp, Crcs, FileInfo };
+enum class VkmGroup { kNone, kData, kLoad, kText, kTemp, kCrcs, kFileInfo };
 
 // The FileInfo record, decoded from its big-endian fields.
 struct VkmFileInfo {

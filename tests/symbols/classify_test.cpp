@@ -14,11 +14,11 @@ namespace {
 // Counts references and classifies sections and every symbol, as the
 // compact-table rework does before it places symbols.
 void classifyAll(Context& ctx) {
-  count_section_references(ctx);
-  classify_sections(ctx);
-  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
-  mark_referenced_symbols(ctx);
-  for (int32_t i = 1; i < ctx.sym.view.symbol_count; ++i) classify_symbols(ctx, static_cast<uint32_t>(i));
+  countSectionReferences(ctx);
+  classifySections(ctx);
+  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbolCount), SymbolInfo{});
+  markReferencedSymbols(ctx);
+  for (int32_t i = 1; i < ctx.sym.view.symbolCount; ++i) classifySymbols(ctx, static_cast<uint32_t>(i));
 }
 
 // --- Function symbols --------------------------------------------------------
@@ -74,15 +74,15 @@ TEST(SectionSymbols, EmptyBySizeOrByUnreferencedSection) {
   Context ctx;
   loadWithSymbols(ctx, b);
   classifyAll(ctx);
-  ASSERT_NE(ctx.sym.section_refs[text], 0);
-  ASSERT_EQ(ctx.sym.section_refs[comment], 0);
+  ASSERT_NE(ctx.sym.sectionRefs[text], 0);
+  ASSERT_EQ(ctx.sym.sectionRefs[comment], 0);
   EXPECT_EQ(ctx.sym.symbolInfo[usedSized].empty, 0);
   EXPECT_EQ(ctx.sym.symbolInfo[usedEmpty].empty, 1);
   EXPECT_EQ(ctx.sym.symbolInfo[unusedSized].empty, 1);
   for (uint32_t i : {usedSized, usedEmpty, unusedSized}) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
     EXPECT_EQ(si.sect, 1);
-    EXPECT_EQ(si.code + si.data + si.import_ + si.tls + si.func, 0) << "section symbols take no other flags";
+    EXPECT_EQ(si.code + si.data + si.import + si.tls + si.func, 0) << "section symbols take no other flags";
   }
 }
 
@@ -110,16 +110,16 @@ TEST_P(BaseSelection, LowestReferencedSectionGivesTheBase) {
   addSymtab(b);
   Context ctx;
   loadWithSymbols(ctx, b);
-  count_section_references(ctx);
-  classify_sections(ctx);
+  countSectionReferences(ctx);
+  classifySections(ctx);
   int32_t expectSection = c.which == 0 ? -1 : c.which == 1 ? s1 : s2;
-  uint32_t base = c.data ? ctx.sym.data_base : ctx.sym.text_base;
-  int32_t section = c.data ? ctx.sym.data_section : ctx.sym.text_section;
+  uint32_t base = c.data ? ctx.sym.dataBase : ctx.sym.textBase;
+  int32_t section = c.data ? ctx.sym.dataSection : ctx.sym.textSection;
   EXPECT_EQ(base, c.base);
   EXPECT_EQ(section, expectSection);
   // The other kind's base is untouched.
-  EXPECT_EQ(c.data ? ctx.sym.text_base : ctx.sym.data_base, 0xFFFFFFFFu);
-  EXPECT_EQ(c.data ? ctx.sym.text_section : ctx.sym.data_section, -1);
+  EXPECT_EQ(c.data ? ctx.sym.textBase : ctx.sym.dataBase, 0xFFFFFFFFu);
+  EXPECT_EQ(c.data ? ctx.sym.textSection : ctx.sym.dataSection, -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -150,13 +150,13 @@ TEST_P(SectionKinds, FollowTheAddressRanges) {
   addSymtab(b);
   Context ctx;
   loadWithSymbols(ctx, b);
-  count_section_references(ctx);
-  classify_sections(ctx);
+  countSectionReferences(ctx);
+  classifySections(ctx);
   ASSERT_EQ(ctx.sym.sectionInfo.size(), sectionCount(ctx.input));
   EXPECT_EQ(ctx.sym.sectionInfo[s].kind, c.kind);
   EXPECT_EQ(ctx.sym.sectionInfo[0].kind, 0u);
-  EXPECT_EQ(ctx.sym.text_base, c.kind == kKindText ? c.addr : 0xFFFFFFFF);
-  EXPECT_EQ(ctx.sym.data_base, c.kind == kKindData ? c.addr : 0xFFFFFFFF);
+  EXPECT_EQ(ctx.sym.textBase, c.kind == kKindText ? c.addr : 0xFFFFFFFF);
+  EXPECT_EQ(ctx.sym.dataBase, c.kind == kKindData ? c.addr : 0xFFFFFFFF);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -191,22 +191,22 @@ TEST(SectionKinds, ExportTablesTakeTheirKindFromTheirAddress) {
   addSymtab(b);
   Context ctx;
   loadWithSymbols(ctx, b);
-  count_section_references(ctx);
-  classify_sections(ctx);
+  countSectionReferences(ctx);
+  classifySections(ctx);
   const auto& info = ctx.sym.sectionInfo;
-  EXPECT_EQ(info[dexp].is_export, 1);
+  EXPECT_EQ(info[dexp].isExport, 1);
   EXPECT_EQ(info[dexp].kind, kKindData);
-  EXPECT_EQ(info[fexp].is_export, 1);
+  EXPECT_EQ(info[fexp].isExport, 1);
   EXPECT_EQ(info[fexp].kind, kKindOther);
-  EXPECT_EQ(info[imp].is_import, 1);
+  EXPECT_EQ(info[imp].isImport, 1);
   EXPECT_EQ(info[imp].kind, kKindImportExport);
-  EXPECT_EQ(info[tls].is_tls, 1);
+  EXPECT_EQ(info[tls].isTls, 1);
   EXPECT_EQ(info[tls].kind, kKindData);
   // The export table gives the data base; import and TLS sections take no part.
-  EXPECT_EQ(ctx.sym.data_base, 0x10000040u);
-  EXPECT_EQ(ctx.sym.data_section, dexp);
-  EXPECT_EQ(ctx.sym.text_base, 0xFFFFFFFFu);
-  EXPECT_EQ(ctx.sym.text_section, -1);
+  EXPECT_EQ(ctx.sym.dataBase, 0x10000040u);
+  EXPECT_EQ(ctx.sym.dataSection, dexp);
+  EXPECT_EQ(ctx.sym.textBase, 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.sym.textSection, -1);
 }
 
 // --- Symbol flags --------------------------------------------------------------
@@ -244,7 +244,7 @@ TEST(SymbolFlags, FollowTheDefiningSection) {
   classifyAll(ctx);
   struct Want {
     uint32_t sym;
-    uint8_t absolute, undef, code, data, import_, tls;
+    uint8_t absolute, undef, code, data, import, tls;
   };
   for (const Want& w : {Want{abs, 1, 0, 0, 0, 0, 0}, Want{undef, 0, 1, 0, 0, 0, 0}, Want{inText, 0, 0, 1, 0, 0, 0},
                         Want{inData, 0, 0, 0, 1, 0, 0}, Want{inExp, 0, 1, 0, 1, 0, 0}, Want{inImp, 0, 0, 0, 0, 1, 0},
@@ -254,7 +254,7 @@ TEST(SymbolFlags, FollowTheDefiningSection) {
     EXPECT_EQ(si.undef, w.undef) << "symbol " << w.sym;
     EXPECT_EQ(si.code, w.code) << "symbol " << w.sym;
     EXPECT_EQ(si.data, w.data) << "symbol " << w.sym;
-    EXPECT_EQ(si.import_, w.import_) << "symbol " << w.sym;
+    EXPECT_EQ(si.import, w.import) << "symbol " << w.sym;
     EXPECT_EQ(si.tls, w.tls) << "symbol " << w.sym;
   }
   EXPECT_EQ(ctx.sym.symbolInfo[0].absolute + ctx.sym.symbolInfo[0].undef, 0) << "entry 0 stays zero";
@@ -294,7 +294,7 @@ TEST_P(ExportFlag, LastRelocationDecides) {
   loadWithSymbols(ctx, b);
   classifyAll(ctx);
   EXPECT_EQ(ctx.sym.symbolInfo[f].referenced, 1);
-  EXPECT_EQ(ctx.sym.symbolInfo[f].export_, c.exported);
+  EXPECT_EQ(ctx.sym.symbolInfo[f].exported, c.exported);
   EXPECT_EQ(ctx.sym.symbolInfo[quiet].referenced, 0);
 }
 
@@ -312,14 +312,14 @@ TEST(ReferencedSymbols, BadTargetsAndSymbolIndicesAreSkipped) {
   loadWithSymbols(ctx, m.b);
   // An entry whose symbol index lies past the table...
   Elf32_Rela r = relaAt(ctx, m.relaText, 1);
-  r.r_info = (static_cast<uint32_t>(ctx.sym.view.symbol_count) << 8) | kRPpcRel24;
+  r.r_info = (static_cast<uint32_t>(ctx.sym.view.symbolCount) << 8) | kRPpcRel24;
   ASSERT_TRUE(writeRela(ctx.input, m.relaText, 1, r));
   // ...in a section aimed at no section.
   for (uint32_t info : {uint32_t(sectionCount(ctx.input)), 0xFF00u}) {
     ctx.input.sh[m.relaText].sh_info = info;
     classifyAll(ctx);
     EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].referenced, 1);
-    EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].export_, 0);
+    EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].exported, 0);
     EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].referenced, 0);
   }
 }
@@ -332,13 +332,13 @@ TEST(SymbolNames, KindAndBindingNames) {
   for (uint8_t t = 0; t < 16; ++t) {
     Elf32_Sym s{};
     s.st_info = static_cast<uint8_t>(0x10 | t);
-    EXPECT_STREQ(symbol_kind_name(s), kinds[t]) << "type " << int(t);
+    EXPECT_STREQ(symbolKindName(s), kinds[t]) << "type " << int(t);
   }
   const char* binds[4] = {"local", "global", "weak", "other"};
   for (uint8_t bnd = 0; bnd < 16; ++bnd) {
     Elf32_Sym s{};
     s.st_info = static_cast<uint8_t>(bnd << 4 | 2);
-    EXPECT_STREQ(symbol_binding_name(s), binds[bnd < 3 ? bnd : 3]) << "binding " << int(bnd);
+    EXPECT_STREQ(symbolBindingName(s), binds[bnd < 3 ? bnd : 3]) << "binding " << int(bnd);
   }
 }
 
@@ -347,15 +347,15 @@ TEST(SymbolInfoListing, PrintsReferencedBeforeUndef) {
   ctx.con.capture = true;
   ctx.sym.symbolInfo.resize(8);
   SymbolInfo& si = ctx.sym.symbolInfo[7];
-  si.export_ = 1;
+  si.exported = 1;
   si.referenced = 1;
   si.undef = 0;
   si.code = 1;
-  si.new_id = 12;
-  si.use_id = 1;
+  si.newId = 12;
+  si.useId = 1;
   si.offset = 0x1A0;
-  dump_symbol_info(ctx, 7);
-  dump_symbol_info(ctx, 8);  // past the table: nothing
+  dumpSymbolInfo(ctx, 7);
+  dumpSymbolInfo(ctx, 8);  // past the table: nothing
   EXPECT_EQ(ctx.con.text,
             "        7: export:1 import:0 func:0 code:1 data:0 sect:0 referenced:1 undef:0 new_id:12 use_id:1 "
             "offset:0x000001a0\n");
@@ -372,12 +372,12 @@ TEST(Classification, InputWithoutSymbolTableDoesNotCrash) {
   loadWithSymbols(ctx, b);
   ASSERT_EQ(ctx.sym.view.symtab, -1);
   classifyAll(ctx);
-  EXPECT_EQ(ctx.sym.text_base, 0x02000000u);
+  EXPECT_EQ(ctx.sym.textBase, 0x02000000u);
   EXPECT_TRUE(ctx.sym.symbolInfo.empty());
-  remove_unused_sections(ctx);
-  EXPECT_EQ(strip_unused_symbols(ctx), 0u);
-  build_new_symbol_table(ctx);
-  EXPECT_EQ(ctx.sym.view.symbol_count, 0);
+  removeUnusedSections(ctx);
+  EXPECT_EQ(stripUnusedSymbols(ctx), 0u);
+  buildNewSymbolTable(ctx);
+  EXPECT_EQ(ctx.sym.view.symbolCount, 0);
   EXPECT_EQ(ctx.con.text, "Section " + std::to_string(comment) + " unused \".comment\".\n");
 }
 

@@ -94,7 +94,7 @@ TEST(CompactImportStrings, KeepsOnlyImportNamesOfAThousandByteTable) {
   ASSERT_EQ(ctx.input.sh[strtab].sh_size, 1000u);
   std::vector<uint8_t> namesBefore = tableBytes(ctx, shstrtab);
 
-  EXPECT_EQ(zv::compact_import_strings(ctx), 0u);
+  EXPECT_EQ(zv::compactImportStrings(ctx), 0u);
 
   EXPECT_EQ(ctx.con.text, "8% of stringtable used for import symbols.\n");
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, 92u);
@@ -104,10 +104,10 @@ TEST(CompactImportStrings, KeepsOnlyImportNamesOfAThousandByteTable) {
   EXPECT_EQ(symbolAt(ctx, abs).st_name, 59u);
   EXPECT_EQ(symbolAt(ctx, local).st_name, 0u);
   EXPECT_EQ(symbolAt(ctx, m.filler).st_name, 0u);
-  EXPECT_EQ(zv::symbol_name(ctx, symbolAt(ctx, imp)), importName);
+  EXPECT_EQ(zv::symbolName(ctx, symbolAt(ctx, imp)), importName);
   // Every section name is needed, so the section-name table stays as it was.
   EXPECT_EQ(tableBytes(ctx, shstrtab), namesBefore);
-  EXPECT_EQ(zv::section_name_by_index(ctx, m.imports), ".imports.lib");
+  EXPECT_EQ(zv::sectionNameByIndex(ctx, m.imports), ".imports.lib");
 }
 
 // --- The percentage rule --------------------------------------------------------
@@ -142,7 +142,7 @@ TEST_P(CompactionThreshold, DecidesByTheShareOfUsedBytes) {
   uint32_t strtab = m.b.strtab;
   std::vector<uint8_t> before = tableBytes(ctx, strtab);
 
-  EXPECT_EQ(zv::compact_string_table(ctx, strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, strtab), 0u);
 
   EXPECT_EQ(ctx.con.text, c.verbose);
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, c.newSize);
@@ -161,7 +161,7 @@ TEST(CompactionThreshold, IsSilentWithoutVerbose) {
   zv::Context ctx;
   load(ctx, m.b);
 
-  EXPECT_EQ(zv::compact_string_table(ctx, m.b.strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, 8u);
   EXPECT_EQ(ctx.con.text, "");
 }
@@ -203,14 +203,14 @@ TEST_P(NeededName, FollowsTheLoaderRule) {
   zv::Context ctx;
   load(ctx, m.b);
 
-  EXPECT_EQ(zv::compact_string_table(ctx, m.b.strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
 
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(symbolAt(ctx, sym).st_name, c.kept ? 1u : 0u);
   EXPECT_EQ(symbolAt(ctx, unused).st_name, 0u);
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, c.kept ? 16u : 4u);  // 12 or 1 bytes used
   if (c.kept) {
-    EXPECT_EQ(zv::symbol_name(ctx, symbolAt(ctx, sym)), "the_symbol");
+    EXPECT_EQ(zv::symbolName(ctx, symbolAt(ctx, sym)), "the_symbol");
   }
 }
 
@@ -227,14 +227,14 @@ TEST(CompactStringTable, NameInsideAKeptStringMovesWithIt) {
   load(ctx, m.b);
   zv::Elf32_Sym t = symbolAt(ctx, tail);
   t.st_name = symbolAt(ctx, imp).st_name + 7;  // "fn", the tail of "import_fn"
-  ASSERT_TRUE(zv::set_symbol_at(ctx, tail, t));
+  ASSERT_TRUE(zv::setSymbolAt(ctx, tail, t));
 
-  EXPECT_EQ(zv::compact_string_table(ctx, m.b.strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
 
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(symbolAt(ctx, tail).st_name, 8u);
   EXPECT_EQ(symbolAt(ctx, imp).st_name, 1u);
-  EXPECT_EQ(zv::symbol_name(ctx, symbolAt(ctx, tail)), "fn");
+  EXPECT_EQ(zv::symbolName(ctx, symbolAt(ctx, tail)), "fn");
 }
 
 TEST(CompactStringTable, UnterminatedFinalRunCountsItsMissingZero) {
@@ -247,7 +247,7 @@ TEST(CompactStringTable, UnterminatedFinalRunCountsItsMissingZero) {
   ctx.input.sh[strtab].sh_size -= 1;  // the final name loses its terminator
   ASSERT_NE(tableBytes(ctx, strtab).back(), 0);
 
-  EXPECT_EQ(zv::compact_string_table(ctx, strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, strtab), 0u);
 
   // 1 + 11 bytes used: the run of 10 characters counts as 11.
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, 16u);
@@ -266,7 +266,7 @@ TEST(CompactStringTable, TinyTableThatWouldGrowIsLeftAlone) {
   std::vector<uint8_t> before = tableBytes(ctx, strtab);
   uint32_t nameBefore = symbolAt(ctx, sym).st_name;
 
-  EXPECT_EQ(zv::compact_string_table(ctx, strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, strtab), 0u);
 
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, 6u);
   EXPECT_EQ(tableBytes(ctx, strtab), before);
@@ -284,7 +284,7 @@ TEST(CompactStringTable, RelocationPastItsSymbolTableKeepsNothing) {
   r.r_info = 0xFFFFFF00u | (r.r_info & 0xFF);
   ASSERT_TRUE(zv::writeRela(ctx.input, m.rela, 0, r));
 
-  EXPECT_EQ(zv::compact_string_table(ctx, m.b.strtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
   EXPECT_EQ(symbolAt(ctx, imp).st_name, 0u);
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, 4u);
 }
@@ -297,16 +297,16 @@ TEST(CompactStringTable, SectionNamesFollowACompactedNameTable) {
   uint32_t shstrtab = ctx.input.eh.e_shstrndx;
   ctx.input.sh[big].sh_name = 0;  // the long name is no longer anyone's
   std::vector<std::string> names;
-  for (uint32_t i = 0; i < zv::sectionCount(ctx.input); ++i) names.push_back(zv::section_name_by_index(ctx, i));
+  for (uint32_t i = 0; i < zv::sectionCount(ctx.input); ++i) names.push_back(zv::sectionNameByIndex(ctx, i));
   uint32_t used = 1;
   for (const std::string& n : names)
     if (!n.empty()) used += static_cast<uint32_t>(n.size()) + 1;
 
-  EXPECT_EQ(zv::compact_string_table(ctx, shstrtab), 0u);
+  EXPECT_EQ(zv::compactStringTable(ctx, shstrtab), 0u);
 
   EXPECT_EQ(ctx.input.sh[shstrtab].sh_size, (used + 4) & ~3u);
   for (uint32_t i = 0; i < zv::sectionCount(ctx.input); ++i)
-    EXPECT_EQ(zv::section_name_by_index(ctx, i), names[i]) << "section " << i;
+    EXPECT_EQ(zv::sectionNameByIndex(ctx, i), names[i]) << "section " << i;
   EXPECT_EQ(ctx.input.sh[1].sh_name, 1u);  // .text comes first in the packed table
 }
 
@@ -334,7 +334,7 @@ TEST_P(FindStringRecord, FindsTheStringHoldingTheOffset) {
   zv::Context ctx;
   ctx.con.capture = true;
 
-  EXPECT_EQ(zv::find_string_record(ctx, records, c.offset), c.found);
+  EXPECT_EQ(zv::findStringRecord(ctx, records, c.offset), c.found);
 
   EXPECT_EQ(ctx.con.text, c.index < 0 ? "!!WARN: String not found!\n" : "");
   for (int i = 0; i < static_cast<int>(records.size()); ++i)
@@ -344,7 +344,7 @@ TEST_P(FindStringRecord, FindsTheStringHoldingTheOffset) {
 TEST(FindStringRecordEmpty, GivesZeroWithoutAWarning) {
   zv::Context ctx;
   ctx.con.capture = true;
-  EXPECT_EQ(zv::find_string_record(ctx, {}, 5), 0u);
+  EXPECT_EQ(zv::findStringRecord(ctx, {}, 5), 0u);
   EXPECT_EQ(ctx.con.text, "");
 }
 

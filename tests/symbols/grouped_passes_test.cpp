@@ -33,7 +33,7 @@ struct Random {
 std::vector<Elf32_Sym> allSymbols(zv::Context& ctx) {
   std::vector<Elf32_Sym> out;
   Elf32_Sym s;
-  for (uint32_t i = 0; zv::symbol_at(ctx, i, s); ++i) out.push_back(s);
+  for (uint32_t i = 0; zv::symbolAt(ctx, i, s); ++i) out.push_back(s);
   return out;
 }
 
@@ -86,7 +86,7 @@ ElfBuilder strippingModule(Random& r) {
 void stripByRule(zv::Context& ctx) {
   zv::ElfImage& img = ctx.input;
   Elf32_Sym s;
-  for (uint32_t i = 1; zv::symbol_at(ctx, i, s); ++i) {
+  for (uint32_t i = 1; zv::symbolAt(ctx, i, s); ++i) {
     if (s.st_shndx == 0 || !zv::namesSection(img, s.st_shndx) || img.sh[s.st_shndx].sh_size != 0) continue;
     uint8_t type = s.st_info & 0xF;
     int32_t home = -1;
@@ -100,7 +100,7 @@ void stripByRule(zv::Context& ctx) {
     } else {
       s = Elf32_Sym{};
     }
-    zv::set_symbol_at(ctx, i, s);
+    zv::setSymbolAt(ctx, i, s);
   }
 }
 
@@ -111,7 +111,7 @@ TEST(GroupedPasses, OldTableStrippingFindsTheFirstSectionByIndex) {
     zv::Context fast, rule;
     loadWithSymbols(fast, bytes);
     loadWithSymbols(rule, bytes);
-    EXPECT_EQ(zv::strip_unused_symbols(fast), 0u);
+    EXPECT_EQ(zv::stripUnusedSymbols(fast), 0u);
     stripByRule(rule);
     SCOPED_TRACE("seed " + std::to_string(seed));
     std::vector<Elf32_Sym> x = allSymbols(fast), y = allSymbols(rule);
@@ -161,17 +161,17 @@ std::vector<uint8_t> unusedModule(Random& r, bool overlapping) {
 
 void runPass(zv::Context& ctx, bool byRule) {
   ctx.opt.verbose = true;
-  zv::count_section_references(ctx);
+  zv::countSectionReferences(ctx);
   if (!byRule) {
-    zv::remove_unused_sections(ctx);
+    zv::removeUnusedSections(ctx);
     return;
   }
   zv::ElfImage& img = ctx.input;
   for (uint32_t k = 1; k < zv::sectionCount(img); ++k) {
     const zv::Elf32_Shdr& h = img.sh[k];
-    if (h.sh_size == 0 || ctx.sym.section_refs[k] != 0 || (h.sh_flags & 2)) continue;
-    zv::say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(k), zv::section_name_by_index(ctx, k).c_str());
-    zv::remove_section_symbols(ctx, k);
+    if (h.sh_size == 0 || ctx.sym.sectionRefs[k] != 0 || (h.sh_flags & 2)) continue;
+    zv::say(ctx, "Section %d unused \"%s\".\n", static_cast<int>(k), zv::sectionNameByIndex(ctx, k).c_str());
+    zv::removeSectionSymbols(ctx, k);
   }
 }
 
@@ -239,26 +239,26 @@ std::vector<uint8_t> importModule(Random& r, bool overlapping) {
 void layOutByRule(zv::Context& ctx, uint32_t k, uint32_t address) {
   uint32_t slot = 0;
   Elf32_Sym s;
-  for (uint32_t i = 1; zv::symbol_at(ctx, i, s); ++i) {
+  for (uint32_t i = 1; zv::symbolAt(ctx, i, s); ++i) {
     if (s.st_shndx != k || (s.st_info & 0xF) != kSttSection) continue;
     s.st_value = address;
-    zv::set_symbol_at(ctx, i, s);
+    zv::setSymbolAt(ctx, i, s);
     slot = 8;
     break;
   }
   uint32_t crc = 0, n = 0;
-  for (uint32_t i = 1; zv::symbol_at(ctx, i, s); ++i) {
+  for (uint32_t i = 1; zv::symbolAt(ctx, i, s); ++i) {
     if (s.st_shndx != k || (s.st_info & 0xF) == kSttSection) continue;
-    std::string name = zv::symbol_name(ctx, s);
+    std::string name = zv::symbolName(ctx, s);
     crc = static_cast<uint32_t>(
         crc32(crc, reinterpret_cast<const Bytef*>(name.c_str()), static_cast<uInt>(name.size() + 1)));
     s.st_value = address + slot;
-    zv::set_symbol_at(ctx, i, s);
+    zv::setSymbolAt(ctx, i, s);
     slot += 8;
     ++n;
   }
-  static const uint8_t pad[14] = {};
-  crc = static_cast<uint32_t>(crc32(crc, pad, sizeof pad));
+  static const uint8_t kPad[14] = {};
+  crc = static_cast<uint32_t>(crc32(crc, kPad, sizeof kPad));
   // The section's final size: its slots, or the module name at offset 8 with
   // its terminator, rounded up to 8; contents too short get storage of their own.
   std::span<uint8_t> bytes = zv::sectionBytes(ctx.input, k);
@@ -283,11 +283,11 @@ TEST(GroupedPasses, ImportLayoutMatchesTheWalkPerSection) {
       uint32_t n = zv::sectionCount(fast.input);
       std::vector<uint8_t> isImport(n, 0);
       for (uint32_t k = 1; k < n; ++k) isImport[k] = fast.input.sh[k].sh_type == kShtVkmImports;
-      zv::SymbolGroups groups = zv::group_symbols_by_section(fast, isImport);
+      zv::SymbolGroups groups = zv::groupSymbolsBySection(fast, isImport);
       uint32_t address = 0xC0000000;
       for (uint32_t k = 1; k < n; ++k) {
         if (!isImport[k]) continue;
-        zv::layout_import_section(fast, k, address, groups);
+        zv::layoutImportSection(fast, k, address, groups);
         layOutByRule(rule, k, address);
         address += 0x100;
       }

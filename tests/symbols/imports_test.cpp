@@ -137,18 +137,18 @@ TEST_P(ImportSection, GetsSlotsCountSignatureAndSize) {
   zv::Context ctx;
   loadWithSymbols(ctx, b);
 
-  zv::layout_import_section(ctx, k, kAddress);
+  zv::layoutImportSection(ctx, k, kAddress);
 
   zv::Elf32_Sym s{};
   for (size_t i = 0; i < imports.size(); ++i) {
-    ASSERT_TRUE(zv::symbol_at(ctx, imports[i], s));
+    ASSERT_TRUE(zv::symbolAt(ctx, imports[i], s));
     EXPECT_EQ(s.st_value, kAddress + c.slots[i]) << c.names[i];
   }
   if (c.sectionSymbol) {
-    ASSERT_TRUE(zv::symbol_at(ctx, sect, s));
+    ASSERT_TRUE(zv::symbolAt(ctx, sect, s));
     EXPECT_EQ(s.st_value, kAddress);
   }
-  ASSERT_TRUE(zv::symbol_at(ctx, other, s));
+  ASSERT_TRUE(zv::symbolAt(ctx, other, s));
   EXPECT_EQ(s.st_value, 0x02000000u);
 
   const zv::Elf32_Shdr& h = ctx.input.sh[k];

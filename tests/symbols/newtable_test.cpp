@@ -17,7 +17,7 @@ namespace {
 void rebuild(Context& ctx) {
   countAndDropUnused(ctx);
   ctx.con.text.clear();
-  build_new_symbol_table(ctx);
+  buildNewSymbolTable(ctx);
 }
 
 std::string tableBytes(Context& ctx, int32_t section) {
@@ -64,22 +64,22 @@ TEST(NewSymbolTable, OnlyFileAndUnusedSectionSymbolsLeaveTheFixedEntries) {
     rebuild(ctx);
     EXPECT_EQ(ctx.con.text, "");
     int32_t count = useDataSection ? 5 : 4;
-    EXPECT_EQ(ctx.sym.view.symbol_count, count);
+    EXPECT_EQ(ctx.sym.view.symbolCount, count);
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, uint32_t(count) * 16);
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_info, oldInfo) << "sh_info is left alone";
     std::string strings = kFixedNames + (useDataSection ? std::string(1, '\0') : "");
     EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), strings);
     EXPECT_TRUE(isZero(symbolAt(ctx, 0)));
     Elf32_Sym t = symbolAt(ctx, 1), d = symbolAt(ctx, 2), u = symbolAt(ctx, 3);
-    EXPECT_EQ(symbol_name(ctx, t), "$TEXT");
+    EXPECT_EQ(symbolName(ctx, t), "$TEXT");
     EXPECT_EQ(t.st_value, 0x02000000u);
     EXPECT_EQ(t.st_info, 0x03);
     EXPECT_EQ(t.st_shndx, m.text);
-    EXPECT_EQ(symbol_name(ctx, d), "$DATA");
+    EXPECT_EQ(symbolName(ctx, d), "$DATA");
     EXPECT_EQ(d.st_value, 0x10000000u);
     EXPECT_EQ(d.st_info, 0x03);
     EXPECT_EQ(d.st_shndx, m.data);
-    EXPECT_EQ(symbol_name(ctx, u), "$UNDEF");
+    EXPECT_EQ(symbolName(ctx, u), "$UNDEF");
     EXPECT_EQ(u.st_value, 0u);
     EXPECT_EQ(u.st_info, 0x11);
     EXPECT_EQ(u.st_shndx, 0);
@@ -123,8 +123,8 @@ TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
   Context ctx;
   loadWithSymbols(ctx, m.b);
   rebuild(ctx);
-  EXPECT_EQ(ctx.sym.table.next_id, 14);
-  EXPECT_EQ(ctx.sym.table.new_strings_size, 87);
+  EXPECT_EQ(ctx.sym.table.nextId, 14);
+  EXPECT_EQ(ctx.sym.table.newStringsSize, 87);
   EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, 224u);
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, 87u);
   std::string expect = kFixedNames;
@@ -133,7 +133,7 @@ TEST(NewSymbolTable, TenKeptSymbolsOfFiftySevenCharacters) {
   // In the order of their old indices, locals and globals mixed as they were.
   for (size_t k = 0; k < names.size(); ++k) {
     Elf32_Sym s = symbolAt(ctx, uint32_t(4 + k));
-    EXPECT_EQ(symbol_name(ctx, s), names[k]);
+    EXPECT_EQ(symbolName(ctx, s), names[k]);
     EXPECT_EQ(s.st_value, 0x02000000 + 2 * k);
     EXPECT_EQ(s.st_size, 2u);
     EXPECT_EQ(s.st_info >> 4, k % 2 ? 0 : 1);
@@ -158,12 +158,12 @@ TEST(NewSymbolTable, FittingTablesAreWrittenInPlace) {
   const uint8_t* symbols = sectionBytes(ctx.input, m.symtab).data();
   const uint8_t* names = sectionBytes(ctx.input, m.strtab).data();
   rebuild(ctx);
-  ASSERT_EQ(ctx.sym.view.symbol_count, 5);
+  ASSERT_EQ(ctx.sym.view.symbolCount, 5);
   EXPECT_EQ(sectionBytes(ctx.input, m.symtab).data(), symbols);
   EXPECT_EQ(sectionBytes(ctx.input, m.strtab).data(), names);
   EXPECT_EQ(tableBytes(ctx, m.strtab), kFixedNames + std::string("module_main\0", 12));
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "module_main");
-  EXPECT_EQ(ctx.sym.view.strings_size, 32u);
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 4)), "module_main");
+  EXPECT_EQ(ctx.sym.view.stringsSize, 32u);
 }
 
 TEST(NewSymbolTable, LargerTablesGetStorageOfTheirOwn) {
@@ -179,7 +179,7 @@ TEST(NewSymbolTable, LargerTablesGetStorageOfTheirOwn) {
   rebuild(ctx);
   EXPECT_GT(ctx.input.sh[m.strtab].sh_size, oldStrings);
   EXPECT_EQ(tableBytes(ctx, m.strtab), kFixedNames + std::string("module_main\0main\0main\0", 22));
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 5)), "main");
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 5)), "main");
   EXPECT_EQ(symbolAt(ctx, 6).st_name, 37u);
   EXPECT_EQ(symbolAt(ctx, 6).st_value, 0x02000008u);
 }
@@ -193,8 +193,8 @@ TEST(NewSymbolTable, EntrySizeBecomesSixteen) {
     rebuild(ctx);
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_entsize, entsize ? 16u : 0u);
     EXPECT_EQ(ctx.input.sh[m.symtab].sh_size, 80u);
-    EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 3)), "$UNDEF");
-    EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "module_main");
+    EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 3)), "$UNDEF");
+    EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 4)), "module_main");
   }
 }
 
@@ -212,9 +212,9 @@ TEST(NewSymbolTable, GlobalFunctionKeptUnlessStrippedButRelocatedFromText) {
     ctx.opt.stripStrings = strip;
     loadWithSymbols(ctx, m.b);
     rebuild(ctx);
-    EXPECT_EQ(ctx.sym.view.symbol_count, strip ? 4 : 5);
+    EXPECT_EQ(ctx.sym.view.symbolCount, strip ? 4 : 5);
     if (!strip) {
-      EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "helper");
+      EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 4)), "helper");
     }
     Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1);
     EXPECT_EQ(relSymbol(r0), 1u);
@@ -241,7 +241,7 @@ TEST(NewSymbolTable, DataAndUndefinedSymbolsAreDroppedAndCarriedByPseudoSymbols)
   Context ctx;
   loadWithSymbols(ctx, m.b);
   rebuild(ctx);
-  EXPECT_EQ(ctx.sym.view.symbol_count, 4);
+  EXPECT_EQ(ctx.sym.view.symbolCount, 4);
   Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1), r2 = relaAt(ctx, m.rela, 2);
   EXPECT_EQ(relSymbol(r0), 2u);
   EXPECT_EQ(r0.r_addend, 12);
@@ -283,11 +283,11 @@ TEST(NewSymbolTable, ImportAbsoluteAndTlsSymbolsKeepTheirEntries) {
   loadWithSymbols(ctx, m.b);
   rebuild(ctx);
   // imported 4, absolute 5, the four TLS symbols 6 to 9; the unused import is dropped.
-  ASSERT_EQ(ctx.sym.view.symbol_count, 10);
-  EXPECT_EQ(ctx.sym.symbolInfo[unusedImp].new_id, 0u);
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "imported");
+  ASSERT_EQ(ctx.sym.view.symbolCount, 10);
+  EXPECT_EQ(ctx.sym.symbolInfo[unusedImp].newId, 0u);
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 4)), "imported");
   EXPECT_EQ(symbolAt(ctx, 4).st_shndx, imports);
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 5)), "absolute");
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 5)), "absolute");
   EXPECT_EQ(symbolAt(ctx, 5).st_shndx, kShnAbs);
   for (uint32_t k = 0; k < 4; ++k) EXPECT_EQ(symbolAt(ctx, 6 + k).st_shndx, tdata);
   Elf32_Rela r0 = relaAt(ctx, m.rela, 0), r1 = relaAt(ctx, m.rela, 1), r2 = relaAt(ctx, m.rela, 2);
@@ -318,8 +318,8 @@ TEST(NewSymbolTable, ExportedSymbolsAreKept) {
   Context ctx;
   loadWithSymbols(ctx, m.b);
   rebuild(ctx);
-  ASSERT_EQ(ctx.sym.view.symbol_count, 5);
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, 4)), "shared_counter");
+  ASSERT_EQ(ctx.sym.view.symbolCount, 5);
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, 4)), "shared_counter");
   // Kept by name, but data placement still carries its relocations.
   Elf32_Rela r = relaAt(ctx, rela, 0);
   EXPECT_EQ(relSymbol(r), 2u);
@@ -360,7 +360,7 @@ TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
   Context ctx;
   loadWithSymbols(ctx, m.b);
   Elf32_Rela past = relaAt(ctx, relaDebug, 1);
-  past.r_info = uint32_t(ctx.sym.view.symbol_count) << 8 | kRPpcAddr32;
+  past.r_info = uint32_t(ctx.sym.view.symbolCount) << 8 | kRPpcAddr32;
   ASSERT_TRUE(writeRela(ctx.input, relaDebug, 1, past));
   rebuild(ctx);
   EXPECT_EQ(ctx.con.text, "   0|   " + std::to_string(odd) + ": 0x01000000 global data  .low      (" +
@@ -381,22 +381,22 @@ TEST(NewSymbolTable, DroppedSymbolStillInUseIsListedAndPointedAtZero) {
 // symbol numbered yet.
 void readyForIds(Context& ctx, const LinkedModule& m) {
   loadWithSymbols(ctx, m.b);
-  count_section_references(ctx);
-  classify_sections(ctx);
-  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
+  countSectionReferences(ctx);
+  classifySections(ctx);
+  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbolCount), SymbolInfo{});
 }
 
 TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
   LinkedModule m = makeLinkedModule();
   Context ctx;
   readyForIds(ctx, m);
-  assign_new_symbol_id(ctx, m.funcSym);
-  assign_new_symbol_id(ctx, m.funcSym);
+  assignNewSymbolId(ctx, m.funcSym);
+  assignNewSymbolId(ctx, m.funcSym);
   EXPECT_EQ(ctx.con.text, "ERROR: sym 3 already has new symid 4 wanted to number 5\n");
-  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].new_id, 4u);
-  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].name_len, 11u);
-  EXPECT_EQ(ctx.sym.table.next_id, 5);
-  EXPECT_EQ(ctx.sym.table.new_strings_size, 32);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].newId, 4u);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].nameLen, 11u);
+  EXPECT_EQ(ctx.sym.table.nextId, 5);
+  EXPECT_EQ(ctx.sym.table.newStringsSize, 32);
 }
 
 // Relocations name their symbol in 24 bits: the last id they can name is
@@ -405,12 +405,12 @@ TEST(NewSymbolTable, IdsStopWhereRelocationsCanNoLongerNameThem) {
   LinkedModule m = makeLinkedModule();
   Context ctx;
   readyForIds(ctx, m);
-  ctx.sym.table.next_id = 0xFFFFFF;
-  assign_new_symbol_id(ctx, m.funcSym);
-  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].new_id, 0xFFFFFFu);
+  ctx.sym.table.nextId = 0xFFFFFF;
+  assignNewSymbolId(ctx, m.funcSym);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].newId, 0xFFFFFFu);
   EXPECT_FALSE(ctx.sym.table.tooMany);
-  assign_new_symbol_id(ctx, m.objSym);
-  EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].new_id, 0u);
+  assignNewSymbolId(ctx, m.objSym);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].newId, 0u);
   EXPECT_TRUE(ctx.sym.table.tooMany);
   EXPECT_TRUE(ctx.sym.table.tooLarge);  // the writer stops on either
   EXPECT_EQ(ctx.con.text, "");
@@ -424,11 +424,11 @@ TEST(NewSymbolTable, NamesStopAtTheSizeOfTheLoaderArea) {
     Context ctx;
     readyForIds(ctx, m);
     const int32_t nameBytes = 12;  // "module_main" and its terminator
-    ctx.sym.table.new_strings_size = 0x40000000 - nameBytes + over;
-    assign_new_symbol_id(ctx, m.funcSym);
+    ctx.sym.table.newStringsSize = 0x40000000 - nameBytes + over;
+    assignNewSymbolId(ctx, m.funcSym);
     EXPECT_EQ(ctx.sym.table.tooLarge, over == 1);
     EXPECT_FALSE(ctx.sym.table.tooMany);
-    EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].new_id, over ? 0u : 4u);
+    EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].newId, over ? 0u : 4u);
   }
 }
 
@@ -438,9 +438,9 @@ TEST(NewSymbolTable, TablesWithFewerThanTwoSymbolsStayAsTheyAre) {
   loadWithSymbols(ctx, m.b);
   std::string before = tableBytes(ctx, m.symtab);
   rebuild(ctx);
-  EXPECT_EQ(ctx.sym.view.symbol_count, 1);
+  EXPECT_EQ(ctx.sym.view.symbolCount, 1);
   EXPECT_EQ(tableBytes(ctx, m.symtab), before);
-  EXPECT_EQ(ctx.sym.text_base, 0x02000000u) << "sections are classified all the same";
+  EXPECT_EQ(ctx.sym.textBase, 0x02000000u) << "sections are classified all the same";
 }
 
 // --- Listings ---------------------------------------------------------------------
@@ -491,25 +491,25 @@ TEST(Listings, OldSymbolPseudoTargetsAndNoBaseSection) {
   LinkedModule m = makeLinkedModule();
   Context ctx;
   loadWithSymbols(ctx, m.b);
-  count_section_references(ctx);
-  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbol_count), SymbolInfo{});
+  countSectionReferences(ctx);
+  ctx.sym.symbolInfo.assign(static_cast<size_t>(ctx.sym.view.symbolCount), SymbolInfo{});
   SymbolInfo& si = ctx.sym.symbolInfo[m.objSym];
   const char* want[] = {"", " $TEXT+0x00000010", " $DATA+0x00000010", " $UNDEF+0x00000010", " s0004+0x00000010"};
   for (uint32_t use = 0; use < 5; ++use) {
-    si.use_id = use;
+    si.useId = use;
     si.offset = 0x10;
     ctx.con.text.clear();
-    dump_old_symbol(ctx, 9, m.objSym);
+    dumpOldSymbol(ctx, 9, m.objSym);
     std::string line = ctx.con.text.substr(0, ctx.con.text.find('\n') + 1);
     EXPECT_EQ(line, std::string("   9|   4: 0x10000000 global data  .data     (2)") + want[use] +
                         " module_counter size = 4\n");
   }
   // Without a referenced text section, $TEXT lists no section name.
   ctx.con.text.clear();
-  ctx.sym.data_base = 0x10000000;
-  ctx.sym.data_section = m.data;
-  si.new_id = 0;
-  dump_planned_symbol_table(ctx);
+  ctx.sym.dataBase = 0x10000000;
+  ctx.sym.dataSection = m.data;
+  si.newId = 0;
+  dumpPlannedSymbolTable(ctx);
   EXPECT_EQ(ctx.con.text,
             "\n\nPLANED SYMBOL TABLE\n"
             "   1: 0xffffffff local  sect            (-1) $TEXT\n"
@@ -536,11 +536,11 @@ TEST_P(PlaceTable, AlignsTheLoadEnd) {
   Elf32_Shdr& h = ctx.input.sh[m.symtab];
   h.sh_addralign = c.addralign;
   h.sh_addr = 0x1234;
-  ctx.lay.regions[LOAD].end = c.loadEnd;
-  place_table_in_load_region(ctx, m.symtab);
+  ctx.lay.regions[kLoadRegion].end = c.loadEnd;
+  placeTableInLoadRegion(ctx, m.symtab);
   EXPECT_EQ(h.sh_addr, c.address);
   EXPECT_TRUE(h.sh_flags & SHF_ALLOC);
-  EXPECT_EQ(ctx.lay.regions[LOAD].end, c.address + h.sh_size);
+  EXPECT_EQ(ctx.lay.regions[kLoadRegion].end, c.address + h.sh_size);
   char line[80];
   snprintf(line, sizeof line, "Moved symbolTable table from 0x00001234 to 0x%08X\n", c.address);
   EXPECT_EQ(ctx.con.text, line);
@@ -569,12 +569,12 @@ TEST(PlaceTable, SymbolStringAndSectionNameTablesInOrder) {
     ctx.input.sh[t.index].sh_size = t.size;
     ctx.input.sh[t.index].sh_addralign = t.align;
   }
-  ctx.lay.regions[LOAD].end = 0xC0000030;
-  for (auto& t : tables) place_table_in_load_region(ctx, t.index);
+  ctx.lay.regions[kLoadRegion].end = 0xC0000030;
+  for (auto& t : tables) placeTableInLoadRegion(ctx, t.index);
   EXPECT_EQ(ctx.input.sh[m.symtab].sh_addr, 0xC0000030u);
   EXPECT_EQ(ctx.input.sh[m.strtab].sh_addr, 0xC0000230u);
   EXPECT_EQ(ctx.input.sh[names].sh_addr, 0xC0000331u);
-  EXPECT_EQ(ctx.lay.regions[LOAD].end, 0xC00003B1u);
+  EXPECT_EQ(ctx.lay.regions[kLoadRegion].end, 0xC00003B1u);
   EXPECT_EQ(ctx.con.text,
             "Moved symbolTable table from 0x00000000 to 0xC0000030\n"
             "Moved stringTable table from 0x00000000 to 0xC0000230\n"
@@ -589,11 +589,11 @@ TEST(PlaceTable, AllocatedTableStaysWhereItIs) {
   Elf32_Shdr& h = ctx.input.sh[m.strtab];
   h.sh_flags |= SHF_ALLOC;
   h.sh_addr = 0xC0001000;
-  ctx.lay.regions[LOAD].end = 0xC0000030;
-  place_table_in_load_region(ctx, m.strtab);
-  place_table_in_load_region(ctx, 0xFF00);  // names no section
+  ctx.lay.regions[kLoadRegion].end = 0xC0000030;
+  placeTableInLoadRegion(ctx, m.strtab);
+  placeTableInLoadRegion(ctx, 0xFF00);  // names no section
   EXPECT_EQ(h.sh_addr, 0xC0001000u);
-  EXPECT_EQ(ctx.lay.regions[LOAD].end, 0xC0000030u);
+  EXPECT_EQ(ctx.lay.regions[kLoadRegion].end, 0xC0000030u);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -609,7 +609,7 @@ std::vector<std::optional<uint32_t>> relocationTargets(Context& ctx) {
     Elf32_Rela r;
     for (uint32_t n = 0; readRela(ctx.input, i, n, r); ++n) {
       Elf32_Sym s;
-      if (relType(r) == 0 || relSymbol(r) == 0 || !symbol_at(ctx, relSymbol(r), s))
+      if (relType(r) == 0 || relSymbol(r) == 0 || !symbolAt(ctx, relSymbol(r), s))
         out.push_back(std::nullopt);
       else
         out.push_back(s.st_value + static_cast<uint32_t>(r.r_addend));
@@ -626,15 +626,15 @@ TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
   ASSERT_TRUE(readWholeFile(std::string(ZV_SOURCE_DIR) + "/tests/corpus/" + GetParam(), bytes));
   Context ctx;
   loadWithSymbols(ctx, std::move(bytes));
-  if (uint32_t exp = find_export_section(ctx)) ctx.input.sh[exp].sh_flags &= ~SHF_ALLOC;
+  if (uint32_t exp = findExportSection(ctx)) ctx.input.sh[exp].sh_flags &= ~SHF_ALLOC;
   countAndDropUnused(ctx);
   std::vector<std::optional<uint32_t>> before = relocationTargets(ctx);
-  int32_t oldCount = ctx.sym.view.symbol_count;
+  int32_t oldCount = ctx.sym.view.symbolCount;
   ctx.con.text.clear();
-  build_new_symbol_table(ctx);
+  buildNewSymbolTable(ctx);
   EXPECT_EQ(ctx.con.text, "");
-  EXPECT_LT(ctx.sym.view.symbol_count, oldCount);
-  EXPECT_EQ(ctx.input.sh[ctx.sym.view.symtab].sh_size, uint32_t(ctx.sym.view.symbol_count) * 16);
+  EXPECT_LT(ctx.sym.view.symbolCount, oldCount);
+  EXPECT_EQ(ctx.input.sh[ctx.sym.view.symtab].sh_size, uint32_t(ctx.sym.view.symbolCount) * 16);
   EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab).substr(0, 20), kFixedNames);
   std::vector<std::optional<uint32_t>> after = relocationTargets(ctx);
   ASSERT_EQ(after.size(), before.size());

@@ -18,8 +18,8 @@ TEST(ReferenceCounts, LinkedModule) {
   LinkedModule m = makeLinkedModule();
   Context ctx;
   loadWithSymbols(ctx, m.b);
-  count_section_references(ctx);  // sizes the table itself
-  const auto& refs = ctx.sym.section_refs;
+  countSectionReferences(ctx);  // sizes the table itself
+  const auto& refs = ctx.sym.sectionRefs;
   ASSERT_EQ(refs.size(), sectionCount(ctx.input));
   EXPECT_EQ(refs[0], 0);
   EXPECT_EQ(refs[m.text], 1);
@@ -29,8 +29,8 @@ TEST(ReferenceCounts, LinkedModule) {
   EXPECT_EQ(refs[m.relaText], 1);
   EXPECT_EQ(refs[ctx.input.eh.e_shstrndx], 1);
   // A recount starts from zero.
-  count_section_references(ctx);
-  EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
+  countSectionReferences(ctx);
+  EXPECT_EQ(ctx.sym.sectionRefs[m.data], 2);
 }
 
 TEST(ReferenceCounts, DebugSectionAndItsRelocationsAreUnused) {
@@ -43,12 +43,12 @@ TEST(ReferenceCounts, DebugSectionAndItsRelocationsAreUnused) {
   Context ctx;
   ctx.opt.verbose = true;
   loadWithSymbols(ctx, m.b);
-  count_section_references(ctx);
-  EXPECT_EQ(ctx.sym.section_refs[debug], 0);
-  EXPECT_EQ(ctx.sym.section_refs[relaDebug], 0);
-  EXPECT_EQ(ctx.sym.section_refs[m.text], 1) << "the debug relocations add nothing";
-  EXPECT_EQ(ctx.sym.section_refs[m.symtab], 1);
-  remove_unused_sections(ctx);
+  countSectionReferences(ctx);
+  EXPECT_EQ(ctx.sym.sectionRefs[debug], 0);
+  EXPECT_EQ(ctx.sym.sectionRefs[relaDebug], 0);
+  EXPECT_EQ(ctx.sym.sectionRefs[m.text], 1) << "the debug relocations add nothing";
+  EXPECT_EQ(ctx.sym.sectionRefs[m.symtab], 1);
+  removeUnusedSections(ctx);
   EXPECT_EQ(ctx.con.text, "Section " + at(debug) + " unused \".debug_info\".\n  Unused Symbol \".Ldebug0\"\n" +
                               "Section " + at(relaDebug) + " unused \".rela.debug_info\".\n");
   EXPECT_TRUE(isZero(symbolAt(ctx, local)));
@@ -70,11 +70,11 @@ TEST(ReferenceCounts, TablesCountOncePerRelocationSectionOfALoadedSection) {
     Context ctx;
     ctx.opt.verbose = true;
     loadWithSymbols(ctx, b);
-    count_section_references(ctx);
-    EXPECT_EQ(ctx.sym.section_refs[symtab], relocationSections);
-    EXPECT_EQ(ctx.sym.section_refs[b.strtab], relocationSections);
-    EXPECT_EQ(ctx.sym.section_refs[data], 1 + relocationSections);
-    remove_unused_sections(ctx);
+    countSectionReferences(ctx);
+    EXPECT_EQ(ctx.sym.sectionRefs[symtab], relocationSections);
+    EXPECT_EQ(ctx.sym.sectionRefs[b.strtab], relocationSections);
+    EXPECT_EQ(ctx.sym.sectionRefs[data], 1 + relocationSections);
+    removeUnusedSections(ctx);
     std::string expect = relocationSections ? ""
                                             : "Section " + at(symtab) + " unused \".symtab\".\nSection " +
                                                   at(b.strtab) + " unused \".strtab\".\n";
@@ -89,10 +89,10 @@ TEST(ReferenceCounts, WithoutSectionNameTableNamesAreCleared) {
   Context ctx;
   loadWithSymbols(ctx, m.b);
   ASSERT_NE(ctx.input.sh[m.text].sh_name, 0u);
-  count_section_references(ctx);
+  countSectionReferences(ctx);
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) EXPECT_EQ(ctx.input.sh[i].sh_name, 0u) << "section " << i;
-  EXPECT_EQ(section_name(ctx, m.text), "<NULL>");
-  EXPECT_EQ(section_name_by_index(ctx, m.text), "");
+  EXPECT_EQ(sectionName(ctx, m.text), "<NULL>");
+  EXPECT_EQ(sectionNameByIndex(ctx, m.text), "");
 }
 
 TEST(ReferenceCounts, OnlyTypedRelocationsOfRealSymbolsCount) {
@@ -105,9 +105,9 @@ TEST(ReferenceCounts, OnlyTypedRelocationsOfRealSymbolsCount) {
   addReloc(m.b, m.relaText, 12, abs, kRPpcAddr16Lo);
   Context ctx;
   loadWithSymbols(ctx, m.b);
-  count_section_references(ctx);
-  EXPECT_EQ(ctx.sym.section_refs[other], 0);
-  EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
+  countSectionReferences(ctx);
+  EXPECT_EQ(ctx.sym.sectionRefs[other], 0);
+  EXPECT_EQ(ctx.sym.sectionRefs[m.data], 2);
 }
 
 // A relocation section that names no target or no symbol table, and entries
@@ -121,29 +121,29 @@ TEST(ReferenceCounts, BadLinksAndSymbolIndicesAreSkipped) {
   Elf32_Rela r = relaAt(ctx, m.relaText, 1);
   r.r_info = 0xFFFFFF00u | kRPpcRel24;
   ASSERT_TRUE(writeRela(ctx.input, m.relaText, 1, r));
-  count_section_references(ctx);
-  EXPECT_EQ(ctx.sym.section_refs[m.text], 1) << "the entry past the table adds nothing";
-  EXPECT_EQ(ctx.sym.section_refs[m.data], 2);
+  countSectionReferences(ctx);
+  EXPECT_EQ(ctx.sym.sectionRefs[m.text], 1) << "the entry past the table adds nothing";
+  EXPECT_EQ(ctx.sym.sectionRefs[m.data], 2);
 
   uint32_t shnum = sectionCount(ctx.input);
   for (uint32_t link : {shnum, 0xFF00u, 0xFFFFFFFFu}) {
     ctx.input.sh[m.relaText].sh_link = link;
-    count_section_references(ctx);
-    EXPECT_EQ(ctx.sym.section_refs[m.relaText], 1);
-    EXPECT_EQ(ctx.sym.section_refs[m.symtab], 0);
-    EXPECT_EQ(ctx.sym.section_refs[m.strtab], 0);
-    EXPECT_EQ(ctx.sym.section_refs[m.data], 2) << "targets still count through the module's symbol table";
+    countSectionReferences(ctx);
+    EXPECT_EQ(ctx.sym.sectionRefs[m.relaText], 1);
+    EXPECT_EQ(ctx.sym.sectionRefs[m.symtab], 0);
+    EXPECT_EQ(ctx.sym.sectionRefs[m.strtab], 0);
+    EXPECT_EQ(ctx.sym.sectionRefs[m.data], 2) << "targets still count through the module's symbol table";
   }
   ctx.input.sh[m.relaText].sh_link = m.symtab;
   for (uint32_t info : {shnum, 0xFF00u}) {
     ctx.input.sh[m.relaText].sh_info = info;
-    count_section_references(ctx);
-    EXPECT_EQ(ctx.sym.section_refs[m.relaText], 0) << "treated as aimed at an unloaded section";
-    EXPECT_EQ(ctx.sym.section_refs[m.data], 1);
+    countSectionReferences(ctx);
+    EXPECT_EQ(ctx.sym.sectionRefs[m.relaText], 0) << "treated as aimed at an unloaded section";
+    EXPECT_EQ(ctx.sym.sectionRefs[m.data], 1);
   }
   // A direct call for a section index that names nothing.
-  count_relocation_targets(ctx, 0xFF00);
-  count_relocation_targets(ctx, shnum);
+  countRelocationTargets(ctx, 0xFF00);
+  countRelocationTargets(ctx, shnum);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -169,7 +169,7 @@ TEST(UnusedSections, CommentSymbolsAreRemovedQuietlyWithoutVerbose) {
     EXPECT_EQ(ctx.con.text, expect);
     for (uint32_t i : {c1, c2, bad}) EXPECT_TRUE(isZero(symbolAt(ctx, i))) << "symbol " << i;
     EXPECT_FALSE(isZero(symbolAt(ctx, m.objSym)));
-    EXPECT_EQ(ctx.sym.view.symbol_count, 8) << "the table keeps its size";
+    EXPECT_EQ(ctx.sym.view.symbolCount, 8) << "the table keeps its size";
   }
 }
 
@@ -205,20 +205,20 @@ TEST_P(StripUnused, MovesOrStrips) {
     ctx.opt.verbose = verbose;
     loadWithSymbols(ctx, b);
     Elf32_Sym before = symbolAt(ctx, s);
-    EXPECT_EQ(strip_unused_symbols(ctx), 0u);
+    EXPECT_EQ(stripUnusedSymbols(ctx), 0u);
     Elf32_Sym after = symbolAt(ctx, s);
     if (c.moved) {
       EXPECT_EQ(after.st_shndx, data);
       EXPECT_EQ(after.st_value, c.value);
-      EXPECT_EQ(symbol_name(ctx, after), c.name);
+      EXPECT_EQ(symbolName(ctx, after), c.name);
     } else {
       EXPECT_TRUE(isZero(after));
-      EXPECT_EQ(symbol_name(ctx, before), "") << "the name's characters are zeroed";
+      EXPECT_EQ(symbolName(ctx, before), "") << "the name's characters are zeroed";
     }
     EXPECT_EQ(ctx.con.text, verbose ? c.message : "");
     EXPECT_EQ(symbolAt(ctx, keep).st_shndx, text);
     EXPECT_EQ(symbolAt(ctx, abs).st_shndx, kShnAbs);
-    EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, abs)), "abs");
+    EXPECT_EQ(symbolName(ctx, symbolAt(ctx, abs)), "abs");
   }
 }
 
@@ -250,13 +250,13 @@ TEST(StripUnused, SharedNameStringIsBlankedForBoth) {
   uint32_t same = addSymbol(b, {.name = "", .value = 0x02000004, .info = obj, .shndx = text, .st_name = 1});
   Context ctx;
   loadWithSymbols(ctx, b);
-  ASSERT_EQ(symbol_name(ctx, symbolAt(ctx, suffix)), "ter");
-  ASSERT_EQ(symbol_name(ctx, symbolAt(ctx, same)), "counter");
-  strip_unused_symbols(ctx);
+  ASSERT_EQ(symbolName(ctx, symbolAt(ctx, suffix)), "ter");
+  ASSERT_EQ(symbolName(ctx, symbolAt(ctx, same)), "counter");
+  stripUnusedSymbols(ctx);
   EXPECT_TRUE(isZero(symbolAt(ctx, a)));
   EXPECT_EQ(symbolAt(ctx, suffix).st_value, 0x02000000u);
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, suffix)), "");
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, same)), "");
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, suffix)), "");
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, same)), "");
 }
 
 TEST(StripUnused, NameOutOfRangeIsReportedAndNothingIsBlanked) {
@@ -269,10 +269,10 @@ TEST(StripUnused, NameOutOfRangeIsReportedAndNothingIsBlanked) {
   ctx.opt.verbose = true;
   loadWithSymbols(ctx, b);
   setName(ctx, s, 0x100);
-  strip_unused_symbols(ctx);
+  stripUnusedSymbols(ctx);
   EXPECT_EQ(ctx.con.text, "pSym->st_name is out of range (256)\nINFO: Unused symbol \"\" was stripped\n");
   EXPECT_TRUE(isZero(symbolAt(ctx, s)));
-  EXPECT_EQ(symbol_name(ctx, symbolAt(ctx, other)), "y");
+  EXPECT_EQ(symbolName(ctx, symbolAt(ctx, other)), "y");
 }
 
 }  // namespace

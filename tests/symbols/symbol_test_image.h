@@ -26,7 +26,7 @@ inline constexpr uint32_t kData = kShfAlloc | kShfWrite;
 // locates the symbol table, as the writer does first.
 inline void loadWithSymbols(zv::Context& ctx, std::vector<uint8_t> bytes) {
   loadImage(ctx, std::move(bytes));
-  zv::locate_symbol_table(ctx);
+  zv::locateSymbolTable(ctx);
 }
 
 inline void loadWithSymbols(zv::Context& ctx, const ElfBuilder& b) { loadWithSymbols(ctx, build(b)); }
@@ -34,14 +34,14 @@ inline void loadWithSymbols(zv::Context& ctx, const ElfBuilder& b) { loadWithSym
 // The writer's steps before the symbol table is reworked: reference counts,
 // the unused-section pass and the final count.
 inline void countAndDropUnused(zv::Context& ctx) {
-  zv::count_section_references(ctx);
-  zv::remove_unused_sections(ctx);
-  zv::count_section_references(ctx);
+  zv::countSectionReferences(ctx);
+  zv::removeUnusedSections(ctx);
+  zv::countSectionReferences(ctx);
 }
 
 inline zv::Elf32_Sym symbolAt(zv::Context& ctx, uint32_t i) {
   zv::Elf32_Sym s{};
-  EXPECT_TRUE(zv::symbol_at(ctx, i, s)) << "symbol " << i;
+  EXPECT_TRUE(zv::symbolAt(ctx, i, s)) << "symbol " << i;
   return s;
 }
 
@@ -56,7 +56,7 @@ inline zv::Elf32_Rela relaAt(zv::Context& ctx, uint32_t section, uint32_t n) {
 inline void setName(zv::Context& ctx, uint32_t i, uint32_t st_name) {
   zv::Elf32_Sym s = symbolAt(ctx, i);
   s.st_name = st_name;
-  EXPECT_TRUE(zv::set_symbol_at(ctx, i, s));
+  EXPECT_TRUE(zv::setSymbolAt(ctx, i, s));
 }
 
 inline bool isZero(const zv::Elf32_Sym& s) {

@@ -33,7 +33,7 @@ TEST_P(Padding, FollowsTheRootLength) {
   zv::Context ctx;
   ctx.con.capture = true;
   ctx.opt.verbose = true;
-  EXPECT_EQ(zv::filepath_padding(ctx, c.root), c.padding);
+  EXPECT_EQ(zv::filepathPadding(ctx, c.root), c.padding);
   EXPECT_EQ(ctx.con.text, "Found EDBA_ROOT = " + c.root + " filepath_padding = " + std::to_string(c.padding) +
                               " EDBA_ROOT len = " + std::to_string(c.length) +
                               " delta = " + std::to_string(31 - c.length) + "\n");
@@ -42,7 +42,7 @@ TEST_P(Padding, FollowsTheRootLength) {
 TEST(Padding, QuietWithoutVerbose) {
   zv::Context ctx;
   ctx.con.capture = true;
-  EXPECT_EQ(zv::filepath_padding(ctx, "/cygdrive/c/sdk"), 78u);
+  EXPECT_EQ(zv::filepathPadding(ctx, "/cygdrive/c/sdk"), 78u);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -65,7 +65,7 @@ INSTANTIATE_TEST_SUITE_P(Values, SdkNumber,
 
 TEST_P(SdkNumber, OnlyAPlainUnsignedDecimalCounts) {
   uint32_t v = 77;
-  EXPECT_EQ(zv::sdk_tag_number(GetParam().text, v), GetParam().isNumber) << '"' << GetParam().text << '"';
+  EXPECT_EQ(zv::sdkTagNumber(GetParam().text, v), GetParam().isNumber) << '"' << GetParam().text << '"';
   if (GetParam().isNumber) {
     EXPECT_EQ(v, GetParam().value);
   }

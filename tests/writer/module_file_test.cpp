@@ -32,10 +32,10 @@ TEST(ModuleFile, LinkedModuleFollowsTheFormat) {
   EXPECT_EQ(f.machine, 20);
   EXPECT_EQ(f.entry, 0x02000000u);
   EXPECT_EQ(vkmSectionName(f, f.shstrndx), ".shstrtab");
-  EXPECT_EQ(f.groups[vkmFindSection(f, ".data")], VkmGroup::Data);
-  EXPECT_EQ(f.groups[vkmFindSection(f, ".symtab")], VkmGroup::Load);
-  EXPECT_EQ(f.groups[vkmFindSection(f, ".text")], VkmGroup::Text);
-  EXPECT_EQ(f.groups[vkmFindSection(f, ".rela.text")], VkmGroup::Temp);
+  EXPECT_EQ(f.groups[vkmFindSection(f, ".data")], VkmGroup::kData);
+  EXPECT_EQ(f.groups[vkmFindSection(f, ".symtab")], VkmGroup::kLoad);
+  EXPECT_EQ(f.groups[vkmFindSection(f, ".text")], VkmGroup::kText);
+  EXPECT_EQ(f.groups[vkmFindSection(f, ".rela.text")], VkmGroup::kTemp);
   EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0u) << ctx.con.text;
 }
 
