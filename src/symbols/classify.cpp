@@ -75,7 +75,7 @@ void setPlacementFlags(Context& ctx, SymbolInfo& si, uint32_t shndx) {
   const SectionInfo& sec = ctx.sym.sectionInfo[shndx];
   si.code = sec.kind == kKindText;
   si.data = sec.kind == kKindData;
-  si.import = sec.isImport;
+  si.imported = sec.isImport;
   si.tls = sec.isTls;
 }
 
@@ -158,7 +158,7 @@ void dumpSymbolInfo(Context& ctx, uint32_t i) {
   say(ctx,
       "     %4d: export:%d import:%d func:%d code:%d data:%d sect:%d referenced:%d undef:%d "
       "new_id:%d use_id:%d offset:0x%8.8x\n",
-      static_cast<int>(i), si.exported, si.import, si.func, si.code, si.data, si.sect, si.referenced, si.undef,
+      static_cast<int>(i), si.exported, si.imported, si.func, si.code, si.data, si.sect, si.referenced, si.undef,
       static_cast<int>(si.newId), static_cast<int>(si.useId), si.offset);
 }
 

@@ -36,7 +36,7 @@ void placeSymbol(Context& ctx, uint32_t i) {
   SymbolsState& st = ctx.sym;
   SymbolInfo& si = st.symbolInfo[i];
   Elf32_Sym sym;
-  if (!symbolAt(ctx, i, sym) || si.import || si.tls) return;
+  if (!symbolAt(ctx, i, sym) || si.imported || si.tls) return;
   if (si.code) {
     si.useId = kTextId;
     si.offset = sym.st_value - st.textBase;
@@ -59,7 +59,7 @@ void placeSymbol(Context& ctx, uint32_t i) {
 
 bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
   return (si.sect && (!si.empty || si.referenced)) || si.exported || si.tls ||
-         (si.referenced && (si.import || si.absolute)) || (si.func && !si.import && !ctx.opt.stripStrings);
+         (si.referenced && (si.imported || si.absolute)) || (si.func && !si.imported && !ctx.opt.stripStrings);
 }
 
 void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {

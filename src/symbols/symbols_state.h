@@ -31,7 +31,7 @@ struct SectionInfo {
 
 struct SymbolInfo {
   uint8_t exported = 0;  // a relocation of an export table refers to it
-  uint8_t import = 0;   // defined in an import section
+  uint8_t imported = 0;  // defined in an import section
   uint8_t func = 0;
   uint8_t code = 0;
   uint8_t data = 0;

@@ -82,7 +82,7 @@ TEST(SectionSymbols, EmptyBySizeOrByUnreferencedSection) {
   for (uint32_t i : {usedSized, usedEmpty, unusedSized}) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
     EXPECT_EQ(si.sect, 1);
-    EXPECT_EQ(si.code + si.data + si.import + si.tls + si.func, 0) << "section symbols take no other flags";
+    EXPECT_EQ(si.code + si.data + si.imported + si.tls + si.func, 0) << "section symbols take no other flags";
   }
 }
 
@@ -244,7 +244,7 @@ TEST(SymbolFlags, FollowTheDefiningSection) {
   classifyAll(ctx);
   struct Want {
     uint32_t sym;
-    uint8_t absolute, undef, code, data, import, tls;
+    uint8_t absolute, undef, code, data, imported, tls;
   };
   for (const Want& w : {Want{abs, 1, 0, 0, 0, 0, 0}, Want{undef, 0, 1, 0, 0, 0, 0}, Want{inText, 0, 0, 1, 0, 0, 0},
                         Want{inData, 0, 0, 0, 1, 0, 0}, Want{inExp, 0, 1, 0, 1, 0, 0}, Want{inImp, 0, 0, 0, 0, 1, 0},
@@ -254,7 +254,7 @@ TEST(SymbolFlags, FollowTheDefiningSection) {
     EXPECT_EQ(si.undef, w.undef) << "symbol " << w.sym;
     EXPECT_EQ(si.code, w.code) << "symbol " << w.sym;
     EXPECT_EQ(si.data, w.data) << "symbol " << w.sym;
-    EXPECT_EQ(si.import, w.import) << "symbol " << w.sym;
+    EXPECT_EQ(si.imported, w.imported) << "symbol " << w.sym;
     EXPECT_EQ(si.tls, w.tls) << "symbol " << w.sym;
   }
   EXPECT_EQ(ctx.sym.symbolInfo[0].absolute + ctx.sym.symbolInfo[0].undef, 0) << "entry 0 stays zero";
