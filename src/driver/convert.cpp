@@ -25,7 +25,7 @@ uint32_t readSdkRoot(Context& ctx) {
     return kFail;
   }
   readLoaderTagsFile(ctx, *ctx.env.sdkRoot);  // a missing or bad tags file does not stop the conversion
-  ctx.wr.filepathPadding = filepathPadding(ctx, *ctx.env.sdkRoot);
+  ctx.sdk.filepathPadding = filepathPadding(ctx, *ctx.env.sdkRoot);
   return 0;
 }
 
@@ -89,8 +89,9 @@ uint32_t convert(Context& ctx) {
   // The FileInfo record: its size, then its fields.
   sizeFileInfo(ctx);
   if (uint32_t r = fillFileInfo(ctx)) return r;
-  // The region sizes, with room for branch trampolines.
+  // The region sizes, with room for branch trampolines, copied into the FileInfo.
   if (uint32_t r = sizeRegions(ctx)) return r;
+  copyRegionSizes(ctx);
   // Zero-filled sections the loader cannot give memory to.
   if (uint32_t r = checkZeroFilledSections(ctx)) return r;
   // The kept sections renumbered; symbols and relocations back in file order.

@@ -5,14 +5,23 @@
 #include <cstdint>
 #include <string>
 
-#include "driver/context.h"
+#include "run/context.h"
 
 namespace zv {
 
 uint32_t parseCommandLine(Context& ctx, int argc, char** argv);
+// Loads the input `file` (named `name` in messages) into ctx.input and its
+// facts into ctx.facts. Returns 0, -1 or a 0xBAD000xx code; prints its own
+// messages. A second input is refused (-1, no message; the caller keeps
+// that file); otherwise the run takes the mapping (ctx.inputFile) whether or
+// not the file turns out to be usable, and ctx.haveInput tells whether it parsed.
+uint32_t loadInput(Context& ctx, MappedFile* file, const std::string& name);
 void printUsage(Context& ctx);
 bool addSourceRoot(Context& ctx, const std::string& path);
 bool addLoaderTag(Context& ctx, const std::string& text);
+// The module's tag list (ctx.sdk.loaderTags): the -t tags with those of the
+// SDK's tags file below `root` in front. False after a message when the file
+// cannot be read; the tags read up to there stay.
 bool readLoaderTagsFile(Context& ctx, const std::string& root);
 void reportCommandLineFailure(Context& ctx, int argc, char** argv, uint32_t code);
 uint32_t makeRelativeOutputPath(Context& ctx);

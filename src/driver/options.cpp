@@ -241,12 +241,20 @@ uint32_t takeInputFile(Context& ctx, const char* arg) {
     releaseMappedFile(file);
     return 0;
   }
-  uint32_t r = loadInputElf(ctx, file, arg);
-  if (r != 0 && ctx.inputFile != file) releaseMappedFile(file);
-  return r;
+  return loadInput(ctx, file, arg);
 }
 
 }  // namespace
+
+uint32_t loadInput(Context& ctx, MappedFile* file, const std::string& name) {
+  if (ctx.haveInput || !file) return kFail;
+  if (ctx.inputFile && ctx.inputFile != file) releaseMappedFile(ctx.inputFile);
+  ctx.inputFile = file;
+  uint32_t r =
+      loadInputElf(ctx.con, *file, name, LoadSettings{ctx.opt.forceVkx, ctx.opt.threads}, ctx.input, ctx.facts);
+  ctx.haveInput = ctx.facts.parsed;
+  return r;
+}
 
 int32_t readDecimal(const char* text) {
   const char* p = text;

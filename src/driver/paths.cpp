@@ -76,7 +76,7 @@ bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos
   size_t ext = full.rfind('.');
   if (ext == std::string::npos || ext < fileNamePos) ext = full.size();
   std::string stem = full.substr(0, ext);
-  o.outputPath = stem + (o.outputIsVkx ? ".vkx" : ".vkm");
+  o.outputPath = stem + (ctx.facts.outputIsVkx ? ".vkx" : ".vkm");
   if (!o.importLibPath && !o.noLib) o.importLibPath = stem + ".a";
 
   std::string narrow;

@@ -33,8 +33,7 @@ const char* programName(int argc, char** argv) { return argc > 0 && argv[0] ? ar
 
 void warnEmptyRelocations(Context& ctx) {
   const Options& o = ctx.opt;
-  bool seen = o.emptyNullRelaSeen || (ctx.haveInput && ctx.input.emptyNullRelaSeen);
-  if (!seen || !o.warnEmptyRela || !o.inputPath) return;
+  if (!ctx.facts.emptyNullRelaSeen || !o.warnEmptyRela || !o.inputPath) return;
   say(ctx,
       "*** Warning found relocation section for NULL section that has empty relocations in ELF "
       "file \"%s\"\n",

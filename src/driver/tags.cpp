@@ -1,8 +1,9 @@
 // Loader tags: name=value pairs that travel in the module's FileInfo for the
 // platform's loader to read. They come from -t options on the command line
 // and from the SDK's tags file, system/include/vkm_tags.txt below the SDK
-// root. The list runs newest first: the file's tags (its last line first) in
-// front of the -t tags in reverse command-line order.
+// root. The options keep the -t tags; the module's list (SdkSettings) runs
+// newest first: the file's tags (its last line first) in front of the -t
+// tags in reverse command-line order.
 #include <new>
 #include <string_view>
 
@@ -72,7 +73,7 @@ void reportBadTagLine(Context& ctx, const std::string& path, const char* why, co
   say(ctx, "%s\n", line.c_str());
 }
 
-// Reads every line of an open tags file into the tag list.
+// Reads every line of an open tags file into the module's tag list.
 bool readTagLines(Context& ctx, TextFile& file, const std::string& path) {
   std::string piece;
   while (readTextPiece(file, piece)) {
@@ -92,7 +93,7 @@ bool readTagLines(Context& ctx, TextFile& file, const std::string& path) {
     }
     LoaderTag tag;
     if (!splitTag(token, tag)) return false;  // name= : nothing after the '='
-    ctx.opt.loaderTags.push_front(std::move(tag));
+    ctx.sdk.loaderTags.push_front(std::move(tag));
   }
   return true;
 }
@@ -128,6 +129,7 @@ std::string loaderTagsFilePath(const std::string& root, bool& cygdrive) {
 }
 
 bool readLoaderTagsFile(Context& ctx, const std::string& root) {
+  ctx.sdk.loaderTags = ctx.opt.loaderTags;
   bool cygdrive = false;
   std::string path;
   try {

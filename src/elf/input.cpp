@@ -5,7 +5,10 @@
 // for allocated code or data: the loader relocates every module it loads.
 #include "elf/input.h"
 
+#include <cstring>
 #include <string_view>
+
+#include "platform/say.h"
 
 namespace zv {
 
@@ -27,8 +30,7 @@ bool nameAt(std::span<const uint8_t> strings, uint32_t offset, std::string_view&
 
 // Takes `_SDA_BASE_` and `_SDA2_BASE_` from one symbol table; a later
 // definition overrides an earlier one.
-void findSdaBases(Context& ctx, uint32_t symtab) {
-  ElfImage& img = ctx.input;
+void findSdaBases(ElfImage& img, uint32_t symtab, InputFacts& facts) {
   std::span<const uint8_t> strings = sectionBytes(img, img.sh[symtab].sh_link);
   uint32_t count = entryCount(img.sh[symtab], kSymSize);
   Elf32_Sym s{};
@@ -36,9 +38,9 @@ void findSdaBases(Context& ctx, uint32_t symtab) {
     std::string_view name;
     if (!nameAt(strings, s.st_name, name)) continue;
     if (name == "_SDA_BASE_")
-      ctx.opt.sdaBase = s.st_value;
+      facts.sdaBase = s.st_value;
     else if (name == "_SDA2_BASE_")
-      ctx.opt.sda2Base = s.st_value;
+      facts.sda2Base = s.st_value;
   }
 }
 
@@ -50,66 +52,62 @@ bool relocatesLoadedData(const ElfImage& img, const Elf32_Shdr& rela) {
 }
 
 // Walks the sections once for the small-data bases and the relocation sections.
-uint32_t scanSections(Context& ctx) {
+uint32_t scanSections(ElfImage& img, InputFacts& facts) {
   uint32_t relocSections = 0;
-  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
-    const Elf32_Shdr& h = ctx.input.sh[i];
-    if (h.sh_type == SHT_SYMTAB) findSdaBases(ctx, i);
-    if (h.sh_type == SHT_RELA && relocatesLoadedData(ctx.input, h)) ++relocSections;
+  for (uint32_t i = 1; i < sectionCount(img); ++i) {
+    const Elf32_Shdr& h = img.sh[i];
+    if (h.sh_type == SHT_SYMTAB) findSdaBases(img, i, facts);
+    if (h.sh_type == SHT_RELA && relocatesLoadedData(img, h)) ++relocSections;
   }
   return relocSections;
 }
 
 // Small-data areas above the default base need the VKX format; a VKM is
 // always checked for small-data relocations.
-void chooseOutputKind(Options& opt) {
-  if (opt.sdaBase == 0) opt.sdaBase = kDefaultSdaBase;
-  if (opt.sda2Base == 0) opt.sda2Base = kDefaultSdaBase;
-  if (opt.forceVkx || opt.sdaBase > kDefaultSdaBase || opt.sda2Base > kDefaultSdaBase)
-    opt.outputIsVkx = true;
+void chooseOutputKind(bool forceVkx, InputFacts& facts) {
+  if (facts.sdaBase == 0) facts.sdaBase = kDefaultSdaBase;
+  if (facts.sda2Base == 0) facts.sda2Base = kDefaultSdaBase;
+  if (forceVkx || facts.sdaBase > kDefaultSdaBase || facts.sda2Base > kDefaultSdaBase)
+    facts.outputIsVkx = true;
   else
-    opt.checkNoSda = true;
+    facts.checkNoSda = true;
 }
 
 }  // namespace
 
-// Once past the first test the run owns the mapping (ctx.inputFile), whether
-// or not the file turns out to be usable.
-uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
-  if (ctx.haveInput || !file) return 0xFFFFFFFF;
-  if (ctx.inputFile && ctx.inputFile != file) releaseMappedFile(ctx.inputFile);
-  ctx.inputFile = file;
+uint32_t loadInputElf(Console& con, MappedFile& file, const std::string& name, const LoadSettings& settings,
+                      ElfImage& image, InputFacts& facts) {
   int nameLen = static_cast<int>(name.size());
-  uint32_t e = parseElfImage(file->base, static_cast<uint32_t>(file->size), ctx.input, true, ctx.opt.threads);
+  uint32_t e = parseElfImage(file.base, static_cast<uint32_t>(file.size), image, true, settings.threads);
   if (e) {
-    say(ctx, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e, nameLen, name.data());
+    say(con, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e, nameLen, name.data());
     return e;
   }
-  ctx.haveInput = true;
-  ctx.opt.emptyNullRelaSeen = ctx.input.emptyNullRelaSeen;
-  if (sectionCount(ctx.input) == 0) {
-    say(ctx, "*** Error ELF file \"%.*s\" has no sections. return -1.\n", nameLen, name.data());
+  facts.parsed = true;
+  facts.emptyNullRelaSeen = image.emptyNullRelaSeen;
+  if (sectionCount(image) == 0) {
+    say(con, "*** Error ELF file \"%.*s\" has no sections. return -1.\n", nameLen, name.data());
     return 0xFFFFFFFF;
   }
   // Symbols name their section in 16 bits, and 0xFF00 and above are reserved
   // values (absolute, common), so a module can hold no section numbered there.
-  if (sectionCount(ctx.input) > SHN_LORESERVE) {
-    say(ctx, "*** Error ELF file \"%.*s\" has %d sections; a module can hold at most %d. return -1.\n", nameLen,
-        name.data(), static_cast<int>(sectionCount(ctx.input)), static_cast<int>(SHN_LORESERVE));
+  if (sectionCount(image) > SHN_LORESERVE) {
+    say(con, "*** Error ELF file \"%.*s\" has %d sections; a module can hold at most %d. return -1.\n", nameLen,
+        name.data(), static_cast<int>(sectionCount(image)), static_cast<int>(SHN_LORESERVE));
     return 0xFFFFFFFF;
   }
   // Only this tool's own output has compressed sections; their contents could
   // be neither checked nor copied as they stand.
-  for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
-    if (!(ctx.input.sh[i].sh_flags & SHF_VKM_COMPRESSED)) continue;
-    say(ctx, "*** Error ELF file \"%.*s\": section %d is marked compressed, which no linker output is. return -1.\n",
+  for (uint32_t i = 1; i < sectionCount(image); ++i) {
+    if (!(image.sh[i].sh_flags & SHF_VKM_COMPRESSED)) continue;
+    say(con, "*** Error ELF file \"%.*s\": section %d is marked compressed, which no linker output is. return -1.\n",
         nameLen, name.data(), static_cast<int>(i));
     return 0xFFFFFFFF;
   }
-  uint32_t relocSections = scanSections(ctx);
-  chooseOutputKind(ctx.opt);
+  uint32_t relocSections = scanSections(image, facts);
+  chooseOutputKind(settings.forceVkx, facts);
   if (relocSections == 0) {
-    say(ctx, "*** Error \"%.*s\" has no relocations.  Cannot make an VKM from it. Return -1\n", nameLen, name.data());
+    say(con, "*** Error \"%.*s\" has no relocations.  Cannot make an VKM from it. Return -1\n", nameLen, name.data());
     return 0xFFFFFFFF;
   }
   return 0;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "run/context.h"
 
 namespace zv {
 

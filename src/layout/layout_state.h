@@ -1,5 +1,5 @@
-// The loader's four regions as the layout fills them, the numbering of the
-// sections that are kept, and what the TLS check found.
+// The loader's four regions as the layout fills them, their sizes, the
+// numbering of the sections that are kept, and what the TLS check found.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,21 @@ struct SectionMap {
   int32_t importCount = 0;
 };
 
+// The region sizes the loader must set aside, as the FileInfo reports them:
+// the text with its room for branch trampolines (trampAddition bytes in
+// all, trampAdj of them in front of the text).
+struct RegionSizes {
+  uint32_t text = 0;
+  uint32_t data = 0;
+  uint32_t load = 0;
+  uint32_t temp = 0;
+  uint32_t trampAdj = 0;
+  uint32_t trampAddition = 0;
+};
+
 struct LayoutState {
   Region regions[4];
+  RegionSizes sizes;
   SectionMap map;
   bool tlsPresent = false;
   uint16_t tlsAlignShift = 0;

@@ -7,7 +7,6 @@
 // LOAD area, the import tables get their addresses at its end, and each
 // address is checked against the range of its region.
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -223,52 +222,19 @@ void moveTablesToLoadRegion(Context& ctx, uint32_t symtab, int32_t strtab) {
 
 }  // namespace
 
-void rebuildSectionNames(Context& ctx) {
-  ElfImage& img = ctx.input;
-  keepInputSectionNames(ctx);
-  uint32_t names = img.eh.e_shstrndx;
-  if (names == 0 || !namesSection(img, names)) return;
-  std::span<uint8_t> old = sectionNames(ctx);
-  uint64_t oldSize = img.sh[names].sh_size;
-  uint32_t n = sectionCount(img);
-  // The length of each kept name. Measuring stops as soon as the new table
-  // could no longer be smaller than the old one, so even a table of long
-  // unterminated names that many sections share costs no more than its size.
-  std::vector<uint32_t> length(n, 0);
-  uint64_t newSize = 1;
-  for (uint32_t i = 1; i < n; ++i) {
-    if (refsOf(ctx, i) == 0) continue;
-    if (newSize >= oldSize) return;
-    uint32_t at = img.sh[i].sh_name;
-    uint64_t len = 0;
-    if (at < old.size()) {
-      uint64_t room = std::min<uint64_t>(old.size() - at, oldSize - newSize);
-      const uint8_t* start = old.data() + at;
-      const void* zero = std::memchr(start, 0, room);
-      len = zero ? static_cast<uint64_t>(static_cast<const uint8_t*>(zero) - start) : room;
-    }
-    length[i] = static_cast<uint32_t>(len);
-    newSize += len + 1;
-  }
-  if (newSize >= oldSize) return;
-
-  std::vector<uint8_t> table(static_cast<size_t>(newSize), 0);
-  uint32_t at = 1;
-  for (uint32_t i = 1; i < n; ++i) {
-    if (refsOf(ctx, i) == 0) {
-      ctx.sym.inputNames.dropped[i] = 1;
-      continue;
-    }
-    if (length[i] != 0) std::memcpy(table.data() + at, old.data() + img.sh[i].sh_name, length[i]);
-    img.sh[i].sh_name = at;
-    at += length[i] + 1;
-  }
-  // The new table is smaller, so it fits over the start of the old one; a
-  // table the file held only in part gets storage of its own.
-  std::span<uint8_t> bytes = sectionBytes(img, names);
-  if (bytes.size() < table.size()) bytes = replaceSectionBytes(img, names, table.size());
-  if (!table.empty()) std::memcpy(bytes.data(), table.data(), table.size());
-  img.sh[names].sh_size = static_cast<uint32_t>(newSize);
+void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex) {
+  if (!namesSection(ctx.input, sectionIndex)) return;
+  Elf32_Shdr& h = ctx.input.sh[sectionIndex];
+  if (h.sh_flags & SHF_ALLOC) return;
+  h.sh_flags |= SHF_ALLOC;
+  uint32_t align = isPowerOfTwo(h.sh_addralign) ? h.sh_addralign : 1;
+  Region& load = ctx.lay.regions[kLoadRegion];
+  uint32_t address = alignUp(load.end, align);
+  if (ctx.opt.verbose)
+    say(ctx, "Moved %s table from 0x%08X to 0x%08X\n", h.sh_type == SHT_STRTAB ? "stringTable" : "symbolTable",
+        h.sh_addr, address);
+  h.sh_addr = address;
+  load.end = address + h.sh_size;
 }
 
 void prescanLoaderRegion(Context& ctx) {

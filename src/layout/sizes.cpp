@@ -3,11 +3,14 @@
 // trampoline within reach, and the loader must set that room aside around the
 // text: behind it while the end is in reach, else in front of it. The sizes
 // can also be held against fixed limits given on the command line, or grown
-// by a percentage so that a later build of the module still fits.
+// by a percentage so that a later build of the module still fits. The sizes
+// are the layout's own (LayoutState::sizes); the writer copies them into the
+// FileInfo and hands its record to the checks against the command line.
 #include <cstdint>
 
 #include "layout/layout.h"
 #include "symbols/symbols.h"
+#include "writer/module_format.h"
 
 namespace zv {
 
@@ -89,11 +92,20 @@ int64_t roundUpSigned(int64_t x, int64_t align) {
 
 }  // namespace
 
+uint32_t sizeRegions(Context& ctx) {
+  const Region* rg = ctx.lay.regions;
+  RegionSizes& sizes = ctx.lay.sizes;
+  sizes.data = rg[kDataRegion].end - rg[kDataRegion].base;
+  sizes.load = rg[kLoadRegion].end - rg[kLoadRegion].base;
+  sizes.temp = rg[kTempRegion].end;
+  return reserveTrampolines(ctx);
+}
+
 uint32_t reserveTrampolines(Context& ctx) {
-  FileInfoHeader& fi = ctx.wr.fi;
+  RegionSizes& sizes = ctx.lay.sizes;
   const Region& text = ctx.lay.regions[kTextRegion];
   uint32_t base = text.base, end = text.end, align = text.align ? text.align : 1;
-  fi.textSize = fi.trampAdj = fi.trampAddition = 0;
+  sizes.text = sizes.trampAdj = sizes.trampAddition = 0;
   if (end == base) return 0;
 
   TrampolineSpan span{base & ~(kTrampolineSize - 1), alignUp(end, kTrampolineSize), 0};
@@ -103,13 +115,13 @@ uint32_t reserveTrampolines(Context& ctx) {
   }
 
   uint32_t start = span.lo / align * align;
-  fi.textSize = span.hi - start;
-  fi.trampAdj = base - start;
-  fi.trampAddition = fi.textSize - (end - base);
+  sizes.text = span.hi - start;
+  sizes.trampAdj = base - start;
+  sizes.trampAddition = sizes.text - (end - base);
   if (ctx.opt.verbose) {
-    say(ctx, "TEXT ADJUSTED from 0x%8.8x to 0x%8.8x for %d TRAMPOLINES\n", end - base, fi.textSize,
+    say(ctx, "TEXT ADJUSTED from 0x%8.8x to 0x%8.8x for %d TRAMPOLINES\n", end - base, sizes.text,
         static_cast<int>(span.count));
-    say(ctx, "TEXT TRAMP ADDITION is %d\n", static_cast<int>(fi.trampAddition));
+    say(ctx, "TEXT TRAMP ADDITION is %d\n", static_cast<int>(sizes.trampAddition));
   }
   return 0;
 }
@@ -145,9 +157,8 @@ bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionNa
   return misaligned;
 }
 
-bool padRegions(Context& ctx, uint32_t percent) {
+bool padRegions(Context& ctx, uint32_t percent, FileInfoHeader& fi) {
   if (percent == 0) return false;
-  FileInfoHeader& fi = ctx.wr.fi;
   struct Grown {
     const char* region;
     uint32_t& size;

@@ -323,19 +323,4 @@ void dumpNewSymbol(Context& ctx, uint32_t k) {
   printEntryTail(ctx, nameInNewStrings(ctx, sym.st_name), sym.st_size);
 }
 
-void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex) {
-  if (!namesSection(ctx.input, sectionIndex)) return;
-  Elf32_Shdr& h = ctx.input.sh[sectionIndex];
-  if (h.sh_flags & SHF_ALLOC) return;
-  h.sh_flags |= SHF_ALLOC;
-  uint32_t align = isPowerOfTwo(h.sh_addralign) ? h.sh_addralign : 1;
-  Region& load = ctx.lay.regions[kLoadRegion];
-  uint32_t address = alignUp(load.end, align);
-  if (ctx.opt.verbose)
-    say(ctx, "Moved %s table from 0x%08X to 0x%08X\n", h.sh_type == SHT_STRTAB ? "stringTable" : "symbolTable",
-        h.sh_addr, address);
-  h.sh_addr = address;
-  load.end = address + h.sh_size;
-}
-
 }  // namespace zv

@@ -81,7 +81,7 @@ void sayCantGetData(Context& ctx, const Target& t, uint32_t rsIndex, uint64_t en
 
 // Small-data relocations (a VKM has no small-data area). Prints the pair of lines; true on a violation.
 bool sdaViolation(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t type, const Elf32_Sym& sym) {
-  if (!ctx.opt.checkNoSda || !isSdaType(type)) return false;
+  if (!checksNoSda(ctx) || !isSdaType(type)) return false;
   say(ctx, "***Error: VKM uses illegal SDA relocation %d.\n          Reloc sec %d, entry %d.\n", static_cast<int>(type),
       static_cast<int>(rsIndex), static_cast<int>(n));
   std::string name = symbolName(ctx, sym);
@@ -184,7 +184,7 @@ bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32
 uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf32_Rela>& relocs,
                       const EntryTable<Elf32_Sym>& symbols, const std::vector<uint8_t>& loaded) {
   if (t.isExport) return 0;
-  bool noSda = ctx.opt.checkNoSda;
+  bool noSda = checksNoSda(ctx);
   bool noCode32 = (t.h.sh_flags & SHF_EXECINSTR) && t.h.sh_type != SHT_VKM_IMPORTS && !ctx.opt.allowCode32;
   auto mayObject = [&](const Elf32_Rela& r) {
     uint32_t type = relType(r.r_info), index = relSym(r.r_info);

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/context.h"
+#include "run/context.h"
 
 namespace zv {
 
@@ -38,6 +38,9 @@ std::string sectionNameByIndex(Context& ctx, uint32_t index);  // "" for no sect
 bool sectionNameIs(Context& ctx, uint32_t index, std::string_view name);
 // Keeps the input's section names before the names table is rebuilt.
 void keepInputSectionNames(Context& ctx);
+// Rebuilds the section-name table with the names of referenced sections only
+// (when that makes it smaller), after keeping the input's names.
+void rebuildSectionNames(Context& ctx);
 // Whether the rebuilt names table dropped the name of section `index`.
 bool sectionNameDropped(const Context& ctx, uint32_t index);
 uint32_t findExportSection(Context& ctx);
@@ -102,7 +105,6 @@ void rewriteRelocationSymbols(Context& ctx);
 void dumpOldSymbol(Context& ctx, uint32_t first, uint32_t i);
 void dumpPlannedSymbolTable(Context& ctx);
 void dumpNewSymbol(Context& ctx, uint32_t k);
-void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex);
 
 // --- Relocation and export checks --------------------------------------------
 uint32_t checkAllRelocations(Context& ctx);

@@ -114,6 +114,58 @@ bool sectionNameDropped(const Context& ctx, uint32_t index) {
   return kept.taken && index < kept.dropped.size() && kept.dropped[index] != 0;
 }
 
+// The section-name table keeps only the names of sections still in use: a
+// smaller table is written over the start of the old one.
+void rebuildSectionNames(Context& ctx) {
+  ElfImage& img = ctx.input;
+  keepInputSectionNames(ctx);
+  const std::vector<int32_t>& refs = ctx.sym.sectionRefs;
+  auto used = [&refs](uint32_t i) { return i < refs.size() && refs[i] != 0; };
+  uint32_t names = img.eh.e_shstrndx;
+  if (names == 0 || !namesSection(img, names)) return;
+  std::span<uint8_t> old = sectionNames(ctx);
+  uint64_t oldSize = img.sh[names].sh_size;
+  uint32_t n = sectionCount(img);
+  // The length of each kept name. Measuring stops as soon as the new table
+  // could no longer be smaller than the old one, so even a table of long
+  // unterminated names that many sections share costs no more than its size.
+  std::vector<uint32_t> length(n, 0);
+  uint64_t newSize = 1;
+  for (uint32_t i = 1; i < n; ++i) {
+    if (!used(i)) continue;
+    if (newSize >= oldSize) return;
+    uint32_t at = img.sh[i].sh_name;
+    uint64_t len = 0;
+    if (at < old.size()) {
+      uint64_t room = std::min<uint64_t>(old.size() - at, oldSize - newSize);
+      const uint8_t* start = old.data() + at;
+      const void* zero = std::memchr(start, 0, room);
+      len = zero ? static_cast<uint64_t>(static_cast<const uint8_t*>(zero) - start) : room;
+    }
+    length[i] = static_cast<uint32_t>(len);
+    newSize += len + 1;
+  }
+  if (newSize >= oldSize) return;
+
+  std::vector<uint8_t> table(static_cast<size_t>(newSize), 0);
+  uint32_t at = 1;
+  for (uint32_t i = 1; i < n; ++i) {
+    if (!used(i)) {
+      ctx.sym.inputNames.dropped[i] = 1;
+      continue;
+    }
+    if (length[i] != 0) std::memcpy(table.data() + at, old.data() + img.sh[i].sh_name, length[i]);
+    img.sh[i].sh_name = at;
+    at += length[i] + 1;
+  }
+  // The new table is smaller, so it fits over the start of the old one; a
+  // table the file held only in part gets storage of its own.
+  std::span<uint8_t> bytes = sectionBytes(img, names);
+  if (bytes.size() < table.size()) bytes = replaceSectionBytes(img, names, table.size());
+  if (!table.empty()) std::memcpy(bytes.data(), table.data(), table.size());
+  img.sh[names].sh_size = static_cast<uint32_t>(newSize);
+}
+
 namespace {
 
 // The names table and the offset of section `index`'s name in it: the

@@ -69,32 +69,31 @@ bool sdkTagNumber(const std::string& value, uint32_t& out) {
 
 void sizeFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
-  uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + w.filepathPadding + kFileInfoHeaderSize + 1;
-  auto& tags = ctx.opt.loaderTags;
-  bool hadTags = !tags.empty();
-  for (auto it = tags.begin(); it != tags.end();) {
+  uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + ctx.sdk.filepathPadding + kFileInfoHeaderSize + 1;
+  const std::list<LoaderTag>& tags = ctx.sdk.loaderTags;
+  w.textTags.clear();
+  for (const LoaderTag& tag : tags) {
     uint32_t* field = nullptr;
-    if (namePrefixOf(it->name, kSdkRevisionTag))
+    if (namePrefixOf(tag.name, kSdkRevisionTag))
       field = &w.fi.sdkRevision;
-    else if (namePrefixOf(it->name, kSdkVersionTag))
+    else if (namePrefixOf(tag.name, kSdkVersionTag))
       field = &w.fi.sdkVersion;
     uint32_t number = 0;
-    if (field && sdkTagNumber(it->value, number)) {
+    if (field && sdkTagNumber(tag.value, number)) {
       *field = number;
-      it = tags.erase(it);
       continue;
     }
-    e += it->name.size() + it->value.size() + 2;
-    ++it;
+    w.textTags.push_back(tag);
+    e += tag.name.size() + tag.value.size() + 2;
   }
-  if (hadTags) e += 3;
+  if (!tags.empty()) e += 3;
   w.e = static_cast<uint32_t>(e);
   w.fileInfoTooLarge = e > 0xFFFF0000u;
 }
 
 // Copies `text` into the record at `pos` followed by a zero byte; the record
 // was sized for every string, the check only guards against a caller that
-// changed the options in between.
+// changed the tags in between.
 static uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::string& text) {
   if (pos + text.size() + 1 > rec.size()) return rec.size();
   std::memcpy(rec.data() + pos, text.data(), text.size());
@@ -121,16 +120,16 @@ uint32_t fillFileInfo(Context& ctx) {
   fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
   fi.trailerSize = w.e - kFileInfoHeaderSize;
   fi.fileInfoAreaSize = ctx.opt.sizeFileInfo;
-  fi.flags = (ctx.opt.dynamicOnly ? kFlagDynamicOnly : 0) | (ctx.opt.outputIsVkx ? kFlagVkx : 0) |
+  fi.flags = (ctx.opt.dynamicOnly ? kFlagDynamicOnly : 0) | (ctx.facts.outputIsVkx ? kFlagVkx : 0) |
              (ctx.lay.tlsPresent ? kFlagTls : 0);
   fi.fileNameOffset = kFileInfoHeaderSize;
   fi.tlsAlignShift = ctx.lay.tlsAlignShift;
   std::string rel = relativeOutputPath(ctx.opt);
   uint64_t pos = putString(w.fileInfo, kFileInfoHeaderSize, rel);
   fi.tagsOffset = 0;
-  if (!ctx.opt.loaderTags.empty()) {
+  if (!w.textTags.empty()) {
     fi.tagsOffset = kFileInfoHeaderSize + static_cast<uint32_t>(rel.size()) + 1;
-    for (const LoaderTag& t : ctx.opt.loaderTags) {
+    for (const LoaderTag& t : w.textTags) {
       pos = putString(w.fileInfo, pos, t.name);
       pos = putString(w.fileInfo, pos, t.value);
     }
@@ -139,11 +138,22 @@ uint32_t fillFileInfo(Context& ctx) {
   return 0;
 }
 
+void copyRegionSizes(Context& ctx) {
+  const RegionSizes& sizes = ctx.lay.sizes;
+  FileInfoHeader& fi = ctx.wr.fi;
+  fi.textSize = sizes.text;
+  fi.dataSize = sizes.data;
+  fi.loadSize = sizes.load;
+  fi.tempSize = sizes.temp;
+  fi.trampAdj = sizes.trampAdj;
+  fi.trampAddition = sizes.trampAddition;
+}
+
 void storeFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   FileInfoHeader& fi = w.fi;
-  fi.sdaBase = ctx.opt.sdaBase;
-  fi.sda2Base = ctx.opt.sda2Base;
+  fi.sdaBase = ctx.facts.sdaBase;
+  fi.sda2Base = ctx.facts.sda2Base;
   fi.stackSize = ctx.opt.stackSize;
   fi.heapSize = ctx.opt.heapSize;
   fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);

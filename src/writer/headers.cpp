@@ -1,5 +1,4 @@
-// The module's section table and region sizes: the sizes the FileInfo
-// reports for the regions, the new section header table with the kept
+// The module's section table and region sizes: the new section header table with the kept
 // sections under their new numbers (symbols and relocations renumbered and
 // put back into the file's byte order), the FileInfo strings at the end of
 // LOAD, the fixed region sizes the command line may ask for, and the headers
@@ -87,16 +86,6 @@ void printFixedSection(Context& ctx, const char* title, uint32_t j) {
 
 }  // namespace
 
-// The region sizes the FileInfo reports.
-uint32_t sizeRegions(Context& ctx) {
-  const Region* rg = ctx.lay.regions;
-  FileInfoHeader& fi = ctx.wr.fi;
-  fi.dataSize = rg[kDataRegion].end - rg[kDataRegion].base;
-  fi.loadSize = rg[kLoadRegion].end - rg[kLoadRegion].base;
-  fi.tempSize = rg[kTempRegion].end;
-  return reserveTrampolines(ctx);
-}
-
 // The new section header table and the new ELF header values.
 uint32_t makeNewTable(Context& ctx) {
   int64_t n = int64_t{ctx.lay.map.nextIndex} + 2;
@@ -173,7 +162,7 @@ uint32_t applySizeOptions(Context& ctx) {
     fi.tempSize = static_cast<uint32_t>(o.sizeTemp);
     fi.textSize = static_cast<uint32_t>(o.sizeText);
   }
-  if (o.padAllPercent != 0 && padRegions(ctx, o.padAllPercent)) return kFail;
+  if (o.padAllPercent != 0 && padRegions(ctx, o.padAllPercent, fi)) return kFail;
   return 0;
 }
 

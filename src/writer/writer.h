@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "run/context.h"
 
 namespace zv {
 
@@ -43,7 +43,6 @@ const char* layoutValueName(int value);
 // section map of the placement, and the TLS facts.
 // The module's section table and region sizes (headers.cpp), in the order
 // the conversion calls them.
-uint32_t sizeRegions(Context& ctx);
 uint32_t makeNewTable(Context& ctx);
 void renumberSections(Context& ctx);
 void addTrailer(Context& ctx);
@@ -54,10 +53,14 @@ void addFixedSections(Context& ctx);
 uint32_t filepathPadding(Context& ctx, const std::string& root);
 // Whether an SDK tag's value is a plain unsigned decimal number (and which).
 bool sdkTagNumber(const std::string& value, uint32_t& out);
-// Sizes the FileInfo record (ctx.wr.E) and takes the SDK tags out of the list.
+// Sizes the FileInfo record (ctx.wr.e) and sorts the module's loader tags:
+// the SDK version and revision numbers go into their fields, the others are
+// kept as text (ctx.wr.textTags).
 void sizeFileInfo(Context& ctx);
 // Allocates and fills the record: the head in host order, the strings in place.
 uint32_t fillFileInfo(Context& ctx);
+// The region sizes of the layout (ctx.lay.sizes) into the record.
+void copyRegionSizes(Context& ctx);
 // Stores the 96-byte head big-endian into the record.
 void storeFileInfo(Context& ctx);
 

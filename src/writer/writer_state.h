@@ -10,6 +10,7 @@
 
 #include "elf/elf_types.h"
 #include "platform/platform.h"
+#include "run/options.h"
 #include "writer/module_format.h"
 
 namespace zv {
@@ -28,10 +29,10 @@ struct CompressedBytes {
 
 struct WriterState {
   FileInfoHeader fi;
-  uint32_t e = 0;                 // size of the FileInfo section
-  bool fileInfoTooLarge = false;  // the strings would not fit a 32-bit size
-  std::vector<uint8_t> fileInfo;  // E bytes; the strings after the 96-byte head
-  uint32_t filepathPadding = 0;
+  uint32_t e = 0;                   // size of the FileInfo section
+  bool fileInfoTooLarge = false;    // the strings would not fit a 32-bit size
+  std::vector<uint8_t> fileInfo;    // E bytes; the strings after the 96-byte head
+  std::vector<LoaderTag> textTags;  // the loader tags the record holds as text, newest first
   // Section names as the input had them, before the names table was rebuilt
   // without the names of unreferenced sections: a copy of the table and each
   // section's name offset (one copy, however many sections share a name).

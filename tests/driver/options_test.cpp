@@ -267,8 +267,8 @@ TEST_F(InputArgument, ForceVkxCountsOnlyBeforeTheInput) {
   zv::Context before, after;
   EXPECT_EQ(parse(before, {"-f", path}), 0u) << before.con.text;
   EXPECT_EQ(parse(after, {path, "-f"}), 0u) << after.con.text;
-  EXPECT_TRUE(before.opt.outputIsVkx);
-  EXPECT_FALSE(after.opt.outputIsVkx);
+  EXPECT_TRUE(before.facts.outputIsVkx);
+  EXPECT_FALSE(after.facts.outputIsVkx);
   EXPECT_TRUE(after.opt.forceVkx);
 }
 

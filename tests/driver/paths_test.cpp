@@ -34,7 +34,7 @@ TEST_P(OutputNames, ReplaceTheLastExtensionOfTheFileName) {
   zv::Context ctx;
   ctx.con.capture = true;
   ctx.opt.inputPath = c.input;
-  ctx.opt.outputIsVkx = c.vkx;
+  ctx.facts.outputIsVkx = c.vkx;
   ctx.opt.noLib = c.noLib;
   ctx.opt.importLibPath = c.libOption;
   std::string full;

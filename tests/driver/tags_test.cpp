@@ -15,11 +15,19 @@
 namespace zv::test {
 namespace {
 
-// The tags as (name, value) pairs in list order.
-std::vector<std::pair<std::string, std::string>> tagsOf(const zv::Context& ctx) {
+// The tags of a list as (name, value) pairs in list order.
+std::vector<std::pair<std::string, std::string>> tagsOf(const std::list<zv::LoaderTag>& tags) {
   std::vector<std::pair<std::string, std::string>> out;
-  for (const zv::LoaderTag& t : ctx.opt.loaderTags) out.emplace_back(t.name, t.value);
+  for (const zv::LoaderTag& t : tags) out.emplace_back(t.name, t.value);
   return out;
+}
+
+// The -t tags the options keep.
+std::vector<std::pair<std::string, std::string>> tagsOf(const zv::Context& ctx) { return tagsOf(ctx.opt.loaderTags); }
+
+// The module's list: the tags file's in front of the -t tags.
+std::vector<std::pair<std::string, std::string>> moduleTagsOf(const zv::Context& ctx) {
+  return tagsOf(ctx.sdk.loaderTags);
 }
 
 using Tags = std::vector<std::pair<std::string, std::string>>;
@@ -148,20 +156,21 @@ class TagsFile : public ::testing::Test {
 TEST_F(TagsFile, ExampleFileGivesItsTagsLastLineFirst) {
   EXPECT_TRUE(readWith("# SDK loader tags\nNAME1=value1\n\n  NAME2=some=text # note\n"));
   EXPECT_EQ(ctx.con.text, "");
-  EXPECT_EQ(tagsOf(ctx), (Tags{{"NAME2", "some=text"}, {"NAME1", "value1"}}));
+  EXPECT_EQ(moduleTagsOf(ctx), (Tags{{"NAME2", "some=text"}, {"NAME1", "value1"}}));
 }
 
 TEST_F(TagsFile, FileTagsGoInFrontOfCommandLineTagsWithoutConflict) {
   ASSERT_TRUE(zv::addLoaderTag(ctx, "X=cmd"));
   EXPECT_TRUE(readWith("X=file\n"));
-  EXPECT_EQ(tagsOf(ctx), (Tags{{"X", "file"}, {"X", "cmd"}}));
+  EXPECT_EQ(moduleTagsOf(ctx), (Tags{{"X", "file"}, {"X", "cmd"}}));
+  EXPECT_EQ(tagsOf(ctx), (Tags{{"X", "cmd"}}));  // the options keep what the user said
 }
 
 TEST_F(TagsFile, SpaceAroundEqualsIsFormattedIncorrectly) {
   ASSERT_TRUE(zv::addLoaderTag(ctx, "K=v"));
   EXPECT_FALSE(readWith("A=1\nNAME = value\nB=2\n"));
   EXPECT_EQ(ctx.con.text, invalid("***Error: line formatted incorrectly\n", "NAME = value\n"));
-  EXPECT_EQ(tagsOf(ctx), (Tags{{"A", "1"}, {"K", "v"}}));  // earlier lines stay
+  EXPECT_EQ(moduleTagsOf(ctx), (Tags{{"A", "1"}, {"K", "v"}}));  // earlier lines stay
 }
 
 TEST_F(TagsFile, LeadingEqualsIsAnError) {
@@ -172,7 +181,7 @@ TEST_F(TagsFile, LeadingEqualsIsAnError) {
 TEST_F(TagsFile, TagWithoutValueStopsWithoutAMessage) {
   EXPECT_FALSE(readWith("A=1\nname=\nB=2\n"));
   EXPECT_EQ(ctx.con.text, "");
-  EXPECT_EQ(tagsOf(ctx), (Tags{{"A", "1"}}));
+  EXPECT_EQ(moduleTagsOf(ctx), (Tags{{"A", "1"}}));
 }
 
 struct LineCase {
@@ -188,7 +197,7 @@ class TagsFileLines : public TagsFile, public ::testing::WithParamInterface<Line
 TEST_P(TagsFileLines, GiveTheirTags) {
   EXPECT_TRUE(readWith(GetParam().text));
   EXPECT_EQ(ctx.con.text, "");
-  EXPECT_EQ(tagsOf(ctx), GetParam().tags);
+  EXPECT_EQ(moduleTagsOf(ctx), GetParam().tags);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -1,12 +1,12 @@
 // Real linker output: every module of the corpus (tests/corpus, made by a
 // PowerPC cross toolchain, see tools/corpus/README.md) loads from disk, and
-// only the small-data module asks for a VKX.
+// only the small-data module asks for a VKX unless -vkx came first. The
+// loader needs no run record: a console, the settings and the file.
 #include <gtest/gtest.h>
 
 #include <ostream>
 #include <string>
 
-#include "driver/context.h"
 #include "elf/input.h"
 
 namespace zv::test {
@@ -14,11 +14,12 @@ namespace {
 
 struct CorpusCase {
   std::string file;
+  bool forceVkx;
   bool vkx;
   uint32_t sdaBase;
 };
 
-void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.file; }
+void PrintTo(const CorpusCase& c, std::ostream* os) { *os << c.file << (c.forceVkx ? " -vkx" : ""); }
 
 class LoadCorpus : public ::testing::TestWithParam<CorpusCase> {};
 
@@ -27,24 +28,30 @@ TEST_P(LoadCorpus, LoadsAndChoosesTheOutputKind) {
   std::string path = std::string(ZV_SOURCE_DIR) + "/tests/corpus/" + c.file;
   zv::MappedFile* file = nullptr;
   ASSERT_EQ(zv::mapFile(path, file), 0u) << path;
-  zv::Context ctx;
-  ctx.con.capture = true;
-  EXPECT_EQ(zv::loadInputElf(ctx, file, c.file), 0u);
-  EXPECT_EQ(ctx.con.text, "");
-  EXPECT_TRUE(ctx.input.swap);
-  EXPECT_EQ(ctx.input.eh.e_machine, 20);
-  EXPECT_EQ(ctx.opt.outputIsVkx, c.vkx);
-  EXPECT_EQ(ctx.opt.checkNoSda, !c.vkx);
-  EXPECT_EQ(ctx.opt.sdaBase, c.sdaBase);
-  EXPECT_EQ(ctx.opt.sda2Base, 0x8000u);
+  zv::Console con;
+  con.capture = true;
+  zv::ElfImage image;
+  zv::InputFacts facts;
+  EXPECT_EQ(zv::loadInputElf(con, *file, c.file, zv::LoadSettings{c.forceVkx, 2}, image, facts), 0u);
+  EXPECT_EQ(con.text, "");
+  EXPECT_TRUE(image.swap);
+  EXPECT_EQ(image.eh.e_machine, 20);
+  EXPECT_TRUE(facts.parsed);
+  EXPECT_EQ(facts.outputIsVkx, c.vkx);
+  EXPECT_EQ(facts.checkNoSda, !c.vkx);
+  EXPECT_EQ(facts.sdaBase, c.sdaBase);
+  EXPECT_EQ(facts.sda2Base, 0x8000u);
+  EXPECT_FALSE(facts.emptyNullRelaSeen);
+  zv::releaseMappedFile(file);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     LoadCorpusModules, LoadCorpus,
-    ::testing::Values(CorpusCase{"basic.elf", false, 0x8000}, CorpusCase{"imports.elf", false, 0x8000},
-                      CorpusCase{"tls.elf", false, 0x8000}, CorpusCase{"vkx.elf", true, 0x10008100},
-                      CorpusCase{"big.elf", false, 0x8000}, CorpusCase{"codeonly.elf", false, 0x8000}),
-    [](const auto& p) { return p.param.file.substr(0, p.param.file.find('.')); });
+    ::testing::Values(CorpusCase{"basic.elf", false, false, 0x8000}, CorpusCase{"imports.elf", false, false, 0x8000},
+                      CorpusCase{"tls.elf", false, false, 0x8000}, CorpusCase{"vkx.elf", false, true, 0x10008100},
+                      CorpusCase{"big.elf", false, false, 0x8000}, CorpusCase{"codeonly.elf", false, false, 0x8000},
+                      CorpusCase{"basic.elf", true, true, 0x8000}),
+    [](const auto& p) { return p.param.file.substr(0, p.param.file.find('.')) + (p.param.forceVkx ? "_forced" : ""); });
 
 }  // namespace
 }  // namespace zv::test

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "driver/driver.h"
 #include "elf/input.h"
 #include "parse_support.h"
 #include "support/scratch.h"
@@ -125,7 +125,7 @@ const std::vector<LoadCase>& loadCases() {
 
 class LoadInput : public ::testing::TestWithParam<LoadCase> {};
 
-TEST_P(LoadInput, SetsOptionsAndReports) {
+TEST_P(LoadInput, ReportsTheInputFacts) {
   const LoadCase& c = GetParam();
   LinkedModule m = makeLinkedModule(true);
   if (c.describe) c.describe(m);
@@ -133,16 +133,16 @@ TEST_P(LoadInput, SetsOptionsAndReports) {
   ctx.con.capture = true;
   ctx.opt.forceVkx = c.forceVkx;
   zv::MappedFile* file = zv::mapMemory(build(m.b));
-  EXPECT_EQ(hex(zv::loadInputElf(ctx, file, "mod.elf")), hex(c.result));
+  EXPECT_EQ(hex(zv::loadInput(ctx, file, "mod.elf")), hex(c.result));
   EXPECT_EQ(ctx.con.text, c.text);
   EXPECT_EQ(ctx.inputFile, file);
   EXPECT_EQ(ctx.haveInput, c.haveInput);
-  EXPECT_EQ(hex(ctx.opt.sdaBase), hex(c.sdaBase));
-  EXPECT_EQ(hex(ctx.opt.sda2Base), hex(c.sda2Base));
+  EXPECT_EQ(hex(ctx.facts.sdaBase), hex(c.sdaBase));
+  EXPECT_EQ(hex(ctx.facts.sda2Base), hex(c.sda2Base));
   bool decided = c.sdaBase != 0;
-  EXPECT_EQ(ctx.opt.outputIsVkx, c.vkx);
-  EXPECT_EQ(ctx.opt.checkNoSda, decided && !c.vkx);
-  EXPECT_EQ(ctx.opt.emptyNullRelaSeen, c.emptyNullRela);
+  EXPECT_EQ(ctx.facts.outputIsVkx, c.vkx);
+  EXPECT_EQ(ctx.facts.checkNoSda, decided && !c.vkx);
+  EXPECT_EQ(ctx.facts.emptyNullRelaSeen, c.emptyNullRela);
 }
 
 INSTANTIATE_TEST_SUITE_P(LoadInputElf, LoadInput, ::testing::ValuesIn(loadCases()),
@@ -152,7 +152,7 @@ TEST(LoadInputElf, ConvertsTheInputInPlace) {
   LinkedModule m = makeLinkedModule(true);
   zv::Context ctx;
   ctx.con.capture = true;
-  ASSERT_EQ(zv::loadInputElf(ctx, zv::mapMemory(build(m.b)), "mod.elf"), 0u);
+  ASSERT_EQ(zv::loadInput(ctx, zv::mapMemory(build(m.b)), "mod.elf"), 0u);
   zv::Elf32_Sym s{};
   ASSERT_TRUE(zv::readSym(ctx.input, m.symtab, m.objSym, s));
   EXPECT_EQ(s.st_value, 0x10000000u);
@@ -164,9 +164,9 @@ TEST(LoadInputElf, SecondInputIsRefusedSilently) {
   zv::Context ctx;
   ctx.con.capture = true;
   zv::MappedFile* first = zv::mapMemory(build(makeLinkedModule(true).b));
-  ASSERT_EQ(zv::loadInputElf(ctx, first, "a.elf"), 0u);
+  ASSERT_EQ(zv::loadInput(ctx, first, "a.elf"), 0u);
   zv::MappedFile* second = zv::mapMemory(build(makeLinkedModule(false).b));
-  EXPECT_EQ(zv::loadInputElf(ctx, second, "b.elf"), kFail);
+  EXPECT_EQ(zv::loadInput(ctx, second, "b.elf"), kFail);
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(ctx.inputFile, first);
   EXPECT_TRUE(ctx.input.swap);  // still the first, big-endian file
@@ -179,7 +179,7 @@ TEST(LoadInputElf, NamePrintedWithItsLength) {
   zv::Context ctx;
   ctx.con.capture = true;
   std::string name = "dir with space/\xC3\xA9t\xC3\xA9.elf";
-  EXPECT_EQ(zv::loadInputElf(ctx, zv::mapMemory(bytes), name), zv::bad::kMagic);
+  EXPECT_EQ(zv::loadInput(ctx, zv::mapMemory(bytes), name), zv::bad::kMagic);
   EXPECT_EQ(ctx.con.text, "*** Error 0xBAD00019 parsing ELF file \"" + name + "\"\n");
 }
 
@@ -228,7 +228,7 @@ TEST(MapFile, LoadingNeverChangesTheFileOnDisk) {
   ASSERT_EQ(zv::mapFile(f.path(), file), 0u);
   zv::Context ctx;
   ctx.con.capture = true;
-  ASSERT_EQ(zv::loadInputElf(ctx, file, f.path()), 0u);
+  ASSERT_EQ(zv::loadInput(ctx, file, f.path()), 0u);
   zv::Elf32_Sym s{};
   ASSERT_TRUE(zv::readSym(ctx.input, m.symtab, m.funcSym, s));
   EXPECT_EQ(s.st_value, 0x02000000u);  // host order in memory

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/context.h"
+#include "run/context.h"
 #include "driver/driver.h"
 #include "importlib/importlib.h"
 #include "support/elf_builder.h"

@@ -122,13 +122,13 @@ TEST_P(ReserveTrampolines, SizesTheTextArea) {
   const TrampolineCase& c = GetParam();
   zv::Context ctx;
   prepare(ctx, trampolineModule(c.code, c.data), c.text);
-  ctx.wr.fi.textSize = ctx.wr.fi.trampAdj = ctx.wr.fi.trampAddition = 0xDEAD;
+  ctx.lay.sizes.text = ctx.lay.sizes.trampAdj = ctx.lay.sizes.trampAddition = 0xDEAD;
 
   ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
 
-  EXPECT_EQ(ctx.wr.fi.textSize, c.textSize);
-  EXPECT_EQ(ctx.wr.fi.trampAdj, c.trampAdj);
-  EXPECT_EQ(ctx.wr.fi.trampAddition, c.trampAddition);
+  EXPECT_EQ(ctx.lay.sizes.text, c.textSize);
+  EXPECT_EQ(ctx.lay.sizes.trampAdj, c.trampAdj);
+  EXPECT_EQ(ctx.lay.sizes.trampAddition, c.trampAddition);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -167,7 +167,7 @@ TEST(ReserveTrampolinesReach, SymbolPastTheTableNeedsNoTrampoline) {
   ASSERT_TRUE(zv::writeRela(ctx.input, rela, 0, r));
 
   ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
-  EXPECT_EQ(ctx.wr.fi.textSize, 0x1240u);
+  EXPECT_EQ(ctx.lay.sizes.text, 0x1240u);
 }
 
 TEST(ReserveTrampolinesReach, CallOutOfReachOfBothEndsFails) {
@@ -286,7 +286,7 @@ TEST_P(PadRegions, GrowsEverySize) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
 
-  EXPECT_EQ(zv::padRegions(ctx, c.percent), c.refusedRegion != nullptr);
+  EXPECT_EQ(zv::padRegions(ctx, c.percent, fi), c.refusedRegion != nullptr);
   if (c.refusedRegion) {
     EXPECT_EQ(ctx.con.text, "Error: \"" + std::string(kOut) + "\" -padall " + std::to_string(c.percent) +
                                 " makes the " + c.refusedRegion + " size larger than 4 GB. return -1.\n");

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "driver/context.h"
+#include "run/context.h"
 #include "support/elf_builder.h"
 
 namespace zv::test {

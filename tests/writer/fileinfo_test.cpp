@@ -111,6 +111,8 @@ TEST_P(Tags, SdkNumbersAreTakenOutOthersStored) {
   EXPECT_EQ(f.info.sdkVersion, c.sdkVersion);
   EXPECT_EQ(f.info.sdkRevision, c.sdkRevision);
   EXPECT_EQ(f.info.tags, c.stored);
+  // The options keep every tag the user gave, numbers too.
+  EXPECT_EQ(ctx.opt.loaderTags.size(), c.tags.size());
   uint32_t rel = static_cast<uint32_t>(std::string("build/mod.vkm").size());
   EXPECT_EQ(f.info.tagsOffset, c.stored.empty() ? 0u : 96 + rel + 1);
   // The record: 96 bytes, the full output path's length, the padding, the

@@ -1,6 +1,7 @@
-// The settings of one conversion: what the command line asked for, what the
-// input loader found out about the input, and the paths the driver derived.
-// Every stage reads its settings here.
+// The settings of one conversion: what the command line asked for, with the
+// defaults and the paths the driver derives from it right after reading it.
+// Once the conversion starts they are read-only; what the input reveals is
+// kept apart (InputFacts, elf/input.h).
 #pragma once
 
 #include <cstdint>
@@ -38,8 +39,6 @@ struct Options {
   bool verbose = false;            // -v
   bool verbose2 = false;           // -v2
   bool verbose3 = false;           // -v3
-  uint32_t sdaBase = 0;
-  uint32_t sda2Base = 0;
   uint32_t stackSize = 0;
   uint32_t heapSize = 0;
   uint32_t padAllPercent = 0;
@@ -53,12 +52,10 @@ struct Options {
   int32_t compressLevel = -1;
   uint32_t threads = 1;  // sections compressed at once (ZODAVOV_THREADS or the machine's count)
   bool forceVkx = false;
-  bool outputIsVkx = false;
-  bool checkNoSda = false;
+  bool checkNoSda = false;  // -checknosda: refuse small-data relocations in a VKX too
   bool dynamicOnly = false;
-  std::list<LoaderTag> loaderTags;  // newest first
+  std::list<LoaderTag> loaderTags;  // the -t tags, newest first
   bool warnEmptyRela = false;
-  bool emptyNullRelaSeen = false;
   bool noLib = false;
   bool allowCode32 = false;
   std::vector<std::string> sourceRoots;  // command-line order, no duplicates

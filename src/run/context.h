@@ -1,32 +1,48 @@
 // One conversion run. Everything a run knows lives in this one record, passed
-// by reference to every stage: the options, the input image, the analysis of
-// its symbols, the region layout and the writer's buffers. Nothing is global,
-// so tests and the fuzzer can run many conversions in one process.
+// by reference to every stage: the options the user gave, the environment,
+// the input image and what loading it revealed, the SDK's settings, and each
+// stage's results (the analysis of the symbols, the region layout, the
+// writer's buffers). Nothing is global, so tests and the fuzzer can run many
+// conversions in one process. The record sits below every stage: a stage
+// writes its own results and reads those of the stages before it.
 #pragma once
 
 #include <cstdarg>
 #include <cstdint>
-#include <cstdio>
+#include <list>
 #include <string>
 #include <vector>
 
-#include "driver/options.h"
 #include "elf/image.h"
+#include "elf/input.h"
 #include "layout/layout_state.h"
 #include "platform/compiler.h"
 #include "platform/platform.h"
+#include "platform/say.h"
+#include "run/options.h"
 #include "symbols/symbols_state.h"
 #include "writer/writer_state.h"
 
 namespace zv {
 
+// What the SDK root gives the module, read by the driver once the
+// conversion starts: the loader tags (the tags file's in front of the -t
+// ones, newest first) and the room the FileInfo leaves after the module's
+// name for longer install paths.
+struct SdkSettings {
+  std::list<LoaderTag> loaderTags;
+  uint32_t filepathPadding = 0;
+};
+
 struct Context {
   Console con;
-  Options opt;
+  Options opt;                      // what the user said; read-only once the command line is read
   Environment env;                  // read once by the driver (readEnvironment)
   MappedFile* inputFile = nullptr;  // the input stays mapped for the whole run
   bool haveInput = false;           // `input` holds the loaded input image
   ElfImage input;
+  InputFacts facts;  // what loading the input revealed
+  SdkSettings sdk;
   SymbolsState sym;
   LayoutState lay;
   WriterState wr;
@@ -48,24 +64,12 @@ struct Context {
 ZV_PRINTF_FORMAT(2, 3) inline void say(Context& ctx, const char* fmt, ...) {
   va_list ap;
   va_start(ap, fmt);
-  va_list ap2;
-  va_copy(ap2, ap);
-  char small[512];
-  int n = vsnprintf(small, sizeof small, fmt, ap);
+  vsay(ctx.con, fmt, ap);
   va_end(ap);
-  if (n < 0) {
-    va_end(ap2);
-    return;
-  }
-  if (static_cast<size_t>(n) < sizeof small) {
-    va_end(ap2);
-    consoleWrite(ctx.con, small, static_cast<size_t>(n));
-    return;
-  }
-  std::string big(static_cast<size_t>(n) + 1, '\0');
-  vsnprintf(big.data(), big.size(), fmt, ap2);
-  va_end(ap2);
-  consoleWrite(ctx.con, big.data(), static_cast<size_t>(n));
 }
+
+// Whether small-data relocations are refused: the user asked for the check,
+// or the input makes a VKM.
+inline bool checksNoSda(const Context& ctx) { return ctx.opt.checkNoSda || ctx.facts.checkNoSda; }
 
 }  // namespace zv
