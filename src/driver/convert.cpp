@@ -25,7 +25,7 @@ uint32_t readSdkRoot(Context& ctx) {
     return kFail;
   }
   readLoaderTagsFile(ctx, *ctx.env.sdkRoot);  // a missing or bad tags file does not stop the conversion
-  ctx.sdk.filepathPadding = filepathPadding(ctx, *ctx.env.sdkRoot);
+  ctx.moduleSettings.filepathPadding = filepathPadding(ctx, *ctx.env.sdkRoot);
   return 0;
 }
 

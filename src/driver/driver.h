@@ -19,7 +19,7 @@ uint32_t loadInput(Context& ctx, MappedFile* file, const std::string& name);
 void printUsage(Context& ctx);
 bool addSourceRoot(Context& ctx, const std::string& path);
 bool addLoaderTag(Context& ctx, const std::string& text);
-// The module's tag list (ctx.sdk.loaderTags): the -t tags with those of the
+// The module's tag list (ctx.moduleSettings.loaderTags): the -t tags with those of the
 // SDK's tags file below `root` in front. False after a message when the file
 // cannot be read; the tags read up to there stay.
 bool readLoaderTagsFile(Context& ctx, const std::string& root);

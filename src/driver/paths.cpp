@@ -86,8 +86,8 @@ bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos
     return false;
   }
   o.outputPathNarrow = narrow;
-  o.relativeOutputPos = 0;
-  o.relativeOutputLen = static_cast<uint32_t>(narrow.size());
+  ctx.moduleSettings.relativeOutputPos = 0;
+  ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(narrow.size());
   return true;
 }
 
@@ -103,22 +103,23 @@ bool outputsSpareTheInput(Context& ctx) {
 }
 
 uint32_t makeRelativeOutputPath(Context& ctx) {
-  Options& o = ctx.opt;
+  const Options& o = ctx.opt;
+  ModuleSettings& m = ctx.moduleSettings;
   if (o.sourceRoots.empty()) return 0;
-  size_t n = o.relativeOutputLen;
+  size_t n = m.relativeOutputLen;
   if (n + kFileInfoPathReserve > kFileInfoPathArea) {
     say(ctx, "***File path to VKM is too large.\n");
     return 0xFFFFFFFF;
   }
-  const std::string path = o.relativeOutputPath();
+  const std::string path = relativeOutputPath(ctx);
   for (const std::string& root : o.sourceRoots) {
     size_t k = 0;
-    RootMatch m = matchRoot(path, root, k);
-    if (m == RootMatch::kStopSearch) break;
-    if (m == RootMatch::kNo) continue;
+    RootMatch match = matchRoot(path, root, k);
+    if (match == RootMatch::kStopSearch) break;
+    if (match == RootMatch::kNo) continue;
     if (k < path.size() && (path[k] == '\\' || path[k] == '/')) ++k;
-    o.relativeOutputPos += static_cast<uint32_t>(k);
-    o.relativeOutputLen = static_cast<uint32_t>(path.size() - k);
+    m.relativeOutputPos += static_cast<uint32_t>(k);
+    m.relativeOutputLen = static_cast<uint32_t>(path.size() - k);
     break;
   }
   return 0;

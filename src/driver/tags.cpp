@@ -1,7 +1,7 @@
 // Loader tags: name=value pairs that travel in the module's FileInfo for the
 // platform's loader to read. They come from -t options on the command line
 // and from the SDK's tags file, system/include/vkm_tags.txt below the SDK
-// root. The options keep the -t tags; the module's list (SdkSettings) runs
+// root. The options keep the -t tags; the module's list (ModuleSettings) runs
 // newest first: the file's tags (its last line first) in front of the -t
 // tags in reverse command-line order.
 #include <new>
@@ -93,7 +93,7 @@ bool readTagLines(Context& ctx, TextFile& file, const std::string& path) {
     }
     LoaderTag tag;
     if (!splitTag(token, tag)) return false;  // name= : nothing after the '='
-    ctx.sdk.loaderTags.push_front(std::move(tag));
+    ctx.moduleSettings.loaderTags.push_front(std::move(tag));
   }
   return true;
 }
@@ -129,7 +129,7 @@ std::string loaderTagsFilePath(const std::string& root, bool& cygdrive) {
 }
 
 bool readLoaderTagsFile(Context& ctx, const std::string& root) {
-  ctx.sdk.loaderTags = ctx.opt.loaderTags;
+  ctx.moduleSettings.loaderTags = ctx.opt.loaderTags;
   bool cygdrive = false;
   std::string path;
   try {

@@ -25,11 +25,14 @@
 
 namespace zv {
 
-// What the SDK root gives the module, read by the driver once the
-// conversion starts: the loader tags (the tags file's in front of the -t
-// ones, newest first) and the room the FileInfo leaves after the module's
-// name for longer install paths.
-struct SdkSettings {
+// What the driver works out for the module from the options and the
+// environment: the module's name as its FileInfo gives it (a part of the
+// narrow output path: all of it, or what follows a source root), the loader
+// tags (the SDK tags file's in front of the -t ones, newest first) and the
+// room the FileInfo leaves after the name for longer install paths.
+struct ModuleSettings {
+  uint32_t relativeOutputPos = 0;  // relative path: position in opt.outputPathNarrow...
+  uint32_t relativeOutputLen = 0;  // ...and its length
   std::list<LoaderTag> loaderTags;
   uint32_t filepathPadding = 0;
 };
@@ -42,7 +45,7 @@ struct Context {
   bool haveInput = false;           // `input` holds the loaded input image
   ElfImage input;
   InputFacts facts;  // what loading the input revealed
-  SdkSettings sdk;
+  ModuleSettings moduleSettings;
   SymbolsState sym;
   LayoutState lay;
   WriterState wr;
@@ -66,6 +69,14 @@ ZV_PRINTF_FORMAT(2, 3) inline void say(Context& ctx, const char* fmt, ...) {
   va_start(ap, fmt);
   vsay(ctx.con, fmt, ap);
   va_end(ap);
+}
+
+// The module's name as its FileInfo gives it (see ModuleSettings).
+inline std::string relativeOutputPath(const Context& ctx) {
+  const std::string& path = ctx.opt.outputPathNarrow;
+  const ModuleSettings& m = ctx.moduleSettings;
+  if (m.relativeOutputPos > path.size()) return std::string();
+  return path.substr(m.relativeOutputPos, m.relativeOutputLen);
 }
 
 // Whether small-data relocations are refused: the user asked for the check,

@@ -32,13 +32,11 @@ struct Options {
   std::string outputPath;                // full path of the VKM/VKX file
   std::optional<std::string> importLibPath;
   std::string outputPathNarrow;
-  uint32_t relativeOutputPos = 0;  // relative path: position in outputPathNarrow...
-  uint32_t relativeOutputLen = 0;  // ...and its length
-  bool newSymbolTable = true;      // -new / -old
-  bool stripStrings = false;       // -s
-  bool verbose = false;            // -v
-  bool verbose2 = false;           // -v2
-  bool verbose3 = false;           // -v3
+  bool newSymbolTable = true;  // -new / -old
+  bool stripStrings = false;   // -s
+  bool verbose = false;        // -v
+  bool verbose2 = false;       // -v2
+  bool verbose3 = false;       // -v3
   uint32_t stackSize = 0;
   uint32_t heapSize = 0;
   uint32_t padAllPercent = 0;
@@ -59,8 +57,6 @@ struct Options {
   bool noLib = false;
   bool allowCode32 = false;
   std::vector<std::string> sourceRoots;  // command-line order, no duplicates
-
-  std::string relativeOutputPath() const { return outputPathNarrow.substr(relativeOutputPos, relativeOutputLen); }
 };
 
 }  // namespace zv

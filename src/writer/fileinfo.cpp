@@ -69,8 +69,8 @@ bool sdkTagNumber(const std::string& value, uint32_t& out) {
 
 void sizeFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
-  uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + ctx.sdk.filepathPadding + kFileInfoHeaderSize + 1;
-  const std::list<LoaderTag>& tags = ctx.sdk.loaderTags;
+  uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + ctx.moduleSettings.filepathPadding + kFileInfoHeaderSize + 1;
+  const std::list<LoaderTag>& tags = ctx.moduleSettings.loaderTags;
   w.textTags.clear();
   for (const LoaderTag& tag : tags) {
     uint32_t* field = nullptr;
@@ -101,12 +101,6 @@ static uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::st
   return pos + text.size() + 1;
 }
 
-static std::string relativeOutputPath(const Options& opt) {
-  const std::string& path = opt.outputPathNarrow;
-  if (opt.relativeOutputPos > path.size()) return std::string();
-  return path.substr(opt.relativeOutputPos, opt.relativeOutputLen);
-}
-
 uint32_t fillFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   if (w.fileInfoTooLarge) {
@@ -124,7 +118,7 @@ uint32_t fillFileInfo(Context& ctx) {
              (ctx.lay.tlsPresent ? kFlagTls : 0);
   fi.fileNameOffset = kFileInfoHeaderSize;
   fi.tlsAlignShift = ctx.lay.tlsAlignShift;
-  std::string rel = relativeOutputPath(ctx.opt);
+  std::string rel = relativeOutputPath(ctx);
   uint64_t pos = putString(w.fileInfo, kFileInfoHeaderSize, rel);
   fi.tagsOffset = 0;
   if (!w.textTags.empty()) {

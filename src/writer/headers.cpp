@@ -146,26 +146,6 @@ void addTrailer(Context& ctx) {
   fi.loadSize += fi.trailerSize;
 }
 
-// Fixed region sizes from the command line, or a percentage on top.
-uint32_t applySizeOptions(Context& ctx) {
-  FileInfoHeader& fi = ctx.wr.fi;
-  const Options& o = ctx.opt;
-  if (o.byteSizesGiven) {
-    auto sz = [](uint32_t v) { return static_cast<int32_t>(v); };
-    if (checkRegionLimit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)) ||
-        checkRegionLimit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)) ||
-        checkRegionLimit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4) ||
-        checkRegionLimit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)))
-      return kFail;
-    fi.dataSize = static_cast<uint32_t>(o.sizeData);
-    fi.loadSize = static_cast<uint32_t>(o.sizeLoad);
-    fi.tempSize = static_cast<uint32_t>(o.sizeTemp);
-    fi.textSize = static_cast<uint32_t>(o.sizeText);
-  }
-  if (o.padAllPercent != 0 && padRegions(ctx, o.padAllPercent, fi)) return kFail;
-  return 0;
-}
-
 // The headers of the CRC and FileInfo sections, the last two entries.
 void addFixedSections(Context& ctx) {
   WriterState& w = ctx.wr;

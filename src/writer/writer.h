@@ -46,7 +46,15 @@ const char* layoutValueName(int value);
 uint32_t makeNewTable(Context& ctx);
 void renumberSections(Context& ctx);
 void addTrailer(Context& ctx);
+// Fixed region sizes from the command line, or a percentage on top
+// (size_options.cpp); 0 or -1 after the message.
 uint32_t applySizeOptions(Context& ctx);
+// One region's size held against its command-line limit; true on an error.
+bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                      int32_t alignment);
+// Grows the FileInfo's region sizes by `percent`, each rounded up to its
+// region's alignment; true on an error (a size past 32 bits).
+bool padRegions(Context& ctx, uint32_t percent);
 void addFixedSections(Context& ctx);
 
 // Room left after the file name for longer install paths, from the SDK root.

@@ -45,7 +45,7 @@ TEST_P(OutputNames, ReplaceTheLastExtensionOfTheFileName) {
   EXPECT_EQ(ctx.opt.outputPath, c.output);
   EXPECT_EQ(ctx.opt.importLibPath, c.library);
   EXPECT_EQ(ctx.opt.outputPathNarrow, c.output);
-  EXPECT_EQ(ctx.opt.relativeOutputPath(), c.output);
+  EXPECT_EQ(zv::relativeOutputPath(ctx), c.output);
 }
 
 const std::string kCwd = std::filesystem::current_path().string();
@@ -142,12 +142,12 @@ TEST_P(RelativeOutputPath, FirstMatchingRootIsCutOff) {
   ctx.con.capture = true;
   ctx.opt.sourceRoots = c.roots;
   ctx.opt.outputPathNarrow = c.output;
-  ctx.opt.relativeOutputPos = 0;
-  ctx.opt.relativeOutputLen = static_cast<uint32_t>(c.output.size());
+  ctx.moduleSettings.relativeOutputPos = 0;
+  ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(c.output.size());
   EXPECT_EQ(zv::makeRelativeOutputPath(ctx), 0u);
   EXPECT_EQ(ctx.con.text, "");
-  EXPECT_EQ(ctx.opt.relativeOutputPath(), c.relative);
-  EXPECT_EQ(ctx.opt.relativeOutputPos + ctx.opt.relativeOutputLen, c.output.size());
+  EXPECT_EQ(zv::relativeOutputPath(ctx), c.relative);
+  EXPECT_EQ(ctx.moduleSettings.relativeOutputPos + ctx.moduleSettings.relativeOutputLen, c.output.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -188,11 +188,11 @@ TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
     ctx.con.capture = true;
     if (c.withRoot) ctx.opt.sourceRoots = {"/r"};
     ctx.opt.outputPathNarrow = "/r/" + std::string(c.length - 3, 'p');
-    ctx.opt.relativeOutputLen = static_cast<uint32_t>(c.length);
+    ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(c.length);
     EXPECT_EQ(zv::makeRelativeOutputPath(ctx), c.result) << c.length;
     EXPECT_EQ(ctx.con.text, c.result ? "***File path to VKM is too large.\n" : "") << c.length;
     std::string expected = c.withRoot && !c.result ? std::string(c.length - 3, 'p') : ctx.opt.outputPathNarrow;
-    EXPECT_EQ(ctx.opt.relativeOutputPath(), expected) << c.length;
+    EXPECT_EQ(zv::relativeOutputPath(ctx), expected) << c.length;
   }
 }
 

@@ -167,7 +167,7 @@ TEST(RunTool, ModuleConvertsInMemory) {
   EXPECT_EQ(run(ctx, {"-nolib", "-dbg_source_root", dir.path, path}), 0) << ctx.con.text;
   EXPECT_EQ(ctx.con.text.find("FAILED"), std::string::npos) << ctx.con.text;
   EXPECT_EQ(ctx.opt.outputPath, dir / "app.vkm");
-  EXPECT_EQ(ctx.opt.relativeOutputPath(), "app.vkm");
+  EXPECT_EQ(zv::relativeOutputPath(ctx), "app.vkm");
   EXPECT_FALSE(ctx.opt.importLibPath.has_value());
   EXPECT_GE(ctx.outputBytes.size(), 260u);
 }

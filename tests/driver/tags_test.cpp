@@ -27,7 +27,7 @@ std::vector<std::pair<std::string, std::string>> tagsOf(const zv::Context& ctx) 
 
 // The module's list: the tags file's in front of the -t tags.
 std::vector<std::pair<std::string, std::string>> moduleTagsOf(const zv::Context& ctx) {
-  return tagsOf(ctx.sdk.loaderTags);
+  return tagsOf(ctx.moduleSettings.loaderTags);
 }
 
 using Tags = std::vector<std::pair<std::string, std::string>>;

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "layout/layout.h"
+#include "writer/writer.h"
 
 namespace zv::test {
 namespace {

@@ -14,6 +14,7 @@
 #include "support/elf_builder.h"
 #include "support/loaded_image.h"
 #include "symbols/symbols.h"
+#include "writer/writer.h"
 
 namespace zv::test {
 namespace {
@@ -286,7 +287,7 @@ TEST_P(PadRegions, GrowsEverySize) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
 
-  EXPECT_EQ(zv::padRegions(ctx, c.percent, fi), c.refusedRegion != nullptr);
+  EXPECT_EQ(zv::padRegions(ctx, c.percent), c.refusedRegion != nullptr);
   if (c.refusedRegion) {
     EXPECT_EQ(ctx.con.text, "Error: \"" + std::string(kOut) + "\" -padall " + std::to_string(c.percent) +
                                 " makes the " + c.refusedRegion + " size larger than 4 GB. return -1.\n");

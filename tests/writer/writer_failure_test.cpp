@@ -79,8 +79,8 @@ struct DiskRun {
     ctx.inMemory = false;
     ctx.opt.outputPath = outputPath;
     ctx.opt.outputPathNarrow = outputPath;
-    ctx.opt.relativeOutputPos = 0;
-    ctx.opt.relativeOutputLen = static_cast<uint32_t>(outputPath.size());
+    ctx.moduleSettings.relativeOutputPos = 0;
+    ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(outputPath.size());
   }
 };
 

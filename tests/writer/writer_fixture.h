@@ -38,8 +38,8 @@ inline void loadModule(zv::Context& ctx, std::vector<uint8_t> elf) {
   ctx.opt.heapSize = 0x8000;
   ctx.opt.outputPath = kOutputPath;
   ctx.opt.outputPathNarrow = kOutputPath;
-  ctx.opt.relativeOutputPos = kRelativePos;
-  ctx.opt.relativeOutputLen = static_cast<uint32_t>(ctx.opt.outputPathNarrow.size()) - kRelativePos;
+  ctx.moduleSettings.relativeOutputPos = kRelativePos;
+  ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(ctx.opt.outputPathNarrow.size()) - kRelativePos;
   ASSERT_EQ(zv::loadInput(ctx, zv::mapMemory(std::move(elf)), "mod.elf"), 0u) << ctx.con.text;
 }
 
