@@ -1,6 +1,8 @@
 // Access to the module's symbol table, its string table and the section-name
 // table. Every name the tool prints or compares is read here, and never from
 // outside its table: a name without a final zero byte ends at the table's end.
+// The section-name table is also rebuilt here, with the names of the sections
+// still in use only; the input's names are kept for the messages.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
