@@ -75,28 +75,28 @@ void chooseOutputKind(Options& opt) {
 
 // Once past the first test the run owns the mapping (ctx.inputFile), whether
 // or not the file turns out to be usable.
-uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
-  if (ctx.haveInput || !file) return 0xFFFFFFFF;
+Status loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
+  if (ctx.haveInput || !file) return Status::failed();
   if (ctx.inputFile && ctx.inputFile != file) releaseMappedFile(ctx.inputFile);
   ctx.inputFile = file;
   int nameLen = static_cast<int>(name.size());
-  uint32_t e = parseElfImage(file->base, static_cast<uint32_t>(file->size), ctx.input, true, ctx.opt.threads);
-  if (e) {
-    say(ctx, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e, nameLen, name.data());
+  Status e = parseElfImage(file->base, static_cast<uint32_t>(file->size), ctx.input, true, ctx.opt.threads);
+  if (!e.ok()) {
+    say(ctx, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e.value(), nameLen, name.data());
     return e;
   }
   ctx.haveInput = true;
   ctx.opt.emptyNullRelaSeen = ctx.input.emptyNullRelaSeen;
   if (sectionCount(ctx.input) == 0) {
     say(ctx, "*** Error ELF file \"%.*s\" has no sections. return -1.\n", nameLen, name.data());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   // Symbols name their section in 16 bits, and 0xFF00 and above are reserved
   // values (absolute, common), so a module can hold no section numbered there.
   if (sectionCount(ctx.input) > SHN_LORESERVE) {
     say(ctx, "*** Error ELF file \"%.*s\" has %d sections; a module can hold at most %d. return -1.\n", nameLen,
         name.data(), static_cast<int>(sectionCount(ctx.input)), static_cast<int>(SHN_LORESERVE));
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   // Only this tool's own output has compressed sections; their contents could
   // be neither checked nor copied as they stand.
@@ -104,15 +104,15 @@ uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name) {
     if (!(ctx.input.sh[i].sh_flags & SHF_VKM_COMPRESSED)) continue;
     say(ctx, "*** Error ELF file \"%.*s\": section %d is marked compressed, which no linker output is. return -1.\n",
         nameLen, name.data(), static_cast<int>(i));
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   uint32_t relocSections = scanSections(ctx);
   chooseOutputKind(ctx.opt);
   if (relocSections == 0) {
     say(ctx, "*** Error \"%.*s\" has no relocations.  Cannot make an VKM from it. Return -1\n", nameLen, name.data());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

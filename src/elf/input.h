@@ -9,11 +9,11 @@
 
 namespace zv {
 
-// Returns 0, -1 or a 0xBAD000xx code; prints its own messages. On success
+// Fails with -1 or a 0xBAD000xx code; prints its own messages. On success
 // (and after a successful parse even when a later check fails) ctx.input
 // holds the image and ctx.haveInput is set. ctx.inputFile takes the mapping
 // in every case except a second input (-1 without a message, the caller
 // keeps its file), so the run releases it at its end.
-uint32_t loadInputElf(Context& ctx, MappedFile* file, const std::string& name);
+Status loadInputElf(Context& ctx, MappedFile* file, const std::string& name);
 
 }  // namespace zv

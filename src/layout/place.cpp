@@ -59,14 +59,14 @@ void sayDataOutOfRange(Context& ctx, uint32_t i) {
 // A region's end is the 32-bit address just past its last section, so a
 // section must end below the top of the address space: one that reaches it
 // would wrap the end around to the bottom of memory.
-bool endsPastAddressSpace(Context& ctx, uint32_t i, uint64_t address, uint64_t size) {
-  if (address + size <= 0xFFFFFFFFull) return false;
+Status endsPastAddressSpace(Context& ctx, uint32_t i, uint64_t address, uint64_t size) {
+  if (address + size <= 0xFFFFFFFFull) return {};
   say(ctx,
       "*** Error: \"%s\", Section %d \"%s\" at 0x%08llX with size 0x%08llX reaches the end of the 32-bit "
       "address space.\n",
       ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
       static_cast<unsigned long long>(address), static_cast<unsigned long long>(size));
-  return true;
+  return Status::failed();
 }
 
 // A section joins a region: the region grows to cover it (the section ends
@@ -109,49 +109,49 @@ void sayKind(Context& ctx, uint32_t i, const char* kind) {
 }
 
 // An allocated section: text, load or data, each checked against its range.
-// False after an address error (already printed).
-bool placeAllocated(Context& ctx, uint32_t i) {
+// Fails after an address error (already printed).
+Status placeAllocated(Context& ctx, uint32_t i) {
   const Elf32_Shdr& h = ctx.input.sh[i];
   keepSection(ctx, i);
-  if (endsPastAddressSpace(ctx, i, h.sh_addr, h.sh_size)) return false;
+  if (Status r = endsPastAddressSpace(ctx, i, h.sh_addr, h.sh_size); !r.ok()) return r;
   if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS) {
     sayKind(ctx, i, "text");
     if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
       sayTextOutOfRange(ctx, i);
-      return false;
+      return Status::failed();
     }
     growRegion(ctx.lay.regions[kTextRegion], h);
   } else if (h.sh_addr >= kLoadLow) {
     sayKind(ctx, i, "load");
     if (h.sh_flags & SHF_WRITE) {
       sayWritableInLoader(ctx, i);
-      return false;
+      return Status::failed();
     }
     growRegion(ctx.lay.regions[kLoadRegion], h);
   } else {
     sayKind(ctx, i, "data");
     if (h.sh_addr < kDataLow) {
       sayDataOutOfRange(ctx, i);
-      return false;
+      return Status::failed();
     }
     growRegion(ctx.lay.regions[kDataRegion], h);
   }
-  return true;
+  return {};
 }
 
-// Decides the fate of section i. False after an address error.
-bool classifySection(Context& ctx, uint32_t i) {
+// Decides the fate of section i. Fails after an address error.
+Status classifySection(Context& ctx, uint32_t i) {
   Elf32_Shdr& h = ctx.input.sh[i];
   ctx.lay.map.newIndex[i] = -1;
   if (h.sh_size == 0) {
     sayKind(ctx, i, "empty");
-    return true;
+    return {};
   }
   if (h.sh_type == SHT_VKM_IMPORTS) {
     sayKind(ctx, i, "imports");
     keepSection(ctx, i);
     ++ctx.lay.map.importCount;
-    return true;
+    return {};
   }
   if (h.sh_flags & SHF_ALLOC) return placeAllocated(ctx, i);
   if (refsOf(ctx, i) != 0) {
@@ -161,21 +161,21 @@ bool classifySection(Context& ctx, uint32_t i) {
     if (end > 0xFFFFFFFFull) {
       say(ctx, "*** Error: \"%s\", Section %d \"%s\" makes the TEMP area larger than 4 GB.\n",
           ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str());
-      return false;
+      return Status::failed();
     }
     temp.end = static_cast<uint32_t>(end);
     keepSection(ctx, i);
-    return true;
+    return {};
   }
   sayKind(ctx, i, "OMIT");
   h = Elf32_Shdr{};
-  return true;
+  return {};
 }
 
 // Import tables get their addresses last, one after the other at 64-byte
-// boundaries behind everything else in the LOAD area. False when one of them
+// boundaries behind everything else in the LOAD area. Fails when one of them
 // would run past the end of the address space (already reported).
-bool placeImportSections(Context& ctx) {
+Status placeImportSections(Context& ctx) {
   Region& load = ctx.lay.regions[kLoadRegion];
   if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
   uint32_t count = sectionCount(ctx.input);
@@ -187,14 +187,14 @@ bool placeImportSections(Context& ctx) {
   for (uint32_t i = 1; i < count; ++i) {
     if (!isImport[i]) continue;
     uint64_t address = (uint64_t{load.end} + kImportAlign - 1) & ~uint64_t{kImportAlign - 1};
-    if (endsPastAddressSpace(ctx, i, address, 0)) return false;
+    if (Status r = endsPastAddressSpace(ctx, i, address, 0); !r.ok()) return r;
     layoutImportSection(ctx, i, static_cast<uint32_t>(address), groups);
     Elf32_Shdr& placed = ctx.input.sh[i];
     placed.sh_flags &= ~SHF_WRITE;
-    if (endsPastAddressSpace(ctx, i, address, placed.sh_size)) return false;
+    if (Status r = endsPastAddressSpace(ctx, i, address, placed.sh_size); !r.ok()) return r;
     load.end = static_cast<uint32_t>(address + placed.sh_size);
   }
-  return true;
+  return {};
 }
 
 void realignRegions(Context& ctx) {
@@ -285,14 +285,14 @@ void prescanLoaderRegion(Context& ctx) {
   }
 }
 
-uint32_t classifyAndPlaceSections(Context& ctx) {
+Status classifyAndPlaceSections(Context& ctx) {
   int32_t strtab = findStringTable(ctx);
   int32_t symtab = ctx.sym.view.symtab;
   if (symtab <= 0 || static_cast<uint32_t>(symtab) >= sectionCount(ctx.input) ||
       ctx.input.sh[static_cast<uint32_t>(symtab)].sh_type != SHT_SYMTAB) {
     const std::string& who = ctx.opt.inputPath ? *ctx.opt.inputPath : ctx.opt.outputPath;
     say(ctx, "***Error: \"%s\" has no symbol table. Return -1.\n", who.c_str());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
 
   prescanLoaderRegion(ctx);
@@ -301,24 +301,25 @@ uint32_t classifyAndPlaceSections(Context& ctx) {
   resetSectionMap(ctx);
 
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
-    if (!classifySection(ctx, i)) return 0xFFFFFFFF;
+    if (Status r = classifySection(ctx, i); !r.ok()) return r;
 
-  if (ctx.lay.map.importCount != 0 && !placeImportSections(ctx)) return 0xFFFFFFFF;
+  if (ctx.lay.map.importCount != 0)
+    if (Status r = placeImportSections(ctx); !r.ok()) return r;
   realignRegions(ctx);
-  return 0;
+  return {};
 }
 
 // The loader gives code no zero-filled memory, and it reads every
 // section of its own range from the file, so a zero-filled section can live
 // in neither place.
-uint32_t checkZeroFilledSections(Context& ctx) {
+Status checkZeroFilledSections(Context& ctx) {
   ElfImage& img = ctx.input;
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS && (h.sh_type & SHT_NOBITS)) {
       say(ctx, "*** Error: Placing a zero filled section '%s'(%d) in the code area is not allowed.\n",
           sectionNameByIndex(ctx, i).c_str(), static_cast<int>(i));
-      return 0xFFFFFFFF;
+      return Status::failed();
     }
   }
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
@@ -328,10 +329,10 @@ uint32_t checkZeroFilledSections(Context& ctx) {
           "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
           "which is loaded from the file. Return -1.\n",
           static_cast<int>(i), sectionNameByIndex(ctx, i).c_str(), h.sh_addr);
-      return 0xFFFFFFFF;
+      return Status::failed();
     }
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

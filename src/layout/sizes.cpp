@@ -41,33 +41,34 @@ bool needsTrampoline(Context& ctx, const EntryTable<Elf32_Sym>& symbols, const E
   return namesSection(ctx.input, shndx) && ctx.input.sh[shndx].sh_type == SHT_VKM_IMPORTS;
 }
 
-// Reserves one trampoline for the branch at `place`. False when neither end
+// Reserves one trampoline for the branch at `place`. Fails when neither end
 // of the text is in reach.
-bool reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
+Status reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
   ++span.count;
   if (span.hi - place <= kBranchReach) {
     span.hi += kTrampolineSize;
-    return true;
+    return {};
   }
   span.lo -= kTrampolineSize;
   if (place - span.lo > kBranchReach) {
     say(ctx,
         "***Error: Text is too big to permit a relative relocation to a trampoline to a "
         "target section!.\n");
-    return false;
+    return Status::failed();
   }
-  return true;
+  return {};
 }
 
-bool reserveForSection(Context& ctx, uint32_t section, TrampolineSpan& span) {
+Status reserveForSection(Context& ctx, uint32_t section, TrampolineSpan& span) {
   const Elf32_Shdr rela = ctx.input.sh[section];
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, section);
   EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
   for (uint32_t n = 0; n < relocs.count; ++n) {
     Elf32_Rela r = relocs.get(n);
-    if (needsTrampoline(ctx, symbols, rela, r) && !reserveOne(ctx, span, r.r_offset)) return false;
+    if (needsTrampoline(ctx, symbols, rela, r))
+      if (Status e = reserveOne(ctx, span, r.r_offset); !e.ok()) return e;
   }
-  return true;
+  return {};
 }
 
 // x rounded up to a multiple of `align` (0 counts as 1), in 64 bits.
@@ -89,17 +90,17 @@ int64_t roundUpSigned(int64_t x, int64_t align) {
 
 }  // namespace
 
-uint32_t reserveTrampolines(Context& ctx) {
+Status reserveTrampolines(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   const Region& text = ctx.lay.regions[kTextRegion];
   uint32_t base = text.base, end = text.end, align = text.align ? text.align : 1;
   fi.textSize = fi.trampAdj = fi.trampAddition = 0;
-  if (end == base) return 0;
+  if (end == base) return {};
 
   TrampolineSpan span{base & ~(kTrampolineSize - 1), alignUp(end, kTrampolineSize), 0};
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     if (!appliesToCode(ctx.input, ctx.input.sh[i])) continue;
-    if (!reserveForSection(ctx, i, span)) return 0xFFFFFFFF;
+    if (Status r = reserveForSection(ctx, i, span); !r.ok()) return r;
   }
 
   uint32_t start = span.lo / align * align;
@@ -111,11 +112,11 @@ uint32_t reserveTrampolines(Context& ctx) {
         static_cast<int>(span.count));
     say(ctx, "TEXT TRAMP ADDITION is %d\n", static_cast<int>(fi.trampAddition));
   }
-  return 0;
+  return {};
 }
 
-bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
-                      int32_t alignment) {
+Status checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                        int32_t alignment) {
   const char* out = ctx.opt.outputPath.c_str();
   // The free room as the 32-bit loader fields hold it.
   int32_t freeBytes = static_cast<int32_t>(int64_t{limit} - size);
@@ -131,7 +132,7 @@ bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionNa
   // Sizes are unsigned in the record: one of 2 GB or more is over any limit.
   if (static_cast<uint32_t>(size) > 0x7FFFFFFFu || size > limit) {
     say(ctx, "Error: %s has %s size of %d is larger then limit from %s %d\n", out, regionName, size, optionName, limit);
-    return true;
+    return Status::failed();
   }
   // An empty region leaves an unbounded share free and never warns.
   if (size != 0) {
@@ -142,11 +143,11 @@ bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionNa
       say(ctx, "Warning: %s based on %s %d\n", out, optionName, limit);
     }
   }
-  return misaligned;
+  return misaligned ? Status::failed() : Status();
 }
 
-bool padRegions(Context& ctx, uint32_t percent) {
-  if (percent == 0) return false;
+Status padRegions(Context& ctx, uint32_t percent) {
+  if (percent == 0) return {};
   FileInfoHeader& fi = ctx.wr.fi;
   struct Grown {
     const char* region;
@@ -163,10 +164,10 @@ bool padRegions(Context& ctx, uint32_t percent) {
     if (g.value <= 0xFFFFFFFFu) continue;
     say(ctx, "Error: \"%s\" -padall %u makes the %s size larger than 4 GB. return -1.\n", ctx.opt.outputPath.c_str(),
         percent, g.region);
-    return true;
+    return Status::failed();
   }
   for (Grown& g : grown) g.size = static_cast<uint32_t>(g.value);
-  return false;
+  return {};
 }
 
 }  // namespace zv

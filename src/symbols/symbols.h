@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "driver/context.h"
+#include "platform/status.h"
 
 namespace zv {
 
@@ -92,11 +93,14 @@ bool removeUnusedSections(Context& ctx);
 // so that clearing a symbol can change a relocation.
 bool symbolsShareBytesWithRelocations(Context& ctx);
 void removeSectionSymbols(Context& ctx, uint32_t k);
-uint32_t stripUnusedSymbols(Context& ctx);
+void stripUnusedSymbols(Context& ctx);
 
 // --- New symbol table ----------------------------------------------------------
-void buildNewSymbolTable(Context& ctx);
-void assignNewSymbolId(Context& ctx, uint32_t i);
+// Fails (after its message) when relocations could not name every kept
+// symbol or the kept names would not fit the loader area.
+Status buildNewSymbolTable(Context& ctx);
+// Numbers symbol i in the new table and counts its name; fails as above.
+Status assignNewSymbolId(Context& ctx, uint32_t i);
 void writeNewSymbolTable(Context& ctx);
 void rewriteRelocationSymbols(Context& ctx);
 void dumpOldSymbol(Context& ctx, uint32_t first, uint32_t i);
@@ -105,12 +109,12 @@ void dumpNewSymbol(Context& ctx, uint32_t k);
 void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex);
 
 // --- Relocation and export checks --------------------------------------------
-uint32_t checkAllRelocations(Context& ctx);
-uint32_t checkRelocations(Context& ctx, uint32_t relaIndex);
+Status checkAllRelocations(Context& ctx);
+Status checkRelocations(Context& ctx, uint32_t relaIndex);
 
 // --- String compaction (-old -s) ----------------------------------------------
-uint32_t compactImportStrings(Context& ctx);
-uint32_t compactStringTable(Context& ctx, uint32_t stIndex);
+Status compactImportStrings(Context& ctx);
+Status compactStringTable(Context& ctx, uint32_t stIndex);
 // One string of a table under compaction (offset and length in the old
 // table, the length with its terminator; new_offset 0 until it is placed).
 struct StringRecord {

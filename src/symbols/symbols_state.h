@@ -52,8 +52,6 @@ struct NewSymbolTable {
   int32_t newStringsSize = 20;
   std::vector<Elf32_Sym> newSymbols;
   std::vector<uint8_t> newStrings;
-  bool tooLarge = false;  // the kept names would not fit the loader area, or
-  bool tooMany = false;   // (also setting tooLarge) relocations could not name every symbol
 };
 
 // The section names as the input gave them, kept when the section-name table

@@ -108,11 +108,11 @@ static std::string relativeOutputPath(const Options& opt) {
   return path.substr(opt.relativeOutputPos, opt.relativeOutputLen);
 }
 
-uint32_t fillFileInfo(Context& ctx) {
+Status fillFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   if (w.fileInfoTooLarge) {
     say(ctx, "***Error: Mem alloc failed.\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   w.fileInfo.assign(w.e, 0);
   FileInfoHeader& fi = w.fi;
@@ -136,7 +136,7 @@ uint32_t fillFileInfo(Context& ctx) {
     }
     // Three zero bytes end the list; the record is zero-filled already.
   }
-  return 0;
+  return {};
 }
 
 void storeFileInfo(Context& ctx) {

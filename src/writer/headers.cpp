@@ -15,7 +15,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
 
 // The input index behind new index j, or 0 when the map has none.
 uint32_t oldIndexOf(const Context& ctx, uint32_t j) {
@@ -88,7 +87,7 @@ void printFixedSection(Context& ctx, const char* title, uint32_t j) {
 }  // namespace
 
 // The region sizes the FileInfo reports.
-uint32_t sizeRegions(Context& ctx) {
+Status sizeRegions(Context& ctx) {
   const Region* rg = ctx.lay.regions;
   FileInfoHeader& fi = ctx.wr.fi;
   fi.dataSize = rg[kDataRegion].end - rg[kDataRegion].base;
@@ -98,12 +97,12 @@ uint32_t sizeRegions(Context& ctx) {
 }
 
 // The new section header table and the new ELF header values.
-uint32_t makeNewTable(Context& ctx) {
+Status makeNewTable(Context& ctx) {
   int64_t n = int64_t{ctx.lay.map.nextIndex} + 2;
   // Symbols cannot name a section numbered 0xFF00 or above (reserved values).
   if (n < 3 || n > SHN_LORESERVE) {
     say(ctx, "***Error: %d sections do not fit in a module file. Return -1.\n", static_cast<int>(n));
-    return kFail;
+    return Status::failed();
   }
   WriterState& w = ctx.wr;
   w.newHeaders.assign(static_cast<size_t>(n), Elf32_Shdr{});
@@ -113,7 +112,7 @@ uint32_t makeNewTable(Context& ctx) {
   uint32_t newNames = namesSection(ctx.input, names) ? renumbered(ctx, names) : 0;
   // A names table that was dropped (it was empty) leaves the output without one.
   w.outHeader.e_shstrndx = newNames < static_cast<uint32_t>(n) ? static_cast<uint16_t>(newNames) : 0;
-  return 0;
+  return {};
 }
 
 // Each kept section's header under its new number, with the links
@@ -158,23 +157,27 @@ void addTrailer(Context& ctx) {
 }
 
 // Fixed region sizes from the command line, or a percentage on top.
-uint32_t applySizeOptions(Context& ctx) {
+Status applySizeOptions(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   const Options& o = ctx.opt;
   if (o.byteSizesGiven) {
     auto sz = [](uint32_t v) { return static_cast<int32_t>(v); };
-    if (checkRegionLimit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)) ||
-        checkRegionLimit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)) ||
-        checkRegionLimit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4) ||
-        checkRegionLimit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)))
-      return kFail;
+    // The first region over its limit stops the checks.
+    if (Status r = checkRegionLimit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)); !r.ok())
+      return r;
+    if (Status r = checkRegionLimit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)); !r.ok())
+      return r;
+    if (Status r = checkRegionLimit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4); !r.ok())
+      return r;
+    if (Status r = checkRegionLimit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)); !r.ok())
+      return r;
     fi.dataSize = static_cast<uint32_t>(o.sizeData);
     fi.loadSize = static_cast<uint32_t>(o.sizeLoad);
     fi.tempSize = static_cast<uint32_t>(o.sizeTemp);
     fi.textSize = static_cast<uint32_t>(o.sizeText);
   }
-  if (o.padAllPercent != 0 && padRegions(ctx, o.padAllPercent)) return kFail;
-  return 0;
+  if (o.padAllPercent != 0) return padRegions(ctx, o.padAllPercent);
+  return {};
 }
 
 // The headers of the CRC and FileInfo sections, the last two entries.

@@ -7,16 +7,17 @@
 #include <vector>
 
 #include "driver/context.h"
+#include "platform/status.h"
 
 namespace zv {
 
-uint32_t layOutSections(Context& ctx);
-uint32_t buildAndWriteImage(Context& ctx);
+Status layOutSections(Context& ctx);
+Status buildAndWriteImage(Context& ctx);
 
 // Checks the group order of a generated file already parsed into `img`
-// (whose bytes are `eof` long). 0 or -1; prints its own messages: the first
-// fault of checkModuleLayout (and the table of offsets for an order fault).
-uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof);
+// (whose bytes are `eof` long). Fails with -1; prints its own messages: the
+// first fault of checkModuleLayout (and the table of offsets for an order fault).
+Status verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof);
 
 // Every layout fault of a module whose section headers are in `img` (host
 // order): duplicate CRC or FileInfo sections first, in table order, then each
@@ -43,11 +44,11 @@ const char* layoutValueName(int value);
 // section map of the placement, and the TLS facts.
 // The module's section table and region sizes (headers.cpp), in the order
 // the conversion calls them.
-uint32_t sizeRegions(Context& ctx);
-uint32_t makeNewTable(Context& ctx);
+Status sizeRegions(Context& ctx);
+Status makeNewTable(Context& ctx);
 void renumberSections(Context& ctx);
 void addTrailer(Context& ctx);
-uint32_t applySizeOptions(Context& ctx);
+Status applySizeOptions(Context& ctx);
 void addFixedSections(Context& ctx);
 
 // Room left after the file name for longer install paths, from the SDK root.
@@ -57,7 +58,7 @@ bool sdkTagNumber(const std::string& value, uint32_t& out);
 // Sizes the FileInfo record (ctx.wr.E) and takes the SDK tags out of the list.
 void sizeFileInfo(Context& ctx);
 // Allocates and fills the record: the head in host order, the strings in place.
-uint32_t fillFileInfo(Context& ctx);
+Status fillFileInfo(Context& ctx);
 // Stores the 96-byte head big-endian into the record.
 void storeFileInfo(Context& ctx);
 

@@ -13,7 +13,8 @@
 namespace zv::test {
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
+// The value of a refused command line (its message says "Return -1").
+const uint32_t kFail = zv::Status::failed().value();
 
 struct OptionCase {
   const char* label;

@@ -29,7 +29,7 @@ TEST_P(LoadCorpus, LoadsAndChoosesTheOutputKind) {
   ASSERT_EQ(zv::mapFile(path, file), 0u) << path;
   zv::Context ctx;
   ctx.con.capture = true;
-  EXPECT_EQ(zv::loadInputElf(ctx, file, c.file), 0u);
+  EXPECT_TRUE(zv::loadInputElf(ctx, file, c.file).ok()) << ctx.con.text;
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_TRUE(ctx.input.swap);
   EXPECT_EQ(ctx.input.eh.e_machine, 20);

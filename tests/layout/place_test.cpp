@@ -19,6 +19,7 @@
 #include "support/elf_builder.h"
 #include "support/loaded_image.h"
 #include "symbols/symbols.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 namespace {
@@ -215,7 +216,7 @@ TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   ctx.sym.sectionRefs[temp] = 1;
   zv::Elf32_Shdr emptyBefore = ctx.input.sh[1];
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.con.text,
             "Section 1: empty \".empty\"\n"
@@ -257,7 +258,7 @@ TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
   prepare(ctx, b);
   ctx.opt.verbose = true;
 
-  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text,
             "Section 1: text \"\"\n"
             "*** Error: \"/out/m.vkm\", Section 1 \"<NULL>\" is text but its (VKM adjusted) address "
@@ -296,16 +297,16 @@ TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   prepare(ctx, b);
   ctx.opt.verbose = true;
 
-  uint32_t rc = zv::classifyAndPlaceSections(ctx);
+  zv::Status rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text.substr(0, std::string(c.line).size()), c.line);
   EXPECT_EQ(ctx.lay.regions[zv::kTextRegion].end, 0x02000000u);
   if (c.region < 0) {
-    EXPECT_EQ(rc, 0xFFFFFFFFu);
+    EXPECT_EQ(rc.value(), zv::Status::failed().value());
     EXPECT_NE(ctx.con.text.find("is data but its (VKM adjusted) address (0x02000000)"), std::string::npos);
     return;
   }
-  ASSERT_EQ(rc, 0u);
+  ASSERT_TRUE(rc.ok()) << ctx.con.text;
   const zv::Region& r = ctx.lay.regions[c.region];
   EXPECT_EQ(r.base, c.addr);
   EXPECT_EQ(r.align, 8u);
@@ -376,11 +377,11 @@ TEST_P(AddressRange, IsCheckedAgainstTheRegion) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  uint32_t rc = zv::classifyAndPlaceSections(ctx);
+  zv::Status rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text, c.error);
   bool fails = *c.error != '\0';
-  EXPECT_EQ(rc, fails ? 0xFFFFFFFFu : 0u);
+  EXPECT_EQ(rc.value(), fails ? zv::Status::failed().value() : 0u);
   // The failing section is numbered; the classification stops there.
   EXPECT_EQ(ctx.lay.map.newIndex[1], 1);
   EXPECT_EQ(ctx.lay.map.newIndex[2], fails ? -1 : 2);
@@ -396,7 +397,7 @@ TEST(ClassifySections, ImportsAreNumberedInOrderAndPlacedAt64ByteSteps) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.lay.map.importCount, 2);
   EXPECT_EQ(ctx.lay.map.newIndex[imp1], 2);
@@ -417,7 +418,7 @@ TEST(ClassifySections, ImportTablesGetTheirAddresses) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.input.sh[imp1].sh_addr, 0xC0000000u);
   EXPECT_EQ(ctx.input.sh[imp2].sh_addr, 0xC0000040u);
@@ -431,7 +432,7 @@ TEST(ClassifySections, EmptyRegionsKeepTheirDefaults) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000000, 4);
   expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000000, 4);
@@ -449,7 +450,7 @@ TEST(ClassifySections, TempSectionsCountIn64ByteSteps) {
   prepare(ctx, b);
   ctx.sym.sectionRefs[t1] = ctx.sym.sectionRefs[t2] = 1;
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 192, 4);
   EXPECT_EQ(ctx.lay.map.newIndex[t1], 1);
@@ -468,7 +469,7 @@ TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
     ctx.sym.sectionRefs[t1] = ctx.sym.sectionRefs[t2] = 1;
     bool fits = second == 0x7FFFFFC0u;
 
-    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), fits ? 0u : 0xFFFFFFFFu);
+    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), fits ? zv::Status() : zv::Status::failed());
     EXPECT_EQ(ctx.con.text,
               fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
     EXPECT_EQ(ctx.lay.map.newIndex[t2], fits ? 2 : -1);
@@ -485,7 +486,7 @@ TEST(ClassifySections, ImportTableBehindTheTopIsRefused) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
             "reaches the end of the 32-bit address space.\n");
@@ -518,7 +519,7 @@ TEST_P(RegionAlignment, IsTheLargestSectionAlignmentButAtLeast4) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.lay.regions[zv::kDataRegion].align, GetParam().expected);
   EXPECT_EQ(ctx.con.text, "");
@@ -531,7 +532,7 @@ TEST(ClassifySections, MisalignedBaseIsRoundedDownWithAWarning) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.con.text, "WARN: Realigning region 2 base.\n");
   expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 16);
@@ -545,7 +546,7 @@ TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
     prepare(ctx, b);
     if (named) ctx.opt.inputPath = "in.elf";
 
-    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
+    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), zv::Status::failed());
     EXPECT_EQ(ctx.con.text,
               std::string("***Error: \"") + (named ? "in.elf" : kOut) + "\" has no symbol table. Return -1.\n");
   }
@@ -585,7 +586,7 @@ TEST_P(LoadRegionExample, TablesFollowTheExports) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.input.sh[t.symtab].sh_addr, 0xC0000030u);
   EXPECT_EQ(ctx.input.sh[t.strtab].sh_addr, 0xC0000230u);

@@ -14,6 +14,7 @@
 #include "support/elf_builder.h"
 #include "support/loaded_image.h"
 #include "symbols/symbols.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 namespace {
@@ -124,7 +125,7 @@ TEST_P(ReserveTrampolines, SizesTheTextArea) {
   prepare(ctx, trampolineModule(c.code, c.data), c.text);
   ctx.wr.fi.textSize = ctx.wr.fi.trampAdj = ctx.wr.fi.trampAddition = 0xDEAD;
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
 
   EXPECT_EQ(ctx.wr.fi.textSize, c.textSize);
   EXPECT_EQ(ctx.wr.fi.trampAdj, c.trampAdj);
@@ -137,7 +138,7 @@ TEST(ReserveTrampolinesVerbose, ReportsTheAdjustment) {
   prepare(ctx, trampolineModule({{0x02000010, kExt}, {0x02000020, kImported}, {0x02001000, kExt}}), kSmallText);
   ctx.opt.verbose = true;
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
 
   EXPECT_EQ(ctx.con.text,
             "TEXT ADJUSTED from 0x00001234 to 0x00001270 for 3 TRAMPOLINES\n"
@@ -149,7 +150,7 @@ TEST(ReserveTrampolinesVerbose, NothingIsPrintedWithoutText) {
   prepare(ctx, trampolineModule({}), {0x02000000, 0x02000000, 4});
   ctx.opt.verbose = true;
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -166,7 +167,7 @@ TEST(ReserveTrampolinesReach, SymbolPastTheTableNeedsNoTrampoline) {
   r.r_info = rInfo(kSymbolCount + 5, kRPpcRel24);
   ASSERT_TRUE(zv::writeRela(ctx.input, rela, 0, r));
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
   EXPECT_EQ(ctx.wr.fi.textSize, 0x1240u);
 }
 
@@ -174,7 +175,7 @@ TEST(ReserveTrampolinesReach, CallOutOfReachOfBothEndsFails) {
   zv::Context ctx;
   prepare(ctx, trampolineModule({{0x04000000, kExt}}), {0x02000000, 0x06000000, 4});
 
-  EXPECT_EQ(zv::reserveTrampolines(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::reserveTrampolines(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text,
             "***Error: Text is too big to permit a relative relocation to a trampoline to a target "
             "section!.\n");
@@ -233,7 +234,7 @@ TEST_P(CheckRegionLimit, ReportsAsTheLoaderNeeds) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
 
-  EXPECT_EQ(zv::checkRegionLimit(ctx, c.region, c.option, c.size, c.limit, c.alignment), c.error);
+  EXPECT_EQ(!zv::checkRegionLimit(ctx, c.region, c.option, c.size, c.limit, c.alignment).ok(), c.error);
   EXPECT_EQ(ctx.con.text, c.text);
 }
 
@@ -286,7 +287,7 @@ TEST_P(PadRegions, GrowsEverySize) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
 
-  EXPECT_EQ(zv::padRegions(ctx, c.percent), c.refusedRegion != nullptr);
+  EXPECT_EQ(!zv::padRegions(ctx, c.percent).ok(), c.refusedRegion != nullptr);
   if (c.refusedRegion) {
     EXPECT_EQ(ctx.con.text, "Error: \"" + std::string(kOut) + "\" -padall " + std::to_string(c.percent) +
                                 " makes the " + c.refusedRegion + " size larger than 4 GB. return -1.\n");
