@@ -92,8 +92,7 @@ Status writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, 
 }
 
 // Writes the library file; the archiver runs only on a complete one.
-Status writeLibraryFile(Context& ctx, const std::string& path, const std::vector<uint8_t>& ar,
-                        const StubObject& stub) {
+Status writeLibraryFile(Context& ctx, const std::string& path, const std::vector<uint8_t>& ar, const StubObject& stub) {
   OutputFile out;
   int err = path.empty() ? ENOENT : openOutputFile(path, out);
   if (err) {
@@ -142,8 +141,8 @@ std::vector<uint8_t> buildImportArchive(const StubObject& stub, const std::strin
   return ar;
 }
 
-Status writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex,
-                          uint32_t dataExportIndex, uint32_t dataExportRelaIndex) {
+Status writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                          uint32_t dataExportRelaIndex) {
   StubObject stub;
   if (Status r = buildImportStub(ctx, libName, funcExportIndex, dataExportIndex, dataExportRelaIndex, stub); !r.ok())
     return r;

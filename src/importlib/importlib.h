@@ -49,8 +49,8 @@ std::vector<uint8_t> buildImportArchive(const StubObject& stub, const std::strin
 // Builds the stub object and the archive and writes it to the import library
 // path (or keeps it in ctx.libraryBytes for in-memory runs), then runs the
 // archiver on it. Fails with -1 or the system error number of a failed write.
-Status writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex,
-                          uint32_t dataExportIndex, uint32_t dataExportRelaIndex);
+Status writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                          uint32_t dataExportRelaIndex);
 
 // Runs the toolchain's archiver ("ax -ts") on the finished library. Its
 // failure is reported but changes nothing.

@@ -78,11 +78,11 @@ void growRegion(Region& r, const Elf32_Shdr& h) {
 }
 
 void resetRegions(Context& ctx) {
-  Region* r = ctx.lay.regions;
-  r[kTextRegion] = {kTextLow, kTextLow, 4};
-  r[kDataRegion] = {kDataLow, kDataLow, 4};
-  r[kLoadRegion] = {kNoBase, 0, 4};
-  r[kTempRegion] = {kNoBase, 0, 4};
+  LayoutState& lay = ctx.lay;
+  lay.region(LoaderRegion::kText) = {kTextLow, kTextLow, 4};
+  lay.region(LoaderRegion::kData) = {kDataLow, kDataLow, 4};
+  lay.region(LoaderRegion::kLoad) = {kNoBase, 0, 4};
+  lay.region(LoaderRegion::kTemp) = {kNoBase, 0, 4};
 }
 
 void resetSectionMap(Context& ctx) {
@@ -120,21 +120,21 @@ Status placeAllocated(Context& ctx, uint32_t i) {
       sayTextOutOfRange(ctx, i);
       return Status::failed();
     }
-    growRegion(ctx.lay.regions[kTextRegion], h);
+    growRegion(ctx.lay.region(LoaderRegion::kText), h);
   } else if (h.sh_addr >= kLoadLow) {
     sayKind(ctx, i, "load");
     if (h.sh_flags & SHF_WRITE) {
       sayWritableInLoader(ctx, i);
       return Status::failed();
     }
-    growRegion(ctx.lay.regions[kLoadRegion], h);
+    growRegion(ctx.lay.region(LoaderRegion::kLoad), h);
   } else {
     sayKind(ctx, i, "data");
     if (h.sh_addr < kDataLow) {
       sayDataOutOfRange(ctx, i);
       return Status::failed();
     }
-    growRegion(ctx.lay.regions[kDataRegion], h);
+    growRegion(ctx.lay.region(LoaderRegion::kData), h);
   }
   return {};
 }
@@ -156,7 +156,7 @@ Status classifySection(Context& ctx, uint32_t i) {
   if (h.sh_flags & SHF_ALLOC) return placeAllocated(ctx, i);
   if (refsOf(ctx, i) != 0) {
     sayKind(ctx, i, "temp");
-    Region& temp = ctx.lay.regions[kTempRegion];
+    Region& temp = ctx.lay.region(LoaderRegion::kTemp);
     uint64_t end = (uint64_t{temp.end} + h.sh_size + (kTempGranule - 1)) & ~uint64_t{kTempGranule - 1};
     if (end > 0xFFFFFFFFull) {
       say(ctx, "*** Error: \"%s\", Section %d \"%s\" makes the TEMP area larger than 4 GB.\n",
@@ -176,7 +176,7 @@ Status classifySection(Context& ctx, uint32_t i) {
 // boundaries behind everything else in the LOAD area. Fails when one of them
 // would run past the end of the address space (already reported).
 Status placeImportSections(Context& ctx) {
-  Region& load = ctx.lay.regions[kLoadRegion];
+  Region& load = ctx.lay.region(LoaderRegion::kLoad);
   if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
   uint32_t count = sectionCount(ctx.input);
   std::vector<uint8_t> isImport(count, 0);
@@ -198,7 +198,7 @@ Status placeImportSections(Context& ctx) {
 }
 
 void realignRegions(Context& ctx) {
-  for (int r = kTextRegion; r <= kTempRegion; ++r) {
+  for (size_t r = 0; r < ctx.lay.regions.size(); ++r) {
     Region& region = ctx.lay.regions[r];
     if (region.base == kNoBase) {
       region.base = 0;
@@ -206,7 +206,7 @@ void realignRegions(Context& ctx) {
     }
     uint32_t align = region.align ? region.align : 1;
     if (region.base % align != 0) {
-      say(ctx, "WARN: Realigning region %d base.\n", r);
+      say(ctx, "WARN: Realigning region %d base.\n", static_cast<int>(r));
       region.base -= region.base % align;
     }
   }
@@ -272,7 +272,7 @@ void rebuildSectionNames(Context& ctx) {
 }
 
 void prescanLoaderRegion(Context& ctx) {
-  Region& load = ctx.lay.regions[kLoadRegion];
+  Region& load = ctx.lay.region(LoaderRegion::kLoad);
   load = {kLoadLow, kLoadLow, 4};
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];

@@ -92,7 +92,7 @@ int64_t roundUpSigned(int64_t x, int64_t align) {
 
 Status reserveTrampolines(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
-  const Region& text = ctx.lay.regions[kTextRegion];
+  const Region& text = ctx.lay.region(LoaderRegion::kText);
   uint32_t base = text.base, end = text.end, align = text.align ? text.align : 1;
   fi.textSize = fi.trampAdj = fi.trampAddition = 0;
   if (end == base) return {};

@@ -323,7 +323,7 @@ void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex) {
   if (h.sh_flags & SHF_ALLOC) return;
   h.sh_flags |= SHF_ALLOC;
   uint32_t align = isPowerOfTwo(h.sh_addralign) ? h.sh_addralign : 1;
-  Region& load = ctx.lay.regions[kLoadRegion];
+  Region& load = ctx.lay.region(LoaderRegion::kLoad);
   uint32_t address = alignUp(load.end, align);
   if (ctx.opt.verbose)
     say(ctx, "Moved %s table from 0x%08X to 0x%08X\n", h.sh_type == SHT_STRTAB ? "stringTable" : "symbolTable",

@@ -19,14 +19,15 @@ struct SymtabView {
   bool namesCached = false;
 };
 
-// Section kinds of the classification.
-constexpr uint32_t kKindText = 0, kKindData = 1, kKindImportExport = 2, kKindOther = 3;
+// What the classification makes of a section, from its type and address:
+// code, data, an import or export table, or none of these.
+enum class SectionClass : uint8_t { kText, kData, kImportExport, kOther };
 
 struct SectionInfo {
   uint8_t isImport = 0;
   uint8_t isExport = 0;
   uint8_t isTls = 0;
-  uint32_t kind = 0;
+  SectionClass kind = SectionClass::kText;
 };
 
 struct SymbolInfo {

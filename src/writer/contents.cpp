@@ -127,7 +127,7 @@ Status advance(Context& ctx, uint64_t end) {
     say(ctx, "***Error: The module file would be larger than 4 GB. Return -1.\n");
     return Status::failed();
   }
-  ctx.wr.s = static_cast<uint32_t>(next);
+  ctx.wr.fileSize = static_cast<uint32_t>(next);
   return {};
 }
 
@@ -135,10 +135,10 @@ Status advance(Context& ctx, uint64_t end) {
 Status placeSection(Context& ctx, uint32_t j, Group pass, PassSpan& span, SectionWork* work) {
   WriterState& w = ctx.wr;
   Elf32_Shdr& h = w.newHeaders[j];
-  h.sh_offset = w.s;
+  h.sh_offset = w.fileSize;
   if (!span.started) {
     span.started = true;
-    span.first = w.s;
+    span.first = w.fileSize;
   }
   // Zero-filled memory takes no room in the file and has no CRC. (The writer
   // refuses such a section in the loader range before it gets here.)
@@ -156,8 +156,8 @@ Status placeSection(Context& ctx, uint32_t j, Group pass, PassSpan& span, Sectio
     say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c%c\n", static_cast<int>(j), h.sh_type, h.sh_addr,
         plainSize, h.sh_size, h.sh_offset, flag(h, SHF_ALLOC, 'a'), flag(h, SHF_EXECINSTR, 'x'),
         flag(h, SHF_WRITE, 'w'), flag(h, SHF_VKM_COMPRESSED, 'z'));
-  if (Status r = advance(ctx, uint64_t{w.s} + h.sh_size); !r.ok()) return r;
-  span.last = w.s;
+  if (Status r = advance(ctx, uint64_t{w.fileSize} + h.sh_size); !r.ok()) return r;
+  span.last = w.fileSize;
   return {};
 }
 
@@ -250,11 +250,11 @@ Status runPass(Context& ctx, const Pass& pass, std::vector<SectionWork>& works, 
 Status layOutSections(Context& ctx) {
   WriterState& w = ctx.wr;
   FileInfoHeader& fi = w.fi;
-  const Region* rg = ctx.lay.regions;
+  const LayoutState& lay = ctx.lay;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   uint64_t f = (uint64_t{64} + uint64_t{44} * n + 63) & ~uint64_t{63};
-  w.f = static_cast<uint32_t>(f);
-  if (Status r = advance(ctx, f + w.e); !r.ok()) return r;
+  w.fileInfoOffset = static_cast<uint32_t>(f);
+  if (Status r = advance(ctx, f + w.fileInfoSize); !r.ok()) return r;
   w.crcs.assign(n, 0);
   w.compressed.clear();
   w.compressed.resize(n);
@@ -264,9 +264,9 @@ Status layOutSections(Context& ctx) {
   std::vector<Pass> passes = planPasses(ctx);
   std::vector<SectionWork> works = workOnContents(ctx, passes);
   size_t nextWork = 0;
-  fi.dataAlign = fi.dataSize ? rg[kDataRegion].align : 4;
-  fi.loadAlign = fi.loadSize ? rg[kLoadRegion].align : 4;
-  fi.textAlign = fi.textSize ? rg[kTextRegion].align : 4;
+  fi.dataAlign = fi.dataSize ? lay.region(LoaderRegion::kData).align : 4;
+  fi.loadAlign = fi.loadSize ? lay.region(LoaderRegion::kLoad).align : 4;
+  fi.textAlign = fi.textSize ? lay.region(LoaderRegion::kText).align : 4;
   for (const Pass& p : passes) {
     if (p.regionSize == 0) continue;
     if (Status r = runPass(ctx, p, works, nextWork); !r.ok()) return r;

@@ -88,7 +88,7 @@ void sizeFileInfo(Context& ctx) {
     ++it;
   }
   if (hadTags) e += 3;
-  w.e = static_cast<uint32_t>(e);
+  w.fileInfoSize = static_cast<uint32_t>(e);
   w.fileInfoTooLarge = e > 0xFFFF0000u;
 }
 
@@ -114,12 +114,12 @@ Status fillFileInfo(Context& ctx) {
     say(ctx, "***Error: Mem alloc failed.\n");
     return Status::failed();
   }
-  w.fileInfo.assign(w.e, 0);
+  w.fileInfo.assign(w.fileInfoSize, 0);
   FileInfoHeader& fi = w.fi;
   fi.magic = kFileInfoMagic;
   fi.fixedValue = kFileInfoFixedValue;
   fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
-  fi.trailerSize = w.e - kFileInfoHeaderSize;
+  fi.trailerSize = w.fileInfoSize - kFileInfoHeaderSize;
   fi.fileInfoAreaSize = ctx.opt.sizeFileInfo;
   fi.flags = (ctx.opt.dynamicOnly ? kFlagDynamicOnly : 0) | (ctx.opt.outputIsVkx ? kFlagVkx : 0) |
              (ctx.lay.tlsPresent ? kFlagTls : 0);

@@ -15,7 +15,6 @@ namespace zv {
 
 namespace {
 
-
 // The input index behind new index j, or 0 when the map has none.
 uint32_t oldIndexOf(const Context& ctx, uint32_t j) {
   const SectionMap& m = ctx.lay.map;
@@ -88,11 +87,11 @@ void printFixedSection(Context& ctx, const char* title, uint32_t j) {
 
 // The region sizes the FileInfo reports.
 Status sizeRegions(Context& ctx) {
-  const Region* rg = ctx.lay.regions;
+  const LayoutState& lay = ctx.lay;
   FileInfoHeader& fi = ctx.wr.fi;
-  fi.dataSize = rg[kDataRegion].end - rg[kDataRegion].base;
-  fi.loadSize = rg[kLoadRegion].end - rg[kLoadRegion].base;
-  fi.tempSize = rg[kTempRegion].end;
+  fi.dataSize = lay.region(LoaderRegion::kData).end - lay.region(LoaderRegion::kData).base;
+  fi.loadSize = lay.region(LoaderRegion::kLoad).end - lay.region(LoaderRegion::kLoad).base;
+  fi.tempSize = lay.region(LoaderRegion::kTemp).end;
   return reserveTrampolines(ctx);
 }
 
@@ -151,7 +150,7 @@ void renumberSections(Context& ctx) {
 void addTrailer(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   uint64_t align = fi.loadAlign ? fi.loadAlign : 1;
-  uint64_t rest = ctx.wr.e - kFileInfoHeaderSize;
+  uint64_t rest = ctx.wr.fileInfoSize - kFileInfoHeaderSize;
   fi.trailerSize = static_cast<uint32_t>((rest + align - 1) / align * align);
   fi.loadSize += fi.trailerSize;
 }
@@ -194,8 +193,8 @@ void addFixedSections(Context& ctx) {
   Elf32_Shdr& info = w.newHeaders[n - 1];
   info = Elf32_Shdr{};
   info.sh_type = SHT_VKM_FILEINFO;
-  info.sh_offset = w.f;
-  info.sh_size = w.e;
+  info.sh_offset = w.fileInfoOffset;
+  info.sh_size = w.fileInfoSize;
   info.sh_addralign = 4;
   if (ctx.opt.verbose) {
     printFixedSection(ctx, "--CRCS------------------\n", n - 2);

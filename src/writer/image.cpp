@@ -13,7 +13,6 @@ namespace zv {
 
 namespace {
 
-
 bool fileIsLsb(const Context& ctx) { return ctx.wr.outHeader.e_ident[EI_DATA] == ELFDATA2LSB; }
 
 // Copies `len` bytes to `at` when they fit the image (the layout made sure).
@@ -77,7 +76,7 @@ void putFileInfoAndCrcs(Context& ctx, std::vector<uint8_t>& image) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   storeFileInfo(ctx);
-  putBytes(image, w.f, w.fileInfo.data(), w.fileInfo.size());
+  putBytes(image, w.fileInfoOffset, w.fileInfo.data(), w.fileInfo.size());
   w.crcs[n - 1] = crc32Of(0, w.fileInfo.data(), w.fileInfo.size());
   uint64_t at = uint64_t{64} + uint64_t{40} * n;
   for (uint32_t j = 0; j < n; ++j) {
@@ -133,7 +132,7 @@ Status writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vec
     say(ctx, "***Error: Could not open outfile file for writing.\n");
     return Status::failed();
   }
-  bool ok = sendFile(front, pieces, ctx.wr.s,
+  bool ok = sendFile(front, pieces, ctx.wr.fileSize,
                      [&](const uint8_t* data, uint64_t len) { return fwrite(data, 1, len, out.stream) == len; });
   if (!ok) {
     discardOutputFile(out);
@@ -156,7 +155,7 @@ Status buildAndWriteImage(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   if (n < 3 || w.crcs.size() != n || w.compressed.size() != n) return Status::failed();  // not laid out
-  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.f} + w.e, w.s);
+  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.fileInfoOffset} + w.fileInfoSize, w.fileSize);
   if (frontSize < 64 + uint64_t{44} * n) return Status::failed();  // not laid out
   std::vector<uint8_t> front;
   try {
@@ -172,8 +171,8 @@ Status buildAndWriteImage(Context& ctx) {
   Status result;
   if (ctx.inMemory) {
     std::vector<uint8_t> image;
-    image.reserve(w.s);
-    sendFile(front, pieces, w.s, [&](const uint8_t* data, uint64_t len) {
+    image.reserve(w.fileSize);
+    sendFile(front, pieces, w.fileSize, [&](const uint8_t* data, uint64_t len) {
       image.insert(image.end(), data, data + len);
       return true;
     });

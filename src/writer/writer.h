@@ -55,7 +55,7 @@ void addFixedSections(Context& ctx);
 uint32_t filepathPadding(Context& ctx, const std::string& root);
 // Whether an SDK tag's value is a plain unsigned decimal number (and which).
 bool sdkTagNumber(const std::string& value, uint32_t& out);
-// Sizes the FileInfo record (ctx.wr.E) and takes the SDK tags out of the list.
+// Sizes the FileInfo record (ctx.wr.fileInfoSize) and takes the SDK tags out of the list.
 void sizeFileInfo(Context& ctx);
 // Allocates and fills the record: the head in host order, the strings in place.
 Status fillFileInfo(Context& ctx);

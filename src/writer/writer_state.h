@@ -28,17 +28,14 @@ struct CompressedBytes {
 
 struct WriterState {
   FileInfoHeader fi;
-  uint32_t e = 0;                 // size of the FileInfo section
+  uint32_t fileInfoSize = 0;      // size of the FileInfo section
   bool fileInfoTooLarge = false;  // the strings would not fit a 32-bit size
-  std::vector<uint8_t> fileInfo;  // E bytes; the strings after the 96-byte head
+  std::vector<uint8_t> fileInfo;  // fileInfoSize bytes; the strings after the 96-byte head
   uint32_t filepathPadding = 0;
-  // Section names as the input had them, before the names table was rebuilt
-  // without the names of unreferenced sections: a copy of the table and each
-  // section's name offset (one copy, however many sections share a name).
   Elf32_Ehdr outHeader{};                   // the output's ELF header, host order
   std::vector<Elf32_Shdr> newHeaders;       // n headers, host order
-  uint32_t s = 0;                           // running file offset; the file size at the end
-  uint32_t f = 0;                           // file offset of the FileInfo section
+  uint32_t fileSize = 0;                    // running file offset; the file size at the end
+  uint32_t fileInfoOffset = 0;              // file offset of the FileInfo section
   std::vector<uint32_t> crcs;               // n words, host order
   std::vector<CompressedBytes> compressed;  // per new index; empty when stored plain
   uint32_t compressedTempTotal = 0;

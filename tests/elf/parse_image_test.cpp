@@ -261,7 +261,8 @@ const std::vector<CompressedCase>& compressedCases() {
          s.hdr.sh_size = 0;
          s.hdr.sh_offset = 0xFFFFFFFE;
        }},
-      {"RelaNotWalked", {},
+      {"RelaNotWalked",
+       {},
        [](LinkedModule& m) {
          Section& s = m.b.sections[m.relaText];
          s.flags = kShfVkmCompressed;

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <stdexcept>
@@ -177,7 +178,7 @@ TEST(PrescanLoaderRegion, CoversTheAllocatedLoaderSections) {
 
   zv::prescanLoaderRegion(ctx);
 
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000030, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000030, 4);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -192,7 +193,7 @@ TEST(PrescanLoaderRegion, StopsAtTheFirstWritableLoaderSection) {
 
   zv::prescanLoaderRegion(ctx);
 
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000020, 4);
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".bad\" is writable but its (VKM adjusted) address "
             "(0xC0000040) is in the loader range (from 0xC0000000 to (0xFFFFFFFF)).\n");
@@ -239,10 +240,10 @@ TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   EXPECT_TRUE(headerIsZero(ctx.input.sh[omit]));
   EXPECT_EQ(std::memcmp(&ctx.input.sh[1], &emptyBefore, sizeof emptyBefore), 0);
   EXPECT_EQ(ctx.input.sh[imp].sh_flags & zv::SHF_WRITE, 0u);
-  expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000008, 4);
-  expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000008, 4);
-  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 64, 4);
-  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].base, 0xC0000000u);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kText), 0x02000000, 0x02000008, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kData), 0x10000000, 0x10000008, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 64, 4);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kLoad).base, 0xC0000000u);
 }
 
 TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
@@ -268,7 +269,7 @@ TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
 struct ExportCase {
   const char* name;
   uint32_t addr;
-  int region;  // where the section counts, -1 for an address error
+  std::optional<zv::LoaderRegion> region;  // where the section counts; none for an address error
   const char* line;
 };
 
@@ -278,9 +279,9 @@ class ExecutableExportSection : public ::testing::TestWithParam<ExportCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     ByAddress, ExecutableExportSection,
-    ::testing::Values(ExportCase{"Load", 0xC0000000, zv::kLoadRegion, "Section 1: load \".fexports\"\n"},
-                      ExportCase{"Data", 0x10000000, zv::kDataRegion, "Section 1: data \".fexports\"\n"},
-                      ExportCase{"BelowData", 0x02000000, -1, "Section 1: data \".fexports\"\n"}),
+    ::testing::Values(ExportCase{"Load", 0xC0000000, zv::LoaderRegion::kLoad, "Section 1: load \".fexports\"\n"},
+                      ExportCase{"Data", 0x10000000, zv::LoaderRegion::kData, "Section 1: data \".fexports\"\n"},
+                      ExportCase{"BelowData", 0x02000000, std::nullopt, "Section 1: data \".fexports\"\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
@@ -300,17 +301,17 @@ TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   zv::Status rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text.substr(0, std::string(c.line).size()), c.line);
-  EXPECT_EQ(ctx.lay.regions[zv::kTextRegion].end, 0x02000000u);
-  if (c.region < 0) {
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kText).end, 0x02000000u);
+  if (!c.region) {
     EXPECT_EQ(rc.value(), zv::Status::failed().value());
     EXPECT_NE(ctx.con.text.find("is data but its (VKM adjusted) address (0x02000000)"), std::string::npos);
     return;
   }
   ASSERT_TRUE(rc.ok()) << ctx.con.text;
-  const zv::Region& r = ctx.lay.regions[c.region];
+  const zv::Region& r = ctx.lay.region(*c.region);
   EXPECT_EQ(r.base, c.addr);
   EXPECT_EQ(r.align, 8u);
-  if (c.region == zv::kLoadRegion) {
+  if (c.region == zv::LoaderRegion::kLoad) {
     EXPECT_EQ(r.end, c.addr + 0x18);
   }
 }
@@ -403,7 +404,7 @@ TEST(ClassifySections, ImportsAreNumberedInOrderAndPlacedAt64ByteSteps) {
   EXPECT_EQ(ctx.lay.map.newIndex[imp1], 2);
   EXPECT_EQ(ctx.lay.map.newIndex[imp2], 4);
   // No other section in the LOAD range: the region starts afresh for them.
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000050, 64);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000050, 64);
   EXPECT_EQ(ctx.input.sh[imp1].sh_flags & zv::SHF_WRITE, 0u);
   EXPECT_EQ(ctx.con.text, "");
 }
@@ -434,10 +435,10 @@ TEST(ClassifySections, EmptyRegionsKeepTheirDefaults) {
 
   ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
-  expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000000, 4);
-  expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000000, 4);
-  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 0, 4);
-  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].base, 0xC0000000u);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kText), 0x02000000, 0x02000000, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kData), 0x10000000, 0x10000000, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 0, 4);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kLoad).base, 0xC0000000u);
   EXPECT_EQ(ctx.lay.map.importCount, 0);
 }
 
@@ -452,7 +453,7 @@ TEST(ClassifySections, TempSectionsCountIn64ByteSteps) {
 
   ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
-  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 192, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 192, 4);
   EXPECT_EQ(ctx.lay.map.newIndex[t1], 1);
   EXPECT_EQ(ctx.lay.map.newIndex[t2], 2);
 }
@@ -473,7 +474,7 @@ TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
     EXPECT_EQ(ctx.con.text,
               fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
     EXPECT_EQ(ctx.lay.map.newIndex[t2], fits ? 2 : -1);
-    if (fits) expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 0xFFFFFFC0, 4);
+    if (fits) expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 0xFFFFFFC0, 4);
   }
 }
 
@@ -490,7 +491,7 @@ TEST(ClassifySections, ImportTableBehindTheTopIsRefused) {
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
             "reaches the end of the 32-bit address space.\n");
-  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].end, 0xFFFFFFC4u);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kLoad).end, 0xFFFFFFC4u);
 }
 
 struct AlignCase {
@@ -521,7 +522,7 @@ TEST_P(RegionAlignment, IsTheLargestSectionAlignmentButAtLeast4) {
 
   ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
-  EXPECT_EQ(ctx.lay.regions[zv::kDataRegion].align, GetParam().expected);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kData).align, GetParam().expected);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -535,7 +536,7 @@ TEST(ClassifySections, MisalignedBaseIsRoundedDownWithAWarning) {
   ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.con.text, "WARN: Realigning region 2 base.\n");
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 16);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000020, 16);
 }
 
 TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
@@ -592,11 +593,11 @@ TEST_P(LoadRegionExample, TablesFollowTheExports) {
   EXPECT_EQ(ctx.input.sh[t.strtab].sh_addr, 0xC0000230u);
   EXPECT_EQ(ctx.input.sh[t.shstrtab].sh_addr, 0xC0000331u);
   if (!withImports) {
-    expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC00003B1, 4);
+    expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC00003B1, 4);
     return;
   }
   EXPECT_EQ(ctx.input.sh[imp].sh_addr, 0xC00003C0u);
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC00003D0, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC00003D0, 4);
 }
 
 }  // namespace

@@ -65,7 +65,7 @@ void prepare(zv::Context& ctx, const std::vector<uint8_t>& bytes, zv::Region tex
   ctx.opt.outputPath = kOut;
   loadImage(ctx, bytes);
   zv::locateSymbolTable(ctx);
-  ctx.lay.regions[zv::kTextRegion] = text;
+  ctx.lay.region(zv::LoaderRegion::kText) = text;
 }
 
 struct TrampolineCase {
