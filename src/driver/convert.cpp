@@ -15,27 +15,26 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
-
 // The SDK root names the loader tags file; its length decides how much room
 // the FileInfo leaves for the module's name.
-uint32_t readSdkRoot(Context& ctx) {
+Status readSdkRoot(Context& ctx) {
   if (!ctx.env.sdkRoot) {
     say(ctx, "***Error: EDBA_ROOT is not defined\n");
-    return kFail;
+    return Status::failed();
   }
-  readLoaderTagsFile(ctx, *ctx.env.sdkRoot);  // a missing or bad tags file does not stop the conversion
+  // A missing or bad tags file is reported but does not stop the conversion.
+  static_cast<void>(readLoaderTagsFile(ctx, *ctx.env.sdkRoot));
   ctx.moduleSettings.filepathPadding = filepathPadding(ctx, *ctx.env.sdkRoot);
-  return 0;
+  return {};
 }
 
 // The symbol table everything else reads, and the TLS segment the loader accepts.
-uint32_t findTables(Context& ctx) {
+Status findTables(Context& ctx) {
   locateSymbolTable(ctx);
   if (ctx.sym.view.symtab < 0) {
     say(ctx, "***Error: \"%s\" has no symbol table. Cannot make an VKM from it. Return -1.\n",
         ctx.opt.inputPath.value_or(std::string()).c_str());
-    return kFail;
+    return Status::failed();
   }
   return checkTlsSegment(ctx);
 }
@@ -53,58 +52,57 @@ void countReferencesAndDropUnused(Context& ctx) {
 
 // The symbol table the loader reads, new or the old one stripped, and the
 // relocation rules checked against it.
-uint32_t settleSymbols(Context& ctx) {
+Status settleSymbols(Context& ctx) {
   if (ctx.opt.newSymbolTable) {
-    buildNewSymbolTable(ctx);
-    if (ctx.sym.table.tooLarge) return kFail;
+    if (Status r = buildNewSymbolTable(ctx); !r.ok()) return r;
     return checkAllRelocations(ctx);
   }
   locateSymbolTable(ctx);
-  if (uint32_t r = stripUnusedSymbols(ctx)) return r;
-  if (uint32_t r = checkAllRelocations(ctx)) return r;
+  stripUnusedSymbols(ctx);
+  if (Status r = checkAllRelocations(ctx); !r.ok()) return r;
   if (ctx.opt.stripStrings) return compactImportStrings(ctx);
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-uint32_t convert(Context& ctx) {
+Status convert(Context& ctx) {
   // The module's path below a source root, as its FileInfo names it.
-  if (uint32_t r = makeRelativeOutputPath(ctx)) return r;
+  if (Status r = makeRelativeOutputPath(ctx); !r.ok()) return r;
   // The import library other modules link against.
   if (!ctx.opt.noLib)
-    if (uint32_t r = writeImportLibrary(ctx)) return r;
+    if (Status r = writeImportLibrary(ctx); !r.ok()) return r;
   // The SDK root, its loader tags and the room for the module's name.
-  if (uint32_t r = readSdkRoot(ctx)) return r;
+  if (Status r = readSdkRoot(ctx); !r.ok()) return r;
   // The symbol table in use and the TLS segment.
-  if (uint32_t r = findTables(ctx)) return r;
+  if (Status r = findTables(ctx); !r.ok()) return r;
   // Reference counts; unused sections lose their symbols.
   countReferencesAndDropUnused(ctx);
   // The section-name table keeps only the names still in use.
   rebuildSectionNames(ctx);
   // The symbol table (new or old) and the relocation rules.
-  if (uint32_t r = settleSymbols(ctx)) return r;
+  if (Status r = settleSymbols(ctx); !r.ok()) return r;
   // Every section placed in TEXT, DATA, LOAD or TEMP.
-  if (classifyAndPlaceSections(ctx) != 0) return kFail;
+  if (Status r = classifyAndPlaceSections(ctx); !r.ok()) return r;
   // The FileInfo record: its size, then its fields.
   sizeFileInfo(ctx);
-  if (uint32_t r = fillFileInfo(ctx)) return r;
+  if (Status r = fillFileInfo(ctx); !r.ok()) return r;
   // The region sizes, with room for branch trampolines, copied into the FileInfo.
-  if (uint32_t r = sizeRegions(ctx)) return r;
+  if (Status r = sizeRegions(ctx); !r.ok()) return r;
   copyRegionSizes(ctx);
   // Zero-filled sections the loader cannot give memory to.
-  if (uint32_t r = checkZeroFilledSections(ctx)) return r;
+  if (Status r = checkZeroFilledSections(ctx); !r.ok()) return r;
   // The kept sections renumbered; symbols and relocations back in file order.
-  if (uint32_t r = makeNewTable(ctx)) return r;
+  if (Status r = makeNewTable(ctx); !r.ok()) return r;
   renumberSections(ctx);
   // File offsets, CRCs and compression of the contents.
-  if (uint32_t r = layOutSections(ctx)) return r;
+  if (Status r = layOutSections(ctx); !r.ok()) return r;
   // The FileInfo strings at the end of LOAD, the size options, the CRC and FileInfo headers.
   addTrailer(ctx);
-  if (uint32_t r = applySizeOptions(ctx)) return r;
+  if (Status r = applySizeOptions(ctx); !r.ok()) return r;
   addFixedSections(ctx);
   // The file, written in one piece.
-  if (uint32_t r = buildAndWriteImage(ctx)) return r;
+  if (Status r = buildAndWriteImage(ctx); !r.ok()) return r;
   // The module as written: mapped again, parsed and its layout verified.
   return reloadGeneratedFile(ctx);
 }

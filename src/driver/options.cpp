@@ -15,8 +15,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
-
 // Files this small cannot hold a module; they are dropped without a word and
 // the run later reports that it found no input.
 constexpr uint64_t kMinInputSize = 260;
@@ -32,9 +30,10 @@ bool sameNoCase(const char* a, const char* b) {
   }
 }
 
-uint32_t fail(Context& ctx, const char* message) {
+// Says `message` and fails with -1.
+Status fail(Context& ctx, const char* message) {
   say(ctx, "%s", message);
-  return kFail;
+  return Status::failed();
 }
 
 // The argument after argv[i], consuming it; nullptr when there is none.
@@ -44,13 +43,13 @@ const char* takeValue(int argc, char** argv, int& i) {
 }
 
 // Reads the value of a numeric option; a missing value or one that reads as
-// 0 prints `message` and gives false.
-bool takeNumber(Context& ctx, int argc, char** argv, int& i, const char* message, int32_t& out) {
+// 0 prints `message` and fails.
+Status takeNumber(Context& ctx, int argc, char** argv, int& i, const char* message, int32_t& out) {
   const char* text = takeValue(argc, argv, i);
   out = text ? readDecimal(text) : 0;
-  if (out != 0) return true;
+  if (out != 0) return {};
   say(ctx, "%s", message);
-  return false;
+  return Status::failed();
 }
 
 struct NumberOption {
@@ -77,51 +76,51 @@ const NumberOption kSizeOptions[] = {
      [](Options& o, int32_t v) { o.sizeFileInfo = static_cast<uint32_t>(v); }},
 };
 
-uint32_t optionS(Context& ctx, int argc, char** argv, int& i) {
+Status optionS(Context& ctx, int argc, char** argv, int& i) {
   const char* arg = argv[i];
   for (const NumberOption& opt : kSizeOptions) {
     if (!sameNoCase(arg + 1, opt.name)) continue;
     int32_t value;
-    if (!takeNumber(ctx, argc, argv, i, opt.message, value)) return kFail;
+    if (Status r = takeNumber(ctx, argc, argv, i, opt.message, value); !r.ok()) return r;
     if (std::strcmp(opt.name, "sizefileinfo") == 0 && static_cast<uint32_t>(value) < kMinFileInfoSize) {
       say(ctx,
           "***Option -sizefileinfo did not have a valid argument (# of bytes). Must be at least "
           "as large as %d. Return -1.\n",
           static_cast<int>(kMinFileInfoSize));
-      return kFail;
+      return Status::failed();
     }
     opt.store(ctx.opt, value);
-    return 0;
+    return {};
   }
   if (arg[2] != '\0') return fail(ctx, "***Option -s does not take an argument. Return -1.\n");
   ctx.opt.stripStrings = true;
-  return 0;
+  return {};
 }
 
-uint32_t optionT(Context& ctx, int argc, char** argv, int& i) {
+Status optionT(Context& ctx, int argc, char** argv, int& i) {
   const char* message = "***Option -t must be of the format  -t <x>=<y>.\n";
   if (argv[i][2] != '\0') return fail(ctx, message);
   const char* text = takeValue(argc, argv, i);
-  if (!text || !addLoaderTag(ctx, text)) return fail(ctx, message);
-  return 0;
+  if (!text || !addLoaderTag(ctx, text).ok()) return fail(ctx, message);
+  return {};
 }
 
-uint32_t optionD(Context& ctx, int argc, char** argv, int& i) {
+Status optionD(Context& ctx, int argc, char** argv, int& i) {
   const char* arg = argv[i];
   if (sameNoCase(arg + 1, "dbg_source_root")) {
     const char* path = takeValue(argc, argv, i);
-    if (!path || !addSourceRoot(ctx, path))
+    if (!path || !addSourceRoot(ctx, path).ok())
       return fail(ctx,
                   "***Option -dbg_source_root did not have a valid argument (a path beginning "
                   "with the drive). Return -1.\n");
-    return 0;
+    return {};
   }
   if (arg[2] != '\0') return fail(ctx, "***Option -d does not take an argument. Return -1.\n");
   ctx.opt.dynamicOnly = true;
-  return 0;
+  return {};
 }
 
-uint32_t optionZ(Context& ctx, const char* arg) {
+Status optionZ(Context& ctx, const char* arg) {
   if (sameNoCase(arg + 1, "zx")) {
     ctx.opt.compress = false;
   } else if (arg[2] >= '1' && arg[2] <= '9') {
@@ -129,34 +128,34 @@ uint32_t optionZ(Context& ctx, const char* arg) {
   } else if (arg[2] != '\0') {
     return fail(ctx, "***Option -z takes compression level 1 to 9 or x. Return -1.\n");
   }
-  return 0;
+  return {};
 }
 
-uint32_t optionL(Context& ctx, int argc, char** argv, int& i) {
+Status optionL(Context& ctx, int argc, char** argv, int& i) {
   const char* arg = argv[i];
   if (arg[2] != '\0') {
     ctx.opt.importLibPath = std::string(arg + 2);
-    return 0;
+    return {};
   }
   const char* path = takeValue(argc, argv, i);
   if (!path) return fail(ctx, "***Option -l requires a filename. Return -1.\n");
   ctx.opt.importLibPath = std::string(path);
-  return 0;
+  return {};
 }
 
-uint32_t optionOther(Context& ctx, const char* arg) {
+Status optionOther(Context& ctx, const char* arg) {
   if (sameNoCase(arg + 1, "checknosda")) {
     ctx.opt.checkNoSda = true;
   } else if (sameNoCase(arg + 1, "warnemptyrela")) {
     ctx.opt.warnEmptyRela = true;
   } else {
     say(ctx, "***Error: Unrecognized option \"%s\" specified. Return -1.\n", arg);
-    return kFail;
+    return Status::failed();
   }
-  return 0;
+  return {};
 }
 
-uint32_t optionFlags(Context& ctx, const char* arg) {
+Status optionFlags(Context& ctx, const char* arg) {
   Options& o = ctx.opt;
   const char* name = arg + 1;
   switch (arg[1]) {
@@ -165,14 +164,14 @@ uint32_t optionFlags(Context& ctx, const char* arg) {
         o.newSymbolTable = true;
       else if (sameNoCase(name, "nolib"))
         o.noLib = true;
-      return 0;
+      return {};
     case 'o':
       if (sameNoCase(name, "old")) o.newSymbolTable = false;
-      return 0;
+      return {};
     case 'f':
       if (arg[2] != '\0') return fail(ctx, "***Option -f does not take an argument. Return -1.\n");
       o.forceVkx = true;
-      return 0;
+      return {};
     case 'v':
       if (sameNoCase(name, "v"))
         o.verbose = true;
@@ -180,14 +179,14 @@ uint32_t optionFlags(Context& ctx, const char* arg) {
         o.verbose2 = true;
       else if (sameNoCase(name, "v3"))
         o.verbose3 = true;
-      return 0;
+      return {};
     case 'x':
       if (!sameNoCase(name, "x32")) {
         say(ctx, "***Error: Unrecognized option \"%s\" specified.\n", arg);
-        return kFail;
+        return Status::failed();
       }
       o.allowCode32 = true;
-      return 0;
+      return {};
     case 'z':
       return optionZ(ctx, arg);
     default:
@@ -195,7 +194,7 @@ uint32_t optionFlags(Context& ctx, const char* arg) {
   }
 }
 
-uint32_t parseOption(Context& ctx, int argc, char** argv, int& i) {
+Status parseOption(Context& ctx, int argc, char** argv, int& i) {
   const char* arg = argv[i];
   int32_t value;
   switch (arg[1]) {
@@ -208,50 +207,51 @@ uint32_t parseOption(Context& ctx, int argc, char** argv, int& i) {
     case 'l':
       return optionL(ctx, argc, argv, i);
     case 'h':
-      if (!takeNumber(ctx, argc, argv, i, "***Option -h did not have a valid argument (# of bytes). Return -1.\n",
-                      value))
-        return kFail;
+      if (Status r = takeNumber(ctx, argc, argv, i,
+                                "***Option -h did not have a valid argument (# of bytes). Return -1.\n", value);
+          !r.ok())
+        return r;
       ctx.opt.heapSize = static_cast<uint32_t>(value);
-      return 0;
+      return {};
     case 'p':
-      if (!sameNoCase(arg + 1, "padall")) return 0;
-      if (!takeNumber(ctx, argc, argv, i, "***Option -padall did not have a valid argument (percentage). Return -1.\n",
-                      value))
-        return kFail;
+      if (!sameNoCase(arg + 1, "padall")) return {};
+      if (Status r = takeNumber(ctx, argc, argv, i,
+                                "***Option -padall did not have a valid argument (percentage). Return -1.\n", value);
+          !r.ok())
+        return r;
       ctx.opt.padAllPercent = static_cast<uint32_t>(value);
-      return 0;
+      return {};
     default:
       return optionFlags(ctx, arg);
   }
 }
 
 // The input argument: map the file and have it loaded.
-uint32_t takeInputFile(Context& ctx, const char* arg) {
+Status takeInputFile(Context& ctx, const char* arg) {
   if (ctx.haveInput) {
     say(ctx, "***Error: More than one ELF input file specified. \"%s\"\n", arg);
-    return kFail;
+    return Status::failed();
   }
   MappedFile* file = nullptr;
   if (uint32_t e = mapFile(arg, file)) {
     say(ctx, "***Error: Could not map in file \"%s\". Error 0x%08X\n", arg, e);
-    return e;
+    return Status::withValue(e);
   }
   ctx.opt.inputPath = std::string(arg);
   if (file->size < kMinInputSize) {
     releaseMappedFile(file);
-    return 0;
+    return {};
   }
   return loadInput(ctx, file, arg);
 }
 
 }  // namespace
 
-uint32_t loadInput(Context& ctx, MappedFile* file, const std::string& name) {
-  if (ctx.haveInput || !file) return kFail;
+Status loadInput(Context& ctx, MappedFile* file, const std::string& name) {
+  if (ctx.haveInput || !file) return Status::failed();
   if (ctx.inputFile && ctx.inputFile != file) releaseMappedFile(ctx.inputFile);
   ctx.inputFile = file;
-  uint32_t r =
-      loadInputElf(ctx.con, *file, name, LoadSettings{ctx.opt.forceVkx, ctx.opt.threads}, ctx.input, ctx.facts);
+  Status r = loadInputElf(ctx.con, *file, name, LoadSettings{ctx.opt.forceVkx, ctx.opt.threads}, ctx.input, ctx.facts);
   ctx.haveInput = ctx.facts.parsed;
   return r;
 }
@@ -270,26 +270,26 @@ int32_t readDecimal(const char* text) {
   return static_cast<int32_t>(negative ? -value : value);
 }
 
-uint32_t parseCommandLine(Context& ctx, int argc, char** argv) {
+Status parseCommandLine(Context& ctx, int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const char* arg = argv[i];
-    uint32_t r = arg[0] == '-' ? parseOption(ctx, argc, argv, i) : takeInputFile(ctx, arg);
-    if (r != 0) return r;
+    Status r = arg[0] == '-' ? parseOption(ctx, argc, argv, i) : takeInputFile(ctx, arg);
+    if (!r.ok()) return r;
   }
-  return 0;
+  return {};
 }
 
-bool addSourceRoot(Context& ctx, const std::string& path) {
-  if (path.empty()) return false;
+Status addSourceRoot(Context& ctx, const std::string& path) {
+  if (path.empty()) return Status::failed();
   for (const std::string& root : ctx.opt.sourceRoots)
-    if (root == path) return true;
+    if (root == path) return {};
   try {
     ctx.opt.sourceRoots.push_back(path);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Out Of Memory.\n");
-    return false;
+    return Status::failed();
   }
-  return true;
+  return {};
 }
 
 }  // namespace zv

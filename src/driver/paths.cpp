@@ -57,21 +57,21 @@ RootMatch matchRoot(const std::string& path, const std::string& root, size_t& en
 
 }  // namespace
 
-bool fullInputPath(Context& ctx, std::string& full, size_t& fileNamePos) {
+Status fullInputPath(Context& ctx, std::string& full, size_t& fileNamePos) {
   if (!ctx.opt.inputPath || !fullPath(*ctx.opt.inputPath, full, fileNamePos)) {
     say(ctx, "Error: GetFullPathName for src elf failed. return -1.\n");
-    return false;
+    return Status::failed();
   }
   if (fileNamePos == std::string::npos || fileNamePos >= full.size()) {
     say(ctx,
         "Error: src elf is expected to be a full path to and including the file; found only a "
         "directory. return -1.\n");
-    return false;
+    return Status::failed();
   }
-  return true;
+  return {};
 }
 
-bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos) {
+Status deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos) {
   Options& o = ctx.opt;
   size_t ext = full.rfind('.');
   if (ext == std::string::npos || ext < fileNamePos) ext = full.size();
@@ -83,33 +83,33 @@ bool deriveOutputNames(Context& ctx, const std::string& full, size_t fileNamePos
   size_t namePos;
   if (pathLength(o.outputPath) > kMaxPath || !fullPath(o.outputPath, narrow, namePos)) {
     say(ctx, "Error: GetFullPathName for src elf failed. return -1.\n");
-    return false;
+    return Status::failed();
   }
   o.outputPathNarrow = narrow;
   ctx.moduleSettings.relativeOutputPos = 0;
   ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(narrow.size());
-  return true;
+  return {};
 }
 
-bool outputsSpareTheInput(Context& ctx) {
+Status outputsSpareTheInput(Context& ctx) {
   const Options& o = ctx.opt;
   for (const std::string* path : {&o.outputPath, o.importLibPath ? &*o.importLibPath : nullptr}) {
     if (!path || !isMappedFile(ctx.inputFile, *path)) continue;
     say(ctx, "***Error: \"%s\" is the input file; writing the output there would destroy it. Return -1.\n",
         path->c_str());
-    return false;
+    return Status::failed();
   }
-  return true;
+  return {};
 }
 
-uint32_t makeRelativeOutputPath(Context& ctx) {
+Status makeRelativeOutputPath(Context& ctx) {
   const Options& o = ctx.opt;
   ModuleSettings& m = ctx.moduleSettings;
-  if (o.sourceRoots.empty()) return 0;
+  if (o.sourceRoots.empty()) return {};
   size_t n = m.relativeOutputLen;
   if (n + kFileInfoPathReserve > kFileInfoPathArea) {
     say(ctx, "***File path to VKM is too large.\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   const std::string path = relativeOutputPath(ctx);
   for (const std::string& root : o.sourceRoots) {
@@ -122,7 +122,7 @@ uint32_t makeRelativeOutputPath(Context& ctx) {
     m.relativeOutputLen = static_cast<uint32_t>(path.size() - k);
     break;
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

@@ -24,7 +24,6 @@ uint32_t threadCountAsked(const std::optional<std::string>& asked) {
   return hardwareThreads();
 }
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
 constexpr uint32_t kDefaultStackSize = 0x10000;
 constexpr uint32_t kMinHeapSize = 0x8000;
 constexpr uint64_t kMinGeneratedSize = 260;
@@ -48,20 +47,21 @@ void applyRunDefaults(Options& o) {
   if (o.heapSize < kMinHeapSize) o.heapSize = kMinHeapSize;
 }
 
-// The final word of a run: flush what was said, then the FAILED line.
-int finish(Context& ctx, const char* self, uint32_t result) {
+// The final word of a run: flush what was said, then the FAILED line. The
+// failure's value is the exit value.
+int finish(Context& ctx, const char* self, Status result) {
   consoleFlush(ctx.con);
-  if (result != 0) {
-    say(ctx, "\n\n%s FAILED Error = %d\n", self, static_cast<int>(result));
+  if (!result.ok()) {
+    say(ctx, "\n\n%s FAILED Error = %d\n", self, static_cast<int>(result.value()));
     consoleFlush(ctx.con);
   }
-  return static_cast<int>(result);
+  return static_cast<int>(result.value());
 }
 
 int commandLineFailure(Context& ctx, int argc, char** argv) {
-  reportCommandLineFailure(ctx, argc, argv, kFail);
+  reportCommandLineFailure(ctx, argc, argv, Status::failed());
   consoleFlush(ctx.con);
-  return static_cast<int>(kFail);
+  return static_cast<int>(Status::failed().value());
 }
 
 int runSteps(Context& ctx, int argc, char** argv) {
@@ -70,10 +70,10 @@ int runSteps(Context& ctx, int argc, char** argv) {
   // The input is read while the command line is; its large tables already
   // use the threads (a bad value is reported once the conversion starts).
   ctx.opt.threads = threadCountAsked(ctx.env.threads);
-  if (uint32_t r = parseCommandLine(ctx, argc, argv)) {
+  if (Status r = parseCommandLine(ctx, argc, argv); !r.ok()) {
     printUsage(ctx);
     consoleFlush(ctx.con);
-    return static_cast<int>(r);
+    return static_cast<int>(r.value());
   }
   warnEmptyRelocations(ctx);
   applyRunDefaults(ctx.opt);
@@ -83,10 +83,10 @@ int runSteps(Context& ctx, int argc, char** argv) {
   }
   std::string full;
   size_t fileNamePos = 0;
-  if (!fullInputPath(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
-  if (checkRegionSizes(ctx) != 0) return finish(ctx, self, kFail);
-  if (!deriveOutputNames(ctx, full, fileNamePos)) return commandLineFailure(ctx, argc, argv);
-  if (!outputsSpareTheInput(ctx)) return finish(ctx, self, kFail);
+  if (!fullInputPath(ctx, full, fileNamePos).ok()) return commandLineFailure(ctx, argc, argv);
+  if (Status r = checkRegionSizes(ctx); !r.ok()) return finish(ctx, self, r);
+  if (!deriveOutputNames(ctx, full, fileNamePos).ok()) return commandLineFailure(ctx, argc, argv);
+  if (Status r = outputsSpareTheInput(ctx); !r.ok()) return finish(ctx, self, r);
   chooseThreadCount(ctx);
   return finish(ctx, self, convert(ctx));
 }
@@ -110,60 +110,60 @@ void chooseThreadCount(Context& ctx) {
       asked->c_str());
 }
 
-uint32_t checkRegionSizes(Context& ctx) {
+Status checkRegionSizes(Context& ctx) {
   Options& o = ctx.opt;
   const int32_t d = o.sizeData, x = o.sizeText, m = o.sizeTemp, l = o.sizeLoad;
   if (d >= 0 && (x == -1 || m == -1 || l == -1)) {
     say(ctx, "Error: -sizedata %d needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. return -1.\n", d);
-    return kFail;
+    return Status::failed();
   }
   if (x >= 0 && (d == -1 || m == -1 || l == -1)) {
     say(ctx, "Error: -sizetext %d needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. return -1.\n", x);
-    return kFail;
+    return Status::failed();
   }
   if (m >= 0 && (d == -1 || x == -1 || l == -1)) {
     say(ctx, "Error: -sizetemp %d needs to set -sizedata <n> -sizetext <n> -sizeload <n>. return -1.\n", m);
-    return kFail;
+    return Status::failed();
   }
   if (l >= 0 && (d == -1 || x == -1 || m == -1)) {
     say(ctx, "Error: -sizeload %d needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. return -1.\n", l);
-    return kFail;
+    return Status::failed();
   }
   o.byteSizesGiven = !(d == -1 && x == -1 && m == -1 && l == -1);
   if (o.byteSizesGiven && o.padAllPercent != 0) {
     say(ctx,
         "Error: Please specify either percentage (-padall <n>) or bytes (-sizedata <n> -sizetext "
         "<n> -sizeload <n> -sizetemp <n>) for segment padding. return -1.\n");
-    return kFail;
+    return Status::failed();
   }
-  return 0;
+  return {};
 }
 
-uint32_t reloadGeneratedFile(Context& ctx) {
+Status reloadGeneratedFile(Context& ctx) {
   const char* path = ctx.opt.outputPath.c_str();
   MappedFile* file = nullptr;
   if (ctx.inMemory) {
     file = mapMemory(ctx.outputBytes);  // a copy: the parse converts it in place
   } else if (uint32_t e = mapFile(ctx.opt.outputPath, file)) {
     say(ctx, "***Error: Could not map in generated file \"%s\". Error 0x%08X\n", path, e);
-    return e;
+    return Status::withValue(e);
   }
   if (file->size > UINT32_MAX) {  // only a module kept in memory can be this large
     releaseMappedFile(file);
     say(ctx, "***Error: Could not map in generated file \"%s\". Error 0x%08X\n", path, kErrFail);
-    return kErrFail;
+    return Status::withValue(kErrFail);
   }
   if (file->size < kMinGeneratedSize) {
     releaseMappedFile(file);
-    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path, bad::kFileTooSmall);
+    say(ctx, "***Error: Generated file \"%s\" is too small. Error 0x%08X\n", path, bad::kFileTooSmall.value());
     return bad::kFileTooSmall;
   }
   const uint32_t size = static_cast<uint32_t>(file->size);
   ElfImage generated;
-  uint32_t r = parseElfImage(file->base, size, generated, false, ctx.opt.threads);  // checked, not converted
-  if (r == 0) r = verifyGeneratedLayout(ctx, generated, size);
+  Status r = parseElfImage(file->base, size, generated, false, ctx.opt.threads);  // checked, not converted
+  if (r.ok()) r = verifyGeneratedLayout(ctx, generated, size);
   releaseMappedFile(file);
-  if (r != 0) say(ctx, "***Error 0x%08X reloading generated file \"%s\"\n", r, path);
+  if (!r.ok()) say(ctx, "***Error 0x%08X reloading generated file \"%s\"\n", r.value(), path);
   return r;
 }
 
@@ -172,7 +172,7 @@ int runTool(Context& ctx, int argc, char** argv) {
     return runSteps(ctx, argc, argv);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Error: Mem alloc failed.\n");
-    return finish(ctx, programName(argc, argv), kFail);
+    return finish(ctx, programName(argc, argv), Status::failed());
   }
 }
 

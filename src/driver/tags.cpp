@@ -26,18 +26,18 @@ bool splitTag(const std::string& text, LoaderTag& tag) {
 
 std::string wholeText(const LoaderTag& tag) { return tag.name + "=" + tag.value; }
 
-bool addCommandLineTag(Context& ctx, const std::string& text) {
+Status addCommandLineTag(Context& ctx, const std::string& text) {
   LoaderTag tag;
-  if (!splitTag(text, tag)) return false;
+  if (!splitTag(text, tag)) return Status::failed();
   for (const LoaderTag& old : ctx.opt.loaderTags) {
     if (old.name != tag.name) continue;
-    if (old.value == tag.value) return true;
+    if (old.value == tag.value) return {};
     say(ctx, "***Option -t value conflict. Previous value \"%s\"; current value \"%s\"\n", wholeText(old).c_str(),
         text.c_str());
-    return false;
+    return Status::failed();
   }
   ctx.opt.loaderTags.push_front(std::move(tag));
-  return true;
+  return {};
 }
 
 // What the scan of one line of the tags file found.
@@ -74,7 +74,7 @@ void reportBadTagLine(Context& ctx, const std::string& path, const char* why, co
 }
 
 // Reads every line of an open tags file into the module's tag list.
-bool readTagLines(Context& ctx, TextFile& file, const std::string& path) {
+Status readTagLines(Context& ctx, TextFile& file, const std::string& path) {
   std::string piece;
   while (readTextPiece(file, piece)) {
     std::string line(piece.c_str());  // the line is text: it ends at a zero byte
@@ -84,28 +84,28 @@ bool readTagLines(Context& ctx, TextFile& file, const std::string& path) {
         continue;
       case LineScan::kEqualsFirst:
         reportBadTagLine(ctx, path, "***Error: line contains = before a valid tag name\n", line);
-        return false;
+        return Status::failed();
       case LineScan::kNoEquals:
         reportBadTagLine(ctx, path, "***Error: line formatted incorrectly\n", line);
-        return false;
+        return Status::failed();
       case LineScan::kToken:
         break;
     }
     LoaderTag tag;
-    if (!splitTag(token, tag)) return false;  // name= : nothing after the '='
+    if (!splitTag(token, tag)) return Status::failed();  // name= : nothing after the '='
     ctx.moduleSettings.loaderTags.push_front(std::move(tag));
   }
-  return true;
+  return {};
 }
 
 }  // namespace
 
-bool addLoaderTag(Context& ctx, const std::string& text) {
+Status addLoaderTag(Context& ctx, const std::string& text) {
   try {
     return addCommandLineTag(ctx, text);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Out Of Memory.\n");
-    return false;
+    return Status::failed();
   }
 }
 
@@ -128,7 +128,7 @@ std::string loaderTagsFilePath(const std::string& root, bool& cygdrive) {
   return path;
 }
 
-bool readLoaderTagsFile(Context& ctx, const std::string& root) {
+Status readLoaderTagsFile(Context& ctx, const std::string& root) {
   ctx.moduleSettings.loaderTags = ctx.opt.loaderTags;
   bool cygdrive = false;
   std::string path;
@@ -136,22 +136,22 @@ bool readLoaderTagsFile(Context& ctx, const std::string& root) {
     path = loaderTagsFilePath(root, cygdrive);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Out Of Memory.\n");
-    return false;
+    return Status::failed();
   }
   if (cygdrive && ctx.opt.verbose) say(ctx, "Found cygdrive path adjusted to \"%s\"\n", path.c_str());
   TextFile file;
   if (!openTextFile(path, file)) {
     say(ctx, "***Error: can not open \"%s\"\n", path.c_str());
-    return false;
+    return Status::failed();
   }
-  bool ok = false;
+  Status r = Status::failed();
   try {
-    ok = readTagLines(ctx, file, path);
+    r = readTagLines(ctx, file, path);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Out Of Memory.\n");
   }
   closeTextFile(file);
-  return ok;
+  return r;
 }
 
 }  // namespace zv

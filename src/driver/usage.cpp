@@ -86,9 +86,9 @@ void printUsage(Context& ctx) {
   sayAll(ctx, kOptionsTail, std::size(kOptionsTail));
 }
 
-void reportCommandLineFailure(Context& ctx, int argc, char** argv, uint32_t code) {
+void reportCommandLineFailure(Context& ctx, int argc, char** argv, Status failure) {
   const char* self = argc > 0 && argv[0] ? argv[0] : "";
-  say(ctx, "\n\n%s FAILED Error = %d\n", self, static_cast<int>(code));
+  say(ctx, "\n\n%s FAILED Error = %d\n", self, static_cast<int>(failure.value()));
   say(ctx, "\t%s", self);
   for (int i = 1; i < argc; ++i) say(ctx, " \\\n\t\t%s", argv[i]);
   say(ctx, "\n");

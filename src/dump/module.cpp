@@ -348,8 +348,8 @@ void checkAsConverter(std::span<const uint8_t> bytes, Module& m) {
   }
   std::vector<uint8_t> copy(bytes.begin(), bytes.end());  // the checks convert tables in place
   ElfImage img;
-  if (uint32_t code = parseElfImage(copy.data(), static_cast<uint32_t>(copy.size()), img))
-    m.problems.push_back(format("ELF check 0x%08X: %s", code, badImageReason(code)));
+  if (Status r = parseElfImage(copy.data(), static_cast<uint32_t>(copy.size()), img); !r.ok())
+    m.problems.push_back(format("ELF check 0x%08X: %s", r.value(), badImageReason(r)));
 }
 
 // --- Tables -----------------------------------------------------------------------

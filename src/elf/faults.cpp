@@ -6,9 +6,9 @@
 
 namespace zv {
 
-const char* badImageReason(uint32_t code) {
+const char* badImageReason(Status failure) {
   struct Reason {
-    uint32_t code;
+    Status code;
     const char* text;
   };
   static constexpr Reason kReasons[] = {
@@ -63,7 +63,7 @@ const char* badImageReason(uint32_t code) {
       {bad::kSegOverlap, "two segments share file bytes"},
   };
   for (const Reason& r : kReasons)
-    if (r.code == code) return r.text;
+    if (r.code == failure) return r.text;
   return "malformed ELF image";
 }
 

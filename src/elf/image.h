@@ -16,6 +16,7 @@
 
 #include "elf/elf_types.h"
 #include "platform/platform.h"
+#include "platform/status.h"
 
 namespace zv {
 
@@ -36,35 +37,71 @@ struct ElfImage {
   std::vector<uint8_t> isOwned;
 };
 
-// 0xBAD000xx codes of a malformed image.
+// The failures of a malformed image: 0xBAD000xx codes.
 namespace bad {
-constexpr uint32_t kSymLink = 0xBAD00001, kSymLinkType = 0xBAD00002, kSymTooSmall = 0xBAD00003, kSymName = 0xBAD00004,
-                   kSymShndx = 0xBAD00005, kObjInNull = 0xBAD00006, kObjOutside = 0xBAD00007, kFuncInNull = 0xBAD00008,
-                   kFuncOutside = 0xBAD00009, kRelaTooSmall = 0xBAD0000A, kRelaLink = 0xBAD0000B,
-                   kRelaLinkType = 0xBAD0000C, kRelaInfo = 0xBAD0000D, kRelaNull = 0xBAD0000E, kRelaSym = 0xBAD0000F,
-                   kRelTooSmall = 0xBAD00011, kRelLink = 0xBAD00012, kRelLinkType = 0xBAD00013, kRelInfo = 0xBAD00014,
-                   kRelNull = 0xBAD00015, kRelSym = 0xBAD00016, kRelOffset = 0xBAD00017, kFileTooSmall = 0xBAD00018,
-                   kMagic = 0xBAD00019, kClass = 0xBAD0001A, kIdentVersion = 0xBAD0001B, kMachine = 0xBAD0001C,
-                   kVersion = 0xBAD0001D, kEhsizeLarge = 0xBAD0001E, kPhoff = 0xBAD0001F, kShoff = 0xBAD00020,
-                   kShstrndx = 0xBAD00021, kPhTable = 0xBAD00022, kShTable = 0xBAD00023, kSecInHeader = 0xBAD00024,
-                   kSecPastEnd = 0xBAD00025, kSecInPh = 0xBAD00026, kSecInSh = 0xBAD00027, kSecOverlap = 0xBAD00028,
-                   kSegPastEnd = 0xBAD00029, kShstrType = 0xBAD0002A, kSecName = 0xBAD0002B, kEhsizeSmall = 0xBAD0002C,
-                   kSymEntsize = 0xBAD0002D, kRelaEntsize = 0xBAD0002E, kRelaSymEntsize = 0xBAD0002F,
-                   kRelEntsize = 0xBAD00030, kRelSymEntsize = 0xBAD00031, kSegOverlap = 0xBAD00032;
+constexpr Status kSymLink = Status::withValue(0xBAD00001);
+constexpr Status kSymLinkType = Status::withValue(0xBAD00002);
+constexpr Status kSymTooSmall = Status::withValue(0xBAD00003);
+constexpr Status kSymName = Status::withValue(0xBAD00004);
+constexpr Status kSymShndx = Status::withValue(0xBAD00005);
+constexpr Status kObjInNull = Status::withValue(0xBAD00006);
+constexpr Status kObjOutside = Status::withValue(0xBAD00007);
+constexpr Status kFuncInNull = Status::withValue(0xBAD00008);
+constexpr Status kFuncOutside = Status::withValue(0xBAD00009);
+constexpr Status kRelaTooSmall = Status::withValue(0xBAD0000A);
+constexpr Status kRelaLink = Status::withValue(0xBAD0000B);
+constexpr Status kRelaLinkType = Status::withValue(0xBAD0000C);
+constexpr Status kRelaInfo = Status::withValue(0xBAD0000D);
+constexpr Status kRelaNull = Status::withValue(0xBAD0000E);
+constexpr Status kRelaSym = Status::withValue(0xBAD0000F);
+constexpr Status kRelTooSmall = Status::withValue(0xBAD00011);
+constexpr Status kRelLink = Status::withValue(0xBAD00012);
+constexpr Status kRelLinkType = Status::withValue(0xBAD00013);
+constexpr Status kRelInfo = Status::withValue(0xBAD00014);
+constexpr Status kRelNull = Status::withValue(0xBAD00015);
+constexpr Status kRelSym = Status::withValue(0xBAD00016);
+constexpr Status kRelOffset = Status::withValue(0xBAD00017);
+constexpr Status kFileTooSmall = Status::withValue(0xBAD00018);
+constexpr Status kMagic = Status::withValue(0xBAD00019);
+constexpr Status kClass = Status::withValue(0xBAD0001A);
+constexpr Status kIdentVersion = Status::withValue(0xBAD0001B);
+constexpr Status kMachine = Status::withValue(0xBAD0001C);
+constexpr Status kVersion = Status::withValue(0xBAD0001D);
+constexpr Status kEhsizeLarge = Status::withValue(0xBAD0001E);
+constexpr Status kPhoff = Status::withValue(0xBAD0001F);
+constexpr Status kShoff = Status::withValue(0xBAD00020);
+constexpr Status kShstrndx = Status::withValue(0xBAD00021);
+constexpr Status kPhTable = Status::withValue(0xBAD00022);
+constexpr Status kShTable = Status::withValue(0xBAD00023);
+constexpr Status kSecInHeader = Status::withValue(0xBAD00024);
+constexpr Status kSecPastEnd = Status::withValue(0xBAD00025);
+constexpr Status kSecInPh = Status::withValue(0xBAD00026);
+constexpr Status kSecInSh = Status::withValue(0xBAD00027);
+constexpr Status kSecOverlap = Status::withValue(0xBAD00028);
+constexpr Status kSegPastEnd = Status::withValue(0xBAD00029);
+constexpr Status kShstrType = Status::withValue(0xBAD0002A);
+constexpr Status kSecName = Status::withValue(0xBAD0002B);
+constexpr Status kEhsizeSmall = Status::withValue(0xBAD0002C);
+constexpr Status kSymEntsize = Status::withValue(0xBAD0002D);
+constexpr Status kRelaEntsize = Status::withValue(0xBAD0002E);
+constexpr Status kRelaSymEntsize = Status::withValue(0xBAD0002F);
+constexpr Status kRelEntsize = Status::withValue(0xBAD00030);
+constexpr Status kRelSymEntsize = Status::withValue(0xBAD00031);
+constexpr Status kSegOverlap = Status::withValue(0xBAD00032);
 }  // namespace bad
 
-// A few words on what a 0xBAD000xx code means.
-const char* badImageReason(uint32_t code);
+// A few words on what a 0xBAD000xx failure means.
+const char* badImageReason(Status failure);
 
-// Validation and conversion (0 or a 0xBAD000xx code; nothing is printed).
-uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
+// Validation and conversion (a 0xBAD000xx failure; nothing is printed).
+Status checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
 // With `convert` false the tables are checked but their bytes left as they
 // are (a read-back of a written file needs nothing more, and its pages are
 // then never copied).
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true, uint32_t threads = 1);
-uint32_t checkSymbolSection(ElfImage& img, uint32_t index);
-uint32_t checkRelaSection(ElfImage& img, uint32_t index);
-uint32_t checkRelSection(ElfImage& img, uint32_t index);
+Status parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true, uint32_t threads = 1);
+Status checkSymbolSection(ElfImage& img, uint32_t index);
+Status checkRelaSection(ElfImage& img, uint32_t index);
+Status checkRelSection(ElfImage& img, uint32_t index);
 
 // Number of sections, and whether an index names one (0xFF00 and above never do).
 inline uint32_t sectionCount(const ElfImage& img) { return static_cast<uint32_t>(img.sh.size()); }

@@ -75,26 +75,26 @@ void chooseOutputKind(bool forceVkx, InputFacts& facts) {
 
 }  // namespace
 
-uint32_t loadInputElf(Console& con, MappedFile& file, const std::string& name, const LoadSettings& settings,
-                      ElfImage& image, InputFacts& facts) {
+Status loadInputElf(Console& con, MappedFile& file, const std::string& name, const LoadSettings& settings,
+                    ElfImage& image, InputFacts& facts) {
   int nameLen = static_cast<int>(name.size());
-  uint32_t e = parseElfImage(file.base, static_cast<uint32_t>(file.size), image, true, settings.threads);
-  if (e) {
-    say(con, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e, nameLen, name.data());
+  Status e = parseElfImage(file.base, static_cast<uint32_t>(file.size), image, true, settings.threads);
+  if (!e.ok()) {
+    say(con, "*** Error 0x%08X parsing ELF file \"%.*s\"\n", e.value(), nameLen, name.data());
     return e;
   }
   facts.parsed = true;
   facts.emptyNullRelaSeen = image.emptyNullRelaSeen;
   if (sectionCount(image) == 0) {
     say(con, "*** Error ELF file \"%.*s\" has no sections. return -1.\n", nameLen, name.data());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   // Symbols name their section in 16 bits, and 0xFF00 and above are reserved
   // values (absolute, common), so a module can hold no section numbered there.
   if (sectionCount(image) > SHN_LORESERVE) {
     say(con, "*** Error ELF file \"%.*s\" has %d sections; a module can hold at most %d. return -1.\n", nameLen,
         name.data(), static_cast<int>(sectionCount(image)), static_cast<int>(SHN_LORESERVE));
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   // Only this tool's own output has compressed sections; their contents could
   // be neither checked nor copied as they stand.
@@ -102,15 +102,15 @@ uint32_t loadInputElf(Console& con, MappedFile& file, const std::string& name, c
     if (!(image.sh[i].sh_flags & SHF_VKM_COMPRESSED)) continue;
     say(con, "*** Error ELF file \"%.*s\": section %d is marked compressed, which no linker output is. return -1.\n",
         nameLen, name.data(), static_cast<int>(i));
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   uint32_t relocSections = scanSections(image, facts);
   chooseOutputKind(settings.forceVkx, facts);
   if (relocSections == 0) {
     say(con, "*** Error \"%.*s\" has no relocations.  Cannot make an VKM from it. Return -1\n", nameLen, name.data());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

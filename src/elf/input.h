@@ -9,6 +9,7 @@
 
 #include "elf/image.h"
 #include "platform/platform.h"
+#include "platform/status.h"
 
 namespace zv {
 
@@ -29,10 +30,10 @@ struct LoadSettings {
 };
 
 // Loads `file` (named `name` in messages) into `image` and fills `facts`.
-// Returns 0, -1 or a 0xBAD000xx code; prints its own messages. The image
+// Fails with -1 or a 0xBAD000xx code; prints its own messages. The image
 // keeps pointing into the file's bytes, so the caller keeps the file mapped
 // as long as it uses the image.
-uint32_t loadInputElf(Console& con, MappedFile& file, const std::string& name, const LoadSettings& settings,
-                      ElfImage& image, InputFacts& facts);
+Status loadInputElf(Console& con, MappedFile& file, const std::string& name, const LoadSettings& settings,
+                    ElfImage& image, InputFacts& facts);
 
 }  // namespace zv

@@ -66,15 +66,15 @@ std::vector<uint8_t> startsInsideLater(const std::vector<FileRange>& r) {
 
 // --- ELF header --------------------------------------------------------------
 
-uint32_t checkIdent(const uint8_t* base, uint32_t size) {
+Status checkIdent(const uint8_t* base, uint32_t size) {
   if (!base || size < 260) return bad::kFileTooSmall;
   if (base[0] != 0x7F || base[1] != 'E' || base[2] != 'L' || base[3] != 'F') return bad::kMagic;
   if (base[EI_CLASS] != ELFCLASS32) return bad::kClass;
   if (base[EI_VERSION] > 1) return bad::kIdentVersion;
-  return 0;
+  return {};
 }
 
-uint32_t checkHeaderFields(const ElfImage& img) {
+Status checkHeaderFields(const ElfImage& img) {
   const Elf32_Ehdr& eh = img.eh;
   if (eh.e_machine == 0) return bad::kMachine;
   if (eh.e_version != 1) return bad::kVersion;
@@ -88,7 +88,7 @@ uint32_t checkHeaderFields(const ElfImage& img) {
   // A zero e_shoff is not exempt here: the table is then read from the start
   // of the file, and it must lie inside the file all the same.
   if (tableEnd(eh.e_shoff, eh.e_shnum, img.shentsize, kShdrSize) > img.size) return bad::kShTable;
-  return 0;
+  return {};
 }
 
 // Section header 0 is kept as stored; the others are converted.
@@ -113,7 +113,7 @@ void readProgramHeaders(ElfImage& img) {
 bool hasFileData(const Elf32_Shdr& h) { return h.sh_size != 0 && h.sh_type != SHT_NOBITS; }
 bool hasFileData(const Elf32_Phdr& p) { return p.p_filesz != 0 && p.p_type != PT_NULL; }
 
-uint32_t checkSectionPlacement(const ElfImage& img) {
+Status checkSectionPlacement(const ElfImage& img) {
   const Elf32_Ehdr& eh = img.eh;
   std::vector<FileRange> ranges(img.sh.size());
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
@@ -131,11 +131,11 @@ uint32_t checkSectionPlacement(const ElfImage& img) {
     if (startsIn(o, eh.e_shoff, shEnd)) return bad::kSecInSh;
     if (overlaps[i]) return bad::kSecOverlap;
   }
-  return 0;
+  return {};
 }
 
 // The first program header takes no part in the segment tests.
-uint32_t checkSegmentPlacement(const ElfImage& img) {
+Status checkSegmentPlacement(const ElfImage& img) {
   std::vector<FileRange> ranges(img.ph.size());
   for (uint32_t i = 1; i < img.ph.size(); ++i) {
     const Elf32_Phdr& p = img.ph[i];
@@ -144,12 +144,12 @@ uint32_t checkSegmentPlacement(const ElfImage& img) {
   std::vector<uint8_t> overlaps = startsInsideLater(ranges);
   for (uint32_t i = 1; i < img.ph.size(); ++i)
     if (ranges[i].used && overlaps[i]) return bad::kSegOverlap;
-  return 0;
+  return {};
 }
 
 // --- Extents and section names ----------------------------------------------
 
-uint32_t checkExtents(const ElfImage& img) {
+Status checkExtents(const ElfImage& img) {
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if (hasFileData(h) && uint64_t(h.sh_offset) + h.sh_size > img.size) return bad::kSecPastEnd;
@@ -158,7 +158,7 @@ uint32_t checkExtents(const ElfImage& img) {
     const Elf32_Phdr& p = img.ph[i];
     if (hasFileData(p) && uint64_t(p.p_offset) + p.p_filesz > img.size) return bad::kSegPastEnd;
   }
-  return 0;
+  return {};
 }
 
 bool isCompressed(const Elf32_Shdr& h) { return (h.sh_flags & SHF_VKM_COMPRESSED) != 0; }
@@ -185,23 +185,23 @@ uint32_t contentSize(const ElfImage& img, const Elf32_Shdr& h) {
 
 // A compressed name table whose size word lies outside the file has no room
 // for any name.
-uint32_t checkSectionNames(const ElfImage& img) {
+Status checkSectionNames(const ElfImage& img) {
   uint32_t idx = img.eh.e_shstrndx;
-  if (idx == 0) return 0;
+  if (idx == 0) return {};
   const Elf32_Shdr& names = img.sh[idx];
   if (names.sh_type != SHT_STRTAB) return bad::kShstrType;
   uint32_t length = names.sh_size;
   if (isCompressed(names) && !firstWord(img, names, length)) length = 0;
   for (uint32_t i = 1; i < img.sh.size(); ++i)
     if (img.sh[i].sh_name >= length) return bad::kSecName;
-  return 0;
+  return {};
 }
 
 // Symbol tables and relocation sections are converted and later rewritten in
 // place, so no two of them may share bytes: a shared entry would be converted
 // twice (back to the file's order) and rewritten for two tables. Sorting the
 // tables by offset finds any overlap in n log n.
-uint32_t checkTablesApart(const ElfImage& img) {
+Status checkTablesApart(const ElfImage& img) {
   std::vector<FileRange> tables;
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     const Elf32_Shdr& h = img.sh[i];
@@ -212,7 +212,7 @@ uint32_t checkTablesApart(const ElfImage& img) {
   std::sort(tables.begin(), tables.end(), [](const FileRange& a, const FileRange& b) { return a.start < b.start; });
   for (size_t k = 1; k < tables.size(); ++k)
     if (tables[k].start < tables[k - 1].end) return bad::kSecOverlap;
-  return 0;
+  return {};
 }
 
 // Whether each section is a symbol or relocation table whose bytes no other
@@ -278,27 +278,27 @@ struct HostEntries {
 };
 
 // Object and function symbols must lie inside the allocated section they name.
-uint32_t checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
+Status checkSymbolTarget(const ElfImage& img, const Elf32_Sym& s) {
   uint8_t type = symType(s);
-  if (s.st_shndx == SHN_UNDEF || s.st_shndx >= SHN_LORESERVE) return 0;
-  if (type == STT_SECTION || type == STT_FILE) return 0;
+  if (s.st_shndx == SHN_UNDEF || s.st_shndx >= SHN_LORESERVE) return {};
+  if (type == STT_SECTION || type == STT_FILE) return {};
   if (s.st_shndx >= img.sh.size()) return bad::kSymShndx;
-  if (type != STT_OBJECT && type != STT_FUNC) return 0;
+  if (type != STT_OBJECT && type != STT_FUNC) return {};
   const Elf32_Shdr& t = img.sh[s.st_shndx];
-  if (t.sh_size == 0 || (t.sh_flags & SHF_ALLOC) == 0) return 0;
+  if (t.sh_size == 0 || (t.sh_flags & SHF_ALLOC) == 0) return {};
   bool object = type == STT_OBJECT;
   if (t.sh_type == SHT_NULL) return object ? bad::kObjInNull : bad::kFuncInNull;
   uint32_t d = s.st_value - t.sh_addr;
   uint32_t size = contentSize(img, t);
   if (d > size || uint64_t(d) + s.st_size > size) return object ? bad::kObjOutside : bad::kFuncOutside;
-  return 0;
+  return {};
 }
 
 // A relocation section aimed at a null section carries no relocations; its
 // first entry must be zero, and the section is then emptied. Testing the
 // entry in 32-bit words (aligned sections) or bytes finds the same zeros;
 // the words only add the demand for a whole number of them.
-uint32_t emptyNullTarget(ElfImage& img, uint32_t r, uint32_t stride, uint32_t code) {
+Status emptyNullTarget(ElfImage& img, uint32_t r, uint32_t stride, Status code) {
   Elf32_Shdr& h = img.sh[r];
   if (h.sh_addralign >= 4 && stride % 4 != 0) return code;
   std::span<uint8_t> bytes = sectionBytes(img, r);
@@ -306,7 +306,7 @@ uint32_t emptyNullTarget(ElfImage& img, uint32_t r, uint32_t stride, uint32_t co
   if (std::any_of(bytes.begin(), bytes.begin() + stride, [](uint8_t b) { return b != 0; })) return code;
   h.sh_size = 0;
   img.emptyNullRelaSeen = true;
-  return 0;
+  return {};
 }
 
 // Number of symbols in the table a relocation section uses. A compressed
@@ -317,7 +317,8 @@ uint32_t relocSymbolCount(const ElfImage& img, const Elf32_Shdr& symtab, uint32_
 
 // The codes of one kind of relocation section.
 struct RelocCodes {
-  uint32_t recordSize, entsize, tooSmall, link, linkType, symEntsize, info, null, sym;
+  uint32_t recordSize;
+  Status entsize, tooSmall, link, linkType, symEntsize, info, null, sym;
 };
 constexpr RelocCodes kRelaCodes{kRelaSize,      bad::kRelaEntsize,  bad::kRelaTooSmall,
                                 bad::kRelaLink, bad::kRelaLinkType, bad::kRelaSymEntsize,
@@ -329,7 +330,7 @@ constexpr RelocCodes kRelCodes{kRelSize,      bad::kRelEntsize,  bad::kRelTooSma
 // The checks shared by both kinds up to the entries: entry size, link, symbol
 // table and target. `symbols` receives the symbol count; `skip` is set when a
 // RELA section without a symbol table is accepted as it is.
-uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, uint32_t& symbols, bool& skip) {
+Status checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, uint32_t& symbols, bool& skip) {
   const Elf32_Shdr& h = img.sh[r];
   bool rela = h.sh_type == SHT_RELA;
   uint32_t stride = orDefault(h.sh_entsize, c.recordSize);
@@ -338,7 +339,7 @@ uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, u
   if (!namesSection(img, h.sh_link)) return c.link;
   if (rela && h.sh_link == 0) {
     skip = true;
-    return 0;
+    return {};
   }
   const Elf32_Shdr& symtab = img.sh[h.sh_link];
   if (symtab.sh_type != SHT_SYMTAB) return c.linkType;
@@ -346,16 +347,16 @@ uint32_t checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, u
   if (symStride < kSymSize) return c.symEntsize;
   symbols = relocSymbolCount(img, symtab, symStride);
   if (!namesSection(img, h.sh_info)) return c.info;
-  return 0;
+  return {};
 }
 
 }  // namespace
 
 // --- Public checks ------------------------------------------------------------
 
-uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
+Status checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
   img = ElfImage{};
-  if (uint32_t e = checkIdent(base, size)) return e;
+  if (Status e = checkIdent(base, size); !e.ok()) return e;
   img.base = base;
   img.size = size;
   img.swap = base[EI_DATA] != ELFDATA2LSB;
@@ -363,40 +364,40 @@ uint32_t checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img) {
   if (img.swap) swapElfHeader(img.eh);
   img.phentsize = orDefault(img.eh.e_phentsize, kPhdrSize);
   img.shentsize = orDefault(img.eh.e_shentsize, kShdrSize);
-  if (uint32_t e = checkHeaderFields(img)) return e;
+  if (Status e = checkHeaderFields(img); !e.ok()) return e;
   readSectionHeaders(img);
-  if (uint32_t e = checkSectionPlacement(img)) return e;
+  if (Status e = checkSectionPlacement(img); !e.ok()) return e;
   readProgramHeaders(img);
   return checkSegmentPlacement(img);
 }
 
-uint32_t parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert, uint32_t threads) {
-  if (uint32_t e = checkElfHeader(base, size, img)) return e;
+Status parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert, uint32_t threads) {
+  if (Status e = checkElfHeader(base, size, img); !e.ok()) return e;
   img.convertInPlace = convert;
   img.threads = threads;
-  if (uint32_t e = checkExtents(img)) return e;
-  if (uint32_t e = checkSectionNames(img)) return e;
-  if (uint32_t e = checkTablesApart(img)) return e;
+  if (Status e = checkExtents(img); !e.ok()) return e;
+  if (Status e = checkSectionNames(img); !e.ok()) return e;
+  if (Status e = checkTablesApart(img); !e.ok()) return e;
   moveTablesToOwnStorage(img);
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
-    if (uint32_t e = checkSymbolSection(img, i)) return e;
+    if (Status e = checkSymbolSection(img, i); !e.ok()) return e;
   }
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (isCompressed(img.sh[i])) continue;
-    uint32_t e = 0;
+    Status e;
     if (img.sh[i].sh_type == SHT_RELA) e = checkRelaSection(img, i);
     if (img.sh[i].sh_type == SHT_REL) e = checkRelSection(img, i);
-    if (e) return e;
+    if (!e.ok()) return e;
   }
-  return 0;
+  return {};
 }
 
 // With sh_link 0 the table has no string table, and the names are not tested.
-uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
-  if (!namesSection(img, index)) return 0;
+Status checkSymbolSection(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index)) return {};
   const Elf32_Shdr h = img.sh[index];
-  if (h.sh_size == 0) return 0;
+  if (h.sh_size == 0) return {};
   if (!namesSection(img, h.sh_link)) return bad::kSymLink;
   if (h.sh_link != 0 && img.sh[h.sh_link].sh_type != SHT_STRTAB) return bad::kSymLinkType;
   uint32_t stride = orDefault(h.sh_entsize, kSymSize);
@@ -408,17 +409,17 @@ uint32_t checkSymbolSection(ElfImage& img, uint32_t index) {
   for (uint32_t n = 0; n < table.table.count; ++n) {
     Elf32_Sym s = table.get(n, [](Elf32_Sym& e) { swapSymbol(e); });
     if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::kSymName;
-    if (uint32_t e = checkSymbolTarget(img, s)) return e;
+    if (Status e = checkSymbolTarget(img, s); !e.ok()) return e;
   }
-  return 0;
+  return {};
 }
 
 // A RELA section with sh_link 0 is accepted at once, its entries only converted.
-uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
-  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return 0;
+Status checkRelaSection(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
   uint32_t symbols = 0;
   bool skip = false;
-  if (uint32_t e = checkRelocFrame(img, index, kRelaCodes, symbols, skip)) return e;
+  if (Status e = checkRelocFrame(img, index, kRelaCodes, symbols, skip); !e.ok()) return e;
   const Elf32_Shdr h = img.sh[index];
   uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
   if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelaNull);
@@ -438,15 +439,15 @@ uint32_t checkRelaSection(ElfImage& img, uint32_t index) {
       }
     }
   });
-  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::kRelaSym : 0;
+  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::kRelaSym : Status();
 }
 
 // REL entries are tested whatever their type, and against the target's size.
-uint32_t checkRelSection(ElfImage& img, uint32_t index) {
-  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return 0;
+Status checkRelSection(ElfImage& img, uint32_t index) {
+  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
   uint32_t symbols = 0;
   bool skip = false;
-  if (uint32_t e = checkRelocFrame(img, index, kRelCodes, symbols, skip)) return e;
+  if (Status e = checkRelocFrame(img, index, kRelCodes, symbols, skip); !e.ok()) return e;
   const Elf32_Shdr h = img.sh[index];
   uint32_t stride = orDefault(h.sh_entsize, kRelSize);
   const Elf32_Shdr target = img.sh[h.sh_info];
@@ -457,7 +458,7 @@ uint32_t checkRelSection(ElfImage& img, uint32_t index) {
     if (relSym(r.r_info) >= symbols) return bad::kRelSym;
     if (r.r_offset >= contentSize(img, target)) return bad::kRelOffset;
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

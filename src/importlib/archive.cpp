@@ -51,66 +51,65 @@ bool seekTo(FILE* f, uint64_t offset) {
   return fseek(f, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
-// Says `message` and gives the error number of the step that just failed.
-int failed(Context& ctx, const char* message) {
+// Says `message` and fails with the error number of the step that just failed.
+Status stepFailed(Context& ctx, const char* message) {
   int err = streamError();
   say(ctx, "%s", message);
-  return err;
+  return Status::withValue(static_cast<uint32_t>(err));
 }
 
-// Writes the archive into `f` step by step. Returns 0 or the error number of
+// Writes the archive into `f` step by step. Fails with the error number of
 // the first failure. A short write of the magic or the member header is
 // reported and the writing goes on; should the rest succeed, the library is
 // still damaged, so that error number is the result.
-int writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, const StubObject& stub) {
+Status writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, const StubObject& stub) {
   const uint8_t* member = ar.data() + kMemberStart;
-  int headerError = 0;
-  if (!put(f, ar.data(), kMagicSize)) headerError = failed(ctx, "***Error: Could not write to output library file.\n");
+  Status headerError;
+  if (!put(f, ar.data(), kMagicSize))
+    headerError = stepFailed(ctx, "***Error: Could not write to output library file.\n");
   if (!put(f, ar.data() + kMagicSize, kMemberHeaderSize)) {
-    int err = failed(ctx, "***Error: Could not write to output library file.\n");
-    if (!headerError) headerError = err;
+    Status err = stepFailed(ctx, "***Error: Could not write to output library file.\n");
+    if (headerError.ok()) headerError = err;
   }
   static const uint8_t kZeros[4] = {0, 0, 0, 0};
   size_t memberSize = stub.bytes.size();
   for (size_t done = 0; done < memberSize; done += sizeof kZeros) {
     size_t n = std::min(sizeof kZeros, memberSize - done);
-    if (!put(f, kZeros, n)) return failed(ctx, "*** error writing zeros to output file.\n");
+    if (!put(f, kZeros, n)) return stepFailed(ctx, "*** error writing zeros to output file.\n");
   }
-  if (!seekTo(f, kMemberStart)) return failed(ctx, "*** error seeking in output file.\n");
-  if (!put(f, member, kEhdrSize)) return failed(ctx, "*** error writing to output file.\n");
+  if (!seekTo(f, kMemberStart)) return stepFailed(ctx, "*** error seeking in output file.\n");
+  if (!put(f, member, kEhdrSize)) return stepFailed(ctx, "*** error writing to output file.\n");
   for (const StubPiece& piece : stub.contents) {
     if (!seekTo(f, uint64_t(kMemberStart) + piece.offset))
-      return failed(ctx, "*** error seeking in output file to write section data.\n");
-    if (!put(f, member + piece.offset, piece.length)) return failed(ctx, "*** error writing to output file.\n");
+      return stepFailed(ctx, "*** error seeking in output file to write section data.\n");
+    if (!put(f, member + piece.offset, piece.length)) return stepFailed(ctx, "*** error writing to output file.\n");
   }
   if (!seekTo(f, uint64_t(kMemberStart) + stub.shoff))
-    return failed(ctx, "*** error seeking in output file to write section headers.\n");
+    return stepFailed(ctx, "*** error seeking in output file to write section headers.\n");
   if (!put(f, member + stub.shoff, size_t(stub.shnum) * kShdrSize))
-    return failed(ctx, "*** error writing section headers.\n");
+    return stepFailed(ctx, "*** error writing section headers.\n");
   return headerError;
 }
 
 // Writes the library file; the archiver runs only on a complete one.
-uint32_t writeLibraryFile(Context& ctx, const std::string& path, const std::vector<uint8_t>& ar,
-                          const StubObject& stub) {
+Status writeLibraryFile(Context& ctx, const std::string& path, const std::vector<uint8_t>& ar, const StubObject& stub) {
   OutputFile out;
   int err = path.empty() ? ENOENT : openOutputFile(path, out);
   if (err) {
     say(ctx, "***Error: Could not open output file for writing.\n");
-    return static_cast<uint32_t>(err);
+    return Status::withValue(static_cast<uint32_t>(err));
   }
-  err = writeArchiveSteps(ctx, out.stream, ar, stub);
-  if (err) {
+  if (Status r = writeArchiveSteps(ctx, out.stream, ar, stub); !r.ok()) {
     discardOutputFile(out);
-    return static_cast<uint32_t>(err);
+    return r;
   }
   err = commitOutputFile(out);
   if (err) {
     say(ctx, "***Error: Could not write to output library file.\n");
-    return static_cast<uint32_t>(err);
+    return Status::withValue(static_cast<uint32_t>(err));
   }
   runArchiver(ctx, path);
-  return 0;
+  return {};
 }
 
 }  // namespace
@@ -142,15 +141,15 @@ std::vector<uint8_t> buildImportArchive(const StubObject& stub, const std::strin
   return ar;
 }
 
-uint32_t writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex,
-                            uint32_t dataExportIndex, uint32_t dataExportRelaIndex) {
+Status writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                          uint32_t dataExportRelaIndex) {
   StubObject stub;
-  if (uint32_t rc = buildImportStub(ctx, libName, funcExportIndex, dataExportIndex, dataExportRelaIndex, stub))
-    return rc;
+  if (Status r = buildImportStub(ctx, libName, funcExportIndex, dataExportIndex, dataExportRelaIndex, stub); !r.ok())
+    return r;
   std::vector<uint8_t> ar = buildImportArchive(stub, libName, archiveDate(ctx));
   if (ctx.inMemory) {
     ctx.libraryBytes = std::move(ar);
-    return 0;
+    return {};
   }
   return writeLibraryFile(ctx, ctx.opt.importLibPath.value_or(std::string()), ar, stub);
 }

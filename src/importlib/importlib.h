@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
 #include "run/context.h"
 
 namespace zv {
 
-uint32_t writeImportLibrary(Context& ctx);  // the stage: 0 or an error value
+Status writeImportLibrary(Context& ctx);  // the stage
 
 // The library name: the output file's name with its extension, after the last
 // '/' or '\', with ASCII capitals lowered ("C:\w\MyLib.vkm" gives "mylib.vkm").
@@ -34,9 +35,9 @@ struct StubObject {
 };
 
 // Builds the stub object from the input's export sections (index 0: absent).
-// 0 or -1; prints its own messages.
-uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
-                         uint32_t dataExportRelaIndex, StubObject& out);
+// Fails with -1; prints its own messages.
+Status buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                       uint32_t dataExportRelaIndex, StubObject& out);
 
 // The archive member's date: SOURCE_DATE_EPOCH when it is set (reproducible
 // builds), else the current time; as a signed 32-bit number of seconds.
@@ -47,9 +48,9 @@ std::vector<uint8_t> buildImportArchive(const StubObject& stub, const std::strin
 
 // Builds the stub object and the archive and writes it to the import library
 // path (or keeps it in ctx.libraryBytes for in-memory runs), then runs the
-// archiver on it. 0, -1 or the system error number of a failed write.
-uint32_t writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex,
-                            uint32_t dataExportIndex, uint32_t dataExportRelaIndex);
+// archiver on it. Fails with -1 or the system error number of a failed write.
+Status writeImportArchive(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                          uint32_t dataExportRelaIndex);
 
 // Runs the toolchain's archiver ("ax -ts") on the finished library. Its
 // failure is reported but changes nothing.

@@ -35,16 +35,16 @@ ExportSections findExportSections(const ElfImage& img) {
 
 }  // namespace
 
-uint32_t writeImportLibrary(Context& ctx) {
-  if (!ctx.haveInput) return 0;
+Status writeImportLibrary(Context& ctx) {
+  if (!ctx.haveInput) return {};
   try {
     std::string libName = importLibraryName(ctx.opt.outputPath);
     ExportSections ex = findExportSections(ctx.input);
-    if (ex.func == 0 && ex.data == 0) return 0;
+    if (ex.func == 0 && ex.data == 0) return {};
     return writeImportArchive(ctx, libName, ex.func, ex.data, ex.dataRela);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Error: Out of memory. Return -1\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
 }
 

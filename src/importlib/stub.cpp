@@ -49,21 +49,21 @@ uint64_t alignUp64(uint64_t v) { return (v + kStubAlign - 1) / kStubAlign * kStu
 
 // A stub that would not fit the archive's size field (only a damaged export
 // table, with many entries sharing one long name, comes near it).
-uint32_t tooLarge(Context& ctx) {
+Status tooLarge(Context& ctx) {
   say(ctx, "***Error: Out of memory. Return -1\n");
-  return 0xFFFFFFFF;
+  return Status::failed();
 }
 
 // Refuses export table `t`; `fault` says which piece lies outside it.
-uint32_t malformed(Context& ctx, const ExportTable& t, const std::string& fault) {
+Status malformed(Context& ctx, const ExportTable& t, const std::string& fault) {
   std::string name = sectionNameByIndex(ctx, t.section);
   say(ctx, "***Error: \"%s\" export table is malformed: %s. Return -1.\n", name.c_str(), fault.c_str());
-  return 0xFFFFFFFF;
+  return Status::failed();
 }
 
 // Reads the header words of export section `index` and checks that all its
 // entries lie inside it.
-uint32_t openExportTable(Context& ctx, uint32_t index, ExportTable& t) {
+Status openExportTable(Context& ctx, uint32_t index, ExportTable& t) {
   t.section = index;
   std::span<uint8_t> bytes = sectionBytes(ctx.input, index);
   t.bytes = bytes;
@@ -75,12 +75,12 @@ uint32_t openExportTable(Context& ctx, uint32_t index, ExportTable& t) {
     uint64_t first = (bytes.size() - kTableHeader) / kImportSlot;
     return malformed(ctx, t, "entry " + std::to_string(first) + " lies outside the section");
   }
-  return 0;
+  return {};
 }
 
 // Entry k of a table: its name (up to its zero byte or the end of the
 // section) and its thread-local flag.
-uint32_t readExportEntry(Context& ctx, const ExportTable& t, uint32_t k, ExportEntry& e) {
+Status readExportEntry(Context& ctx, const ExportTable& t, uint32_t k, ExportEntry& e) {
   uint32_t word = loadBE32(t.bytes.data() + kTableHeader + uint64_t(kImportSlot) * k + 4);
   e.threadLocal = (word & kTlsFlag) != 0;
   uint32_t offset = word & ~kTlsFlag;
@@ -88,31 +88,31 @@ uint32_t readExportEntry(Context& ctx, const ExportTable& t, uint32_t k, ExportE
     return malformed(ctx, t, "the name of entry " + std::to_string(k) + " lies outside the section");
   auto first = t.bytes.begin() + offset;
   e.name.assign(first, std::find(first, t.bytes.end(), uint8_t{0}));
-  return 0;
+  return {};
 }
 
 // The symbol type of data export k: thread-local when its relocation is an
 // R_PPC_DTPREL32 and the table says so, an object otherwise.
-uint32_t dataExportType(Context& ctx, const ExportTable& t, uint32_t relaIndex, uint32_t k, const ExportEntry& e,
-                        uint8_t& type) {
+Status dataExportType(Context& ctx, const ExportTable& t, uint32_t relaIndex, uint32_t k, const ExportEntry& e,
+                      uint8_t& type) {
   type = STT_OBJECT;
-  if (relaIndex == 0) return 0;
+  if (relaIndex == 0) return {};
   Elf32_Rela r{};
   uint32_t base = ctx.input.sh[t.section].sh_addr;
   if (!readRela(ctx.input, relaIndex, k, r) || r.r_offset - base != kTableHeader + kImportSlot * k) {
     say(ctx, "***Error: mismatched relocations and .dexports section. Return -1\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
-  if (relType(r.r_info) != kRelocDtpRel32) return 0;
+  if (relType(r.r_info) != kRelocDtpRel32) return {};
   if (!e.threadLocal) {
     say(ctx,
         "***Error: Export symbol \"%s\" is unexpectedly a TLS symbol. Clobber and rebuild with "
         "current vodazed[32|64]. Return -1.\n",
         e.name.c_str());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   type = STT_TLS;
-  return 0;
+  return {};
 }
 
 void putBE32(std::vector<uint8_t>& v, uint32_t word) {
@@ -163,8 +163,8 @@ StubSection symbolTable(std::vector<Elf32_Sym> syms, bool swap, uint32_t strtabI
 }
 
 // The symbols and names of one export table, appended to the stub's tables.
-uint32_t addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool data, uint16_t shndx,
-                    std::vector<Elf32_Sym>& syms, std::string& strings) {
+Status addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool data, uint16_t shndx,
+                  std::vector<Elf32_Sym>& syms, std::string& strings) {
   // The names follow the entries, each with its own zero byte (the last may
   // run to the end of the section without one): together they never take
   // more than that area. Entries that share one long name (a damaged table)
@@ -173,7 +173,7 @@ uint32_t addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool
   uint64_t nameBytes = 0;
   for (uint32_t k = 0; k < t.count; ++k) {
     ExportEntry e;
-    if (uint32_t rc = readExportEntry(ctx, t, k, e)) return rc;
+    if (Status r = readExportEntry(ctx, t, k, e); !r.ok()) return r;
     nameBytes += e.name.size() + 1;
     if (nameBytes > nameArea + 1)
       return malformed(ctx, t,
@@ -181,7 +181,7 @@ uint32_t addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool
                            std::to_string(nameArea) + " bytes after the entries");
     uint8_t type = STT_FUNC;
     if (data) {
-      if (uint32_t rc = dataExportType(ctx, t, relaIndex, k, e, type)) return rc;
+      if (Status r = dataExportType(ctx, t, relaIndex, k, e, type); !r.ok()) return r;
     }
     if (strings.size() + e.name.size() + 1 > kMaxStubSize) return tooLarge(ctx);
     Elf32_Sym s{};
@@ -193,7 +193,7 @@ uint32_t addExports(Context& ctx, const ExportTable& t, uint32_t relaIndex, bool
     strings.append(e.name);
     strings.push_back('\0');
   }
-  return 0;
+  return {};
 }
 
 // The stub's sections, symbols, symbol names and section names as they grow.
@@ -206,8 +206,8 @@ struct StubTables {
 
 // Appends the import section of export table `t` (".fimport_" or ".dimport_"
 // + the library name) and a symbol per export.
-uint32_t addImportSection(Context& ctx, StubTables& st, const ExportTable& t, const std::string& libName, bool data,
-                          uint32_t relaIndex) {
+Status addImportSection(Context& ctx, StubTables& st, const ExportTable& t, const std::string& libName, bool data,
+                        uint32_t relaIndex) {
   st.secs.push_back(importSection(t, libName, data ? SHF_WRITE | SHF_ALLOC : SHF_ALLOC | SHF_EXECINSTR));
   st.secs.back().h.sh_name = static_cast<uint32_t>(st.names.size());
   st.names += (data ? ".dimport_" : ".fimport_") + libName + '\0';
@@ -232,7 +232,7 @@ void addSymbolTables(StubTables& st, bool swap) {
 
 // Places the sections (the first at 64, each next one at the following
 // multiple of 64, then the header table) and writes the object.
-uint32_t placeStub(Context& ctx, std::vector<StubSection>& secs, StubObject& out) {
+Status placeStub(Context& ctx, std::vector<StubSection>& secs, StubObject& out) {
   uint64_t offset = kStubAlign;
   for (size_t i = 1; i < secs.size(); ++i) {
     secs[i].h.sh_offset = static_cast<uint32_t>(offset);
@@ -271,7 +271,7 @@ uint32_t placeStub(Context& ctx, std::vector<StubSection>& secs, StubObject& out
   eh.e_shstrndx = static_cast<uint16_t>(secs.size() - 1);
   if (swap) swapElfHeader(eh);
   storeRecord(out.bytes.data(), eh);
-  return 0;
+  return {};
 }
 
 }  // namespace
@@ -284,20 +284,20 @@ std::string importLibraryName(const std::string& outputPath) {
   return name;
 }
 
-uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
-                         uint32_t dataExportRelaIndex, StubObject& out) {
+Status buildImportStub(Context& ctx, const std::string& libName, uint32_t funcExportIndex, uint32_t dataExportIndex,
+                       uint32_t dataExportRelaIndex, StubObject& out) {
   ExportTable funcs, data;
   if (funcExportIndex) {
-    if (uint32_t rc = openExportTable(ctx, funcExportIndex, funcs)) return rc;
+    if (Status r = openExportTable(ctx, funcExportIndex, funcs); !r.ok()) return r;
   }
   if (dataExportIndex) {
-    if (uint32_t rc = openExportTable(ctx, dataExportIndex, data)) return rc;
+    if (Status r = openExportTable(ctx, dataExportIndex, data); !r.ok()) return r;
     if (dataExportRelaIndex) {
       uint32_t numRela = entryCount(ctx.input.sh[dataExportRelaIndex], kRelaSize);
       if (data.count != numRela) {
         say(ctx, "***Error: numDataExports (%d) != numRelaDataExports (%d). Return -1\n", static_cast<int>(data.count),
             static_cast<int>(numRela));
-        return 0xFFFFFFFF;
+        return Status::failed();
       }
     }
   }
@@ -307,10 +307,10 @@ uint32_t buildImportStub(Context& ctx, const std::string& libName, uint32_t func
 
   StubTables tables;
   if (funcExportIndex) {
-    if (uint32_t rc = addImportSection(ctx, tables, funcs, libName, false, 0)) return rc;
+    if (Status r = addImportSection(ctx, tables, funcs, libName, false, 0); !r.ok()) return r;
   }
   if (dataExportIndex) {
-    if (uint32_t rc = addImportSection(ctx, tables, data, libName, true, dataExportRelaIndex)) return rc;
+    if (Status r = addImportSection(ctx, tables, data, libName, true, dataExportRelaIndex); !r.ok()) return r;
   }
   addSymbolTables(tables, ctx.input.eh.e_ident[EI_DATA] != ELFDATA2LSB);
   return placeStub(ctx, tables.secs, out);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "platform/status.h"
 #include "run/context.h"
 
 namespace zv {
@@ -13,16 +14,20 @@ void prescanLoaderRegion(Context& ctx);
 // Makes a table the loader reads (symbols, strings, section names) an
 // allocated section at the end of the LOAD region; one already allocated stays.
 void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex);
-uint32_t classifyAndPlaceSections(Context& ctx);  // 0 or -1
+Status classifyAndPlaceSections(Context& ctx);
 // Zero-filled sections the loader cannot place: none in code, none in its
-// own range (read from the file). 0 or -1 after the message.
-uint32_t checkZeroFilledSections(Context& ctx);
+// own range (read from the file). Fails after the message.
+Status checkZeroFilledSections(Context& ctx);
 
 // The region sizes (ctx.lay.sizes) from the placed regions, with room for
-// branch trampolines. 0 or -1 after the message.
-uint32_t sizeRegions(Context& ctx);
-uint32_t reserveTrampolines(Context& ctx);  // 0 or -1; fills sizes.text, trampAdj, trampAddition
+// branch trampolines; fails after the message.
+Status sizeRegions(Context& ctx);
+// Fills sizes.text, trampAdj, trampAddition; fails when a branch cannot reach
+// a trampoline.
+Status reserveTrampolines(Context& ctx);
 
-uint32_t checkTlsSegment(Context& ctx);  // 0 or -1; sets ctx.lay.tlsPresent, tlsAlignShift
+// Sets ctx.lay.tlsPresent and tlsAlignShift; fails when the TLS segment
+// does not match the TLS sections.
+Status checkTlsSegment(Context& ctx);
 
 }  // namespace zv

@@ -2,12 +2,17 @@
 // numbering of the sections that are kept, and what the TLS check found.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace zv {
 
-constexpr int kTextRegion = 0, kDataRegion = 1, kLoadRegion = 2, kTempRegion = 3;
+// The loader's four regions, in the order the layout numbers them (a
+// message names a region by that number).
+enum class LoaderRegion : uint8_t { kText, kData, kLoad, kTemp };
+constexpr size_t regionIndex(LoaderRegion r) { return static_cast<size_t>(r); }
 
 struct Region {
   uint32_t base = 0;
@@ -35,7 +40,9 @@ struct RegionSizes {
 };
 
 struct LayoutState {
-  Region regions[4];
+  std::array<Region, 4> regions;  // by regionIndex
+  Region& region(LoaderRegion r) { return regions[regionIndex(r)]; }
+  const Region& region(LoaderRegion r) const { return regions[regionIndex(r)]; }
   RegionSizes sizes;
   SectionMap map;
   bool tlsPresent = false;

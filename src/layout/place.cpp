@@ -58,14 +58,14 @@ void sayDataOutOfRange(Context& ctx, uint32_t i) {
 // A region's end is the 32-bit address just past its last section, so a
 // section must end below the top of the address space: one that reaches it
 // would wrap the end around to the bottom of memory.
-bool endsPastAddressSpace(Context& ctx, uint32_t i, uint64_t address, uint64_t size) {
-  if (address + size <= 0xFFFFFFFFull) return false;
+Status endsPastAddressSpace(Context& ctx, uint32_t i, uint64_t address, uint64_t size) {
+  if (address + size <= 0xFFFFFFFFull) return {};
   say(ctx,
       "*** Error: \"%s\", Section %d \"%s\" at 0x%08llX with size 0x%08llX reaches the end of the 32-bit "
       "address space.\n",
       ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str(),
       static_cast<unsigned long long>(address), static_cast<unsigned long long>(size));
-  return true;
+  return Status::failed();
 }
 
 // A section joins a region: the region grows to cover it (the section ends
@@ -77,11 +77,11 @@ void growRegion(Region& r, const Elf32_Shdr& h) {
 }
 
 void resetRegions(Context& ctx) {
-  Region* r = ctx.lay.regions;
-  r[kTextRegion] = {kTextLow, kTextLow, 4};
-  r[kDataRegion] = {kDataLow, kDataLow, 4};
-  r[kLoadRegion] = {kNoBase, 0, 4};
-  r[kTempRegion] = {kNoBase, 0, 4};
+  LayoutState& lay = ctx.lay;
+  lay.region(LoaderRegion::kText) = {kTextLow, kTextLow, 4};
+  lay.region(LoaderRegion::kData) = {kDataLow, kDataLow, 4};
+  lay.region(LoaderRegion::kLoad) = {kNoBase, 0, 4};
+  lay.region(LoaderRegion::kTemp) = {kNoBase, 0, 4};
 }
 
 void resetSectionMap(Context& ctx) {
@@ -108,74 +108,74 @@ void sayKind(Context& ctx, uint32_t i, const char* kind) {
 }
 
 // An allocated section: text, load or data, each checked against its range.
-// False after an address error (already printed).
-bool placeAllocated(Context& ctx, uint32_t i) {
+// Fails after an address error (already printed).
+Status placeAllocated(Context& ctx, uint32_t i) {
   const Elf32_Shdr& h = ctx.input.sh[i];
   keepSection(ctx, i);
-  if (endsPastAddressSpace(ctx, i, h.sh_addr, h.sh_size)) return false;
+  if (Status r = endsPastAddressSpace(ctx, i, h.sh_addr, h.sh_size); !r.ok()) return r;
   if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS) {
     sayKind(ctx, i, "text");
     if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
       sayTextOutOfRange(ctx, i);
-      return false;
+      return Status::failed();
     }
-    growRegion(ctx.lay.regions[kTextRegion], h);
+    growRegion(ctx.lay.region(LoaderRegion::kText), h);
   } else if (h.sh_addr >= kLoadLow) {
     sayKind(ctx, i, "load");
     if (h.sh_flags & SHF_WRITE) {
       sayWritableInLoader(ctx, i);
-      return false;
+      return Status::failed();
     }
-    growRegion(ctx.lay.regions[kLoadRegion], h);
+    growRegion(ctx.lay.region(LoaderRegion::kLoad), h);
   } else {
     sayKind(ctx, i, "data");
     if (h.sh_addr < kDataLow) {
       sayDataOutOfRange(ctx, i);
-      return false;
+      return Status::failed();
     }
-    growRegion(ctx.lay.regions[kDataRegion], h);
+    growRegion(ctx.lay.region(LoaderRegion::kData), h);
   }
-  return true;
+  return {};
 }
 
-// Decides the fate of section i. False after an address error.
-bool classifySection(Context& ctx, uint32_t i) {
+// Decides the fate of section i. Fails after an address error.
+Status classifySection(Context& ctx, uint32_t i) {
   Elf32_Shdr& h = ctx.input.sh[i];
   ctx.lay.map.newIndex[i] = -1;
   if (h.sh_size == 0) {
     sayKind(ctx, i, "empty");
-    return true;
+    return {};
   }
   if (h.sh_type == SHT_VKM_IMPORTS) {
     sayKind(ctx, i, "imports");
     keepSection(ctx, i);
     ++ctx.lay.map.importCount;
-    return true;
+    return {};
   }
   if (h.sh_flags & SHF_ALLOC) return placeAllocated(ctx, i);
   if (refsOf(ctx, i) != 0) {
     sayKind(ctx, i, "temp");
-    Region& temp = ctx.lay.regions[kTempRegion];
+    Region& temp = ctx.lay.region(LoaderRegion::kTemp);
     uint64_t end = (uint64_t{temp.end} + h.sh_size + (kTempGranule - 1)) & ~uint64_t{kTempGranule - 1};
     if (end > 0xFFFFFFFFull) {
       say(ctx, "*** Error: \"%s\", Section %d \"%s\" makes the TEMP area larger than 4 GB.\n",
           ctx.opt.outputPath.c_str(), static_cast<int>(i), errorName(ctx, i).c_str());
-      return false;
+      return Status::failed();
     }
     temp.end = static_cast<uint32_t>(end);
     keepSection(ctx, i);
-    return true;
+    return {};
   }
   sayKind(ctx, i, "OMIT");
   h = Elf32_Shdr{};
-  return true;
+  return {};
 }
 
 // Import tables get their addresses last, one after the other at 64-byte
-// boundaries behind everything else in the LOAD area. False when one of them
+// boundaries behind everything else in the LOAD area. Fails when one of them
 // would run past the end of the address space (already reported).
-bool placeImportSections(Context& ctx) {
-  Region& load = ctx.lay.regions[kLoadRegion];
+Status placeImportSections(Context& ctx) {
+  Region& load = ctx.lay.region(LoaderRegion::kLoad);
   if (load.base == kNoBase) load = {kLoadLow, kLoadLow, kImportAlign};
   uint32_t count = sectionCount(ctx.input);
   std::vector<uint8_t> isImport(count, 0);
@@ -186,18 +186,18 @@ bool placeImportSections(Context& ctx) {
   for (uint32_t i = 1; i < count; ++i) {
     if (!isImport[i]) continue;
     uint64_t address = (uint64_t{load.end} + kImportAlign - 1) & ~uint64_t{kImportAlign - 1};
-    if (endsPastAddressSpace(ctx, i, address, 0)) return false;
+    if (Status r = endsPastAddressSpace(ctx, i, address, 0); !r.ok()) return r;
     layoutImportSection(ctx, i, static_cast<uint32_t>(address), groups);
     Elf32_Shdr& placed = ctx.input.sh[i];
     placed.sh_flags &= ~SHF_WRITE;
-    if (endsPastAddressSpace(ctx, i, address, placed.sh_size)) return false;
+    if (Status r = endsPastAddressSpace(ctx, i, address, placed.sh_size); !r.ok()) return r;
     load.end = static_cast<uint32_t>(address + placed.sh_size);
   }
-  return true;
+  return {};
 }
 
 void realignRegions(Context& ctx) {
-  for (int r = kTextRegion; r <= kTempRegion; ++r) {
+  for (size_t r = 0; r < ctx.lay.regions.size(); ++r) {
     Region& region = ctx.lay.regions[r];
     if (region.base == kNoBase) {
       region.base = 0;
@@ -205,7 +205,7 @@ void realignRegions(Context& ctx) {
     }
     uint32_t align = region.align ? region.align : 1;
     if (region.base % align != 0) {
-      say(ctx, "WARN: Realigning region %d base.\n", r);
+      say(ctx, "WARN: Realigning region %d base.\n", static_cast<int>(r));
       region.base -= region.base % align;
     }
   }
@@ -228,7 +228,7 @@ void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex) {
   if (h.sh_flags & SHF_ALLOC) return;
   h.sh_flags |= SHF_ALLOC;
   uint32_t align = isPowerOfTwo(h.sh_addralign) ? h.sh_addralign : 1;
-  Region& load = ctx.lay.regions[kLoadRegion];
+  Region& load = ctx.lay.region(LoaderRegion::kLoad);
   uint32_t address = alignUp(load.end, align);
   if (ctx.opt.verbose)
     say(ctx, "Moved %s table from 0x%08X to 0x%08X\n", h.sh_type == SHT_STRTAB ? "stringTable" : "symbolTable",
@@ -238,7 +238,7 @@ void placeTableInLoadRegion(Context& ctx, uint32_t sectionIndex) {
 }
 
 void prescanLoaderRegion(Context& ctx) {
-  Region& load = ctx.lay.regions[kLoadRegion];
+  Region& load = ctx.lay.region(LoaderRegion::kLoad);
   load = {kLoadLow, kLoadLow, 4};
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
@@ -251,14 +251,14 @@ void prescanLoaderRegion(Context& ctx) {
   }
 }
 
-uint32_t classifyAndPlaceSections(Context& ctx) {
+Status classifyAndPlaceSections(Context& ctx) {
   int32_t strtab = findStringTable(ctx);
   int32_t symtab = ctx.sym.view.symtab;
   if (symtab <= 0 || static_cast<uint32_t>(symtab) >= sectionCount(ctx.input) ||
       ctx.input.sh[static_cast<uint32_t>(symtab)].sh_type != SHT_SYMTAB) {
     const std::string& who = ctx.opt.inputPath ? *ctx.opt.inputPath : ctx.opt.outputPath;
     say(ctx, "***Error: \"%s\" has no symbol table. Return -1.\n", who.c_str());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
 
   prescanLoaderRegion(ctx);
@@ -267,24 +267,25 @@ uint32_t classifyAndPlaceSections(Context& ctx) {
   resetSectionMap(ctx);
 
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i)
-    if (!classifySection(ctx, i)) return 0xFFFFFFFF;
+    if (Status r = classifySection(ctx, i); !r.ok()) return r;
 
-  if (ctx.lay.map.importCount != 0 && !placeImportSections(ctx)) return 0xFFFFFFFF;
+  if (ctx.lay.map.importCount != 0)
+    if (Status r = placeImportSections(ctx); !r.ok()) return r;
   realignRegions(ctx);
-  return 0;
+  return {};
 }
 
 // The loader gives code no zero-filled memory, and it reads every
 // section of its own range from the file, so a zero-filled section can live
 // in neither place.
-uint32_t checkZeroFilledSections(Context& ctx) {
+Status checkZeroFilledSections(Context& ctx) {
   ElfImage& img = ctx.input;
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if ((h.sh_flags & SHF_EXECINSTR) && h.sh_type != SHT_VKM_EXPORTS && (h.sh_type & SHT_NOBITS)) {
       say(ctx, "*** Error: Placing a zero filled section '%s'(%d) in the code area is not allowed.\n",
           sectionNameByIndex(ctx, i).c_str(), static_cast<int>(i));
-      return 0xFFFFFFFF;
+      return Status::failed();
     }
   }
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
@@ -294,10 +295,10 @@ uint32_t checkZeroFilledSections(Context& ctx) {
           "***Error: Section %d \"%s\" is zero filled but its address (0x%08X) is in the loader range, "
           "which is loaded from the file. Return -1.\n",
           static_cast<int>(i), sectionNameByIndex(ctx, i).c_str(), h.sh_addr);
-      return 0xFFFFFFFF;
+      return Status::failed();
     }
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

@@ -43,57 +43,58 @@ bool needsTrampoline(Context& ctx, const EntryTable<Elf32_Sym>& symbols, const E
   return namesSection(ctx.input, shndx) && ctx.input.sh[shndx].sh_type == SHT_VKM_IMPORTS;
 }
 
-// Reserves one trampoline for the branch at `place`. False when neither end
+// Reserves one trampoline for the branch at `place`. Fails when neither end
 // of the text is in reach.
-bool reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
+Status reserveOne(Context& ctx, TrampolineSpan& span, uint32_t place) {
   ++span.count;
   if (span.hi - place <= kBranchReach) {
     span.hi += kTrampolineSize;
-    return true;
+    return {};
   }
   span.lo -= kTrampolineSize;
   if (place - span.lo > kBranchReach) {
     say(ctx,
         "***Error: Text is too big to permit a relative relocation to a trampoline to a "
         "target section!.\n");
-    return false;
+    return Status::failed();
   }
-  return true;
+  return {};
 }
 
-bool reserveForSection(Context& ctx, uint32_t section, TrampolineSpan& span) {
+Status reserveForSection(Context& ctx, uint32_t section, TrampolineSpan& span) {
   const Elf32_Shdr rela = ctx.input.sh[section];
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, section);
   EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
   for (uint32_t n = 0; n < relocs.count; ++n) {
     Elf32_Rela r = relocs.get(n);
-    if (needsTrampoline(ctx, symbols, rela, r) && !reserveOne(ctx, span, r.r_offset)) return false;
+    if (needsTrampoline(ctx, symbols, rela, r))
+      if (Status e = reserveOne(ctx, span, r.r_offset); !e.ok()) return e;
   }
-  return true;
+  return {};
 }
 
 }  // namespace
 
-uint32_t sizeRegions(Context& ctx) {
-  const Region* rg = ctx.lay.regions;
+Status sizeRegions(Context& ctx) {
+  const LayoutState& lay = ctx.lay;
   RegionSizes& sizes = ctx.lay.sizes;
-  sizes.data = rg[kDataRegion].end - rg[kDataRegion].base;
-  sizes.load = rg[kLoadRegion].end - rg[kLoadRegion].base;
-  sizes.temp = rg[kTempRegion].end;
+  sizes.data = lay.region(LoaderRegion::kData).end - lay.region(LoaderRegion::kData).base;
+  sizes.load = lay.region(LoaderRegion::kLoad).end - lay.region(LoaderRegion::kLoad).base;
+  sizes.temp = lay.region(LoaderRegion::kTemp).end;
   return reserveTrampolines(ctx);
 }
 
-uint32_t reserveTrampolines(Context& ctx) {
+Status reserveTrampolines(Context& ctx) {
   RegionSizes& sizes = ctx.lay.sizes;
-  const Region& text = ctx.lay.regions[kTextRegion];
+  const Region& text = ctx.lay.region(LoaderRegion::kText);
   uint32_t base = text.base, end = text.end, align = text.align ? text.align : 1;
   sizes.text = sizes.trampAdj = sizes.trampAddition = 0;
-  if (end == base) return 0;
+  if (end == base) return {};
 
   TrampolineSpan span{base & ~(kTrampolineSize - 1), alignUp(end, kTrampolineSize), 0};
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     if (!appliesToCode(ctx.input, ctx.input.sh[i])) continue;
-    if (!reserveForSection(ctx, i, span)) return 0xFFFFFFFF;
+    if (Status r = reserveForSection(ctx, i, span); !r.ok()) return r;
   }
 
   uint32_t start = span.lo / align * align;
@@ -105,7 +106,7 @@ uint32_t reserveTrampolines(Context& ctx) {
         static_cast<int>(span.count));
     say(ctx, "TEXT TRAMP ADDITION is %d\n", static_cast<int>(sizes.trampAddition));
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

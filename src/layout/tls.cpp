@@ -32,7 +32,7 @@ TlsExtent tlsSections(const ElfImage& img) {
 
 }  // namespace
 
-uint32_t checkTlsSegment(Context& ctx) {
+Status checkTlsSegment(Context& ctx) {
   ctx.lay.tlsPresent = false;
   ctx.lay.tlsAlignShift = 0;
   const Elf32_Phdr* tls = nullptr;
@@ -42,27 +42,27 @@ uint32_t checkTlsSegment(Context& ctx) {
       break;
     }
   }
-  if (!tls) return 0;
+  if (!tls) return {};
 
   TlsExtent e = tlsSections(ctx.input);
   auto memsz = static_cast<uint32_t>(e.hi - e.lo);  // the size as a 32-bit difference
   if (tls->p_vaddr != e.lo || tls->p_memsz != memsz || tls->p_align != e.align) {
     say(ctx, "***Error: TLS Program Header does not match TLS sections.\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   if (e.align == 0) {
     ctx.lay.tlsPresent = true;
-    return 0;
+    return {};
   }
   for (uint16_t k = 0; k < 32; ++k) {
     if ((uint32_t(1) << k) == e.align) {
       ctx.lay.tlsAlignShift = k;
       ctx.lay.tlsPresent = true;
-      return 0;
+      return {};
     }
   }
   say(ctx, "***Error: TLS Program Header alignment is not a power of two.\n");
-  return 0xFFFFFFFF;
+  return Status::failed();
 }
 
 }  // namespace zv

@@ -38,24 +38,24 @@ void classifyOneSection(Context& ctx, uint32_t i) {
     // An export table is further classified like any other section, so its
     // final kind comes from its address.
     info.isExport = 1;
-    info.kind = kKindImportExport;
+    info.kind = SectionClass::kImportExport;
   }
   if (h.sh_type == SHT_VKM_IMPORTS) {
     info.isImport = 1;
-    info.kind = kKindImportExport;
+    info.kind = SectionClass::kImportExport;
   } else if (h.sh_flags & SHF_VKM_TLS) {
     info.isTls = 1;
-    info.kind = kKindData;
+    info.kind = SectionClass::kData;
   } else if (h.sh_addr >= kDataLow && h.sh_addr <= kDataHigh) {
-    info.kind = kKindData;
+    info.kind = SectionClass::kData;
     if (refsOf(ctx, i) != 0 && h.sh_addr < st.dataBase) {
       st.dataBase = h.sh_addr;
       st.dataSection = static_cast<int32_t>(i);
     }
   } else if (h.sh_addr < kTextLow || h.sh_addr > kTextHigh) {
-    info.kind = kKindOther;
+    info.kind = SectionClass::kOther;
   } else {
-    info.kind = kKindText;
+    info.kind = SectionClass::kText;
     if (refsOf(ctx, i) != 0 && h.sh_addr < st.textBase) {
       st.textBase = h.sh_addr;
       st.textSection = static_cast<int32_t>(i);
@@ -73,8 +73,8 @@ void setPlacementFlags(Context& ctx, SymbolInfo& si, uint32_t shndx) {
   bool valid = shndx != 0 && namesSection(ctx.input, shndx);
   if (!valid || shndx >= ctx.sym.sectionInfo.size()) return;
   const SectionInfo& sec = ctx.sym.sectionInfo[shndx];
-  si.code = sec.kind == kKindText;
-  si.data = sec.kind == kKindData;
+  si.code = sec.kind == SectionClass::kText;
+  si.data = sec.kind == SectionClass::kData;
   si.imported = sec.isImport;
   si.tls = sec.isTls;
 }

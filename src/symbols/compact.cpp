@@ -113,7 +113,7 @@ void rewriteNames(Context& ctx, uint32_t stIndex, const TableUsers& users, std::
   }
 }
 
-uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users);
+Status compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users);
 
 }  // namespace
 
@@ -137,28 +137,27 @@ uint32_t findStringRecord(Context& ctx, std::span<StringRecord> records, uint32_
   return 0;
 }
 
-uint32_t compactImportStrings(Context& ctx) {
+Status compactImportStrings(Context& ctx) {
   std::vector<TableUsers> users = findTableUsers(ctx.input);
   for (uint32_t i = 0; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
     if (h.sh_size == 0 || h.sh_type != SHT_STRTAB) continue;
-    uint32_t result = compactTable(ctx, i, users[i]);
-    if (result != 0) return result;
+    if (Status r = compactTable(ctx, i, users[i]); !r.ok()) return r;
   }
-  return 0;
+  return {};
 }
 
-uint32_t compactStringTable(Context& ctx, uint32_t stIndex) {
-  if (!namesSection(ctx.input, stIndex)) return 0;
+Status compactStringTable(Context& ctx, uint32_t stIndex) {
+  if (!namesSection(ctx.input, stIndex)) return {};
   std::vector<TableUsers> users = findTableUsers(ctx.input);
   return compactTable(ctx, stIndex, users[stIndex]);
 }
 
 namespace {
 
-uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
+Status compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
   ElfImage& img = ctx.input;
-  if (!namesSection(img, stIndex) || img.sh[stIndex].sh_size == 0) return 0;
+  if (!namesSection(img, stIndex) || img.sh[stIndex].sh_size == 0) return {};
   std::span<uint8_t> table = sectionBytes(img, stIndex);
 
   std::vector<StringRecord> records;
@@ -166,7 +165,7 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
     records = splitStrings(table);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Error: Mem alloc failure.\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   markNeededStrings(ctx, stIndex, users, records);
 
@@ -174,7 +173,7 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
   for (const StringRecord& rec : records)
     if (rec.uses != 0) used += rec.length;
   uint64_t percent = used * 100 / img.sh[stIndex].sh_size;
-  if (percent > 90) return 0;
+  if (percent > 90) return {};
   if (ctx.opt.verbose) {
     if (percent == 0)
       say(ctx, "< 1%% of stringtable used for import symbols.\n");
@@ -184,13 +183,13 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
 
   uint64_t newSize = (used + 4) & ~uint64_t(3);
   // A very small table can come out larger after rounding; it stays as it is.
-  if (newSize > table.size()) return 0;
+  if (newSize > table.size()) return {};
   std::vector<uint8_t> packed;
   try {
     packed.assign(newSize, 0);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Error Mem alloc failure.\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   uint32_t position = 1;
   for (StringRecord& rec : records) {
@@ -205,7 +204,7 @@ uint32_t compactTable(Context& ctx, uint32_t stIndex, const TableUsers& users) {
   std::copy(packed.begin(), packed.end(), table.begin());
   img.sh[stIndex].sh_size = static_cast<uint32_t>(newSize);
   if (ctx.sym.view.strtab == static_cast<int32_t>(stIndex)) ctx.sym.view.stringsSize = img.sh[stIndex].sh_size;
-  return 0;
+  return {};
 }
 
 }  // namespace

@@ -165,10 +165,10 @@ void printPseudoSymbol(Context& ctx, int number, uint32_t base, int32_t section,
 
 }  // namespace
 
-void buildNewSymbolTable(Context& ctx) {
+Status buildNewSymbolTable(Context& ctx) {
   classifySections(ctx);
   SymbolsState& st = ctx.sym;
-  if (st.view.symtab < 0 || st.view.symbolCount < 2) return;
+  if (st.view.symtab < 0 || st.view.symbolCount < 2) return {};
   st.symbolInfo.assign(static_cast<size_t>(st.view.symbolCount), SymbolInfo{});
   markReferencedSymbols(ctx);
   uint32_t count = symbolCount(ctx);
@@ -178,50 +178,44 @@ void buildNewSymbolTable(Context& ctx) {
   }
   st.table.newStringsSize = kFixedStringsSize;
   st.table.nextId = kFirstKeptId;
-  st.table.tooLarge = st.table.tooMany = false;
-  for (uint32_t i = 1; i < count && !st.table.tooLarge; ++i)
-    if (keepsOwnEntry(ctx, st.symbolInfo[i])) assignNewSymbolId(ctx, i);
-  if (st.table.tooMany) {
+  for (uint32_t i = 1; i < count; ++i)
+    if (keepsOwnEntry(ctx, st.symbolInfo[i]))
+      if (Status r = assignNewSymbolId(ctx, i); !r.ok()) return r;
+  writeNewSymbolTable(ctx);
+  return {};
+}
+
+Status assignNewSymbolId(Context& ctx, uint32_t i) {
+  NewSymbolTable& t = ctx.sym.table;
+  Elf32_Sym sym;
+  if (i >= symbolCount(ctx) || !symbolAt(ctx, i, sym)) return {};
+  SymbolInfo& si = ctx.sym.symbolInfo[i];
+  if (si.newId != 0) {
+    say(ctx, "ERROR: sym %d already has new symid %d wanted to number %d\n", static_cast<int>(i),
+        static_cast<int>(si.newId), t.nextId);
+    return {};
+  }
+  if (static_cast<uint32_t>(t.nextId) > kMaxRelocSymbol) {  // r_info holds a symbol in 24 bits
     say(ctx,
         "***Error: The new symbol table would have more than %d symbols, more than relocations can name. "
         "Return -1.\n",
         static_cast<int>(kMaxRelocSymbol));
-    return;
+    return Status::failed();
   }
-  if (st.table.tooLarge) {
+  uint64_t nameLength = symbolNameView(ctx, sym).size();
+  if (t.newStringsSize + nameLength + 1 > kMaxNewStrings) {
     // Every kept symbol gets a copy of its name; names that share bytes in a
     // damaged string table can add up past what the loader area can hold.
     say(ctx,
         "***Error: The names of the new symbol table would take more than 1 GB, more than the loader area "
         "holds. Return -1.\n");
-    return;
-  }
-  writeNewSymbolTable(ctx);
-}
-
-void assignNewSymbolId(Context& ctx, uint32_t i) {
-  NewSymbolTable& t = ctx.sym.table;
-  Elf32_Sym sym;
-  if (i >= symbolCount(ctx) || !symbolAt(ctx, i, sym)) return;
-  SymbolInfo& si = ctx.sym.symbolInfo[i];
-  if (si.newId != 0) {
-    say(ctx, "ERROR: sym %d already has new symid %d wanted to number %d\n", static_cast<int>(i),
-        static_cast<int>(si.newId), t.nextId);
-    return;
-  }
-  if (static_cast<uint32_t>(t.nextId) > kMaxRelocSymbol) {  // r_info holds a symbol in 24 bits
-    t.tooLarge = t.tooMany = true;
-    return;
-  }
-  uint64_t nameLength = symbolNameView(ctx, sym).size();
-  if (t.newStringsSize + nameLength + 1 > kMaxNewStrings) {
-    t.tooLarge = true;
-    return;
+    return Status::failed();
   }
   si.newId = static_cast<uint32_t>(t.nextId);
   t.nextId += 1;
   si.nameLen = static_cast<uint32_t>(nameLength);
   t.newStringsSize += static_cast<int32_t>(si.nameLen + 1);
+  return {};
 }
 
 void writeNewSymbolTable(Context& ctx) {

@@ -323,11 +323,10 @@ void removeSectionSymbols(Context& ctx, uint32_t k) {
   }
 }
 
-uint32_t stripUnusedSymbols(Context& ctx) {
+void stripUnusedSymbols(Context& ctx) {
   // The section headers stay as they are while symbols are stripped.
   StripContext sc{coverSections(ctx.input), sectionEnds(ctx.input), symbolsUsedByRelocations(ctx)};
   for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, sc, i);
-  return 0;
 }
 
 }  // namespace zv

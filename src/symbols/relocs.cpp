@@ -47,8 +47,8 @@ bool isSdaType(uint32_t type) {
   }
 }
 
-// An export table's own checks: its name and its size. 0 or -1.
-uint32_t checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
+// An export table's own checks: its name and its size.
+Status checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
   // The name is compared in place: a long name is read only for the message.
   if (sectionNameIs(ctx, t.index, ".fexports")) {
     t.name = ".fexports";
@@ -60,15 +60,15 @@ uint32_t checkExportTable(Context& ctx, Target& t, uint32_t rsIndex) {
     t.name = sectionName(ctx, t.index);
     say(ctx, "Section %d \"%s\" of ELF should be either \".fexports\" or \".dexports\". Return -1.\n",
         static_cast<int>(t.index), t.name.c_str());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   if (t.h.sh_size >= 0x80000000u) {
     say(ctx, "***Error: \"%s\" sec %d, is too large to load.  Section size is 0x%08X. Return -1.\n", t.name.c_str(),
         static_cast<int>(rsIndex), t.h.sh_size);
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   t.bytes = sectionBytes(ctx.input, t.index);
-  return 0;
+  return {};
 }
 
 void sayCantGetData(Context& ctx, const Target& t, uint32_t rsIndex, uint64_t end) {
@@ -79,23 +79,23 @@ void sayCantGetData(Context& ctx, const Target& t, uint32_t rsIndex, uint64_t en
       t.name.c_str(), static_cast<int>(rsIndex), where, end, t.h.sh_size);
 }
 
-// Small-data relocations (a VKM has no small-data area). Prints the pair of lines; true on a violation.
-bool sdaViolation(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t type, const Elf32_Sym& sym) {
-  if (!checksNoSda(ctx) || !isSdaType(type)) return false;
+// Small-data relocations (a VKM has no small-data area). Prints the pair of lines on a violation.
+Status sdaViolation(Context& ctx, uint32_t rsIndex, uint32_t n, uint32_t type, const Elf32_Sym& sym) {
+  if (!checksNoSda(ctx) || !isSdaType(type)) return {};
   say(ctx, "***Error: VKM uses illegal SDA relocation %d.\n          Reloc sec %d, entry %d.\n", static_cast<int>(type),
       static_cast<int>(rsIndex), static_cast<int>(n));
   std::string name = symbolName(ctx, sym);
   say(ctx, "          Symbol \"%s\".\n", name.c_str());
-  return true;
+  return Status::failed();
 }
 
-// An export table entry: the exported symbol's kind must match the table. 0 or -1.
-uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const Elf32_Rela& r, const Elf32_Sym& sym) {
+// An export table entry: the exported symbol's kind must match the table.
+Status checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const Elf32_Rela& r, const Elf32_Sym& sym) {
   uint32_t delta = r.r_offset - t.h.sh_addr;
   uint64_t end = uint64_t(delta) + 8;
   if (end >= t.h.sh_size) {
     sayCantGetData(ctx, t, rsIndex, end);
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
   uint8_t type = symType(sym);
   if (t.isDataTable) {
@@ -105,13 +105,13 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
           "***Error: \"%s\" sec %d, has reference to a code symbol \"%s\". Check that .def file has "
           "this symbol after [CODE]. Return -1.\n",
           t.name.c_str(), static_cast<int>(rsIndex), name.c_str());
-      return 0xFFFFFFFF;
+      return Status::failed();
     }
     if (type == STT_TLS) {
       uint64_t flagAt = uint64_t(delta / 8) * 8 + 4;
       if (flagAt + 4 > t.bytes.size()) {  // the table's bytes end early
         sayCantGetData(ctx, t, rsIndex, end);
-        return 0xFFFFFFFF;
+        return Status::failed();
       }
       if ((loadBE32(t.bytes.data() + flagAt) & 0x80000000u) == 0) {
         std::string name = symbolName(ctx, sym);
@@ -119,10 +119,10 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
             "***Error: Export symbol \"%s\" is unexpectedly a TLS symbol. Clobber and rebuild with "
             "current vodazed[32|64]. Return -1.\n",
             name.c_str());
-        return 0xFFFFFFFF;
+        return Status::failed();
       }
     }
-    return 0;
+    return {};
   }
   if (type == STT_OBJECT || type == STT_TLS) {
     std::string name = symbolName(ctx, sym);
@@ -130,52 +130,52 @@ uint32_t checkExportEntry(Context& ctx, const Target& t, uint32_t rsIndex, const
         "***Error: \"%s\" sec %d, has reference to a data symbol \"%s\". Check that .def file has "
         "this symbol after [DATA]. Return -1.\n",
         t.name.c_str(), static_cast<int>(rsIndex), name.c_str());
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
-  return 0;
+  return {};
 }
 
-// 32-bit absolute references from code (the loader cannot patch code it maps execute-only). 0 or -1.
-uint32_t checkCode32(Context& ctx, const Target& t, uint32_t n, uint32_t type, const Elf32_Rela& r,
-                     const Elf32_Sym& sym) {
-  if (!(t.h.sh_flags & SHF_EXECINSTR) || t.isExport || t.h.sh_type == SHT_VKM_IMPORTS) return 0;
-  if (type != kRelAddr32 || ctx.opt.allowCode32) return 0;
+// 32-bit absolute references from code (the loader cannot patch code it maps execute-only).
+Status checkCode32(Context& ctx, const Target& t, uint32_t n, uint32_t type, const Elf32_Rela& r,
+                   const Elf32_Sym& sym) {
+  if (!(t.h.sh_flags & SHF_EXECINSTR) || t.isExport || t.h.sh_type == SHT_VKM_IMPORTS) return {};
+  if (type != kRelAddr32 || ctx.opt.allowCode32) return {};
   std::string name = symbolName(ctx, sym);
   say(ctx, "***Error: \"%s\", 32-bit reference from code @ 0x%8.8x to 0x%8.8x (%s) is illegal (reloc # %d)\n",
       ctx.opt.outputPath.c_str(), t.h.sh_addr + r.r_offset, sym.st_value + static_cast<uint32_t>(r.r_addend),
       name.c_str(), static_cast<int>(n));
   say(ctx, "***Error: are illegal (code is not readable).\n");
-  return 0xFFFFFFFF;
+  return Status::failed();
 }
 
-// A symbol that lives in a section the loader does not load. 0 or -1.
-uint32_t checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf32_Sym& sym) {
-  if (!namesSection(ctx.input, sym.st_shndx)) return 0;
+// A symbol that lives in a section the loader does not load.
+Status checkNonAllocated(Context& ctx, uint32_t rsIndex, uint32_t n, const Elf32_Sym& sym) {
+  if (!namesSection(ctx.input, sym.st_shndx)) return {};
   const Elf32_Shdr& s = ctx.input.sh[sym.st_shndx];
   bool empty = s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0;
-  if (empty || (s.sh_flags & SHF_ALLOC) || symBind(sym) == STB_WEAK) return 0;
+  if (empty || (s.sh_flags & SHF_ALLOC) || symBind(sym) == STB_WEAK) return {};
   say(ctx, "***Error: \"%s\", Relocation in sec %d, entry %d uses symbol '", ctx.opt.outputPath.c_str(),
       static_cast<int>(rsIndex), static_cast<int>(n));
   std::string name = symbolName(ctx, sym);
   std::string secName = sectionNameByIndex(ctx, sym.st_shndx);
   say(ctx, "%s' from non-allocated section '%s'.\n", name.c_str(), secName.c_str());
-  return 0xFFFFFFFF;
+  return Status::failed();
 }
 
-// The symbol a relocation uses; prints the error and gives false when the
-// index lies beyond the symbol table.
-bool relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32_t rsIndex, uint32_t n, uint32_t index,
-                      Elf32_Sym& sym) {
+// The symbol a relocation uses; prints the error and fails when the index
+// lies beyond the symbol table.
+Status relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint32_t rsIndex, uint32_t n,
+                        uint32_t index, Elf32_Sym& sym) {
   if (index < symbols.count) {
     sym = symbols.get(index);
-    return true;
+    return {};
   }
   say(ctx,
       "***Error: Relocation in sec %d, entry %d uses symbol index %d beyond the symbol table (%d "
       "symbols). Return -1.\n",
       static_cast<int>(rsIndex), static_cast<int>(n), static_cast<int>(index),
       static_cast<int>(ctx.sym.view.symbolCount));
-  return false;
+  return Status::failed();
 }
 
 // The first relocation any rule could object to: the walk starts there, as
@@ -208,29 +208,29 @@ uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf3
 
 }  // namespace
 
-uint32_t checkAllRelocations(Context& ctx) {
+Status checkAllRelocations(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
     if (h.sh_size == 0 || h.sh_type != SHT_RELA) continue;
-    uint32_t result = checkRelocations(ctx, i);
-    if (result != 0) return result;
+    if (Status r = checkRelocations(ctx, i); !r.ok()) return r;
   }
-  return 0;
+  return {};
 }
 
-uint32_t checkRelocations(Context& ctx, uint32_t relaIndex) {
-  if (!namesSection(ctx.input, relaIndex)) return 0;
+Status checkRelocations(Context& ctx, uint32_t relaIndex) {
+  if (!namesSection(ctx.input, relaIndex)) return {};
   const Elf32_Shdr rs = ctx.input.sh[relaIndex];
   // A relocation section aimed at no section patches nothing the loader loads.
-  if (!namesSection(ctx.input, rs.sh_info)) return 0;
+  if (!namesSection(ctx.input, rs.sh_info)) return {};
   Target t;
   t.index = rs.sh_info;
   t.h = ctx.input.sh[t.index];
   t.isExport = t.h.sh_type == SHT_VKM_EXPORTS;
-  if (t.isExport && checkExportTable(ctx, t, relaIndex) != 0) return 0xFFFFFFFF;
-  if (!(t.h.sh_flags & SHF_ALLOC)) return 0;
+  if (t.isExport)
+    if (Status r = checkExportTable(ctx, t, relaIndex); !r.ok()) return r;
+  if (!(t.h.sh_flags & SHF_ALLOC)) return {};
 
-  uint32_t result = 0;
+  Status result;
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, relaIndex);
   EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
   // The sections whose symbols pass the loaded-section rule whatever their binding; the
@@ -245,12 +245,16 @@ uint32_t checkRelocations(Context& ctx, uint32_t relaIndex) {
     uint32_t type = relType(r.r_info);
     if (type == 0) continue;
     Elf32_Sym sym;
-    if (!relocationSymbol(ctx, symbols, relaIndex, n, relSym(r.r_info), sym)) return 0xFFFFFFFF;
-    if (sdaViolation(ctx, relaIndex, n, type, sym)) result = 0xFFFFFFFF;
-    if (t.isExport && checkExportEntry(ctx, t, relaIndex, r, sym) != 0) return 0xFFFFFFFF;
-    if (type == kRelAddr32 && checkCode32(ctx, t, n, type, r, sym) != 0) return 0xFFFFFFFF;
+    if (Status e = relocationSymbol(ctx, symbols, relaIndex, n, relSym(r.r_info), sym); !e.ok()) return e;
+    // A small-data relocation fails the run but the walk goes on, so every one is reported.
+    if (Status e = sdaViolation(ctx, relaIndex, n, type, sym); !e.ok()) result = e;
+    if (t.isExport)
+      if (Status e = checkExportEntry(ctx, t, relaIndex, r, sym); !e.ok()) return e;
+    if (type == kRelAddr32)
+      if (Status e = checkCode32(ctx, t, n, type, r, sym); !e.ok()) return e;
     bool plainlyLoaded = sym.st_shndx < loaded.size() && loaded[sym.st_shndx];
-    if (!plainlyLoaded && checkNonAllocated(ctx, relaIndex, n, sym) != 0) return 0xFFFFFFFF;
+    if (!plainlyLoaded)
+      if (Status e = checkNonAllocated(ctx, relaIndex, n, sym); !e.ok()) return e;
   }
   return result;
 }

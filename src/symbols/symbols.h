@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/status.h"
 #include "run/context.h"
 
 namespace zv {
@@ -24,7 +25,7 @@ std::span<uint8_t> sectionNames(Context& ctx);
 // Reads symbol i of the current symbol table; false when i is outside it.
 bool symbolAt(Context& ctx, uint32_t i, Elf32_Sym& out);
 bool setSymbolAt(Context& ctx, uint32_t i, const Elf32_Sym& s);
-// The entries symbol_at reaches, resolved once for a walk over many symbols.
+// The entries symbolAt reaches, resolved once for a walk over many symbols.
 EntryTable<Elf32_Sym> symbolTable(Context& ctx);
 // The symbol's name ("<NULL>" without a string table); prints the range
 // message for an st_name past the table. Never reads outside the table.
@@ -34,7 +35,7 @@ std::string_view symbolNameView(Context& ctx, const Elf32_Sym& sym);
 // Section names, as the input gave them (see InputSectionNames).
 std::string sectionName(Context& ctx, uint32_t index);         // "<NULL>" without a names table
 std::string sectionNameByIndex(Context& ctx, uint32_t index);  // "" for no section / no table
-// Whether section_name(index) is `name`, reading no more of the table than that.
+// Whether sectionName(index) is `name`, reading no more of the table than that.
 bool sectionNameIs(Context& ctx, uint32_t index, std::string_view name);
 // Keeps the input's section names before the names table is rebuilt.
 void keepInputSectionNames(Context& ctx);
@@ -72,7 +73,7 @@ SymbolGroups groupSymbolsBySection(Context& ctx, std::vector<uint8_t> wanted);
 // the moment the visit reaches it; stops when visit returns false.
 void visitSectionSymbols(Context& ctx, SymbolGroups& g, uint32_t k,
                          const std::function<bool(uint32_t, Elf32_Sym&)>& visit);
-// set_symbol_at, and regrouping of the entries the write touched.
+// setSymbolAt, and regrouping of the entries the write touched.
 bool setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s);
 // Regroups the symbol entries that `length` bytes written at `at` touched.
 void symbolsWritten(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length);
@@ -89,17 +90,20 @@ void countRelocationTargets(Context& ctx, uint32_t relaIndex);
 // The unused-section pass: clears the symbols of sections nothing uses; true
 // when it cleared any. No counted relocation names such a symbol, so the
 // reference counts stay valid unless the symbol table shares bytes with a
-// relocation section (see symbols_share_bytes_with_relocations).
+// relocation section (see symbolsShareBytesWithRelocations).
 bool removeUnusedSections(Context& ctx);
 // Whether the symbol table in use overlaps a relocation section in the file,
 // so that clearing a symbol can change a relocation.
 bool symbolsShareBytesWithRelocations(Context& ctx);
 void removeSectionSymbols(Context& ctx, uint32_t k);
-uint32_t stripUnusedSymbols(Context& ctx);
+void stripUnusedSymbols(Context& ctx);
 
 // --- New symbol table ----------------------------------------------------------
-void buildNewSymbolTable(Context& ctx);
-void assignNewSymbolId(Context& ctx, uint32_t i);
+// Fails (after its message) when relocations could not name every kept
+// symbol or the kept names would not fit the loader area.
+Status buildNewSymbolTable(Context& ctx);
+// Numbers symbol i in the new table and counts its name; fails as above.
+Status assignNewSymbolId(Context& ctx, uint32_t i);
 void writeNewSymbolTable(Context& ctx);
 void rewriteRelocationSymbols(Context& ctx);
 void dumpOldSymbol(Context& ctx, uint32_t first, uint32_t i);
@@ -107,14 +111,14 @@ void dumpPlannedSymbolTable(Context& ctx);
 void dumpNewSymbol(Context& ctx, uint32_t k);
 
 // --- Relocation and export checks --------------------------------------------
-uint32_t checkAllRelocations(Context& ctx);
-uint32_t checkRelocations(Context& ctx, uint32_t relaIndex);
+Status checkAllRelocations(Context& ctx);
+Status checkRelocations(Context& ctx, uint32_t relaIndex);
 
 // --- String compaction (-old -s) ----------------------------------------------
-uint32_t compactImportStrings(Context& ctx);
-uint32_t compactStringTable(Context& ctx, uint32_t stIndex);
+Status compactImportStrings(Context& ctx);
+Status compactStringTable(Context& ctx, uint32_t stIndex);
 // One string of a table under compaction (offset and length in the old
-// table, the length with its terminator; new_offset 0 until it is placed).
+// table, the length with its terminator; newOffset 0 until it is placed).
 struct StringRecord {
   uint32_t offset = 0;
   uint32_t length = 0;

@@ -19,14 +19,15 @@ struct SymtabView {
   bool namesCached = false;
 };
 
-// Section kinds of the classification.
-constexpr uint32_t kKindText = 0, kKindData = 1, kKindImportExport = 2, kKindOther = 3;
+// What the classification makes of a section, from its type and address:
+// code, data, an import or export table, or none of these.
+enum class SectionClass : uint8_t { kText, kData, kImportExport, kOther };
 
 struct SectionInfo {
   uint8_t isImport = 0;
   uint8_t isExport = 0;
   uint8_t isTls = 0;
-  uint32_t kind = 0;
+  SectionClass kind = SectionClass::kText;
 };
 
 struct SymbolInfo {
@@ -52,8 +53,6 @@ struct NewSymbolTable {
   int32_t newStringsSize = 20;
   std::vector<Elf32_Sym> newSymbols;
   std::vector<uint8_t> newStrings;
-  bool tooLarge = false;  // the kept names would not fit the loader area, or
-  bool tooMany = false;   // (also setting tooLarge) relocations could not name every symbol
 };
 
 // The section names as the input gave them, kept when the section-name table

@@ -18,7 +18,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
 constexpr uint32_t kMinCompressSize = 32;
 constexpr uint32_t kCompressSlack = 1024;
 
@@ -118,19 +117,19 @@ void doSectionWork(Context& ctx, SectionWork& work, CompressRoom& room) {
 }
 
 // Takes the outcome of the section's work into its header: the CRC, and the
-// compressed form when it paid. 0, or the error (its message printed).
-uint32_t takeSectionWork(Context& ctx, SectionWork& work, Group pass) {
+// compressed form when it paid. Fails (after its message) with -1 or the zlib result.
+Status takeSectionWork(Context& ctx, SectionWork& work, Group pass) {
   WriterState& w = ctx.wr;
   Elf32_Shdr& h = w.newHeaders[work.j];
   if (work.outOfMemory) {
     say(ctx, "***Error: Mem alloc failed.\n");
-    return kFail;
+    return Status::failed();
   }
   w.crcs[work.j] = work.crc;
-  if (!work.mayCompress) return 0;
+  if (!work.mayCompress) return {};
   if (work.zlibResult != Z_OK && work.zlibResult != Z_BUF_ERROR) {
     say(ctx, "***Error during compression %08X\n", static_cast<uint32_t>(work.zlibResult));
-    return static_cast<uint32_t>(work.zlibResult);
+    return Status::withValue(static_cast<uint32_t>(work.zlibResult));
   }
   if (work.stream.bytes) {
     h.sh_flags |= SHF_VKM_COMPRESSED;
@@ -138,27 +137,27 @@ uint32_t takeSectionWork(Context& ctx, SectionWork& work, Group pass) {
     w.compressed[work.j] = std::move(work.stream);
   }
   if (pass == Group::kTemp) w.compressedTempTotal += h.sh_size;
-  return 0;
+  return {};
 }
 
-uint32_t advance(Context& ctx, uint64_t end) {
+Status advance(Context& ctx, uint64_t end) {
   uint64_t next = (end + 63) & ~uint64_t{63};
   if (next > 0xFFFFFFFFu) {
     say(ctx, "***Error: The module file would be larger than 4 GB. Return -1.\n");
-    return kFail;
+    return Status::failed();
   }
-  ctx.wr.s = static_cast<uint32_t>(next);
-  return 0;
+  ctx.wr.fileSize = static_cast<uint32_t>(next);
+  return {};
 }
 
 // Gives new section j its file offset, CRC and (when it pays) compression.
-uint32_t placeSection(Context& ctx, uint32_t j, Group pass, PassSpan& span, SectionWork* work) {
+Status placeSection(Context& ctx, uint32_t j, Group pass, PassSpan& span, SectionWork* work) {
   WriterState& w = ctx.wr;
   Elf32_Shdr& h = w.newHeaders[j];
-  h.sh_offset = w.s;
+  h.sh_offset = w.fileSize;
   if (!span.started) {
     span.started = true;
-    span.first = w.s;
+    span.first = w.fileSize;
   }
   // Zero-filled memory takes no room in the file and has no CRC. (The writer
   // refuses such a section in the loader range before it gets here.)
@@ -166,32 +165,32 @@ uint32_t placeSection(Context& ctx, uint32_t j, Group pass, PassSpan& span, Sect
     if (ctx.opt.verbose)
       say(ctx, "%02d: t%08X a%08X m%08X z-------- offset -------- %c%c%c%c\n", static_cast<int>(j), 8u, h.sh_addr,
           h.sh_size, 'a', '.', flag(h, SHF_WRITE, 'w'), flag(h, SHF_VKM_COMPRESSED, 'z'));
-    return 0;
+    return {};
   }
   if (pass == Group::kData) h.sh_flags |= SHF_WRITE;
   uint32_t plainSize = h.sh_size;
-  if (!work) return kFail;  // not planned: cannot happen
-  if (uint32_t r = takeSectionWork(ctx, *work, pass)) return r;
+  if (!work) return Status::failed();  // not planned: cannot happen
+  if (Status r = takeSectionWork(ctx, *work, pass); !r.ok()) return r;
   if (ctx.opt.verbose)
     say(ctx, "%02d: t%08X a%08X m%08X z%08X offset %08X %c%c%c%c\n", static_cast<int>(j), h.sh_type, h.sh_addr,
         plainSize, h.sh_size, h.sh_offset, flag(h, SHF_ALLOC, 'a'), flag(h, SHF_EXECINSTR, 'x'),
         flag(h, SHF_WRITE, 'w'), flag(h, SHF_VKM_COMPRESSED, 'z'));
-  if (uint32_t r = advance(ctx, uint64_t{w.s} + h.sh_size)) return r;
-  span.last = w.s;
-  return 0;
+  if (Status r = advance(ctx, uint64_t{w.fileSize} + h.sh_size); !r.ok()) return r;
+  span.last = w.fileSize;
+  return {};
 }
 
 // Everything the loader unpacks must fit in its 32-bit address space.
 // Sections may share file bytes, so a small input can describe far more than
 // that; the sum is checked before any contents are summed or compressed.
-uint32_t checkUnpackedTotal(Context& ctx) {
+Status checkUnpackedTotal(Context& ctx) {
   const std::vector<Elf32_Shdr>& headers = ctx.wr.newHeaders;
   uint64_t total = 0;
   for (size_t j = 1; j + 2 < headers.size(); ++j)
     if (headers[j].sh_type != SHT_NOBITS) total += headers[j].sh_size;
-  if (total <= 0xFFFFFFFFu) return 0;
+  if (total <= 0xFFFFFFFFu) return {};
   say(ctx, "***Error: The contents of the module would take more than 4 GB once unpacked. Return -1.\n");
-  return kFail;
+  return Status::failed();
 }
 
 // The passes in file order, each with the sections it places. A pass runs
@@ -254,47 +253,47 @@ std::vector<SectionWork> workOnContents(Context& ctx, const std::vector<Pass>& p
   return works;
 }
 
-uint32_t runPass(Context& ctx, const Pass& pass, std::vector<SectionWork>& works, size_t& nextWork) {
+Status runPass(Context& ctx, const Pass& pass, std::vector<SectionWork>& works, size_t& nextWork) {
   if (ctx.opt.verbose) say(ctx, "%s", pass.title);
   PassSpan span;
   for (uint32_t j : pass.sections) {
     SectionWork* work = nullptr;
     if (nextWork < works.size() && works[nextWork].j == j) work = &works[nextWork++];
-    if (uint32_t r = placeSection(ctx, j, pass.group, span, work)) return r;
+    if (Status r = placeSection(ctx, j, pass.group, span, work); !r.ok()) return r;
   }
   if (ctx.opt.verbose)
     say(ctx, "%08X-%08X, size %08X, mem %08X\n", span.first, span.last, span.last - span.first, pass.regionSize);
-  return 0;
+  return {};
 }
 
 }  // namespace
 
-uint32_t layOutSections(Context& ctx) {
+Status layOutSections(Context& ctx) {
   WriterState& w = ctx.wr;
   FileInfoHeader& fi = w.fi;
-  const Region* rg = ctx.lay.regions;
+  const LayoutState& lay = ctx.lay;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   uint64_t f = (uint64_t{64} + uint64_t{44} * n + 63) & ~uint64_t{63};
-  w.f = static_cast<uint32_t>(f);
-  if (uint32_t r = advance(ctx, f + w.e)) return r;
+  w.fileInfoOffset = static_cast<uint32_t>(f);
+  if (Status r = advance(ctx, f + w.fileInfoSize); !r.ok()) return r;
   w.crcs.assign(n, 0);
   w.compressed.clear();
   w.compressed.resize(n);
   w.compressedTempTotal = 0;
-  if (uint32_t r = checkUnpackedTotal(ctx)) return r;
+  if (Status r = checkUnpackedTotal(ctx); !r.ok()) return r;
 
   std::vector<Pass> passes = planPasses(ctx);
   std::vector<SectionWork> works = workOnContents(ctx, passes);
   size_t nextWork = 0;
-  fi.dataAlign = fi.dataSize ? rg[kDataRegion].align : 4;
-  fi.loadAlign = fi.loadSize ? rg[kLoadRegion].align : 4;
-  fi.textAlign = fi.textSize ? rg[kTextRegion].align : 4;
+  fi.dataAlign = fi.dataSize ? lay.region(LoaderRegion::kData).align : 4;
+  fi.loadAlign = fi.loadSize ? lay.region(LoaderRegion::kLoad).align : 4;
+  fi.textAlign = fi.textSize ? lay.region(LoaderRegion::kText).align : 4;
   for (const Pass& p : passes) {
     if (p.regionSize == 0) continue;
-    if (uint32_t r = runPass(ctx, p, works, nextWork)) return r;
+    if (Status r = runPass(ctx, p, works, nextWork); !r.ok()) return r;
     if (p.group == Group::kText && ctx.opt.verbose) say(ctx, "TrampAdj %08X\n", fi.trampAdj);
   }
-  return 0;
+  return {};
 }
 
 }  // namespace zv

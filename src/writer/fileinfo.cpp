@@ -87,7 +87,7 @@ void sizeFileInfo(Context& ctx) {
     e += tag.name.size() + tag.value.size() + 2;
   }
   if (!tags.empty()) e += 3;
-  w.e = static_cast<uint32_t>(e);
+  w.fileInfoSize = static_cast<uint32_t>(e);
   w.fileInfoTooLarge = e > 0xFFFF0000u;
 }
 
@@ -101,18 +101,18 @@ static uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::st
   return pos + text.size() + 1;
 }
 
-uint32_t fillFileInfo(Context& ctx) {
+Status fillFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   if (w.fileInfoTooLarge) {
     say(ctx, "***Error: Mem alloc failed.\n");
-    return 0xFFFFFFFF;
+    return Status::failed();
   }
-  w.fileInfo.assign(w.e, 0);
+  w.fileInfo.assign(w.fileInfoSize, 0);
   FileInfoHeader& fi = w.fi;
   fi.magic = kFileInfoMagic;
   fi.fixedValue = kFileInfoFixedValue;
   fi.compressionLevel = static_cast<uint32_t>(ctx.opt.compressLevel);
-  fi.trailerSize = w.e - kFileInfoHeaderSize;
+  fi.trailerSize = w.fileInfoSize - kFileInfoHeaderSize;
   fi.fileInfoAreaSize = ctx.opt.sizeFileInfo;
   fi.flags = (ctx.opt.dynamicOnly ? kFlagDynamicOnly : 0) | (ctx.facts.outputIsVkx ? kFlagVkx : 0) |
              (ctx.lay.tlsPresent ? kFlagTls : 0);
@@ -129,7 +129,7 @@ uint32_t fillFileInfo(Context& ctx) {
     }
     // Three zero bytes end the list; the record is zero-filled already.
   }
-  return 0;
+  return {};
 }
 
 void copyRegionSizes(Context& ctx) {

@@ -14,8 +14,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
-
 // The input index behind new index j, or 0 when the map has none.
 uint32_t oldIndexOf(const Context& ctx, uint32_t j) {
   const SectionMap& m = ctx.lay.map;
@@ -87,12 +85,12 @@ void printFixedSection(Context& ctx, const char* title, uint32_t j) {
 }  // namespace
 
 // The new section header table and the new ELF header values.
-uint32_t makeNewTable(Context& ctx) {
+Status makeNewTable(Context& ctx) {
   int64_t n = int64_t{ctx.lay.map.nextIndex} + 2;
   // Symbols cannot name a section numbered 0xFF00 or above (reserved values).
   if (n < 3 || n > SHN_LORESERVE) {
     say(ctx, "***Error: %d sections do not fit in a module file. Return -1.\n", static_cast<int>(n));
-    return kFail;
+    return Status::failed();
   }
   WriterState& w = ctx.wr;
   w.newHeaders.assign(static_cast<size_t>(n), Elf32_Shdr{});
@@ -102,7 +100,7 @@ uint32_t makeNewTable(Context& ctx) {
   uint32_t newNames = namesSection(ctx.input, names) ? renumbered(ctx, names) : 0;
   // A names table that was dropped (it was empty) leaves the output without one.
   w.outHeader.e_shstrndx = newNames < static_cast<uint32_t>(n) ? static_cast<uint16_t>(newNames) : 0;
-  return 0;
+  return {};
 }
 
 // Each kept section's header under its new number, with the links
@@ -141,7 +139,7 @@ void renumberSections(Context& ctx) {
 void addTrailer(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   uint64_t align = fi.loadAlign ? fi.loadAlign : 1;
-  uint64_t rest = ctx.wr.e - kFileInfoHeaderSize;
+  uint64_t rest = ctx.wr.fileInfoSize - kFileInfoHeaderSize;
   fi.trailerSize = static_cast<uint32_t>((rest + align - 1) / align * align);
   fi.loadSize += fi.trailerSize;
 }
@@ -160,8 +158,8 @@ void addFixedSections(Context& ctx) {
   Elf32_Shdr& info = w.newHeaders[n - 1];
   info = Elf32_Shdr{};
   info.sh_type = SHT_VKM_FILEINFO;
-  info.sh_offset = w.f;
-  info.sh_size = w.e;
+  info.sh_offset = w.fileInfoOffset;
+  info.sh_size = w.fileInfoSize;
   info.sh_addralign = 4;
   if (ctx.opt.verbose) {
     printFixedSection(ctx, "--CRCS------------------\n", n - 2);

@@ -13,8 +13,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
-
 bool fileIsLsb(const Context& ctx) { return ctx.wr.outHeader.e_ident[EI_DATA] == ELFDATA2LSB; }
 
 // Copies `len` bytes to `at` when they fit the image (the layout made sure).
@@ -78,7 +76,7 @@ void putFileInfoAndCrcs(Context& ctx, std::vector<uint8_t>& image) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
   storeFileInfo(ctx);
-  putBytes(image, w.f, w.fileInfo.data(), w.fileInfo.size());
+  putBytes(image, w.fileInfoOffset, w.fileInfo.data(), w.fileInfo.size());
   w.crcs[n - 1] = crc32Of(0, w.fileInfo.data(), w.fileInfo.size());
   uint64_t at = uint64_t{64} + uint64_t{40} * n;
   for (uint32_t j = 0; j < n; ++j) {
@@ -128,24 +126,24 @@ bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& piece
   return zeros(size);
 }
 
-uint32_t writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vector<Piece>& pieces) {
+Status writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vector<Piece>& pieces) {
   OutputFile out;
   if (openOutputFile(ctx.opt.outputPath, out) != 0) {
     say(ctx, "***Error: Could not open outfile file for writing.\n");
-    return kFail;
+    return Status::failed();
   }
-  bool ok = sendFile(front, pieces, ctx.wr.s,
+  bool ok = sendFile(front, pieces, ctx.wr.fileSize,
                      [&](const uint8_t* data, uint64_t len) { return fwrite(data, 1, len, out.stream) == len; });
   if (!ok) {
     discardOutputFile(out);
     say(ctx, "***Error: Failed writing output file.\n");
-    return kFail;
+    return Status::failed();
   }
   if (commitOutputFile(out) != 0) {
     say(ctx, "***Error: Failed writing output file.\n");
-    return kFail;
+    return Status::failed();
   }
-  return 0;
+  return {};
 }
 
 }  // namespace
@@ -153,28 +151,28 @@ uint32_t writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::v
 // The front of the file (headers, CRC words, FileInfo) is built in memory;
 // the section contents go to the file straight from where they are, so the
 // run never holds a second copy of the module.
-uint32_t buildAndWriteImage(Context& ctx) {
+Status buildAndWriteImage(Context& ctx) {
   WriterState& w = ctx.wr;
   uint32_t n = static_cast<uint32_t>(w.newHeaders.size());
-  if (n < 3 || w.crcs.size() != n || w.compressed.size() != n) return kFail;  // not laid out
-  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.f} + w.e, w.s);
-  if (frontSize < 64 + uint64_t{44} * n) return kFail;  // not laid out
+  if (n < 3 || w.crcs.size() != n || w.compressed.size() != n) return Status::failed();  // not laid out
+  uint64_t frontSize = std::min<uint64_t>(uint64_t{w.fileInfoOffset} + w.fileInfoSize, w.fileSize);
+  if (frontSize < 64 + uint64_t{44} * n) return Status::failed();  // not laid out
   std::vector<uint8_t> front;
   try {
     front.assign(frontSize, 0);
   } catch (const std::bad_alloc&) {
     say(ctx, "***Error: Mem alloc failed.\n");
-    return kFail;
+    return Status::failed();
   }
   std::vector<Piece> pieces = sectionPieces(ctx);
   putElfHeader(ctx, front);
   putFileInfoAndCrcs(ctx, front);
   putSectionHeaders(ctx, front);
-  uint32_t result = 0;
+  Status result;
   if (ctx.inMemory) {
     std::vector<uint8_t> image;
-    image.reserve(w.s);
-    sendFile(front, pieces, w.s, [&](const uint8_t* data, uint64_t len) {
+    image.reserve(w.fileSize);
+    sendFile(front, pieces, w.fileSize, [&](const uint8_t* data, uint64_t len) {
       image.insert(image.end(), data, data + len);
       return true;
     });

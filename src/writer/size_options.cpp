@@ -11,8 +11,6 @@ namespace zv {
 
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
-
 // x rounded up to a multiple of `align` (0 counts as 1), in 64 bits.
 uint64_t roundUp64(uint64_t x, uint32_t align) {
   uint64_t a = align ? align : 1;
@@ -32,8 +30,8 @@ int64_t roundUpSigned(int64_t x, int64_t align) {
 
 }  // namespace
 
-bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
-                      int32_t alignment) {
+Status checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                        int32_t alignment) {
   const char* out = ctx.opt.outputPath.c_str();
   // The free room as the 32-bit loader fields hold it.
   int32_t freeBytes = static_cast<int32_t>(int64_t{limit} - size);
@@ -49,7 +47,7 @@ bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionNa
   // Sizes are unsigned in the record: one of 2 GB or more is over any limit.
   if (static_cast<uint32_t>(size) > 0x7FFFFFFFu || size > limit) {
     say(ctx, "Error: %s has %s size of %d is larger then limit from %s %d\n", out, regionName, size, optionName, limit);
-    return true;
+    return Status::failed();
   }
   // An empty region leaves an unbounded share free and never warns.
   if (size != 0) {
@@ -60,11 +58,11 @@ bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionNa
       say(ctx, "Warning: %s based on %s %d\n", out, optionName, limit);
     }
   }
-  return misaligned;
+  return misaligned ? Status::failed() : Status();
 }
 
-bool padRegions(Context& ctx, uint32_t percent) {
-  if (percent == 0) return false;
+Status padRegions(Context& ctx, uint32_t percent) {
+  if (percent == 0) return {};
   FileInfoHeader& fi = ctx.wr.fi;
   struct Grown {
     const char* region;
@@ -81,30 +79,34 @@ bool padRegions(Context& ctx, uint32_t percent) {
     if (g.value <= 0xFFFFFFFFu) continue;
     say(ctx, "Error: \"%s\" -padall %u makes the %s size larger than 4 GB. return -1.\n", ctx.opt.outputPath.c_str(),
         percent, g.region);
-    return true;
+    return Status::failed();
   }
   for (Grown& g : grown) g.size = static_cast<uint32_t>(g.value);
-  return false;
+  return {};
 }
 
 // Fixed region sizes from the command line, or a percentage on top.
-uint32_t applySizeOptions(Context& ctx) {
+Status applySizeOptions(Context& ctx) {
   FileInfoHeader& fi = ctx.wr.fi;
   const Options& o = ctx.opt;
   if (o.byteSizesGiven) {
     auto sz = [](uint32_t v) { return static_cast<int32_t>(v); };
-    if (checkRegionLimit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)) ||
-        checkRegionLimit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)) ||
-        checkRegionLimit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4) ||
-        checkRegionLimit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)))
-      return kFail;
+    // The first region over its limit stops the checks.
+    if (Status r = checkRegionLimit(ctx, "DATA", "-sizedata", sz(fi.dataSize), o.sizeData, sz(fi.dataAlign)); !r.ok())
+      return r;
+    if (Status r = checkRegionLimit(ctx, "LOAD", "-sizeload", sz(fi.loadSize), o.sizeLoad, sz(fi.loadAlign)); !r.ok())
+      return r;
+    if (Status r = checkRegionLimit(ctx, "TEMP", "-sizetemp", sz(ctx.wr.compressedTempTotal), o.sizeTemp, 4); !r.ok())
+      return r;
+    if (Status r = checkRegionLimit(ctx, "TEXT", "-sizetext", sz(fi.textSize), o.sizeText, sz(fi.textAlign)); !r.ok())
+      return r;
     fi.dataSize = static_cast<uint32_t>(o.sizeData);
     fi.loadSize = static_cast<uint32_t>(o.sizeLoad);
     fi.tempSize = static_cast<uint32_t>(o.sizeTemp);
     fi.textSize = static_cast<uint32_t>(o.sizeText);
   }
-  if (o.padAllPercent != 0 && padRegions(ctx, o.padAllPercent)) return kFail;
-  return 0;
+  if (o.padAllPercent != 0) return padRegions(ctx, o.padAllPercent);
+  return {};
 }
 
 }  // namespace zv

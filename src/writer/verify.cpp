@@ -173,13 +173,13 @@ LayoutFindings checkModuleLayout(const ElfImage& img, uint32_t eof) {
   return f;
 }
 
-uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof) {
+Status verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof) {
   LayoutFindings f = checkModuleLayout(img, eof);
-  if (f.faults.empty()) return 0;
+  if (f.faults.empty()) return {};
   say(ctx, "%s", f.faults.front().message);
-  if (f.duplicates > 0) return kNone;  // the scan stopped there: no table
+  if (f.duplicates > 0) return Status::failed();  // the scan stopped there: no table
   for (int i = kSecHdrs; i < kEof; ++i) say(ctx, "foff_%-8s = 0x%08X\n", layoutValueName(i), f.values[i]);
-  return kNone;
+  return Status::failed();
 }
 
 }  // namespace zv

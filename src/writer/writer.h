@@ -6,17 +6,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
 #include "run/context.h"
 
 namespace zv {
 
-uint32_t layOutSections(Context& ctx);
-uint32_t buildAndWriteImage(Context& ctx);
+Status layOutSections(Context& ctx);
+Status buildAndWriteImage(Context& ctx);
 
 // Checks the group order of a generated file already parsed into `img`
-// (whose bytes are `eof` long). 0 or -1; prints its own messages: the first
-// fault of checkModuleLayout (and the table of offsets for an order fault).
-uint32_t verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof);
+// (whose bytes are `eof` long). Fails with -1; prints its own messages: the
+// first fault of checkModuleLayout (and the table of offsets for an order fault).
+Status verifyGeneratedLayout(Context& ctx, const ElfImage& img, uint32_t eof);
 
 // Every layout fault of a module whose section headers are in `img` (host
 // order): duplicate CRC or FileInfo sections first, in table order, then each
@@ -43,30 +44,32 @@ const char* layoutValueName(int value);
 // section map of the placement, and the TLS facts.
 // The module's section table and region sizes (headers.cpp), in the order
 // the conversion calls them.
-uint32_t makeNewTable(Context& ctx);
+Status makeNewTable(Context& ctx);
 void renumberSections(Context& ctx);
 void addTrailer(Context& ctx);
 // Fixed region sizes from the command line, or a percentage on top
-// (size_options.cpp); 0 or -1 after the message.
-uint32_t applySizeOptions(Context& ctx);
-// One region's size held against its command-line limit; true on an error.
-bool checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
-                      int32_t alignment);
+// (size_options.cpp); fails after the message.
+Status applySizeOptions(Context& ctx);
+// Holds a region's size against its limit from the command line (warns when
+// little room is left); fails when the size is over it or the limit is not
+// aligned as the region is.
+Status checkRegionLimit(Context& ctx, const char* regionName, const char* optionName, int32_t size, int32_t limit,
+                        int32_t alignment);
 // Grows the FileInfo's region sizes by `percent`, each rounded up to its
-// region's alignment; true on an error (a size past 32 bits).
-bool padRegions(Context& ctx, uint32_t percent);
+// region's alignment; fails when one would pass 32 bits.
+Status padRegions(Context& ctx, uint32_t percent);
 void addFixedSections(Context& ctx);
 
 // Room left after the file name for longer install paths, from the SDK root.
 uint32_t filepathPadding(Context& ctx, const std::string& root);
 // Whether an SDK tag's value is a plain unsigned decimal number (and which).
 bool sdkTagNumber(const std::string& value, uint32_t& out);
-// Sizes the FileInfo record (ctx.wr.e) and sorts the module's loader tags:
-// the SDK version and revision numbers go into their fields, the others are
-// kept as text (ctx.wr.textTags).
+// Sizes the FileInfo record (ctx.wr.fileInfoSize) and sorts the module's loader
+// tags: the SDK version and revision numbers go into their fields, the others
+// are kept as text (ctx.wr.textTags).
 void sizeFileInfo(Context& ctx);
 // Allocates and fills the record: the head in host order, the strings in place.
-uint32_t fillFileInfo(Context& ctx);
+Status fillFileInfo(Context& ctx);
 // The region sizes of the layout (ctx.lay.sizes) into the record.
 void copyRegionSizes(Context& ctx);
 // Stores the 96-byte head big-endian into the record.

@@ -17,8 +17,8 @@ namespace zv {
 
 // A section's stored form when compression pays: a big-endian size word and
 // the zlib stream, `size` bytes in all.
-// The room is table memory (large pages where the host has them): a large
-// section's stream fills it with a handful of page faults.
+// The stream is kept in table memory (large pages where the host has them),
+// copied there at its own size once compression has paid.
 struct TableMemoryRelease {
   void operator()(uint8_t* p) const { releaseTableMemory(p); }
 };
@@ -29,17 +29,14 @@ struct CompressedBytes {
 
 struct WriterState {
   FileInfoHeader fi;
-  uint32_t e = 0;                   // size of the FileInfo section
-  bool fileInfoTooLarge = false;    // the strings would not fit a 32-bit size
-  std::vector<uint8_t> fileInfo;    // E bytes; the strings after the 96-byte head
-  std::vector<LoaderTag> textTags;  // the loader tags the record holds as text, newest first
-  // Section names as the input had them, before the names table was rebuilt
-  // without the names of unreferenced sections: a copy of the table and each
-  // section's name offset (one copy, however many sections share a name).
+  uint32_t fileInfoSize = 0;                // size of the FileInfo section
+  bool fileInfoTooLarge = false;            // the strings would not fit a 32-bit size
+  std::vector<uint8_t> fileInfo;            // fileInfoSize bytes; the strings after the 96-byte head
+  std::vector<LoaderTag> textTags;          // the loader tags the record holds as text, newest first
   Elf32_Ehdr outHeader{};                   // the output's ELF header, host order
   std::vector<Elf32_Shdr> newHeaders;       // n headers, host order
-  uint32_t s = 0;                           // running file offset; the file size at the end
-  uint32_t f = 0;                           // file offset of the FileInfo section
+  uint32_t fileSize = 0;                    // running file offset; the file size at the end
+  uint32_t fileInfoOffset = 0;              // file offset of the FileInfo section
   std::vector<uint32_t> crcs;               // n words, host order
   std::vector<CompressedBytes> compressed;  // per new index; empty when stored plain
   uint32_t compressedTempTotal = 0;

@@ -31,7 +31,7 @@ struct ArgV {
 inline uint32_t parse(zv::Context& ctx, std::vector<std::string> args) {
   ctx.con.capture = true;
   ArgV a(std::move(args));
-  return zv::parseCommandLine(ctx, a.argc(), a.argv());
+  return zv::parseCommandLine(ctx, a.argc(), a.argv()).value();
 }
 
 inline int run(zv::Context& ctx, std::vector<std::string> args, std::string self = "zodavov") {

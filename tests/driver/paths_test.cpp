@@ -9,6 +9,7 @@
 #include <ostream>
 
 #include "driver_test_util.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 namespace {
@@ -39,8 +40,8 @@ TEST_P(OutputNames, ReplaceTheLastExtensionOfTheFileName) {
   ctx.opt.importLibPath = c.libOption;
   std::string full;
   size_t namePos = 0;
-  ASSERT_TRUE(zv::fullInputPath(ctx, full, namePos)) << ctx.con.text;
-  ASSERT_TRUE(zv::deriveOutputNames(ctx, full, namePos)) << ctx.con.text;
+  ASSERT_TRUE(zv::fullInputPath(ctx, full, namePos).ok()) << ctx.con.text;
+  ASSERT_TRUE(zv::deriveOutputNames(ctx, full, namePos).ok()) << ctx.con.text;
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(ctx.opt.outputPath, c.output);
   EXPECT_EQ(ctx.opt.importLibPath, c.library);
@@ -92,7 +93,7 @@ TEST(FullInputPath, DirectoryIsRefused) {
   ctx.opt.inputPath = "/w/dir/";
   std::string full;
   size_t namePos = 0;
-  EXPECT_FALSE(zv::fullInputPath(ctx, full, namePos));
+  EXPECT_FALSE(zv::fullInputPath(ctx, full, namePos).ok());
   EXPECT_EQ(ctx.con.text,
             "Error: src elf is expected to be a full path to and including the file; found only a "
             "directory. return -1.\n");
@@ -104,7 +105,7 @@ TEST(FullInputPath, TooLongIsRefused) {
   ctx.opt.inputPath = "/" + std::string(259, 'p');  // 260 characters
   std::string full;
   size_t namePos = 0;
-  EXPECT_FALSE(zv::fullInputPath(ctx, full, namePos));
+  EXPECT_FALSE(zv::fullInputPath(ctx, full, namePos).ok());
   EXPECT_EQ(ctx.con.text, "Error: GetFullPathName for src elf failed. return -1.\n");
 }
 
@@ -116,9 +117,9 @@ TEST(OutputNameLength, OutputMustFitAFullPath) {
     ctx.opt.inputPath = root + std::string(length - root.size(), 'p');
     std::string full;
     size_t namePos = 0;
-    ASSERT_TRUE(zv::fullInputPath(ctx, full, namePos));
+    ASSERT_TRUE(zv::fullInputPath(ctx, full, namePos).ok());
     bool fits = length + 4 <= 259;
-    EXPECT_EQ(zv::deriveOutputNames(ctx, full, namePos), fits) << length;
+    EXPECT_EQ(zv::deriveOutputNames(ctx, full, namePos).ok(), fits) << length;
     EXPECT_EQ(ctx.con.text, fits ? "" : "Error: GetFullPathName for src elf failed. return -1.\n");
   }
 }
@@ -144,7 +145,7 @@ TEST_P(RelativeOutputPath, FirstMatchingRootIsCutOff) {
   ctx.opt.outputPathNarrow = c.output;
   ctx.moduleSettings.relativeOutputPos = 0;
   ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(c.output.size());
-  EXPECT_EQ(zv::makeRelativeOutputPath(ctx), 0u);
+  EXPECT_TRUE(zv::makeRelativeOutputPath(ctx).ok());
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(zv::relativeOutputPath(ctx), c.relative);
   EXPECT_EQ(ctx.moduleSettings.relativeOutputPos + ctx.moduleSettings.relativeOutputLen, c.output.size());
@@ -181,8 +182,8 @@ TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
   struct {
     size_t length;
     bool withRoot;
-    uint32_t result;
-  } cases[] = {{244, true, 0}, {245, true, 0xFFFFFFFF}, {245, false, 0}, {300, false, 0}};
+    zv::Status result;
+  } cases[] = {{244, true, {}}, {245, true, zv::Status::failed()}, {245, false, {}}, {300, false, {}}};
   for (const auto& c : cases) {
     zv::Context ctx;
     ctx.con.capture = true;
@@ -190,8 +191,8 @@ TEST(RelativeOutputPathLength, ALongPathIsRefusedOnlyWithRoots) {
     ctx.opt.outputPathNarrow = "/r/" + std::string(c.length - 3, 'p');
     ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(c.length);
     EXPECT_EQ(zv::makeRelativeOutputPath(ctx), c.result) << c.length;
-    EXPECT_EQ(ctx.con.text, c.result ? "***File path to VKM is too large.\n" : "") << c.length;
-    std::string expected = c.withRoot && !c.result ? std::string(c.length - 3, 'p') : ctx.opt.outputPathNarrow;
+    EXPECT_EQ(ctx.con.text, c.result.ok() ? "" : "***File path to VKM is too large.\n") << c.length;
+    std::string expected = c.withRoot && c.result.ok() ? std::string(c.length - 3, 'p') : ctx.opt.outputPathNarrow;
     EXPECT_EQ(zv::relativeOutputPath(ctx), expected) << c.length;
   }
 }
@@ -202,7 +203,7 @@ struct RegionCase {
   const char* label;
   int32_t data, text, temp, load;
   uint32_t padAll;
-  uint32_t result;
+  zv::Status result;
   bool byteSizesGiven;
   std::string message;
 };
@@ -222,7 +223,7 @@ TEST_P(RegionSizes, AreGivenAllOrNone) {
   ctx.opt.padAllPercent = c.padAll;
   EXPECT_EQ(zv::checkRegionSizes(ctx), c.result);
   EXPECT_EQ(ctx.con.text, c.message);
-  if (c.result == 0) {
+  if (c.result.ok()) {
     EXPECT_EQ(ctx.opt.byteSizesGiven, c.byteSizesGiven);
   }
 }
@@ -233,24 +234,24 @@ const char* kPercentOrBytes =
 
 INSTANTIATE_TEST_SUITE_P(
     Combinations, RegionSizes,
-    ::testing::Values(RegionCase{"None", -1, -1, -1, -1, 0, 0, false, ""},
-                      RegionCase{"NoneWithPadAll", -1, -1, -1, -1, 10, 0, false, ""},
-                      RegionCase{"All", 100, 200, 300, 400, 0, 0, true, ""},
-                      RegionCase{"AllWithPadAll", 100, 100, 100, 100, 10, 0xFFFFFFFF, true, kPercentOrBytes},
-                      RegionCase{"LoadMissing", 100, 100, 100, -1, 0, 0xFFFFFFFF, false,
+    ::testing::Values(RegionCase{"None", -1, -1, -1, -1, 0, {}, false, ""},
+                      RegionCase{"NoneWithPadAll", -1, -1, -1, -1, 10, {}, false, ""},
+                      RegionCase{"All", 100, 200, 300, 400, 0, {}, true, ""},
+                      RegionCase{"AllWithPadAll", 100, 100, 100, 100, 10, zv::Status::failed(), true, kPercentOrBytes},
+                      RegionCase{"LoadMissing", 100, 100, 100, -1, 0, zv::Status::failed(), false,
                                  "Error: -sizedata 100 needs to set -sizetext <n> -sizeload <n> -sizetemp <n>. "
                                  "return -1.\n"},
-                      RegionCase{"OnlyText", -1, 7, -1, -1, 0, 0xFFFFFFFF, false,
+                      RegionCase{"OnlyText", -1, 7, -1, -1, 0, zv::Status::failed(), false,
                                  "Error: -sizetext 7 needs to set -sizedata <n> -sizetemp <n> -sizeload <n>. "
                                  "return -1.\n"},
-                      RegionCase{"OnlyTemp", -1, -1, 8, -1, 0, 0xFFFFFFFF, false,
+                      RegionCase{"OnlyTemp", -1, -1, 8, -1, 0, zv::Status::failed(), false,
                                  "Error: -sizetemp 8 needs to set -sizedata <n> -sizetext <n> -sizeload <n>. "
                                  "return -1.\n"},
-                      RegionCase{"OnlyLoad", -1, -1, -1, 9, 0, 0xFFFFFFFF, false,
+                      RegionCase{"OnlyLoad", -1, -1, -1, 9, 0, zv::Status::failed(), false,
                                  "Error: -sizeload 9 needs to set -sizedata <n> -sizetext <n> -sizetemp <n>. "
                                  "return -1.\n"},
                       // A negative size other than -1 counts as given but never triggers a rule itself.
-                      RegionCase{"NegativeData", -5, -1, -1, -1, 0, 0, true, ""}),
+                      RegionCase{"NegativeData", -5, -1, -1, -1, 0, {}, true, ""}),
     [](const auto& p) { return std::string(p.param.label); });
 
 }  // namespace

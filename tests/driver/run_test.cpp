@@ -69,7 +69,7 @@ TEST(ReportCommandLineFailure, PrintsTheValueAsSignedDecimal) {
   ArgV a({"x.elf"});
   zv::Context ctx;
   ctx.con.capture = true;
-  zv::reportCommandLineFailure(ctx, a.argc(), a.argv(), 0xBAD00018);
+  zv::reportCommandLineFailure(ctx, a.argc(), a.argv(), zv::bad::kFileTooSmall);
   EXPECT_EQ(ctx.con.text, failedLine("zodavov", -1160773608) + "\tzodavov \\\n\t\tx.elf\n" + expectedUsage());
 }
 
@@ -185,27 +185,27 @@ class Reload : public ::testing::Test {
 };
 
 TEST_F(Reload, MissingFileReportsTheMappingError) {
-  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0x80070002u);
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx).value(), 0x80070002u);
   EXPECT_EQ(ctx.con.text,
             "***Error: Could not map in generated file \"" + ctx.opt.outputPath + "\". Error 0x80070002\n");
 }
 
 TEST_F(Reload, SmallFileIsTooSmall) {
   writeText(ctx.opt.outputPath, std::string(259, 'x'));
-  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx).value(), 0xBAD00018u);
   EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath + "\" is too small. Error 0xBAD00018\n");
 }
 
 TEST_F(Reload, EmptyModuleInMemoryIsTooSmall) {
   ctx.inMemory = true;
-  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00018u);
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx).value(), 0xBAD00018u);
   EXPECT_EQ(ctx.con.text, "***Error: Generated file \"" + ctx.opt.outputPath + "\" is too small. Error 0xBAD00018\n");
 }
 
 TEST_F(Reload, UnparsableModuleReportsTheParseError) {
   ctx.inMemory = true;
   ctx.outputBytes.assign(300, 'x');
-  EXPECT_EQ(zv::reloadGeneratedFile(ctx), 0xBAD00019u);
+  EXPECT_EQ(zv::reloadGeneratedFile(ctx).value(), 0xBAD00019u);
   EXPECT_EQ(ctx.con.text, "***Error 0xBAD00019 reloading generated file \"" + ctx.opt.outputPath + "\"\n");
   EXPECT_EQ(ctx.outputBytes, std::vector<uint8_t>(300, 'x'));  // the module itself is untouched
 }

@@ -47,7 +47,7 @@ TEST_P(TagSplit, AcceptsOnlyNameEqualsValue) {
   const SplitCase& c = GetParam();
   zv::Context ctx;
   ctx.con.capture = true;
-  EXPECT_EQ(zv::addLoaderTag(ctx, c.text), c.accepted);
+  EXPECT_EQ(zv::addLoaderTag(ctx, c.text).ok(), c.accepted);
   EXPECT_EQ(ctx.con.text, "");  // a refused text has no message of its own
   Tags expected;
   if (c.accepted) expected.emplace_back(c.name, c.value);
@@ -146,7 +146,7 @@ class TagsFile : public ::testing::Test {
   bool readWith(const std::string& text) {
     writeText(tagsPath(), text);
     ctx.con.capture = true;
-    return zv::readLoaderTagsFile(ctx, root.path);
+    return zv::readLoaderTagsFile(ctx, root.path).ok();
   }
   std::string invalid(const char* why, const std::string& line) {
     return "***Error: invalid VKM TAGS file \"" + tagsPath() + "\"\n" + why + line + "\n";
@@ -160,14 +160,14 @@ TEST_F(TagsFile, ExampleFileGivesItsTagsLastLineFirst) {
 }
 
 TEST_F(TagsFile, FileTagsGoInFrontOfCommandLineTagsWithoutConflict) {
-  ASSERT_TRUE(zv::addLoaderTag(ctx, "X=cmd"));
+  ASSERT_TRUE(zv::addLoaderTag(ctx, "X=cmd").ok());
   EXPECT_TRUE(readWith("X=file\n"));
   EXPECT_EQ(moduleTagsOf(ctx), (Tags{{"X", "file"}, {"X", "cmd"}}));
   EXPECT_EQ(tagsOf(ctx), (Tags{{"X", "cmd"}}));  // the options keep what the user said
 }
 
 TEST_F(TagsFile, SpaceAroundEqualsIsFormattedIncorrectly) {
-  ASSERT_TRUE(zv::addLoaderTag(ctx, "K=v"));
+  ASSERT_TRUE(zv::addLoaderTag(ctx, "K=v").ok());
   EXPECT_FALSE(readWith("A=1\nNAME = value\nB=2\n"));
   EXPECT_EQ(ctx.con.text, invalid("***Error: line formatted incorrectly\n", "NAME = value\n"));
   EXPECT_EQ(moduleTagsOf(ctx), (Tags{{"A", "1"}, {"K", "v"}}));  // earlier lines stay
@@ -222,7 +222,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(TagsFile, MissingFileCannotBeOpened) {
   ctx.con.capture = true;
-  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, root.path));
+  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, root.path).ok());
   EXPECT_EQ(ctx.con.text, "***Error: can not open \"" + tagsPath() + "\"\n");
 }
 
@@ -241,7 +241,7 @@ TEST_F(TagsFile, PipeOrFolderCannotBeOpened) {
 #endif
     zv::Context fresh;
     fresh.con.capture = true;
-    EXPECT_FALSE(zv::readLoaderTagsFile(fresh, other.path));
+    EXPECT_FALSE(zv::readLoaderTagsFile(fresh, other.path).ok());
     bool cygdrive = false;
     EXPECT_EQ(fresh.con.text, "***Error: can not open \"" + zv::loaderTagsFilePath(other.path, cygdrive) + "\"\n");
   }
@@ -250,7 +250,7 @@ TEST_F(TagsFile, PipeOrFolderCannotBeOpened) {
 TEST_F(TagsFile, CygdriveRootIsAnnouncedWhenVerbose) {
   ctx.con.capture = true;
   ctx.opt.verbose = true;
-  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, "/cygdrive/q/nowhere"));
+  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, "/cygdrive/q/nowhere").ok());
   EXPECT_EQ(ctx.con.text,
             "Found cygdrive path adjusted to \"q:/nowhere/system/include/vkm_tags.txt\"\n"
             "***Error: can not open \"q:/nowhere/system/include/vkm_tags.txt\"\n");
@@ -258,7 +258,7 @@ TEST_F(TagsFile, CygdriveRootIsAnnouncedWhenVerbose) {
 
 TEST_F(TagsFile, CygdriveRootIsQuietOtherwise) {
   ctx.con.capture = true;
-  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, "/cygdrive/q/nowhere"));
+  EXPECT_FALSE(zv::readLoaderTagsFile(ctx, "/cygdrive/q/nowhere").ok());
   EXPECT_EQ(ctx.con.text, "***Error: can not open \"q:/nowhere/system/include/vkm_tags.txt\"\n");
 }
 

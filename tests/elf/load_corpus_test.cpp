@@ -32,7 +32,7 @@ TEST_P(LoadCorpus, LoadsAndChoosesTheOutputKind) {
   con.capture = true;
   zv::ElfImage image;
   zv::InputFacts facts;
-  EXPECT_EQ(zv::loadInputElf(con, *file, c.file, zv::LoadSettings{c.forceVkx, 2}, image, facts), 0u);
+  EXPECT_TRUE(zv::loadInputElf(con, *file, c.file, zv::LoadSettings{c.forceVkx, 2}, image, facts).ok()) << con.text;
   EXPECT_EQ(con.text, "");
   EXPECT_TRUE(image.swap);
   EXPECT_EQ(image.eh.e_machine, 20);

@@ -18,15 +18,13 @@
 namespace zv::test {
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
-
 struct LoadCase {
   std::string name{};
 
   void printTo(const LoadCase& c, std::ostream* os) { *os << c.name; }
   std::function<void(LinkedModule&)> describe{};
   bool forceVkx = false;
-  uint32_t result = 0;
+  zv::Status result{};
   std::string text{};
   bool haveInput = true;
   uint32_t sdaBase = 0x8000, sda2Base = 0x8000;
@@ -66,7 +64,7 @@ const std::vector<LoadCase>& loadCases() {
       {.name = "ForcedVkx", .describe = nullptr, .forceVkx = true, .vkx = true},
       {.name = "ParseFailure",
        .describe = [](LinkedModule& m) { m.b.ehdr.e_machine = 0; },
-       .result = 0xBAD0001C,
+       .result = zv::bad::kMachine,
        .text = "*** Error 0xBAD0001C parsing ELF file \"mod.elf\"\n",
        .haveInput = false,
        .sdaBase = 0,
@@ -77,17 +75,17 @@ const std::vector<LoadCase>& loadCases() {
              m.b.ehdr.e_shnum = 0;
              m.b.ehdr.e_shstrndx = 0;
            },
-       .result = kFail,
+       .result = zv::Status::failed(),
        .text = "*** Error ELF file \"mod.elf\" has no sections. return -1.\n",
        .sdaBase = 0,
        .sda2Base = 0},
       {.name = "OnlyRelSections",
        .describe = [](LinkedModule& m) { m.b.sections[m.relaText].hdr.sh_type = kShtRel; },
-       .result = kFail,
+       .result = zv::Status::failed(),
        .text = kNoRelocs},
       {.name = "RelaForUnallocatedSection",
        .describe = [](LinkedModule& m) { m.b.sections[m.text].flags = kShfExecInstr; },
-       .result = kFail,
+       .result = zv::Status::failed(),
        .text = kNoRelocs},
       {.name = "RelaForNobitsSection",
        .describe =
@@ -95,7 +93,7 @@ const std::vector<LoadCase>& loadCases() {
              uint16_t bss = addNobits(m.b, ".bss", kShfAlloc | kShfWrite, 0x10001000, 64);
              m.b.sections[m.relaText].info = bss;
            },
-       .result = kFail,
+       .result = zv::Status::failed(),
        .text = kNoRelocs},
       {.name = "OnlyRelaForNullSection",
        .describe =
@@ -103,7 +101,7 @@ const std::vector<LoadCase>& loadCases() {
              m.b.sections[m.relaText].info = 0;
              m.b.sections[m.relaText].relocs = {Reloc{}};
            },
-       .result = kFail,
+       .result = zv::Status::failed(),
        .text = kNoRelocs,
        .emptyNullRela = true},
       {.name = "RelaForNullSectionBesideRealOne",
@@ -152,7 +150,7 @@ TEST(LoadInputElf, ConvertsTheInputInPlace) {
   LinkedModule m = makeLinkedModule(true);
   zv::Context ctx;
   ctx.con.capture = true;
-  ASSERT_EQ(zv::loadInput(ctx, zv::mapMemory(build(m.b)), "mod.elf"), 0u);
+  ASSERT_TRUE(zv::loadInput(ctx, zv::mapMemory(build(m.b)), "mod.elf").ok()) << ctx.con.text;
   zv::Elf32_Sym s{};
   ASSERT_TRUE(zv::readSym(ctx.input, m.symtab, m.objSym, s));
   EXPECT_EQ(s.st_value, 0x10000000u);
@@ -164,9 +162,9 @@ TEST(LoadInputElf, SecondInputIsRefusedSilently) {
   zv::Context ctx;
   ctx.con.capture = true;
   zv::MappedFile* first = zv::mapMemory(build(makeLinkedModule(true).b));
-  ASSERT_EQ(zv::loadInput(ctx, first, "a.elf"), 0u);
+  ASSERT_TRUE(zv::loadInput(ctx, first, "a.elf").ok()) << ctx.con.text;
   zv::MappedFile* second = zv::mapMemory(build(makeLinkedModule(false).b));
-  EXPECT_EQ(zv::loadInput(ctx, second, "b.elf"), kFail);
+  EXPECT_EQ(zv::loadInput(ctx, second, "b.elf"), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(ctx.inputFile, first);
   EXPECT_TRUE(ctx.input.swap);  // still the first, big-endian file
@@ -209,7 +207,7 @@ TEST(MapFile, MissingFile) {
 
 TEST(MapFile, ShortFilesAreRefusedByTheParser) {
   std::vector<uint8_t> full = build(makeLinkedModule(true).b);
-  for (auto [size, code] : {std::pair<size_t, uint32_t>{259, zv::bad::kFileTooSmall}, {260, zv::bad::kEhsizeLarge}}) {
+  for (auto [size, code] : {std::pair<size_t, zv::Status>{259, zv::bad::kFileTooSmall}, {260, zv::bad::kEhsizeLarge}}) {
     TempFile f("short" + std::to_string(size) + ".elf", std::vector<uint8_t>(full.begin(), full.begin() + size));
     zv::MappedFile* file = nullptr;
     ASSERT_EQ(zv::mapFile(f.path(), file), 0u);
@@ -228,7 +226,7 @@ TEST(MapFile, LoadingNeverChangesTheFileOnDisk) {
   ASSERT_EQ(zv::mapFile(f.path(), file), 0u);
   zv::Context ctx;
   ctx.con.capture = true;
-  ASSERT_EQ(zv::loadInput(ctx, file, f.path()), 0u);
+  ASSERT_TRUE(zv::loadInput(ctx, file, f.path()).ok()) << ctx.con.text;
   zv::Elf32_Sym s{};
   ASSERT_TRUE(zv::readSym(ctx.input, m.symtab, m.funcSym, s));
   EXPECT_EQ(s.st_value, 0x02000000u);  // host order in memory

@@ -22,7 +22,7 @@ using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
 
 struct CodeCase {
   std::string name;
-  uint32_t code;
+  zv::Status code;
   Describe describe = nullptr;
   Patch patch = nullptr;
 };
@@ -59,7 +59,7 @@ Describe withSegments(uint32_t off1, uint32_t size1, uint32_t off2, uint32_t siz
 
 const std::vector<CodeCase>& codeCases() {
   static const std::vector<CodeCase> kCases = {
-      {"Valid", 0},
+      {"Valid", {}},
       // Symbol tables.
       {"SymtabLinkBeyondSections", bad::kSymLink, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 99; })},
       {"SymtabLinkNotStrtab", bad::kSymLinkType, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_link = 1; })},
@@ -69,19 +69,19 @@ const std::vector<CodeCase>& codeCases() {
       {"ObjectInNullSection", bad::kObjInNull, onSection(&LinkedModule::data, [](Section& s) { s.hdr.sh_type = 0; })},
       {"ObjectPastSectionEnd", bad::kObjOutside, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x10000008; s.size = 1; })},
       {"ObjectBeforeSection", bad::kObjOutside, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x0FFFFFFF; })},
-      {"ObjectAtSectionEndEmpty", 0, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x10000008; s.size = 0; })},
+      {"ObjectAtSectionEndEmpty", {}, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.value = 0x10000008; s.size = 0; })},
       {"FunctionInNullSection", bad::kFuncInNull, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_type = 0; })},
       {"FunctionTooLong", bad::kFuncOutside, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.size = 17; })},
       {"FunctionSizeWrapsAround", bad::kFuncOutside, onSymbol(&LinkedModule::funcSym, [](Symbol& s) { s.value = 0x02000001; s.size = 0xFFFFFFFF; })},
-      {"FunctionInUnallocatedSection", 0, [](LinkedModule& m) {
+      {"FunctionInUnallocatedSection", {}, [](LinkedModule& m) {
          m.b.sections[m.text].flags = kShfExecInstr;
          m.b.symbols[m.funcSym].size = 100; }},
-      {"AbsoluteObjectNotTested", 0, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.shndx = kShnAbs; s.value = 0x7FFFFFFF; s.size = 99; })},
-      {"SectionSymbolNotTested", 0, onSymbol(&LinkedModule::textSym, [](Symbol& s) { s.shndx = 50; })},
-      {"FileSymbolNotTested", 0, onSymbol(&LinkedModule::textSym, [](Symbol& s) { s.info = stInfo(kStbLocal, kSttFile); s.shndx = 50; })},
+      {"AbsoluteObjectNotTested", {}, onSymbol(&LinkedModule::objSym, [](Symbol& s) { s.shndx = kShnAbs; s.value = 0x7FFFFFFF; s.size = 99; })},
+      {"SectionSymbolNotTested", {}, onSymbol(&LinkedModule::textSym, [](Symbol& s) { s.shndx = 50; })},
+      {"FileSymbolNotTested", {}, onSymbol(&LinkedModule::textSym, [](Symbol& s) { s.info = stInfo(kStbLocal, kSttFile); s.shndx = 50; })},
       {"SymtabEntrySizeBelowRecord", bad::kSymEntsize, onSection(&LinkedModule::symtab, [](Section& s) { s.hdr.sh_entsize = 8; })},
-      {"SymtabWideEntries", 0, onSection(&LinkedModule::symtab, [](Section& s) { s.entsize = 24; })},
-      {"SymtabWithoutStringsNamesUntested", 0, [](LinkedModule& m) {
+      {"SymtabWideEntries", {}, onSection(&LinkedModule::symtab, [](Section& s) { s.entsize = 24; })},
+      {"SymtabWithoutStringsNamesUntested", {}, [](LinkedModule& m) {
          m.b.sections[m.symtab].hdr.sh_link = 0;
          m.b.symbols[m.funcSym].st_name = 5000; }},
       // RELA sections.
@@ -92,17 +92,17 @@ const std::vector<CodeCase>& codeCases() {
       {"RelaNullTargetNonZeroEntry", bad::kRelaNull, onSection(&LinkedModule::relaText, [](Section& s) { s.info = 0; })},
       {"RelaNullTargetOddEntrySize", bad::kRelaNull, onSection(&LinkedModule::relaText, [](Section& s) {
          s.info = 0; s.entsize = 13; s.relocs = {Reloc{}}; })},
-      {"RelaNullTargetOddEntrySizeUnaligned", 0, onSection(&LinkedModule::relaText, [](Section& s) {
+      {"RelaNullTargetOddEntrySizeUnaligned", {}, onSection(&LinkedModule::relaText, [](Section& s) {
          s.info = 0; s.entsize = 13; s.addralign = 1; s.relocs = {Reloc{}}; })},
       {"RelaSymbolBeyondTable", bad::kRelaSym, onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcAddr32); })},
-      {"RelaTypeZeroSymbolBeyondTable", 0, onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcNone); })},
-      {"RelaWithoutSymtabUntested", 0, onSection(&LinkedModule::relaText, [](Section& s) {
+      {"RelaTypeZeroSymbolBeyondTable", {}, onSection(&LinkedModule::relaText, [](Section& s) { s.relocs[0].r_info = rInfo(5, kRPpcNone); })},
+      {"RelaWithoutSymtabUntested", {}, onSection(&LinkedModule::relaText, [](Section& s) {
          s.link = 0; s.info = 99; s.relocs[0].r_info = rInfo(99, kRPpcAddr32); })},
       {"RelaEntrySizeBelowRecord", bad::kRelaEntsize, onSection(&LinkedModule::relaText, [](Section& s) { s.hdr.sh_entsize = 8; })},
       {"RelaSymtabEntrySizeBelowRecord", bad::kRelaSymEntsize, onSection(&LinkedModule::symtab, [](Section& s) {
          s.hdr.sh_size = 0; s.hdr.sh_entsize = 8; })},
       // REL sections.
-      {"RelValid", 0, withRel([](LinkedModule&, Section&) {})},
+      {"RelValid", {}, withRel([](LinkedModule&, Section&) {})},
       {"RelShorterThanOneEntry", bad::kRelTooSmall, withRel([](LinkedModule&, Section& s) { s.hdr.sh_size = 7; })},
       {"RelLinkBeyondSections", bad::kRelLink, withRel([](LinkedModule&, Section& s) { s.link = 99; })},
       {"RelLinkNotSymtab", bad::kRelLinkType, withRel([](LinkedModule&, Section& s) { s.link = 4; })},
@@ -124,9 +124,9 @@ const std::vector<CodeCase>& codeCases() {
       {"BadMagic", bad::kMagic, nullptr, [](const LinkedModule&, std::vector<uint8_t>& b) { b[1] = 'e'; }},
       {"Class64", bad::kClass, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_class] = 2; })},
       {"IdentVersion2", bad::kIdentVersion, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_version] = 2; })},
-      {"IdentVersion0", 0, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_version] = 0; })},
+      {"IdentVersion0", {}, onEhdr([](EhdrOverrides& e) { e.e_ident[ehdr_at::ei_version] = 0; })},
       {"MachineZero", bad::kMachine, onEhdr([](EhdrOverrides& e) { e.e_machine = 0; })},
-      {"AnyMachine", 0, onEhdr([](EhdrOverrides& e) { e.e_machine = 0xFFFF; })},
+      {"AnyMachine", {}, onEhdr([](EhdrOverrides& e) { e.e_machine = 0xFFFF; })},
       {"Version2", bad::kVersion, onEhdr([](EhdrOverrides& e) { e.e_version = 2; })},
       {"HeaderSizeFillsFile", bad::kEhsizeLarge, [](LinkedModule& m) {
          m.b.ehdr.e_ehsize = static_cast<uint16_t>(layoutOf(m.b).fileSize - 208); }},
@@ -146,9 +146,9 @@ const std::vector<CodeCase>& codeCases() {
       {"SectionInsideHeader", bad::kSecInHeader, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_offset = 40; })},
       {"SectionPastEnd", bad::kSecPastEnd, [](LinkedModule& m) {
          m.b.sections[m.data].hdr.sh_size = layoutOf(m.b).fileSize; }},
-      {"EmptySectionAnywhere", 0, onSection(&LinkedModule::data, [](Section& s) {
+      {"EmptySectionAnywhere", {}, onSection(&LinkedModule::data, [](Section& s) {
          s.hdr.sh_offset = 0xFFFFFFF0; s.hdr.sh_size = 0; s.flags = 0; })},
-      {"NobitsSectionAnywhere", 0, onSection(&LinkedModule::data, [](Section& s) {
+      {"NobitsSectionAnywhere", {}, onSection(&LinkedModule::data, [](Section& s) {
          s.hdr.sh_type = kShtNobits; s.hdr.sh_offset = 0xFFFFFFF0; s.hdr.sh_size = 0x100000; })},
       {"SectionInsidePhTable", bad::kSecInPh, [](LinkedModule& m) {
          addProgramHeader(m.b, {.p_offset = 100, .p_filesz = 4});
@@ -158,19 +158,19 @@ const std::vector<CodeCase>& codeCases() {
       {"LowerStartsInsideHigher", bad::kSecOverlap, [](LinkedModule& m) {
          m.b.sections[m.text].hdr.sh_offset = layoutOf(m.b).dataOffset[m.data] + 2;
          m.b.sections[m.text].hdr.sh_size = 4; }},
-      {"HigherStartsInsideLower", 0, [](LinkedModule& m) {
+      {"HigherStartsInsideLower", {}, [](LinkedModule& m) {
          m.b.sections[m.data].hdr.sh_offset = layoutOf(m.b).dataOffset[m.text] + 4; }},
       {"SegmentPastEnd", bad::kSegPastEnd, withSegments(0x1F0, 0x1000, 0x100, 0x10)},
-      {"FirstSegmentNotTested", 0, [](LinkedModule& m) {
+      {"FirstSegmentNotTested", {}, [](LinkedModule& m) {
          addProgramHeader(m.b, {.p_offset = 0x1F8, .p_filesz = 0x1000});
          addProgramHeader(m.b, {.p_offset = 0x1F0, .p_filesz = 0x10}); }},
-      {"NullSegmentNotTested", 0, [](LinkedModule& m) {
+      {"NullSegmentNotTested", {}, [](LinkedModule& m) {
          addProgramHeader(m.b, {.p_offset = 0x100, .p_filesz = 0x10});
          addProgramHeader(m.b, {.p_type = kPtNull, .p_offset = 0x1F0, .p_filesz = 0x1000}); }},
       {"SectionNameTableNotStrtab", bad::kShstrType, onEhdr([](EhdrOverrides& e) { e.e_shstrndx = 1; })},
       {"SectionNameBeyondTable", bad::kSecName, onSection(&LinkedModule::text, [](Section& s) { s.hdr.sh_name = 1000; })},
       {"SegmentStartsInsideLater", bad::kSegOverlap, withSegments(0x104, 0x10, 0x100, 0x10)},
-      {"SegmentContainsLater", 0, withSegments(0x100, 0x10, 0x104, 0x10)},
+      {"SegmentContainsLater", {}, withSegments(0x100, 0x10, 0x104, 0x10)},
       // Sums that would wrap around in 32 bits, and tables whose stride is
       // shorter than their records: the last record read must lie in the file.
       {"ShTableEndWraps", bad::kShTable, [](LinkedModule& m) {
@@ -199,7 +199,7 @@ const std::vector<CodeCase>& codeCases() {
          addProgramHeader(m.b, {.p_offset = 0x100, .p_filesz = 4});
          m.b.ehdr.e_phentsize = 4;
          m.b.ehdr.e_phnum = static_cast<uint16_t>((layoutOf(m.b).fileSize - kEhdrSize) / 4); }},
-      {"NoPhTableWhenPhoffZero", 0, onEhdr([](EhdrOverrides& e) { e.e_phnum = 5; e.e_phentsize = 1; })},
+      {"NoPhTableWhenPhoffZero", {}, onEhdr([](EhdrOverrides& e) { e.e_phnum = 5; e.e_phentsize = 1; })},
   };
   return kCases;
 }

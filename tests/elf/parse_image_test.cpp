@@ -31,7 +31,7 @@ LinkedModule fullModule(bool bigEndian) {
 struct Parsed {
   std::vector<uint8_t> bytes;
   zv::ElfImage img;
-  uint32_t code = 0;
+  zv::Status code;
 };
 
 void parseInto(const ElfBuilder& b, Parsed& p) {
@@ -52,8 +52,8 @@ TEST(ParseImage, BothByteOrdersGiveTheSameHostImage) {
   Parsed be, le;
   parseInto(big.b, be);
   parseInto(little.b, le);
-  ASSERT_EQ(be.code, 0u);
-  ASSERT_EQ(le.code, 0u);
+  ASSERT_TRUE(be.code.ok());
+  ASSERT_TRUE(le.code.ok());
 
   EXPECT_TRUE(be.img.swap);
   EXPECT_FALSE(le.img.swap);
@@ -107,7 +107,7 @@ TEST(ParseImage, SectionHeaderZeroAndSectionContentsStayAsStored) {
   putShdr(m.b, bytes, 0, shdr_at::sh_info, 1);  // big-endian 1
   std::vector<uint8_t> before = bytes;
   zv::ElfImage img;
-  ASSERT_EQ(parseBytes(bytes, img), 0u);
+  ASSERT_EQ(parseBytes(bytes, img).value(), 0u);
   EXPECT_EQ(img.sh[0].sh_info, 0x01000000u);
   // Headers are converted only in the image's copies; the file's header
   // bytes and the .text words are unchanged.
@@ -130,7 +130,7 @@ TEST(ParseImage, ConvertedTablesLeaveTheViewUnlessSharedWithAnotherSection) {
     if (shared) putShdr(m.b, bytes, extra, shdr_at::sh_offset, rela + 4);  // inside the first entry
     const std::vector<uint8_t> stored(bytes.begin() + rela, bytes.begin() + rela + 12);
     zv::ElfImage img;
-    ASSERT_EQ(parseBytes(bytes, img), 0u);
+    ASSERT_EQ(parseBytes(bytes, img).value(), 0u);
     zv::Elf32_Rela r{};
     ASSERT_TRUE(zv::readRela(img, m.relaText, 0, r));
     EXPECT_EQ(r.r_info, rInfo(m.objSym, kRPpcAddr16Ha));
@@ -153,7 +153,7 @@ TEST(ParseImage, NoProgramHeadersWithoutATableOffset) {
   m.b.ehdr.e_phnum = 5;
   Parsed p;
   parseInto(m.b, p);
-  ASSERT_EQ(p.code, 0u);
+  ASSERT_EQ(p.code.value(), 0u);
   EXPECT_EQ(p.img.eh.e_phnum, 5);
   EXPECT_TRUE(p.img.ph.empty());
 }
@@ -166,7 +166,7 @@ TEST(ParseImage, EntrySizesDefaultToTheRecordSizes) {
   addProgramHeader(m.b, {.p_offset = 0x80, .p_filesz = 4});
   Parsed p;
   parseInto(m.b, p);
-  ASSERT_EQ(p.code, 0u);
+  ASSERT_EQ(p.code.value(), 0u);
   EXPECT_EQ(p.img.shentsize, 40u);
   EXPECT_EQ(p.img.phentsize, 32u);
   ASSERT_EQ(p.img.sh.size(), 7u);
@@ -182,7 +182,7 @@ TEST(ParseImage, RelaAimedAtNullSectionIsEmptied) {
   rela.relocs = {Reloc{}, Reloc{.r_offset = 8, .r_info = rInfo(2, kRPpcAddr32)}};
   Parsed p;
   parseInto(m.b, p);
-  ASSERT_EQ(p.code, 0u);
+  ASSERT_EQ(p.code.value(), 0u);
   EXPECT_EQ(p.img.sh[m.relaText].sh_size, 0u);
   EXPECT_TRUE(p.img.emptyNullRelaSeen);
   // The entries are not converted: the second one still reads big-endian.
@@ -192,7 +192,7 @@ TEST(ParseImage, RelaAimedAtNullSectionIsEmptied) {
 TEST(ParseImage, OrdinaryImageSeesNoEmptiedRela) {
   Parsed p;
   parseInto(makeLinkedModule(true).b, p);
-  ASSERT_EQ(p.code, 0u);
+  ASSERT_EQ(p.code.value(), 0u);
   EXPECT_FALSE(p.img.emptyNullRelaSeen);
   EXPECT_EQ(p.img.sh[5].sh_size, 12u);
 }
@@ -215,7 +215,7 @@ TEST(ParseImage, ReparsingAfterFailureStartsAfresh) {
 
 struct CompressedCase {
   std::string name;
-  uint32_t code;
+  zv::Status code;
   std::function<void(LinkedModule&)> describe;
   std::function<void(const LinkedModule&, std::vector<uint8_t>&)> patch = nullptr;
 };
@@ -224,7 +224,7 @@ void PrintTo(const CompressedCase& c, std::ostream* os) { *os << c.name; }
 
 // Marks the symbol table compressed and says it holds `count` symbols. The
 // size word in front of compressed contents is big-endian in every file.
-CompressedCase compressedSymtab(std::string name, uint32_t code, uint32_t count) {
+CompressedCase compressedSymtab(std::string name, zv::Status code, uint32_t count) {
   return {std::move(name), code,
           [](LinkedModule& m) {
             m.b.sections[m.symtab].flags = kShfVkmCompressed;
@@ -236,7 +236,7 @@ CompressedCase compressedSymtab(std::string name, uint32_t code, uint32_t count)
 }
 
 // A module whose section-name table is compressed and says it is `length` long.
-CompressedCase compressedNames(std::string name, uint32_t code, uint32_t length,
+CompressedCase compressedNames(std::string name, zv::Status code, uint32_t length,
                                std::function<void(LinkedModule&, uint16_t)> more = nullptr) {
   return {std::move(name), code,
           [more](LinkedModule& m) {
@@ -252,7 +252,7 @@ CompressedCase compressedNames(std::string name, uint32_t code, uint32_t length,
 
 const std::vector<CompressedCase>& compressedCases() {
   static const std::vector<CompressedCase> kCases = {
-      compressedSymtab("SymtabNotWalked", 0, 5),
+      compressedSymtab("SymtabNotWalked", {}, 5),
       compressedSymtab("SymtabCountFromFirstWord", bad::kRelaSym, 4),
       {"SymtabWordOutsideFileMeansNoSymbols", bad::kRelaSym,
        [](LinkedModule& m) {
@@ -261,14 +261,15 @@ const std::vector<CompressedCase>& compressedCases() {
          s.hdr.sh_size = 0;
          s.hdr.sh_offset = 0xFFFFFFFE;
        }},
-      {"RelaNotWalked", 0,
+      {"RelaNotWalked",
+       {},
        [](LinkedModule& m) {
          Section& s = m.b.sections[m.relaText];
          s.flags = kShfVkmCompressed;
          s.link = 99;
          s.hdr.sh_entsize = 1;
        }},
-      compressedNames("NameLengthFromFirstWord", 0, 1000,
+      compressedNames("NameLengthFromFirstWord", {}, 1000,
                       [](LinkedModule& m, uint16_t) { m.b.sections[m.text].hdr.sh_name = 500; }),
       compressedNames("NameBeyondFirstWord", bad::kSecName, 2),
       compressedNames("NameWordOutsideFile", bad::kSecName, 0,
@@ -292,7 +293,7 @@ TEST_P(ParseCompressed, IsNotWalked) {
                                      bytes.begin() + symbolOffset(m.b, 0) + 5 * kSymSize);
   zv::ElfImage img;
   EXPECT_EQ(hex(parseBytes(bytes, img)), hex(c.code));
-  if (c.code == 0 && (m.b.sections[m.symtab].flags & kShfVkmCompressed)) {
+  if (c.code.ok() && (m.b.sections[m.symtab].flags & kShfVkmCompressed)) {
     EXPECT_TRUE(std::equal(symbolsBefore.begin(), symbolsBefore.end(), bytes.begin() + symbolOffset(m.b, 0)));
   }
 }
@@ -338,7 +339,7 @@ using HighPatch = std::function<void(const HighIndexFile&, std::vector<uint8_t>&
 
 struct HighCase {
   std::string name;
-  uint32_t code;
+  zv::Status code;
   uint32_t highType;  // type of section 0xFF00
   HighPatch patch;
 };
@@ -367,7 +368,7 @@ TEST_P(ParseHighIndex, NamesNoSection) {
 
 INSTANTIATE_TEST_SUITE_P(
     ParseReservedIndexes, ParseHighIndex,
-    ::testing::Values(HighCase{"FileIsValid", 0, kShtSymtab, nullptr},
+    ::testing::Values(HighCase{"FileIsValid", {}, kShtSymtab, nullptr},
                       HighCase{"SymtabLink", bad::kSymLink, kShtStrtab, aimAtHigh(3, shdr_at::sh_link)},
                       HighCase{"RelaLink", bad::kRelaLink, kShtSymtab, aimAtHigh(5, shdr_at::sh_link)},
                       HighCase{"RelaInfo", bad::kRelaInfo, kShtProgbits, aimAtHigh(5, shdr_at::sh_info)},

@@ -10,10 +10,11 @@
 
 #include "elf/image.h"
 #include "support/elf_builder.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 
-inline uint32_t parseBytes(std::vector<uint8_t>& bytes, zv::ElfImage& img) {
+inline zv::Status parseBytes(std::vector<uint8_t>& bytes, zv::ElfImage& img) {
   return zv::parseElfImage(bytes.data(), static_cast<uint32_t>(bytes.size()), img);
 }
 
@@ -22,6 +23,7 @@ inline std::string hex(uint32_t v) {
   std::snprintf(buf, sizeof buf, "0x%08X", v);
   return buf;
 }
+inline std::string hex(zv::Status s) { return hex(s.value()); }
 
 // Section i's header field in a built image, in the image's own order.
 inline void putShdr(const ElfBuilder& b, std::vector<uint8_t>& bytes, uint16_t i, uint32_t field, uint32_t v) {

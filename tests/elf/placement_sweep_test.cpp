@@ -27,7 +27,7 @@ constexpr uint32_t kPhoff = 0x40;
 bool hasData(const Placement& p) { return p.size != 0 && p.type != kShtNobits; }
 
 // The rule as written, for sections 1.. and segments 1.. of the table.
-uint32_t byRule(const std::vector<Placement>& secs, const std::vector<Placement>& segs) {
+zv::Status byRule(const std::vector<Placement>& secs, const std::vector<Placement>& segs) {
   uint64_t shEnd = kShoff + uint64_t{kShdrSize} * secs.size();
   uint64_t phEnd = kPhoff + uint64_t{kPhdrSize} * segs.size();
   for (size_t i = 1; i < secs.size(); ++i) {
@@ -47,7 +47,7 @@ uint32_t byRule(const std::vector<Placement>& secs, const std::vector<Placement>
           segs[i].offset < uint64_t{segs[j].offset} + segs[j].size)
         return zv::bad::kSegOverlap;
   }
-  return 0;
+  return {};
 }
 
 TEST(PlacementSweep, AgreesWithThePairwiseRule) {
@@ -80,9 +80,9 @@ TEST(PlacementSweep, AgreesWithThePairwiseRule) {
     for (const Placement& p : segs) addProgramHeader(b, {.p_type = p.type, .p_offset = p.offset, .p_filesz = p.size});
     std::vector<uint8_t> bytes = build(b);
     zv::ElfImage img;
-    uint32_t got = zv::checkElfHeader(bytes.data(), static_cast<uint32_t>(bytes.size()), img);
-    uint32_t want = byRule(secs, segs);
-    EXPECT_EQ(got, want) << "round " << round;
+    zv::Status got = zv::checkElfHeader(bytes.data(), static_cast<uint32_t>(bytes.size()), img);
+    zv::Status want = byRule(secs, segs);
+    EXPECT_EQ(got.value(), want.value()) << "round " << round;
     if (got != want && ++failures > 5) break;
   }
 }

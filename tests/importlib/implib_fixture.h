@@ -59,7 +59,7 @@ ModuleSpec workedExample(bool bigEndian = true);
 // environment (SOURCE_DATE_EPOCH, GHS_ROOT) as it is now.
 inline uint32_t writeLibrary(zv::Context& ctx) {
   ctx.env = zv::readEnvironment();
-  return zv::writeImportLibrary(ctx);
+  return zv::writeImportLibrary(ctx).value();
 }
 
 std::unique_ptr<zv::Context> contextFor(std::vector<uint8_t> bytes,

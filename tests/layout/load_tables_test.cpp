@@ -30,11 +30,11 @@ TEST_P(PlaceTable, AlignsTheLoadEnd) {
   Elf32_Shdr& h = ctx.input.sh[m.symtab];
   h.sh_addralign = c.addralign;
   h.sh_addr = 0x1234;
-  ctx.lay.regions[kLoadRegion].end = c.loadEnd;
+  ctx.lay.region(LoaderRegion::kLoad).end = c.loadEnd;
   placeTableInLoadRegion(ctx, m.symtab);
   EXPECT_EQ(h.sh_addr, c.address);
   EXPECT_TRUE(h.sh_flags & SHF_ALLOC);
-  EXPECT_EQ(ctx.lay.regions[kLoadRegion].end, c.address + h.sh_size);
+  EXPECT_EQ(ctx.lay.region(LoaderRegion::kLoad).end, c.address + h.sh_size);
   char line[80];
   snprintf(line, sizeof line, "Moved symbolTable table from 0x00001234 to 0x%08X\n", c.address);
   EXPECT_EQ(ctx.con.text, line);
@@ -63,12 +63,12 @@ TEST(PlaceTable, SymbolStringAndSectionNameTablesInOrder) {
     ctx.input.sh[t.index].sh_size = t.size;
     ctx.input.sh[t.index].sh_addralign = t.align;
   }
-  ctx.lay.regions[kLoadRegion].end = 0xC0000030;
+  ctx.lay.region(LoaderRegion::kLoad).end = 0xC0000030;
   for (auto& t : tables) placeTableInLoadRegion(ctx, t.index);
   EXPECT_EQ(ctx.input.sh[m.symtab].sh_addr, 0xC0000030u);
   EXPECT_EQ(ctx.input.sh[m.strtab].sh_addr, 0xC0000230u);
   EXPECT_EQ(ctx.input.sh[names].sh_addr, 0xC0000331u);
-  EXPECT_EQ(ctx.lay.regions[kLoadRegion].end, 0xC00003B1u);
+  EXPECT_EQ(ctx.lay.region(LoaderRegion::kLoad).end, 0xC00003B1u);
   EXPECT_EQ(ctx.con.text,
             "Moved symbolTable table from 0x00000000 to 0xC0000030\n"
             "Moved stringTable table from 0x00000000 to 0xC0000230\n"
@@ -83,11 +83,11 @@ TEST(PlaceTable, AllocatedTableStaysWhereItIs) {
   Elf32_Shdr& h = ctx.input.sh[m.strtab];
   h.sh_flags |= SHF_ALLOC;
   h.sh_addr = 0xC0001000;
-  ctx.lay.regions[kLoadRegion].end = 0xC0000030;
+  ctx.lay.region(LoaderRegion::kLoad).end = 0xC0000030;
   placeTableInLoadRegion(ctx, m.strtab);
   placeTableInLoadRegion(ctx, 0xFF00);  // names no section
   EXPECT_EQ(h.sh_addr, 0xC0001000u);
-  EXPECT_EQ(ctx.lay.regions[kLoadRegion].end, 0xC0000030u);
+  EXPECT_EQ(ctx.lay.region(LoaderRegion::kLoad).end, 0xC0000030u);
   EXPECT_EQ(ctx.con.text, "");
 }
 

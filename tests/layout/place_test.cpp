@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <stdexcept>
@@ -19,6 +20,7 @@
 #include "support/elf_builder.h"
 #include "support/loaded_image.h"
 #include "symbols/symbols.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 namespace {
@@ -176,7 +178,7 @@ TEST(PrescanLoaderRegion, CoversTheAllocatedLoaderSections) {
 
   zv::prescanLoaderRegion(ctx);
 
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000030, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000030, 4);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -191,7 +193,7 @@ TEST(PrescanLoaderRegion, StopsAtTheFirstWritableLoaderSection) {
 
   zv::prescanLoaderRegion(ctx);
 
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000020, 4);
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".bad\" is writable but its (VKM adjusted) address "
             "(0xC0000040) is in the loader range (from 0xC0000000 to (0xFFFFFFFF)).\n");
@@ -215,7 +217,7 @@ TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   ctx.sym.sectionRefs[temp] = 1;
   zv::Elf32_Shdr emptyBefore = ctx.input.sh[1];
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.con.text,
             "Section 1: empty \".empty\"\n"
@@ -238,10 +240,10 @@ TEST(ClassifySections, EveryKindIsNumberedOrDropped) {
   EXPECT_TRUE(headerIsZero(ctx.input.sh[omit]));
   EXPECT_EQ(std::memcmp(&ctx.input.sh[1], &emptyBefore, sizeof emptyBefore), 0);
   EXPECT_EQ(ctx.input.sh[imp].sh_flags & zv::SHF_WRITE, 0u);
-  expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000008, 4);
-  expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000008, 4);
-  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 64, 4);
-  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].base, 0xC0000000u);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kText), 0x02000000, 0x02000008, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kData), 0x10000000, 0x10000008, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 64, 4);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kLoad).base, 0xC0000000u);
 }
 
 TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
@@ -257,7 +259,7 @@ TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
   prepare(ctx, b);
   ctx.opt.verbose = true;
 
-  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text,
             "Section 1: text \"\"\n"
             "*** Error: \"/out/m.vkm\", Section 1 \"<NULL>\" is text but its (VKM adjusted) address "
@@ -267,7 +269,7 @@ TEST(ClassifySections, WithoutANamesTableNamesAreEmptyOrNull) {
 struct ExportCase {
   const char* name;
   uint32_t addr;
-  int region;  // where the section counts, -1 for an address error
+  std::optional<zv::LoaderRegion> region;  // where the section counts; none for an address error
   const char* line;
 };
 
@@ -277,9 +279,9 @@ class ExecutableExportSection : public ::testing::TestWithParam<ExportCase> {};
 
 INSTANTIATE_TEST_SUITE_P(
     ByAddress, ExecutableExportSection,
-    ::testing::Values(ExportCase{"Load", 0xC0000000, zv::kLoadRegion, "Section 1: load \".fexports\"\n"},
-                      ExportCase{"Data", 0x10000000, zv::kDataRegion, "Section 1: data \".fexports\"\n"},
-                      ExportCase{"BelowData", 0x02000000, -1, "Section 1: data \".fexports\"\n"}),
+    ::testing::Values(ExportCase{"Load", 0xC0000000, zv::LoaderRegion::kLoad, "Section 1: load \".fexports\"\n"},
+                      ExportCase{"Data", 0x10000000, zv::LoaderRegion::kData, "Section 1: data \".fexports\"\n"},
+                      ExportCase{"BelowData", 0x02000000, std::nullopt, "Section 1: data \".fexports\"\n"}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
@@ -296,20 +298,20 @@ TEST_P(ExecutableExportSection, IsClassifiedByItsAddressNotAsText) {
   prepare(ctx, b);
   ctx.opt.verbose = true;
 
-  uint32_t rc = zv::classifyAndPlaceSections(ctx);
+  zv::Status rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text.substr(0, std::string(c.line).size()), c.line);
-  EXPECT_EQ(ctx.lay.regions[zv::kTextRegion].end, 0x02000000u);
-  if (c.region < 0) {
-    EXPECT_EQ(rc, 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kText).end, 0x02000000u);
+  if (!c.region) {
+    EXPECT_EQ(rc.value(), zv::Status::failed().value());
     EXPECT_NE(ctx.con.text.find("is data but its (VKM adjusted) address (0x02000000)"), std::string::npos);
     return;
   }
-  ASSERT_EQ(rc, 0u);
-  const zv::Region& r = ctx.lay.regions[c.region];
+  ASSERT_TRUE(rc.ok()) << ctx.con.text;
+  const zv::Region& r = ctx.lay.region(*c.region);
   EXPECT_EQ(r.base, c.addr);
   EXPECT_EQ(r.align, 8u);
-  if (c.region == zv::kLoadRegion) {
+  if (c.region == zv::LoaderRegion::kLoad) {
     EXPECT_EQ(r.end, c.addr + 0x18);
   }
 }
@@ -376,11 +378,11 @@ TEST_P(AddressRange, IsCheckedAgainstTheRegion) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  uint32_t rc = zv::classifyAndPlaceSections(ctx);
+  zv::Status rc = zv::classifyAndPlaceSections(ctx);
 
   EXPECT_EQ(ctx.con.text, c.error);
   bool fails = *c.error != '\0';
-  EXPECT_EQ(rc, fails ? 0xFFFFFFFFu : 0u);
+  EXPECT_EQ(rc.value(), fails ? zv::Status::failed().value() : 0u);
   // The failing section is numbered; the classification stops there.
   EXPECT_EQ(ctx.lay.map.newIndex[1], 1);
   EXPECT_EQ(ctx.lay.map.newIndex[2], fails ? -1 : 2);
@@ -396,13 +398,13 @@ TEST(ClassifySections, ImportsAreNumberedInOrderAndPlacedAt64ByteSteps) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.lay.map.importCount, 2);
   EXPECT_EQ(ctx.lay.map.newIndex[imp1], 2);
   EXPECT_EQ(ctx.lay.map.newIndex[imp2], 4);
   // No other section in the LOAD range: the region starts afresh for them.
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000050, 64);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000050, 64);
   EXPECT_EQ(ctx.input.sh[imp1].sh_flags & zv::SHF_WRITE, 0u);
   EXPECT_EQ(ctx.con.text, "");
 }
@@ -417,7 +419,7 @@ TEST(ClassifySections, ImportTablesGetTheirAddresses) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.input.sh[imp1].sh_addr, 0xC0000000u);
   EXPECT_EQ(ctx.input.sh[imp2].sh_addr, 0xC0000040u);
@@ -431,12 +433,12 @@ TEST(ClassifySections, EmptyRegionsKeepTheirDefaults) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
-  expectRegion(ctx.lay.regions[zv::kTextRegion], 0x02000000, 0x02000000, 4);
-  expectRegion(ctx.lay.regions[zv::kDataRegion], 0x10000000, 0x10000000, 4);
-  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 0, 4);
-  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].base, 0xC0000000u);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kText), 0x02000000, 0x02000000, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kData), 0x10000000, 0x10000000, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 0, 4);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kLoad).base, 0xC0000000u);
   EXPECT_EQ(ctx.lay.map.importCount, 0);
 }
 
@@ -449,9 +451,9 @@ TEST(ClassifySections, TempSectionsCountIn64ByteSteps) {
   prepare(ctx, b);
   ctx.sym.sectionRefs[t1] = ctx.sym.sectionRefs[t2] = 1;
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
-  expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 192, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 192, 4);
   EXPECT_EQ(ctx.lay.map.newIndex[t1], 1);
   EXPECT_EQ(ctx.lay.map.newIndex[t2], 2);
 }
@@ -468,11 +470,11 @@ TEST(ClassifySections, TempAreaStopsBelowFourGigabytes) {
     ctx.sym.sectionRefs[t1] = ctx.sym.sectionRefs[t2] = 1;
     bool fits = second == 0x7FFFFFC0u;
 
-    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), fits ? 0u : 0xFFFFFFFFu);
+    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), fits ? zv::Status() : zv::Status::failed());
     EXPECT_EQ(ctx.con.text,
               fits ? "" : "*** Error: \"/out/m.vkm\", Section 2 \".big.b\" makes the TEMP area larger than 4 GB.\n");
     EXPECT_EQ(ctx.lay.map.newIndex[t2], fits ? 2 : -1);
-    if (fits) expectRegion(ctx.lay.regions[zv::kTempRegion], 0, 0xFFFFFFC0, 4);
+    if (fits) expectRegion(ctx.lay.region(zv::LoaderRegion::kTemp), 0, 0xFFFFFFC0, 4);
   }
 }
 
@@ -485,11 +487,11 @@ TEST(ClassifySections, ImportTableBehindTheTopIsRefused) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::classifyAndPlaceSections(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text,
             "*** Error: \"/out/m.vkm\", Section 2 \".imp\" at 0x100000000 with size 0x00000000 "
             "reaches the end of the 32-bit address space.\n");
-  EXPECT_EQ(ctx.lay.regions[zv::kLoadRegion].end, 0xFFFFFFC4u);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kLoad).end, 0xFFFFFFC4u);
 }
 
 struct AlignCase {
@@ -518,9 +520,9 @@ TEST_P(RegionAlignment, IsTheLargestSectionAlignmentButAtLeast4) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
-  EXPECT_EQ(ctx.lay.regions[zv::kDataRegion].align, GetParam().expected);
+  EXPECT_EQ(ctx.lay.region(zv::LoaderRegion::kData).align, GetParam().expected);
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -531,10 +533,10 @@ TEST(ClassifySections, MisalignedBaseIsRoundedDownWithAWarning) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.con.text, "WARN: Realigning region 2 base.\n");
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC0000020, 16);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC0000020, 16);
 }
 
 TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
@@ -545,7 +547,7 @@ TEST(ClassifySections, InputWithoutSymbolTableIsRefused) {
     prepare(ctx, b);
     if (named) ctx.opt.inputPath = "in.elf";
 
-    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), 0xFFFFFFFFu);
+    EXPECT_EQ(zv::classifyAndPlaceSections(ctx), zv::Status::failed());
     EXPECT_EQ(ctx.con.text,
               std::string("***Error: \"") + (named ? "in.elf" : kOut) + "\" has no symbol table. Return -1.\n");
   }
@@ -585,17 +587,17 @@ TEST_P(LoadRegionExample, TablesFollowTheExports) {
   zv::Context ctx;
   prepare(ctx, b);
 
-  ASSERT_EQ(zv::classifyAndPlaceSections(ctx), 0u);
+  ASSERT_TRUE(zv::classifyAndPlaceSections(ctx).ok());
 
   EXPECT_EQ(ctx.input.sh[t.symtab].sh_addr, 0xC0000030u);
   EXPECT_EQ(ctx.input.sh[t.strtab].sh_addr, 0xC0000230u);
   EXPECT_EQ(ctx.input.sh[t.shstrtab].sh_addr, 0xC0000331u);
   if (!withImports) {
-    expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC00003B1, 4);
+    expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC00003B1, 4);
     return;
   }
   EXPECT_EQ(ctx.input.sh[imp].sh_addr, 0xC00003C0u);
-  expectRegion(ctx.lay.regions[zv::kLoadRegion], 0xC0000000, 0xC00003D0, 4);
+  expectRegion(ctx.lay.region(zv::LoaderRegion::kLoad), 0xC0000000, 0xC00003D0, 4);
 }
 
 }  // namespace

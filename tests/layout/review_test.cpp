@@ -52,7 +52,7 @@ TEST_P(CheckRegionLimitHugeAlignment, StillChecksTheAlignment) {
   ctx.con.capture = true;
   ctx.opt.outputPath = "/out/m.vkm";
 
-  EXPECT_EQ(zv::checkRegionLimit(ctx, "DATA", "-sizedata", c.size, c.limit, c.alignment), c.error);
+  EXPECT_EQ(!zv::checkRegionLimit(ctx, "DATA", "-sizedata", c.size, c.limit, c.alignment).ok(), c.error);
   EXPECT_EQ(ctx.con.text, c.text);
 }
 

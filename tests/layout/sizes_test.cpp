@@ -14,6 +14,7 @@
 #include "support/elf_builder.h"
 #include "support/loaded_image.h"
 #include "symbols/symbols.h"
+#include "support/status_print.h"
 #include "writer/writer.h"
 
 namespace zv::test {
@@ -65,7 +66,7 @@ void prepare(zv::Context& ctx, const std::vector<uint8_t>& bytes, zv::Region tex
   ctx.opt.outputPath = kOut;
   loadImage(ctx, bytes);
   zv::locateSymbolTable(ctx);
-  ctx.lay.regions[zv::kTextRegion] = text;
+  ctx.lay.region(zv::LoaderRegion::kText) = text;
 }
 
 struct TrampolineCase {
@@ -125,7 +126,7 @@ TEST_P(ReserveTrampolines, SizesTheTextArea) {
   prepare(ctx, trampolineModule(c.code, c.data), c.text);
   ctx.lay.sizes.text = ctx.lay.sizes.trampAdj = ctx.lay.sizes.trampAddition = 0xDEAD;
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
 
   EXPECT_EQ(ctx.lay.sizes.text, c.textSize);
   EXPECT_EQ(ctx.lay.sizes.trampAdj, c.trampAdj);
@@ -138,7 +139,7 @@ TEST(ReserveTrampolinesVerbose, ReportsTheAdjustment) {
   prepare(ctx, trampolineModule({{0x02000010, kExt}, {0x02000020, kImported}, {0x02001000, kExt}}), kSmallText);
   ctx.opt.verbose = true;
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
 
   EXPECT_EQ(ctx.con.text,
             "TEXT ADJUSTED from 0x00001234 to 0x00001270 for 3 TRAMPOLINES\n"
@@ -150,7 +151,7 @@ TEST(ReserveTrampolinesVerbose, NothingIsPrintedWithoutText) {
   prepare(ctx, trampolineModule({}), {0x02000000, 0x02000000, 4});
   ctx.opt.verbose = true;
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -167,7 +168,7 @@ TEST(ReserveTrampolinesReach, SymbolPastTheTableNeedsNoTrampoline) {
   r.r_info = rInfo(kSymbolCount + 5, kRPpcRel24);
   ASSERT_TRUE(zv::writeRela(ctx.input, rela, 0, r));
 
-  ASSERT_EQ(zv::reserveTrampolines(ctx), 0u);
+  ASSERT_TRUE(zv::reserveTrampolines(ctx).ok());
   EXPECT_EQ(ctx.lay.sizes.text, 0x1240u);
 }
 
@@ -175,7 +176,7 @@ TEST(ReserveTrampolinesReach, CallOutOfReachOfBothEndsFails) {
   zv::Context ctx;
   prepare(ctx, trampolineModule({{0x04000000, kExt}}), {0x02000000, 0x06000000, 4});
 
-  EXPECT_EQ(zv::reserveTrampolines(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::reserveTrampolines(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text,
             "***Error: Text is too big to permit a relative relocation to a trampoline to a target "
             "section!.\n");
@@ -234,7 +235,7 @@ TEST_P(CheckRegionLimit, ReportsAsTheLoaderNeeds) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
 
-  EXPECT_EQ(zv::checkRegionLimit(ctx, c.region, c.option, c.size, c.limit, c.alignment), c.error);
+  EXPECT_EQ(!zv::checkRegionLimit(ctx, c.region, c.option, c.size, c.limit, c.alignment).ok(), c.error);
   EXPECT_EQ(ctx.con.text, c.text);
 }
 
@@ -287,7 +288,7 @@ TEST_P(PadRegions, GrowsEverySize) {
   ctx.con.capture = true;
   ctx.opt.outputPath = kOut;
 
-  EXPECT_EQ(zv::padRegions(ctx, c.percent), c.refusedRegion != nullptr);
+  EXPECT_EQ(!zv::padRegions(ctx, c.percent).ok(), c.refusedRegion != nullptr);
   if (c.refusedRegion) {
     EXPECT_EQ(ctx.con.text, "Error: \"" + std::string(kOut) + "\" -padall " + std::to_string(c.percent) +
                                 " makes the " + c.refusedRegion + " size larger than 4 GB. return -1.\n");

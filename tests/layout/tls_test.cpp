@@ -11,6 +11,7 @@
 #include "layout/layout.h"
 #include "support/elf_builder.h"
 #include "support/loaded_image.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 namespace {
@@ -144,7 +145,7 @@ TEST_P(TlsSegment, MatchesHeaderToSections) {
   ctx.lay.tlsPresent = true;  // left over from nothing: the check clears both
   ctx.lay.tlsAlignShift = 9;
 
-  EXPECT_EQ(zv::checkTlsSegment(ctx), c.passes ? 0u : 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkTlsSegment(ctx), c.passes ? zv::Status() : zv::Status::failed());
 
   EXPECT_EQ(ctx.lay.tlsPresent, c.present);
   EXPECT_EQ(ctx.lay.tlsAlignShift, c.shift);

@@ -14,8 +14,8 @@ void loadImage(zv::Context& ctx, std::vector<uint8_t> bytes) {
   ctx.con.capture = true;
   auto size = static_cast<uint32_t>(bytes.size());
   ctx.inputFile = zv::mapMemory(std::move(bytes));
-  uint32_t rc = zv::parseElfImage(ctx.inputFile->base, size, ctx.input);
-  if (rc != 0) throw std::runtime_error("test image refused: " + std::to_string(rc));
+  zv::Status r = zv::parseElfImage(ctx.inputFile->base, size, ctx.input);
+  if (!r.ok()) throw std::runtime_error("test image refused: " + std::to_string(r.value()));
   ctx.haveInput = true;
 }
 

@@ -94,7 +94,7 @@ TEST(CompactImportStrings, KeepsOnlyImportNamesOfAThousandByteTable) {
   ASSERT_EQ(ctx.input.sh[strtab].sh_size, 1000u);
   std::vector<uint8_t> namesBefore = tableBytes(ctx, shstrtab);
 
-  EXPECT_EQ(zv::compactImportStrings(ctx), 0u);
+  EXPECT_TRUE(zv::compactImportStrings(ctx).ok());
 
   EXPECT_EQ(ctx.con.text, "8% of stringtable used for import symbols.\n");
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, 92u);
@@ -142,7 +142,7 @@ TEST_P(CompactionThreshold, DecidesByTheShareOfUsedBytes) {
   uint32_t strtab = m.b.strtab;
   std::vector<uint8_t> before = tableBytes(ctx, strtab);
 
-  EXPECT_EQ(zv::compactStringTable(ctx, strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, strtab).ok());
 
   EXPECT_EQ(ctx.con.text, c.verbose);
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, c.newSize);
@@ -161,7 +161,7 @@ TEST(CompactionThreshold, IsSilentWithoutVerbose) {
   zv::Context ctx;
   load(ctx, m.b);
 
-  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, m.b.strtab).ok());
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, 8u);
   EXPECT_EQ(ctx.con.text, "");
 }
@@ -203,7 +203,7 @@ TEST_P(NeededName, FollowsTheLoaderRule) {
   zv::Context ctx;
   load(ctx, m.b);
 
-  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, m.b.strtab).ok());
 
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(symbolAt(ctx, sym).st_name, c.kept ? 1u : 0u);
@@ -229,7 +229,7 @@ TEST(CompactStringTable, NameInsideAKeptStringMovesWithIt) {
   t.st_name = symbolAt(ctx, imp).st_name + 7;  // "fn", the tail of "import_fn"
   ASSERT_TRUE(zv::setSymbolAt(ctx, tail, t));
 
-  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, m.b.strtab).ok());
 
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_EQ(symbolAt(ctx, tail).st_name, 8u);
@@ -247,7 +247,7 @@ TEST(CompactStringTable, UnterminatedFinalRunCountsItsMissingZero) {
   ctx.input.sh[strtab].sh_size -= 1;  // the final name loses its terminator
   ASSERT_NE(tableBytes(ctx, strtab).back(), 0);
 
-  EXPECT_EQ(zv::compactStringTable(ctx, strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, strtab).ok());
 
   // 1 + 11 bytes used: the run of 10 characters counts as 11.
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, 16u);
@@ -266,7 +266,7 @@ TEST(CompactStringTable, TinyTableThatWouldGrowIsLeftAlone) {
   std::vector<uint8_t> before = tableBytes(ctx, strtab);
   uint32_t nameBefore = symbolAt(ctx, sym).st_name;
 
-  EXPECT_EQ(zv::compactStringTable(ctx, strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, strtab).ok());
 
   EXPECT_EQ(ctx.input.sh[strtab].sh_size, 6u);
   EXPECT_EQ(tableBytes(ctx, strtab), before);
@@ -284,7 +284,7 @@ TEST(CompactStringTable, RelocationPastItsSymbolTableKeepsNothing) {
   r.r_info = 0xFFFFFF00u | (r.r_info & 0xFF);
   ASSERT_TRUE(zv::writeRela(ctx.input, m.rela, 0, r));
 
-  EXPECT_EQ(zv::compactStringTable(ctx, m.b.strtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, m.b.strtab).ok());
   EXPECT_EQ(symbolAt(ctx, imp).st_name, 0u);
   EXPECT_EQ(ctx.input.sh[m.b.strtab].sh_size, 4u);
 }
@@ -302,7 +302,7 @@ TEST(CompactStringTable, SectionNamesFollowACompactedNameTable) {
   for (const std::string& n : names)
     if (!n.empty()) used += static_cast<uint32_t>(n.size()) + 1;
 
-  EXPECT_EQ(zv::compactStringTable(ctx, shstrtab), 0u);
+  EXPECT_TRUE(zv::compactStringTable(ctx, shstrtab).ok());
 
   EXPECT_EQ(ctx.input.sh[shstrtab].sh_size, (used + 4) & ~3u);
   for (uint32_t i = 0; i < zv::sectionCount(ctx.input); ++i)

@@ -17,7 +17,7 @@ namespace {
 void rebuild(Context& ctx) {
   countAndDropUnused(ctx);
   ctx.con.text.clear();
-  buildNewSymbolTable(ctx);
+  EXPECT_TRUE(buildNewSymbolTable(ctx).ok()) << ctx.con.text;
 }
 
 std::string tableBytes(Context& ctx, int32_t section) {
@@ -390,8 +390,8 @@ TEST(NewSymbolTable, SecondIdForASymbolIsRefused) {
   LinkedModule m = makeLinkedModule();
   Context ctx;
   readyForIds(ctx, m);
-  assignNewSymbolId(ctx, m.funcSym);
-  assignNewSymbolId(ctx, m.funcSym);
+  EXPECT_TRUE(assignNewSymbolId(ctx, m.funcSym).ok());
+  EXPECT_TRUE(assignNewSymbolId(ctx, m.funcSym).ok());  // reported, but the table goes on
   EXPECT_EQ(ctx.con.text, "ERROR: sym 3 already has new symid 4 wanted to number 5\n");
   EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].newId, 4u);
   EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].nameLen, 11u);
@@ -406,14 +406,14 @@ TEST(NewSymbolTable, IdsStopWhereRelocationsCanNoLongerNameThem) {
   Context ctx;
   readyForIds(ctx, m);
   ctx.sym.table.nextId = 0xFFFFFF;
-  assignNewSymbolId(ctx, m.funcSym);
+  EXPECT_TRUE(assignNewSymbolId(ctx, m.funcSym).ok());
   EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].newId, 0xFFFFFFu);
-  EXPECT_FALSE(ctx.sym.table.tooMany);
-  assignNewSymbolId(ctx, m.objSym);
-  EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].newId, 0u);
-  EXPECT_TRUE(ctx.sym.table.tooMany);
-  EXPECT_TRUE(ctx.sym.table.tooLarge);  // the writer stops on either
   EXPECT_EQ(ctx.con.text, "");
+  EXPECT_EQ(assignNewSymbolId(ctx, m.objSym).value(), 0xFFFFFFFFu);
+  EXPECT_EQ(ctx.sym.symbolInfo[m.objSym].newId, 0u);
+  EXPECT_EQ(ctx.con.text,
+            "***Error: The new symbol table would have more than 16777215 symbols, more than relocations can name. "
+            "Return -1.\n");
 }
 
 // The names go to the loader area, 1 GB at most: a name that would end the
@@ -425,9 +425,10 @@ TEST(NewSymbolTable, NamesStopAtTheSizeOfTheLoaderArea) {
     readyForIds(ctx, m);
     const int32_t nameBytes = 12;  // "module_main" and its terminator
     ctx.sym.table.newStringsSize = 0x40000000 - nameBytes + over;
-    assignNewSymbolId(ctx, m.funcSym);
-    EXPECT_EQ(ctx.sym.table.tooLarge, over == 1);
-    EXPECT_FALSE(ctx.sym.table.tooMany);
+    EXPECT_EQ(assignNewSymbolId(ctx, m.funcSym).ok(), over == 0);
+    EXPECT_EQ(ctx.con.text, over ? "***Error: The names of the new symbol table would take more than 1 GB, more than "
+                                   "the loader area holds. Return -1.\n"
+                                 : "");
     EXPECT_EQ(ctx.sym.symbolInfo[m.funcSym].newId, over ? 0u : 4u);
   }
 }
@@ -550,7 +551,7 @@ TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
   std::vector<std::optional<uint32_t>> before = relocationTargets(ctx);
   int32_t oldCount = ctx.sym.view.symbolCount;
   ctx.con.text.clear();
-  buildNewSymbolTable(ctx);
+  EXPECT_TRUE(buildNewSymbolTable(ctx).ok());
   EXPECT_EQ(ctx.con.text, "");
   EXPECT_LT(ctx.sym.view.symbolCount, oldCount);
   EXPECT_EQ(ctx.input.sh[ctx.sym.view.symtab].sh_size, uint32_t(ctx.sym.view.symbolCount) * 16);

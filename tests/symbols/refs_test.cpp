@@ -205,7 +205,7 @@ TEST_P(StripUnused, MovesOrStrips) {
     ctx.opt.verbose = verbose;
     loadWithSymbols(ctx, b);
     Elf32_Sym before = symbolAt(ctx, s);
-    EXPECT_EQ(stripUnusedSymbols(ctx), 0u);
+    stripUnusedSymbols(ctx);
     Elf32_Sym after = symbolAt(ctx, s);
     if (c.moved) {
       EXPECT_EQ(after.st_shndx, data);

@@ -11,6 +11,7 @@
 #include "support/elf_builder.h"
 #include "symbols/symbols.h"
 #include "symbol_test_image.h"
+#include "support/status_print.h"
 
 namespace zv::test {
 namespace {
@@ -97,7 +98,7 @@ TEST_P(SdaRelocation, EachOneIsListedInAVkmThenTheSectionFails) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, sdaPair(type, rela, 1, "data_obj") + sdaPair(type, rela, 2, "undef_fn"));
 }
 
@@ -109,7 +110,7 @@ TEST_P(SdaRelocation, PassesInAVkxWithoutTheCheck) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = false;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0u);
+  EXPECT_TRUE(zv::checkRelocations(ctx, rela).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -121,7 +122,7 @@ TEST(SdaRelocationCheck, SdaRel16IsNotAmongTheCheckedTypes) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0u);
+  EXPECT_TRUE(zv::checkRelocations(ctx, rela).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -135,7 +136,7 @@ TEST(SdaRelocationCheck, AreListedBeforeTheFirstOtherViolationStopsTheWalk) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, sdaPair(109, rela, 0, "data_obj") +
                               "***Error: \"/build/app.vkm\", 32-bit reference from code @ 0x04000004 to "
                               "0x10000008 (data_obj) is illegal (reloc # 1)\n"
@@ -175,7 +176,7 @@ TEST_P(Code32Reference, FollowsTheRule) {
   load(ctx, m.b);
   ctx.opt.allowCode32 = c.allowCode32;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), c.fails ? 0xFFFFFFFFu : 0u);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), c.fails ? zv::Status::failed() : zv::Status());
   EXPECT_EQ(ctx.con.text, c.fails ? "***Error: \"/build/app.vkm\", 32-bit reference from code @ 0x04000004 to "
                                     "0x10000008 (data_obj) is illegal (reloc # 0)\n"
                                     "***Error: are illegal (code is not readable).\n"
@@ -193,7 +194,7 @@ TEST(RelocationTarget, NotAllocatedPassesWhateverItHolds) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0u);
+  EXPECT_TRUE(zv::checkRelocations(ctx, rela).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -210,7 +211,7 @@ TEST_P(NoTargetSection, IsTreatedAsNotLoaded) {
   ctx.opt.checkNoSda = true;
   ctx.input.sh[rela].sh_info = GetParam() ? GetParam() : zv::sectionCount(ctx.input);
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0u);
+  EXPECT_TRUE(zv::checkRelocations(ctx, rela).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 
@@ -232,7 +233,7 @@ TEST_P(SymbolIndexBeyondTable, IsReportedWithItsSectionAndEntry) {
   zv::Elf32_Rela r{0x02000002, index << 8 | kRPpcAddr16Ha, 0};
   ASSERT_TRUE(zv::writeRela(ctx.input, rela, 1, r));
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, "***Error: Relocation in sec " + std::to_string(rela) + ", entry 1 uses symbol index " +
                               std::to_string(index) + " beyond the symbol table (" + std::to_string(count) +
                               " symbols). Return -1.\n");
@@ -273,7 +274,7 @@ TEST_P(SymbolSection, FollowsTheRule) {
     h.sh_name = h.sh_addr = h.sh_offset = h.sh_size = 0;
   }
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), c.fails ? 0xFFFFFFFFu : 0u);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), c.fails ? zv::Status::failed() : zv::Status());
   EXPECT_EQ(ctx.con.text, c.fails ? "***Error: \"/build/app.vkm\", Relocation in sec " + std::to_string(rela) +
                                         ", entry 1 uses symbol 'note_global' from non-allocated section "
                                         "'.comment'.\n"
@@ -336,7 +337,7 @@ TEST_P(ExportTable, MatchesSymbolKindToTable) {
   load(ctx, m.b);
   std::string name = m.b.symbols[m.*c.symbol].name;
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), *c.message ? 0xFFFFFFFFu : 0u);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), *c.message ? zv::Status::failed() : zv::Status());
   EXPECT_EQ(ctx.con.text, expand(c.message, rela, name));
 }
 
@@ -352,7 +353,7 @@ TEST_P(ExportTableName, MustBeOneOfTheTwo) {
   zv::Context ctx;
   load(ctx, m.b);
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, "Section " + std::to_string(table) +
                               " \".exports\" of ELF should be either \".fexports\" or \".dexports\". "
                               "Return -1.\n");
@@ -367,9 +368,9 @@ TEST(ExportTableSize, FromBit31IsTooLargeToLoad) {
   load(ctx, m.b);
 
   ctx.input.sh[table].sh_size = 0x7FFFFFFF;
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0u);
+  EXPECT_TRUE(zv::checkRelocations(ctx, rela).ok());
   ctx.input.sh[table].sh_size = 0x80000000;
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, "***Error: \".fexports\" sec " + std::to_string(rela) +
                               ", is too large to load.  Section size is 0x80000000. Return -1.\n");
 }
@@ -403,7 +404,7 @@ TEST_P(ExportRelocationOffset, MustLeaveAWholeEntry) {
   char hex[16];
   snprintf(hex, sizeof hex, "%08X", where);
 
-  EXPECT_EQ(zv::checkRelocations(ctx, rela), *c.end ? 0xFFFFFFFFu : 0u);
+  EXPECT_EQ(zv::checkRelocations(ctx, rela), *c.end ? zv::Status::failed() : zv::Status());
   EXPECT_EQ(ctx.con.text, *c.end ? "***Error: \".fexports\" sec " + std::to_string(rela) + ", can't get its data 0x" +
                                        hex + " or a relocation offset 0x" + c.end +
                                        " is too large for the section 0x00000020. Return -1.\n"
@@ -424,7 +425,7 @@ TEST(CheckAllRelocations, StopsAtTheFirstFailingSection) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
 
-  EXPECT_EQ(zv::checkAllRelocations(ctx), 0xFFFFFFFFu);
+  EXPECT_EQ(zv::checkAllRelocations(ctx), zv::Status::failed());
   EXPECT_EQ(ctx.con.text, sdaPair(109, first, 0, "data_obj"));
 }
 
@@ -438,7 +439,7 @@ TEST(CheckAllRelocations, SkipsRelSectionsAndPassesClean) {
   load(ctx, m.b);
   ctx.opt.checkNoSda = true;
 
-  EXPECT_EQ(zv::checkAllRelocations(ctx), 0u);
+  EXPECT_TRUE(zv::checkAllRelocations(ctx).ok());
   EXPECT_EQ(ctx.con.text, "");
 }
 

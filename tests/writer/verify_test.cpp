@@ -51,7 +51,7 @@ uint32_t verify(zv::Context& ctx, const Layout& l) {
   img.eh.e_shentsize = 40;
   img.eh.e_shnum = static_cast<uint16_t>(l.sh.size());
   ctx.con.capture = true;
-  return zv::verifyGeneratedLayout(ctx, img, l.eof);
+  return zv::verifyGeneratedLayout(ctx, img, l.eof).value();
 }
 
 std::string table(uint32_t crcs, uint32_t info, uint32_t dmin, uint32_t dmax, uint32_t rmin, uint32_t rmax,

@@ -40,7 +40,7 @@ inline void loadModule(zv::Context& ctx, std::vector<uint8_t> elf) {
   ctx.opt.outputPathNarrow = kOutputPath;
   ctx.moduleSettings.relativeOutputPos = kRelativePos;
   ctx.moduleSettings.relativeOutputLen = static_cast<uint32_t>(ctx.opt.outputPathNarrow.size()) - kRelativePos;
-  ASSERT_EQ(zv::loadInput(ctx, zv::mapMemory(std::move(elf)), "mod.elf"), 0u) << ctx.con.text;
+  ASSERT_TRUE(zv::loadInput(ctx, zv::mapMemory(std::move(elf)), "mod.elf").ok()) << ctx.con.text;
 }
 
 // A scratch SDK root in EDBA_ROOT for one test, with a tags file (empty by
@@ -64,7 +64,7 @@ struct WriterRun {
 inline uint32_t convertLoaded(zv::Context& ctx) {
   ctx.env = zv::readEnvironment();
   ctx.opt.noLib = true;
-  return zv::convert(ctx);
+  return zv::convert(ctx).value();
 }
 
 inline WriterRun runWriter(zv::Context& ctx) {
