@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "elf/elf_types.h"
-#include "writer/module_format.h"
+#include "format/module_format.h"
 
 namespace zv {
 

@@ -12,7 +12,7 @@
 
 #include "layout/layout.h"
 #include "symbols/symbols.h"
-#include "writer/module_format.h"
+#include "format/module_format.h"
 
 namespace zv {
 

@@ -11,7 +11,7 @@
 #include "elf/elf_types.h"
 #include "platform/platform.h"
 #include "run/options.h"
-#include "writer/module_format.h"
+#include "format/module_format.h"
 
 namespace zv {
 

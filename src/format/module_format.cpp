@@ -1,6 +1,6 @@
 // The FileInfo record's byte layout and the grouping rule of a module file,
 // shared by the converter and the module viewer.
-#include "writer/module_format.h"
+#include "format/module_format.h"
 
 #include <iterator>
 
