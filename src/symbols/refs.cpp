@@ -269,6 +269,14 @@ void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
   if (relaIndex < ctx.sym.relocationsSeen.size()) ctx.sym.relocationsSeen[relaIndex] = 1;
 }
 
+void countReferencesAndDropUnused(Context& ctx) {
+  if (uint32_t ex = findExportSection(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;
+  countSectionReferences(ctx);
+  // Only symbols no counted relocation uses are cleared, so the counts hold,
+  // unless the symbol table and a relocation section share bytes.
+  if (removeUnusedSections(ctx) && symbolsShareBytesWithRelocations(ctx)) countSectionReferences(ctx);
+}
+
 bool removeUnusedSections(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t count = sectionCount(img);

@@ -19,6 +19,9 @@ namespace zv {
 
 // --- Table access -----------------------------------------------------------
 void locateSymbolTable(Context& ctx);
+// Locates the symbol table the conversion needs; fails after the message
+// when the input has none.
+Status findSymbolTable(Context& ctx);
 int32_t findStringTable(Context& ctx);  // index of the symbol table's string table, -1 when none
 // Bytes of the section-name table, empty when there is none.
 std::span<uint8_t> sectionNames(Context& ctx);
@@ -85,6 +88,11 @@ void classifySymbols(Context& ctx, uint32_t i);
 void dumpSymbolInfo(Context& ctx, uint32_t i);
 
 // --- Reference counts and unused sections ------------------------------------
+// The pass before the symbol table is reworked: a section is used when the
+// loader loads it or a counted relocation refers to it; the symbols of the
+// others are cleared. The linker's own export list is not loaded unless
+// something refers to it.
+void countReferencesAndDropUnused(Context& ctx);
 void countSectionReferences(Context& ctx);
 void countRelocationTargets(Context& ctx, uint32_t relaIndex);
 // The unused-section pass: clears the symbols of sections nothing uses; true
