@@ -101,7 +101,8 @@ void putSectionHeaders(Context& ctx, std::vector<uint8_t>& image) {
 // outside the file or on bytes already sent are left out (the layout never
 // makes such pieces). False when `put` fails.
 template <typename Put>
-[[nodiscard]] bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size, Put put) {
+[[nodiscard]] bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size,
+                            Put put) {
   static const uint8_t kZeros[4096] = {};
   uint64_t done = 0;
   auto zeros = [&](uint64_t to) {
