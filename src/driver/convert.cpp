@@ -69,7 +69,7 @@ Status convert(Context& ctx) {
   // Every section placed in TEXT, DATA, LOAD or TEMP.
   if (Status r = classifyAndPlaceSections(ctx); !r.ok()) return r;
   // The FileInfo record: its size, then its fields.
-  sizeFileInfo(ctx);
+  if (Status r = sizeFileInfo(ctx); !r.ok()) return r;
   if (Status r = fillFileInfo(ctx); !r.ok()) return r;
   // The region sizes, with room for branch trampolines, copied into the FileInfo.
   if (Status r = sizeRegions(ctx); !r.ok()) return r;

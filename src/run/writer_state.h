@@ -31,7 +31,6 @@ struct CompressedBytes {
 struct WriterState {
   FileInfoHeader fi;
   uint32_t fileInfoSize = 0;                // size of the FileInfo section
-  bool fileInfoTooLarge = false;            // the strings would not fit a 32-bit size
   std::vector<uint8_t> fileInfo;            // fileInfoSize bytes; the strings after the 96-byte head
   std::vector<LoaderTag> textTags;          // the loader tags the record holds as text, newest first
   Elf32_Ehdr outHeader{};                   // the output's ELF header, host order

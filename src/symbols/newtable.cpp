@@ -5,8 +5,7 @@
 // from one of three pseudo-symbols: $TEXT (the lowest referenced text
 // address), $DATA (the lowest referenced data address) and $UNDEF. The new
 // tables replace the old ones in the image and every relocation is re-pointed.
-// The symbol, string and section-name tables are also given their addresses
-// in the loader's LOAD region here.
+// (The layout then gives these tables their addresses in the LOAD region.)
 #include <algorithm>
 #include <cstring>
 #include <string>

@@ -67,7 +67,7 @@ bool sdkTagNumber(const std::string& value, uint32_t& out) {
   return true;
 }
 
-void sizeFileInfo(Context& ctx) {
+Status sizeFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
   uint64_t e = uint64_t{ctx.opt.outputPathNarrow.size()} + ctx.moduleSettings.filepathPadding + kFileInfoHeaderSize + 1;
   const std::list<LoaderTag>& tags = ctx.moduleSettings.loaderTags;
@@ -88,7 +88,11 @@ void sizeFileInfo(Context& ctx) {
   }
   if (!tags.empty()) e += 3;
   w.fileInfoSize = static_cast<uint32_t>(e);
-  w.fileInfoTooLarge = e > 0xFFFF0000u;
+  if (e > 0xFFFF0000u) {
+    say(ctx, "***Error: Mem alloc failed.\n");
+    return Status::failed();
+  }
+  return {};
 }
 
 // Copies `text` into the record at `pos` followed by a zero byte; the record
@@ -103,10 +107,6 @@ static uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::st
 
 Status fillFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;
-  if (w.fileInfoTooLarge) {
-    say(ctx, "***Error: Mem alloc failed.\n");
-    return Status::failed();
-  }
   w.fileInfo.assign(w.fileInfoSize, 0);
   FileInfoHeader& fi = w.fi;
   fi.magic = kFileInfoMagic;

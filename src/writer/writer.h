@@ -38,12 +38,10 @@ struct LayoutFindings {
 LayoutFindings checkModuleLayout(const ElfImage& img, uint32_t eof);
 const char* layoutValueName(int value);
 
-// --- Steps of the writer, callable one by one -------------------------------
-// The second half of the writer, from the FileInfo size to the written file;
-// needs the first half's results: the padding in ctx.wr, the regions and the
-// section map of the placement, and the TLS facts.
-// The module's section table and region sizes (headers.cpp), in the order
-// the conversion calls them.
+// --- Passes of the writer, in the order the conversion calls them ----------
+// From the FileInfo size to the written file; they read the module settings
+// (name, tags, padding), the regions, sizes and section map of the layout,
+// and the TLS facts. The module's section table (headers.cpp):
 Status makeNewTable(Context& ctx);
 void renumberSections(Context& ctx);
 void addTrailer(Context& ctx);
@@ -66,8 +64,9 @@ uint32_t filepathPadding(Context& ctx, const std::string& root);
 bool sdkTagNumber(const std::string& value, uint32_t& out);
 // Sizes the FileInfo record (ctx.wr.fileInfoSize) and sorts the module's loader
 // tags: the SDK version and revision numbers go into their fields, the others
-// are kept as text (ctx.wr.textTags).
-void sizeFileInfo(Context& ctx);
+// are kept as text (ctx.wr.textTags). Fails (after the message) when the
+// record would not fit a 32-bit size.
+Status sizeFileInfo(Context& ctx);
 // Allocates and fills the record: the head in host order, the strings in place.
 Status fillFileInfo(Context& ctx);
 // The region sizes of the layout (ctx.lay.sizes) into the record.
