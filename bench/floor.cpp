@@ -107,7 +107,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   zv::MappedFile* f = nullptr;
-  if (zv::mapFile(argv[mode == "compress" ? 3 : 2], f) != 0) {
+  if (!zv::mapFile(argv[mode == "compress" ? 3 : 2], f).ok()) {
     std::fprintf(stderr, "zv_floor: cannot map the file\n");
     return 1;
   }

@@ -30,24 +30,8 @@ Status readSdkRoot(Context& ctx) {
 
 // The symbol table everything else reads, and the TLS segment the loader accepts.
 Status findTables(Context& ctx) {
-  locateSymbolTable(ctx);
-  if (ctx.sym.view.symtab < 0) {
-    say(ctx, "***Error: \"%s\" has no symbol table. Cannot make an VKM from it. Return -1.\n",
-        ctx.opt.inputPath.value_or(std::string()).c_str());
-    return Status::failed();
-  }
+  if (Status r = findSymbolTable(ctx); !r.ok()) return r;
   return checkTlsSegment(ctx);
-}
-
-// A section is used when the loader loads it or a counted relocation refers
-// to it; the symbols of the others are cleared. The linker's own export list
-// is not loaded unless something refers to it.
-void countReferencesAndDropUnused(Context& ctx) {
-  if (uint32_t ex = findExportSection(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;
-  countSectionReferences(ctx);
-  // Only symbols no counted relocation uses are cleared, so the counts hold,
-  // unless the symbol table and a relocation section share bytes.
-  if (removeUnusedSections(ctx) && symbolsShareBytesWithRelocations(ctx)) countSectionReferences(ctx);
 }
 
 // The symbol table the loader reads, new or the old one stripped, and the

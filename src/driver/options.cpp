@@ -233,9 +233,9 @@ Status takeInputFile(Context& ctx, const char* arg) {
     return Status::failed();
   }
   MappedFile* file = nullptr;
-  if (uint32_t e = mapFile(arg, file)) {
-    say(ctx, "***Error: Could not map in file \"%s\". Error 0x%08X\n", arg, e);
-    return Status::withValue(e);
+  if (Status r = mapFile(arg, file); !r.ok()) {
+    say(ctx, "***Error: Could not map in file \"%s\". Error 0x%08X\n", arg, r.value());
+    return r;
   }
   ctx.opt.inputPath = std::string(arg);
   if (file->size < kMinInputSize) {

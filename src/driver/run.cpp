@@ -144,9 +144,9 @@ Status reloadGeneratedFile(Context& ctx) {
   MappedFile* file = nullptr;
   if (ctx.inMemory) {
     file = mapMemory(ctx.outputBytes);  // a copy: the parse converts it in place
-  } else if (uint32_t e = mapFile(ctx.opt.outputPath, file)) {
-    say(ctx, "***Error: Could not map in generated file \"%s\". Error 0x%08X\n", path, e);
-    return Status::withValue(e);
+  } else if (Status r = mapFile(ctx.opt.outputPath, file); !r.ok()) {
+    say(ctx, "***Error: Could not map in generated file \"%s\". Error 0x%08X\n", path, r.value());
+    return r;
   }
   if (file->size > UINT32_MAX) {  // only a module kept in memory can be this large
     releaseMappedFile(file);

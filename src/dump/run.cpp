@@ -65,8 +65,8 @@ int extractSection(Console& con, const std::string& path, std::span<const uint8_
     return kExitProblems;
   }
   OutputFile out;
-  if (int e = openOutputFile(opt.extractTo, out)) {
-    print(con, format("vkmdump: cannot write %s (error %d)\n", opt.extractTo.c_str(), e));
+  if (Status r = openOutputFile(opt.extractTo, out); !r.ok()) {
+    print(con, format("vkmdump: cannot write %s (error %d)\n", opt.extractTo.c_str(), static_cast<int>(r.value())));
     return kExitProblems;
   }
   size_t written = contents.empty() ? 0 : fwrite(contents.data(), 1, contents.size(), out.stream);
@@ -75,8 +75,8 @@ int extractSection(Console& con, const std::string& path, std::span<const uint8_
     print(con, format("vkmdump: writing %s failed\n", opt.extractTo.c_str()));
     return kExitProblems;
   }
-  if (int e = commitOutputFile(out)) {
-    print(con, format("vkmdump: writing %s failed (error %d)\n", opt.extractTo.c_str(), e));
+  if (Status r = commitOutputFile(out); !r.ok()) {
+    print(con, format("vkmdump: writing %s failed (error %d)\n", opt.extractTo.c_str(), static_cast<int>(r.value())));
     return kExitProblems;
   }
   const std::string& name = m.sections[index].name;
@@ -170,8 +170,8 @@ int runDump(Console& con, const std::vector<std::string>& args) {
     MappedFile* file = nullptr;
     std::string error;
     Module m;
-    if (uint32_t e = mapFile(path, file)) {
-      error = mapFailure(e);
+    if (Status r = mapFile(path, file); !r.ok()) {
+      error = mapFailure(r.value());
     } else {
       std::span<const uint8_t> bytes(file->base, file->size);
       error = readModule(bytes, m);

@@ -94,19 +94,17 @@ Status writeArchiveSteps(Context& ctx, FILE* f, const std::vector<uint8_t>& ar, 
 // Writes the library file; the archiver runs only on a complete one.
 Status writeLibraryFile(Context& ctx, const std::string& path, const std::vector<uint8_t>& ar, const StubObject& stub) {
   OutputFile out;
-  int err = path.empty() ? ENOENT : openOutputFile(path, out);
-  if (err) {
+  if (Status r = openOutputFile(path, out); !r.ok()) {
     say(ctx, "***Error: Could not open output file for writing.\n");
-    return Status::withValue(static_cast<uint32_t>(err));
+    return r;
   }
   if (Status r = writeArchiveSteps(ctx, out.stream, ar, stub); !r.ok()) {
     discardOutputFile(out);
     return r;
   }
-  err = commitOutputFile(out);
-  if (err) {
+  if (Status r = commitOutputFile(out); !r.ok()) {
     say(ctx, "***Error: Could not write to output library file.\n");
-    return Status::withValue(static_cast<uint32_t>(err));
+    return r;
   }
   runArchiver(ctx, path);
   return {};

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/status.h"
+
 namespace zv {
 
 // Whether this build runs on Windows, where a few of the tool's rules differ
@@ -52,8 +54,8 @@ constexpr uint32_t kErrFail = 0x80004005;         // anything else
 constexpr uint32_t kErrOutOfMemory = 0x8007000E;  // no memory
 
 // Maps `path` copy-on-write; on success `out` holds a new record with one
-// reference. Returns 0 or an error value (0x8007xxxx, 0x80004005, ...).
-uint32_t mapFile(const std::string& path, MappedFile*& out);
+// reference. A failure carries the error value (0x8007xxxx, 0x80004005, ...).
+Status mapFile(const std::string& path, MappedFile*& out);
 // Whether `path` names the very file that is mapped (the same file, through
 // any name or link). False for an in-memory file or a path that does not exist.
 bool isMappedFile(const MappedFile* file, const std::string& path);
@@ -133,11 +135,11 @@ struct OutputFile {
   std::string path;      // the final name, after symbolic links
   std::string tempPath;  // empty when writing directly
 };
-// Returns 0 or the system error number.
-int openOutputFile(const std::string& path, OutputFile& out);
-// Closes the stream and moves the file into place. Returns 0 or an error number;
-// on failure the temporary file is removed.
-int commitOutputFile(OutputFile& out);
+// A failure carries the system error number (ENOENT for an empty path).
+Status openOutputFile(const std::string& path, OutputFile& out);
+// Closes the stream and moves the file into place. A failure carries the
+// system error number; the temporary file is then removed.
+Status commitOutputFile(OutputFile& out);
 // Closes the stream and removes the temporary file (nothing to undo when direct).
 void discardOutputFile(OutputFile& out);
 // Reads a whole file (used by tests and tools); false when it cannot be read.

@@ -27,6 +27,9 @@ void consoleFlush(Console& con) {
   if (!con.capture) fflush(stdout);
 }
 
+// A failed system call's error number as the value of a failure.
+static Status errorStatus(int err) { return Status::withValue(static_cast<uint32_t>(err)); }
+
 static uint32_t mapError(int err) {
   switch (err) {
     case ENOENT:
@@ -47,44 +50,44 @@ static uint32_t mapError(int err) {
   }
 }
 
-uint32_t mapFile(const std::string& path, MappedFile*& out) {
+Status mapFile(const std::string& path, MappedFile*& out) {
   out = nullptr;
-  if (path.empty()) return kErrPointer;
+  if (path.empty()) return Status::withValue(kErrPointer);
   // O_NONBLOCK: a pipe is refused below instead of waiting for a writer.
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return mapError(errno);
+  if (fd < 0) return Status::withValue(mapError(errno));
   struct stat st;
   if (fstat(fd, &st) != 0) {
     uint32_t e = mapError(errno);
     close(fd);
-    return e;
+    return Status::withValue(e);
   }
   if (S_ISDIR(st.st_mode)) {
     close(fd);
-    return 0x80070005;
+    return Status::withValue(0x80070005);
   }
   uint64_t size = static_cast<uint64_t>(st.st_size);
   if (!S_ISREG(st.st_mode) || size == 0 || size >= (uint64_t(1) << 32)) {
     close(fd);
-    return kErrFail;
+    return Status::withValue(kErrFail);
   }
   void* view = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, 0);
   if (view == MAP_FAILED) {
     close(fd);
-    return kErrFail;
+    return Status::withValue(kErrFail);
   }
   auto* file = new (std::nothrow) MappedFile;
   if (!file) {
     munmap(view, size);
     close(fd);
-    return kErrOutOfMemory;
+    return Status::withValue(kErrOutOfMemory);
   }
   file->path = path;
   file->fd = fd;
   file->size = size;
   file->base = static_cast<uint8_t*>(view);
   out = file;
-  return 0;
+  return {};
 }
 
 bool isMappedFile(const MappedFile* file, const std::string& path) {
@@ -220,27 +223,28 @@ static std::string resolveLinks(const std::string& path) {
   return current;
 }
 
-int openOutputFile(const std::string& path, OutputFile& out) {
+Status openOutputFile(const std::string& path, OutputFile& out) {
   out = OutputFile{};
+  if (path.empty()) return errorStatus(ENOENT);
   out.path = resolveLinks(path);
   struct stat st;
   bool exists = stat(out.path.c_str(), &st) == 0;
   if (exists && !S_ISREG(st.st_mode)) {
     int fd = openWithoutWaiting(out.path.c_str(), O_WRONLY | O_TRUNC);
-    if (fd < 0) return errno;
+    if (fd < 0) return errorStatus(errno);
     out.stream = fdopen(fd, "wb");
     if (!out.stream) {
       int e = errno;
       close(fd);
-      return e;
+      return errorStatus(e);
     }
-    return 0;
+    return {};
   }
   std::string temp = out.path + ".tmpXXXXXX";
   std::vector<char> name(temp.begin(), temp.end());
   name.push_back('\0');
   int fd = mkstemp(name.data());
-  if (fd < 0) return errno;
+  if (fd < 0) return errorStatus(errno);
   // A replaced file keeps its permission bits; a new one gets the usual
   // 0666 less the umask.
   mode_t mode;
@@ -257,10 +261,10 @@ int openOutputFile(const std::string& path, OutputFile& out) {
     int e = errno;
     close(fd);
     unlink(name.data());
-    return e;
+    return errorStatus(e);
   }
   out.tempPath = name.data();
-  return 0;
+  return {};
 }
 
 // Puts the finished file under its name. A regular file already there is
@@ -281,17 +285,17 @@ static int replaceWithTempFile(const std::string& temp, const std::string& path)
   return rename(temp.c_str(), path.c_str()) == 0 ? 0 : errno;
 }
 
-int commitOutputFile(OutputFile& out) {
-  if (!out.stream) return EBADF;
+Status commitOutputFile(OutputFile& out) {
+  if (!out.stream) return errorStatus(EBADF);
   int err = 0;
   if (fflush(out.stream) != 0) err = errno ? errno : EIO;
   if (fclose(out.stream) != 0 && !err) err = errno ? errno : EIO;
   out.stream = nullptr;
-  if (out.tempPath.empty()) return err;
+  if (out.tempPath.empty()) return errorStatus(err);
   if (!err) err = replaceWithTempFile(out.tempPath, out.path);
   if (err) unlink(out.tempPath.c_str());
   out.tempPath.clear();
-  return err;
+  return errorStatus(err);
 }
 
 void discardOutputFile(OutputFile& out) {

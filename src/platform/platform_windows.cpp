@@ -152,44 +152,47 @@ void consoleFlush(Console& con) {
 
 // --- Mapped files ----------------------------------------------------------
 
+// A failed system call's error number as the value of a failure.
+static Status errorStatus(int err) { return Status::withValue(static_cast<uint32_t>(err)); }
+
 static uint32_t hresultFromError(DWORD error) {
   if (static_cast<int32_t>(error) <= 0) return error;
   return 0x80070000u | (error & 0xFFFFu);
 }
 
-uint32_t mapFile(const std::string& path, MappedFile*& out) {
+Status mapFile(const std::string& path, MappedFile*& out) {
   out = nullptr;
-  if (path.empty()) return kErrPointer;
+  if (path.empty()) return Status::withValue(kErrPointer);
   std::wstring wide = widePath(path);
   HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return hresultFromError(GetLastError());
+  if (file == INVALID_HANDLE_VALUE) return Status::withValue(hresultFromError(GetLastError()));
   LARGE_INTEGER size{};
   if (GetFileType(file) != FILE_TYPE_DISK) {
     CloseHandle(file);
-    return kErrFail;
+    return Status::withValue(kErrFail);
   }
   if (!GetFileSizeEx(file, &size)) {
     uint32_t e = hresultFromError(GetLastError());
     CloseHandle(file);
-    return e;
+    return Status::withValue(e);
   }
   if (size.QuadPart <= 0 || static_cast<uint64_t>(size.QuadPart) >= (uint64_t(1) << 32)) {
     CloseHandle(file);
-    return kErrFail;
+    return Status::withValue(kErrFail);
   }
   HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_WRITECOPY, 0, 0, nullptr);
   void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_COPY, 0, 0, 0) : nullptr;
   if (!view) {
     if (mapping) CloseHandle(mapping);
     CloseHandle(file);
-    return kErrFail;
+    return Status::withValue(kErrFail);
   }
   auto* record = new (std::nothrow) MappedFile;
   if (!record) {
     UnmapViewOfFile(view);
     CloseHandle(mapping);
     CloseHandle(file);
-    return kErrOutOfMemory;
+    return Status::withValue(kErrOutOfMemory);
   }
   record->path = path;
   record->fileHandle = file;
@@ -197,7 +200,7 @@ uint32_t mapFile(const std::string& path, MappedFile*& out) {
   record->size = static_cast<uint64_t>(size.QuadPart);
   record->base = static_cast<uint8_t*>(view);
   out = record;
-  return 0;
+  return {};
 }
 
 // Volume serial number and file index name one file, whatever path or link
@@ -390,11 +393,11 @@ static std::wstring temporaryName(const std::wstring& target, uint32_t attempt) 
   return name;
 }
 
-int openOutputFile(const std::string& path, OutputFile& out) {
+Status openOutputFile(const std::string& path, OutputFile& out) {
   out = OutputFile{};
   out.path = path;
   std::wstring wide;
-  if (path.empty() || !toWide(path, wide)) return ENOENT;
+  if (path.empty() || !toWide(path, wide)) return errorStatus(ENOENT);
   std::wstring target = longFormOf(wide);
 
   HANDLE existing = openForQuery(wide);
@@ -405,20 +408,20 @@ int openOutputFile(const std::string& path, OutputFile& out) {
         disk && GetFileInformationByHandle(existing, &info) && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
     if (disk && !folder) target = finalTarget(existing, target);
     CloseHandle(existing);
-    if (folder) return EISDIR;
+    if (folder) return errorStatus(EISDIR);
     if (!disk) {
       // A device such as NUL is written directly.
       HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                              nullptr);
-      if (h == INVALID_HANDLE_VALUE) return errnoFromWindowsError(GetLastError());
+      if (h == INVALID_HANDLE_VALUE) return errorStatus(errnoFromWindowsError(GetLastError()));
       out.stream = streamOnHandle(h, _O_WRONLY, "wb");
-      return out.stream ? 0 : errno;
+      return out.stream ? Status() : errorStatus(errno);
     }
     // A file another process holds open without letting others replace it
     // fails now, as opening it for writing would, and stays as it is.
     HANDLE probe = CreateFileW(target.c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_EXISTING, 0, nullptr);
-    if (probe == INVALID_HANDLE_VALUE) return errnoFromWindowsError(GetLastError());
+    if (probe == INVALID_HANDLE_VALUE) return errorStatus(errnoFromWindowsError(GetLastError()));
     CloseHandle(probe);
   }
 
@@ -428,31 +431,31 @@ int openOutputFile(const std::string& path, OutputFile& out) {
     if (h == INVALID_HANDLE_VALUE) {
       DWORD e = GetLastError();
       if (e == ERROR_FILE_EXISTS || e == ERROR_ALREADY_EXISTS) continue;
-      return errnoFromWindowsError(e);
+      return errorStatus(errnoFromWindowsError(e));
     }
     out.stream = streamOnHandle(h, _O_WRONLY, "wb");
     if (!out.stream) {
       int e = errno;
       DeleteFileW(temp.c_str());
-      return e;
+      return errorStatus(e);
     }
     std::string tempUtf8, targetUtf8;
     toUtf8(temp, tempUtf8);
     toUtf8(target, targetUtf8);
     out.tempPath = tempUtf8;
     out.path = targetUtf8;
-    return 0;
+    return {};
   }
-  return EEXIST;
+  return errorStatus(EEXIST);
 }
 
-int commitOutputFile(OutputFile& out) {
-  if (!out.stream) return EBADF;
+Status commitOutputFile(OutputFile& out) {
+  if (!out.stream) return errorStatus(EBADF);
   int err = 0;
   if (fflush(out.stream) != 0) err = errno ? errno : EIO;
   if (fclose(out.stream) != 0 && !err) err = errno ? errno : EIO;
   out.stream = nullptr;
-  if (out.tempPath.empty()) return err;
+  if (out.tempPath.empty()) return errorStatus(err);
   std::wstring temp = widePath(out.tempPath), target = widePath(out.path);
   if (!err) {
     // A read-only file is replaced as on POSIX hosts (the folder decides),
@@ -469,7 +472,7 @@ int commitOutputFile(OutputFile& out) {
   }
   if (err) DeleteFileW(temp.c_str());
   out.tempPath.clear();
-  return err;
+  return errorStatus(err);
 }
 
 void discardOutputFile(OutputFile& out) {

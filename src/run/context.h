@@ -3,8 +3,10 @@
 // the input image and what loading it revealed, the SDK's settings, and each
 // stage's results (the analysis of the symbols, the region layout, the
 // writer's buffers). Nothing is global, so tests and the fuzzer can run many
-// conversions in one process. The record sits below every stage: a stage
-// writes its own results and reads those of the stages before it.
+// conversions in one process. The record and the stages' result records
+// (symbols_state.h, layout_state.h, writer_state.h, here beside it) sit below
+// every stage: each stage writes only its own record and reads those of the
+// stages before it.
 #pragma once
 
 #include <cstdarg>
@@ -15,13 +17,13 @@
 
 #include "elf/image.h"
 #include "elf/input.h"
-#include "layout/layout_state.h"
+#include "run/layout_state.h"
 #include "platform/compiler.h"
 #include "platform/platform.h"
 #include "platform/say.h"
 #include "run/options.h"
-#include "symbols/symbols_state.h"
-#include "writer/writer_state.h"
+#include "run/symbols_state.h"
+#include "run/writer_state.h"
 
 namespace zv {
 

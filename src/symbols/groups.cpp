@@ -68,13 +68,12 @@ void visitSectionSymbols(Context& ctx, SymbolGroups& g, uint32_t k,
   g.pending.clear();
 }
 
-bool setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s) {
-  if (!setSymbolAt(ctx, i, s)) return false;
+void setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s) {
+  if (!setSymbolAt(ctx, i, s)) return;  // outside the table: nothing written to regroup
   int32_t symtab = ctx.sym.view.symtab;
   std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(symtab));
   uint64_t at = uint64_t(i) * entrySize(ctx.input.sh[static_cast<uint32_t>(symtab)], kSymSize);
   symbolsWritten(ctx, g, table.data() + at, sizeof(Elf32_Sym));
-  return true;
 }
 
 void symbolsWritten(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length) {

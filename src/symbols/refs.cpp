@@ -175,12 +175,14 @@ void reportStripped(Context& ctx, const std::string& name, uint32_t value) {
   say(ctx, "INFO: Unused symbol \"%s\" was stripped\n", name.c_str());
 }
 
-void stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
+// False when the entry, once read, could not be rewritten: the table can then
+// take no more writes, and the walk stops.
+bool stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
   ElfImage& img = ctx.input;
   Elf32_Sym sym;
-  if (!symbolAt(ctx, i, sym)) return;
+  if (!symbolAt(ctx, i, sym)) return true;
   uint32_t shndx = sym.st_shndx;
-  if (shndx == 0 || !namesSection(img, shndx) || img.sh[shndx].sh_size != 0) return;
+  if (shndx == 0 || !namesSection(img, shndx) || img.sh[shndx].sh_size != 0) return true;
   std::string name = symbolName(ctx, sym);
   uint8_t type = symType(sym);
   if (i < sc.usedByRelocations.size() && sc.usedByRelocations[i]) {
@@ -189,23 +191,20 @@ void stripIfUnused(Context& ctx, const StripContext& sc, uint32_t i) {
     // (an end marker), else where it is.
     int32_t home = sectionCovering(sc.cover, sym.st_value);
     if (home < 0) home = sectionEndingAt(sc.ends, sym.st_value);
-    if (home >= 0) {
-      sym.st_shndx = static_cast<uint16_t>(home);
-      setSymbolAt(ctx, i, sym);
-    }
-    return;
+    if (home < 0) return true;
+    sym.st_shndx = static_cast<uint16_t>(home);
+    return setSymbolAt(ctx, i, sym);
   }
   if (type != STT_SECTION && type != STT_FILE) {
     int32_t home = sectionCovering(sc.cover, sym.st_value);
     if (home >= 0) {
       sym.st_shndx = static_cast<uint16_t>(home);
-      setSymbolAt(ctx, i, sym);
-      return;
+      return setSymbolAt(ctx, i, sym);
     }
     reportStripped(ctx, name, sym.st_value);
   }
   blankName(ctx, sym, name.size());
-  setSymbolAt(ctx, i, Elf32_Sym{});
+  return setSymbolAt(ctx, i, Elf32_Sym{});
 }
 
 }  // namespace
@@ -269,6 +268,14 @@ void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
   if (relaIndex < ctx.sym.relocationsSeen.size()) ctx.sym.relocationsSeen[relaIndex] = 1;
 }
 
+void countReferencesAndDropUnused(Context& ctx) {
+  if (uint32_t ex = findExportSection(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;
+  countSectionReferences(ctx);
+  // Only symbols no counted relocation uses are cleared, so the counts hold,
+  // unless the symbol table and a relocation section share bytes.
+  if (removeUnusedSections(ctx) && symbolsShareBytesWithRelocations(ctx)) countSectionReferences(ctx);
+}
+
 bool removeUnusedSections(Context& ctx) {
   ElfImage& img = ctx.input;
   uint32_t count = sectionCount(img);
@@ -319,14 +326,18 @@ void removeSectionSymbols(Context& ctx, uint32_t k) {
   for (uint32_t i = 1; i < symbolCount(ctx); ++i) {
     if (!symbolAt(ctx, i, sym) || sym.st_shndx != k) continue;
     if (ctx.opt.verbose) say(ctx, "  Unused Symbol \"%s\"\n", symbolName(ctx, sym).c_str());
-    setSymbolAt(ctx, i, Elf32_Sym{});
+    // Entry i was just read, so the write reaches it; a table that refuses
+    // it takes no more writes.
+    if (!setSymbolAt(ctx, i, Elf32_Sym{})) return;
   }
 }
 
 void stripUnusedSymbols(Context& ctx) {
   // The section headers stay as they are while symbols are stripped.
   StripContext sc{coverSections(ctx.input), sectionEnds(ctx.input), symbolsUsedByRelocations(ctx)};
-  for (uint32_t i = 1; i < symbolCount(ctx); ++i) stripIfUnused(ctx, sc, i);
+  for (uint32_t i = 1; i < symbolCount(ctx); ++i) {
+    if (!stripIfUnused(ctx, sc, i)) break;
+  }
 }
 
 }  // namespace zv

@@ -19,12 +19,16 @@ namespace zv {
 
 // --- Table access -----------------------------------------------------------
 void locateSymbolTable(Context& ctx);
+// Locates the symbol table the conversion needs; fails after the message
+// when the input has none.
+Status findSymbolTable(Context& ctx);
 int32_t findStringTable(Context& ctx);  // index of the symbol table's string table, -1 when none
 // Bytes of the section-name table, empty when there is none.
 std::span<uint8_t> sectionNames(Context& ctx);
 // Reads symbol i of the current symbol table; false when i is outside it.
 bool symbolAt(Context& ctx, uint32_t i, Elf32_Sym& out);
-bool setSymbolAt(Context& ctx, uint32_t i, const Elf32_Sym& s);
+// Writes symbol i of the current symbol table; false when i is outside it.
+[[nodiscard]] bool setSymbolAt(Context& ctx, uint32_t i, const Elf32_Sym& s);
 // The entries symbolAt reaches, resolved once for a walk over many symbols.
 EntryTable<Elf32_Sym> symbolTable(Context& ctx);
 // The symbol's name ("<NULL>" without a string table); prints the range
@@ -73,8 +77,10 @@ SymbolGroups groupSymbolsBySection(Context& ctx, std::vector<uint8_t> wanted);
 // the moment the visit reaches it; stops when visit returns false.
 void visitSectionSymbols(Context& ctx, SymbolGroups& g, uint32_t k,
                          const std::function<bool(uint32_t, Elf32_Sym&)>& visit);
-// setSymbolAt, and regrouping of the entries the write touched.
-bool setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s);
+// setSymbolAt, and regrouping of the entries the write touched. Meant for
+// the visitors of visitSectionSymbols: the entry they are handed was just
+// read through the same bounds, so the write always reaches it.
+void setGroupedSymbol(Context& ctx, SymbolGroups& g, uint32_t i, const Elf32_Sym& s);
 // Regroups the symbol entries that `length` bytes written at `at` touched.
 void symbolsWritten(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t length);
 
@@ -85,6 +91,11 @@ void classifySymbols(Context& ctx, uint32_t i);
 void dumpSymbolInfo(Context& ctx, uint32_t i);
 
 // --- Reference counts and unused sections ------------------------------------
+// The pass before the symbol table is reworked: a section is used when the
+// loader loads it or a counted relocation refers to it; the symbols of the
+// others are cleared. The linker's own export list is not loaded unless
+// something refers to it.
+void countReferencesAndDropUnused(Context& ctx);
 void countSectionReferences(Context& ctx);
 void countRelocationTargets(Context& ctx, uint32_t relaIndex);
 // The unused-section pass: clears the symbols of sections nothing uses; true

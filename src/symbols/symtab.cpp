@@ -46,6 +46,14 @@ void locateSymbolTable(Context& ctx) {
   }
 }
 
+Status findSymbolTable(Context& ctx) {
+  locateSymbolTable(ctx);
+  if (ctx.sym.view.symtab >= 0) return {};
+  say(ctx, "***Error: \"%s\" has no symbol table. Cannot make an VKM from it. Return -1.\n",
+      ctx.opt.inputPath.value_or(std::string()).c_str());
+  return Status::failed();
+}
+
 int32_t findStringTable(Context& ctx) {
   ElfImage& img = ctx.input;
   int32_t symtab = firstSymbolTable(img);

@@ -101,7 +101,8 @@ void putSectionHeaders(Context& ctx, std::vector<uint8_t>& image) {
 // outside the file or on bytes already sent are left out (the layout never
 // makes such pieces). False when `put` fails.
 template <typename Put>
-bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size, Put put) {
+[[nodiscard]] bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& pieces, uint64_t size,
+                            Put put) {
   static const uint8_t kZeros[4096] = {};
   uint64_t done = 0;
   auto zeros = [&](uint64_t to) {
@@ -128,7 +129,7 @@ bool sendFile(const std::vector<uint8_t>& front, const std::vector<Piece>& piece
 
 Status writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vector<Piece>& pieces) {
   OutputFile out;
-  if (openOutputFile(ctx.opt.outputPath, out) != 0) {
+  if (!openOutputFile(ctx.opt.outputPath, out).ok()) {
     say(ctx, "***Error: Could not open outfile file for writing.\n");
     return Status::failed();
   }
@@ -139,7 +140,7 @@ Status writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vec
     say(ctx, "***Error: Failed writing output file.\n");
     return Status::failed();
   }
-  if (commitOutputFile(out) != 0) {
+  if (!commitOutputFile(out).ok()) {
     say(ctx, "***Error: Failed writing output file.\n");
     return Status::failed();
   }
@@ -172,11 +173,18 @@ Status buildAndWriteImage(Context& ctx) {
   if (ctx.inMemory) {
     std::vector<uint8_t> image;
     image.reserve(w.fileSize);
-    sendFile(front, pieces, w.fileSize, [&](const uint8_t* data, uint64_t len) {
+    // Appending never fails (running out of memory throws), so the module
+    // is always whole here; the check keeps the sink's contract all the same.
+    bool sent = sendFile(front, pieces, w.fileSize, [&](const uint8_t* data, uint64_t len) {
       image.insert(image.end(), data, data + len);
       return true;
     });
-    ctx.outputBytes = std::move(image);
+    if (sent) {
+      ctx.outputBytes = std::move(image);
+    } else {
+      say(ctx, "***Error: Failed writing output file.\n");
+      result = Status::failed();
+    }
   } else {
     result = writeFile(ctx, front, pieces);
   }

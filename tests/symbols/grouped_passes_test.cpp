@@ -100,7 +100,7 @@ void stripByRule(zv::Context& ctx) {
     } else {
       s = Elf32_Sym{};
     }
-    zv::setSymbolAt(ctx, i, s);
+    EXPECT_TRUE(zv::setSymbolAt(ctx, i, s));
   }
 }
 
@@ -242,7 +242,7 @@ void layOutByRule(zv::Context& ctx, uint32_t k, uint32_t address) {
   for (uint32_t i = 1; zv::symbolAt(ctx, i, s); ++i) {
     if (s.st_shndx != k || (s.st_info & 0xF) != kSttSection) continue;
     s.st_value = address;
-    zv::setSymbolAt(ctx, i, s);
+    EXPECT_TRUE(zv::setSymbolAt(ctx, i, s));
     slot = 8;
     break;
   }
@@ -253,7 +253,7 @@ void layOutByRule(zv::Context& ctx, uint32_t k, uint32_t address) {
     crc = static_cast<uint32_t>(
         crc32(crc, reinterpret_cast<const Bytef*>(name.c_str()), static_cast<uInt>(name.size() + 1)));
     s.st_value = address + slot;
-    zv::setSymbolAt(ctx, i, s);
+    EXPECT_TRUE(zv::setSymbolAt(ctx, i, s));
     slot += 8;
     ++n;
   }

@@ -15,7 +15,7 @@ namespace {
 
 // The writer's symbol steps in the default mode.
 void rebuild(Context& ctx) {
-  countAndDropUnused(ctx);
+  zv::countReferencesAndDropUnused(ctx);
   ctx.con.text.clear();
   EXPECT_TRUE(buildNewSymbolTable(ctx).ok()) << ctx.con.text;
 }
@@ -547,7 +547,7 @@ TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
   Context ctx;
   loadWithSymbols(ctx, std::move(bytes));
   if (uint32_t exp = findExportSection(ctx)) ctx.input.sh[exp].sh_flags &= ~SHF_ALLOC;
-  countAndDropUnused(ctx);
+  zv::countReferencesAndDropUnused(ctx);
   std::vector<std::optional<uint32_t>> before = relocationTargets(ctx);
   int32_t oldCount = ctx.sym.view.symbolCount;
   ctx.con.text.clear();

@@ -161,7 +161,7 @@ TEST(UnusedSections, CommentSymbolsAreRemovedQuietlyWithoutVerbose) {
     ctx.opt.verbose = verbose;
     loadWithSymbols(ctx, m.b);
     setName(ctx, bad, 0x7FFF);  // the parser refuses such names; set it afterwards
-    countAndDropUnused(ctx);
+    zv::countReferencesAndDropUnused(ctx);
     std::string expect = verbose ? "Section " + at(comment) + " unused \".comment\".\n" +
                                        "  Unused Symbol \"cmt1\"\n  Unused Symbol \"cmt2\"\n"
                                        "pSym->st_name is out of range (32767)\n  Unused Symbol \"\"\n"

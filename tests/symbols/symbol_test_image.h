@@ -1,7 +1,6 @@
 // Shared set-up of the symbol-table tests: a module described with the test
 // ELF maker loaded as the later stages find it, its symbol table located,
-// and its section reference counts taken as the writer takes them before
-// the symbol work.
+// and its section reference counts taken by the conversion's own pass.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,21 +22,13 @@ inline constexpr uint32_t kText = kShfAlloc | kShfExecInstr;
 inline constexpr uint32_t kData = kShfAlloc | kShfWrite;
 
 // Loads `bytes` as the later stages find them (support/loaded_image.h) and
-// locates the symbol table, as the writer does first.
+// locates the symbol table, as the conversion does first.
 inline void loadWithSymbols(zv::Context& ctx, std::vector<uint8_t> bytes) {
   loadImage(ctx, std::move(bytes));
   zv::locateSymbolTable(ctx);
 }
 
 inline void loadWithSymbols(zv::Context& ctx, const ElfBuilder& b) { loadWithSymbols(ctx, build(b)); }
-
-// The writer's steps before the symbol table is reworked: reference counts,
-// the unused-section pass and the final count.
-inline void countAndDropUnused(zv::Context& ctx) {
-  zv::countSectionReferences(ctx);
-  zv::removeUnusedSections(ctx);
-  zv::countSectionReferences(ctx);
-}
 
 inline zv::Elf32_Sym symbolAt(zv::Context& ctx, uint32_t i) {
   zv::Elf32_Sym s{};

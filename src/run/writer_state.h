@@ -1,6 +1,7 @@
-// The writer's working state: the FileInfo record under construction, the
-// new section header table, the CRC words and the compressed contents, kept
-// from the layout of the sections to the building of the file.
+// The writer's record (src/writer alone writes it): the FileInfo record under
+// construction, the new section header table, the CRC words and the
+// compressed contents, kept from the layout of the sections to the building
+// of the file, and read back by the check of the file as written.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,8 @@
-// What the symbol and relocation work knows about the input: where the
-// symbol, string and section-name tables are, a record per section and per
-// symbol, the section reference counts, and the new table under construction.
+// The results of the symbol stage (src/symbols), which alone writes them;
+// the later stages read them. What the symbol and relocation work knows
+// about the input: where the symbol, string and section-name tables are, a
+// record per section and per symbol, the section reference counts, and the
+// new table.
 #pragma once
 
 #include <cstdint>

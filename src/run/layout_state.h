@@ -1,5 +1,7 @@
-// The loader's four regions as the layout fills them, their sizes, the
-// numbering of the sections that are kept, and what the TLS check found.
+// The results of the layout stage (src/layout), which alone writes them; the
+// writer reads them. The loader's four regions as the layout fills them,
+// their sizes, the numbering of the sections that are kept, and what the TLS
+// check found.
 #pragma once
 
 #include <array>
