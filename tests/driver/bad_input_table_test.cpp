@@ -25,7 +25,6 @@
 namespace zv::test {
 namespace {
 
-using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
 using Prepare = std::function<void(const std::string& dir)>;
 
 constexpr const char* kInput = "in.elf";
@@ -59,27 +58,6 @@ void makeFifo(const std::string& path) {
 }
 
 // --- Describing the inputs ----------------------------------------------------
-
-// A .rel.data section (SHT_REL) with one entry, its header then changed.
-Describe withRel(std::function<void(LinkedModule&, Section&)> change) {
-  return [change](LinkedModule& m) {
-    uint16_t rel = addRelSection(m.b, ".rel.data", m.data);
-    addReloc(m.b, rel, 0, m.objSym, kRPpcAddr32);
-    change(m, m.b.sections[rel]);
-  };
-}
-
-Describe withSegments(uint32_t off1, uint32_t size1, uint32_t off2, uint32_t size2) {
-  return [=](LinkedModule& m) {
-    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = 100, .p_filesz = 4});
-    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off1, .p_filesz = size1});
-    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off2, .p_filesz = size2});
-  };
-}
-
-Patch resizeTo(size_t n) {
-  return [n](const LinkedModule&, std::vector<uint8_t>& bytes) { bytes.resize(n); };
-}
 
 // The section header table copied to the end of the file and followed by
 // empty headers up to `count` sections in all.

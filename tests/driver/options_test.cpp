@@ -13,7 +13,7 @@
 namespace zv::test {
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
+constexpr uint32_t kExitMinusOne = 0xFFFFFFFF;
 
 struct OptionCase {
   const char* label;
@@ -58,7 +58,7 @@ const std::string kFileInfoMessage = "***Option -sizefileinfo did not have a val
 // clang-format off
 const OptionCase kFamilyCases[] = {
     {"StackMixedCase", {"-sTaCk", "4096"}, 0, "", [](auto& o) { EXPECT_EQ(o.stackSize, 4096u); }},
-    {"StackUpperCaseFamily", {"-STACK", "4096"}, kFail, unrecognized("-STACK"),
+    {"StackUpperCaseFamily", {"-STACK", "4096"}, kExitMinusOne, unrecognized("-STACK"),
      [](auto& o) { EXPECT_EQ(o.stackSize, 0u); }},
     {"CheckNoSdaUpper", {"-CHECKNOSDA"}, 0, "", [](auto& o) { EXPECT_TRUE(o.checkNoSda); }},
     {"WarnEmptyRelaMixed", {"-WarnEmptyRela"}, 0, "", [](auto& o) { EXPECT_TRUE(o.warnEmptyRela); }},
@@ -68,30 +68,30 @@ const OptionCase kFamilyCases[] = {
     {"IgnoredPad", {"-pad"}, 0, "", expectDefaults},
     {"IgnoredO", {"-o"}, 0, "", expectDefaults},
     {"ZAlone", {"-z"}, 0, "", expectDefaults},
-    {"ZZero", {"-z0"}, kFail, kZMessage, nullptr},
-    {"ZLetter", {"-zy"}, kFail, kZMessage, nullptr},
-    {"ZxLonger", {"-zxx"}, kFail, kZMessage, nullptr},
+    {"ZZero", {"-z0"}, kExitMinusOne, kZMessage, nullptr},
+    {"ZLetter", {"-zy"}, kExitMinusOne, kZMessage, nullptr},
+    {"ZxLonger", {"-zxx"}, kExitMinusOne, kZMessage, nullptr},
     {"ZFiveFast", {"-z5fast"}, 0, "", [](auto& o) { EXPECT_EQ(o.compressLevel, 5); }},
     {"ZxMixedCase", {"-zX"}, 0, "", [](auto& o) { EXPECT_FALSE(o.compress); }},
     {"LibJoined", {"-lout.a"}, 0, "", [](auto& o) { EXPECT_EQ(o.importLibPath, "out.a"); }},
     {"LibSeparate", {"-l", "out.a"}, 0, "", [](auto& o) { EXPECT_EQ(o.importLibPath, "out.a"); }},
     {"LibTakesDashValue", {"-l", "-f"}, 0, "",
      [](auto& o) { EXPECT_EQ(o.importLibPath, "-f"); EXPECT_FALSE(o.forceVkx); }},
-    {"StackHex", {"-stack", "0x1000"}, kFail, kStackMessage, nullptr},
+    {"StackHex", {"-stack", "0x1000"}, kExitMinusOne, kStackMessage, nullptr},
     {"StackKilo", {"-stack", "4k"}, 0, "", [](auto& o) { EXPECT_EQ(o.stackSize, 4u); }},
     {"StackNegative", {"-stack", "-5"}, 0, "", [](auto& o) { EXPECT_EQ(o.stackSize, 0xFFFFFFFBu); }},
-    {"FileInfo95", {"-sizefileinfo", "95"}, kFail,
+    {"FileInfo95", {"-sizefileinfo", "95"}, kExitMinusOne,
      "***Option -sizefileinfo did not have a valid argument (# of bytes). Must be at least as "
      "large as 96. Return -1.\n",
      [](auto& o) { EXPECT_EQ(o.sizeFileInfo, 0u); }},
     {"FileInfo96", {"-sizefileinfo", "96"}, 0, "", [](auto& o) { EXPECT_EQ(o.sizeFileInfo, 96u); }},
     {"FileInfoNegativeIsLargeUnsigned", {"-sizefileinfo", "-1"}, 0, "",
      [](auto& o) { EXPECT_EQ(o.sizeFileInfo, 0xFFFFFFFFu); }},
-    {"FileInfoZero", {"-sizefileinfo", "0"}, kFail, kFileInfoMessage, nullptr},
-    {"X64", {"-x64"}, kFail, "***Error: Unrecognized option \"-x64\" specified.\n", nullptr},
+    {"FileInfoZero", {"-sizefileinfo", "0"}, kExitMinusOne, kFileInfoMessage, nullptr},
+    {"X64", {"-x64"}, kExitMinusOne, "***Error: Unrecognized option \"-x64\" specified.\n", nullptr},
     {"X32", {"-x32"}, 0, "", [](auto& o) { EXPECT_TRUE(o.allowCode32); }},
     {"SourceRootsBeforeAFailureStay",
-     {"-dbg_source_root", "/a", "-dbg_source_root", "/b", "-DBG_SOURCE_ROOT"}, kFail,
+     {"-dbg_source_root", "/a", "-dbg_source_root", "/b", "-DBG_SOURCE_ROOT"}, kExitMinusOne,
      unrecognized("-DBG_SOURCE_ROOT"),
      [](auto& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/a", "/b"})); }},
     {"SourceRootDuplicate",
@@ -99,16 +99,16 @@ const OptionCase kFamilyCases[] = {
      [](auto& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/b", "/a"})); }},
     {"SourceRootCaseMatters", {"-dbg_source_root", "/A", "-dbg_source_root", "/a"}, 0, "",
      [](auto& o) { EXPECT_EQ(o.sourceRoots, (std::vector<std::string>{"/A", "/a"})); }},
-    {"SourceRootEmpty", {"-dbg_source_root", ""}, kFail,
+    {"SourceRootEmpty", {"-dbg_source_root", ""}, kExitMinusOne,
      "***Option -dbg_source_root did not have a valid argument (a path beginning with the "
      "drive). Return -1.\n", nullptr},
     {"StripStrings", {"-s"}, 0, "", [](auto& o) { EXPECT_TRUE(o.stripStrings); }},
-    {"StripWithText", {"-sx"}, kFail, "***Option -s does not take an argument. Return -1.\n", nullptr},
+    {"StripWithText", {"-sx"}, kExitMinusOne, "***Option -s does not take an argument. Return -1.\n", nullptr},
     {"Dynamic", {"-d"}, 0, "", [](auto& o) { EXPECT_TRUE(o.dynamicOnly); }},
-    {"DynamicWithText", {"-dx"}, kFail, "***Option -d does not take an argument. Return -1.\n", nullptr},
+    {"DynamicWithText", {"-dx"}, kExitMinusOne, "***Option -d does not take an argument. Return -1.\n", nullptr},
     {"ForceVkx", {"-f"}, 0, "", [](auto& o) { EXPECT_TRUE(o.forceVkx); }},
-    {"ForceWithText", {"-fx"}, kFail, "***Option -f does not take an argument. Return -1.\n", nullptr},
-    {"UpperFamilyLetter", {"-old", "-NEW"}, kFail, unrecognized("-NEW"),
+    {"ForceWithText", {"-fx"}, kExitMinusOne, "***Option -f does not take an argument. Return -1.\n", nullptr},
+    {"UpperFamilyLetter", {"-old", "-NEW"}, kExitMinusOne, unrecognized("-NEW"),
      [](auto& o) { EXPECT_FALSE(o.newSymbolTable); }},
     {"OldThenNewMixed", {"-old", "-nEw", "-nOLIB"}, 0, "",
      [](auto& o) { EXPECT_TRUE(o.newSymbolTable); EXPECT_TRUE(o.noLib); }},
@@ -116,12 +116,12 @@ const OptionCase kFamilyCases[] = {
      [](auto& o) { EXPECT_FALSE(o.verbose); EXPECT_TRUE(o.verbose2); EXPECT_TRUE(o.verbose3); }},
     {"Verbose", {"-v"}, 0, "", [](auto& o) { EXPECT_TRUE(o.verbose); EXPECT_FALSE(o.verbose2); }},
     {"PadAllMixed", {"-pAdAlL", "10"}, 0, "", [](auto& o) { EXPECT_EQ(o.padAllPercent, 10u); }},
-    {"PadAllZero", {"-padall", "0"}, kFail,
+    {"PadAllZero", {"-padall", "0"}, kExitMinusOne,
      "***Option -padall did not have a valid argument (percentage). Return -1.\n", nullptr},
-    {"DashAlone", {"-"}, kFail, unrecognized("-"), nullptr},
-    {"StopsAtFirstFailure", {"-zy", "-f"}, kFail, kZMessage,
+    {"DashAlone", {"-"}, kExitMinusOne, unrecognized("-"), nullptr},
+    {"StopsAtFirstFailure", {"-zy", "-f"}, kExitMinusOne, kZMessage,
      [](auto& o) { EXPECT_FALSE(o.forceVkx); }},
-    {"ValueTakenWhateverItLooksLike", {"-stack", "-f"}, kFail, kStackMessage,
+    {"ValueTakenWhateverItLooksLike", {"-stack", "-f"}, kExitMinusOne, kStackMessage,
      [](auto& o) { EXPECT_FALSE(o.forceVkx); }},
     {"RegionSizes", {"-sizedata", "1", "-sizetext", "2", "-sizetemp", "3", "-sizeload", "4"}, 0, "",
      [](auto& o) {
@@ -144,20 +144,20 @@ std::string bytesMessage(const char* option) {
 
 // clang-format off
 const OptionCase kMissingValueCases[] = {
-    {"Stack", {"-stack"}, kFail, bytesMessage("-stack"), nullptr},
-    {"SizeData", {"-sizedata"}, kFail, bytesMessage("-sizedata"), nullptr},
-    {"SizeText", {"-sizetext"}, kFail, bytesMessage("-sizetext"), nullptr},
-    {"SizeTemp", {"-sizetemp"}, kFail, bytesMessage("-sizetemp"), nullptr},
-    {"SizeLoad", {"-sizeload"}, kFail, bytesMessage("-sizeload"), nullptr},
-    {"SizeFileInfo", {"-sizefileinfo"}, kFail, bytesMessage("-sizefileinfo"), nullptr},
-    {"Heap", {"-h"}, kFail, bytesMessage("-h"), nullptr},
-    {"PadAll", {"-padall"}, kFail,
+    {"Stack", {"-stack"}, kExitMinusOne, bytesMessage("-stack"), nullptr},
+    {"SizeData", {"-sizedata"}, kExitMinusOne, bytesMessage("-sizedata"), nullptr},
+    {"SizeText", {"-sizetext"}, kExitMinusOne, bytesMessage("-sizetext"), nullptr},
+    {"SizeTemp", {"-sizetemp"}, kExitMinusOne, bytesMessage("-sizetemp"), nullptr},
+    {"SizeLoad", {"-sizeload"}, kExitMinusOne, bytesMessage("-sizeload"), nullptr},
+    {"SizeFileInfo", {"-sizefileinfo"}, kExitMinusOne, bytesMessage("-sizefileinfo"), nullptr},
+    {"Heap", {"-h"}, kExitMinusOne, bytesMessage("-h"), nullptr},
+    {"PadAll", {"-padall"}, kExitMinusOne,
      "***Option -padall did not have a valid argument (percentage). Return -1.\n", nullptr},
-    {"Tag", {"-t"}, kFail, "***Option -t must be of the format  -t <x>=<y>.\n", nullptr},
-    {"SourceRoot", {"-dbg_source_root"}, kFail,
+    {"Tag", {"-t"}, kExitMinusOne, "***Option -t must be of the format  -t <x>=<y>.\n", nullptr},
+    {"SourceRoot", {"-dbg_source_root"}, kExitMinusOne,
      "***Option -dbg_source_root did not have a valid argument (a path beginning with the "
      "drive). Return -1.\n", nullptr},
-    {"Lib", {"-l"}, kFail, "***Option -l requires a filename. Return -1.\n", nullptr},
+    {"Lib", {"-l"}, kExitMinusOne, "***Option -l requires a filename. Return -1.\n", nullptr},
 };
 // clang-format on
 
@@ -250,7 +250,7 @@ TEST_F(InputArgument, ModuleIsLoaded) {
 TEST_F(InputArgument, SecondModuleFails) {
   zv::Context ctx;
   std::string a = module("a.elf"), b = module("b.elf");
-  EXPECT_EQ(parse(ctx, {a, b}), kFail);
+  EXPECT_EQ(parse(ctx, {a, b}), kExitMinusOne);
   EXPECT_EQ(ctx.con.text, "***Error: More than one ELF input file specified. \"" + b + "\"\n");
 }
 

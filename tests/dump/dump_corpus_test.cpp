@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/run_tool.h"
+#include "support/status_print.h"
 #include "support/vkm_reader.h"
 
 namespace zv::test {
@@ -44,12 +45,6 @@ std::vector<DumpCase> dumpCases() {
       {"basic_vkx_dynamic_tags", "basic", {"-f", "-d", "-t", "EXTRA_TAG=42", "-t", "EDBA_OS_SDK_REVISION=9"}});
   cases.push_back({"big_padded_level9", "big", {"-padall", "25", "-z9"}});
   return cases;
-}
-
-std::string hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
 }
 
 const char* groupName(VkmGroup g) {

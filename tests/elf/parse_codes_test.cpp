@@ -18,8 +18,6 @@ namespace {
 
 namespace bad = zv::bad;
 
-using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
-
 struct CodeCase {
   std::string name;
   zv::Status code;
@@ -28,34 +26,6 @@ struct CodeCase {
 };
 
 void PrintTo(const CodeCase& c, std::ostream* os) { *os << c.name; }
-
-// A relocation section for .data with one ADDR32 entry against module_counter.
-uint16_t addRelData(LinkedModule& m) {
-  uint16_t rel = addRelSection(m.b, ".rel.data", m.data);
-  addReloc(m.b, rel, 0, m.objSym, kRPpcAddr32);
-  return rel;
-}
-
-// A module with a .rel.data section whose header is then changed.
-Describe withRel(std::function<void(LinkedModule&, Section&)> change) {
-  return [change](LinkedModule& m) {
-    uint16_t rel = addRelData(m);
-    change(m, m.b.sections[rel]);
-  };
-}
-
-Patch resizeTo(size_t n) {
-  return [n](const LinkedModule&, std::vector<uint8_t>& bytes) { bytes.resize(n); };
-}
-
-// Three segments: a first one, which takes part in no test, then the two given.
-Describe withSegments(uint32_t off1, uint32_t size1, uint32_t off2, uint32_t size2) {
-  return [=](LinkedModule& m) {
-    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = 100, .p_filesz = 4});
-    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off1, .p_filesz = size1});
-    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off2, .p_filesz = size2});
-  };
-}
 
 const std::vector<CodeCase>& codeCases() {
   static const std::vector<CodeCase> kCases = {

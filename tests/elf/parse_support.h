@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -17,13 +16,6 @@ namespace zv::test {
 inline zv::Status parseBytes(std::vector<uint8_t>& bytes, zv::ElfImage& img) {
   return zv::parseElfImage(bytes.data(), static_cast<uint32_t>(bytes.size()), img);
 }
-
-inline std::string hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08X", v);
-  return buf;
-}
-inline std::string hex(zv::Status s) { return hex(s.value()); }
 
 // Section i's header field in a built image, in the image's own order.
 inline void putShdr(const ElfBuilder& b, std::vector<uint8_t>& bytes, uint16_t i, uint32_t field, uint32_t v) {

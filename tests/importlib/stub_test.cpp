@@ -12,7 +12,7 @@
 namespace zv::test {
 namespace {
 
-constexpr uint32_t kFail = 0xFFFFFFFF;
+constexpr uint32_t kExitMinusOne = 0xFFFFFFFF;
 
 struct Result {
   uint32_t rc = 0;
@@ -229,7 +229,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(DataTypeCase{"Addr32", kRPpcAddr32, false, 0, 0x11, ""},
                       DataTypeCase{"Addr32WithFlag", kRPpcAddr32, true, 0, 0x11, ""},
                       DataTypeCase{"DtpRel32WithFlag", kRPpcDtpRel32, true, 0, 0x16, ""},
-                      DataTypeCase{"DtpRel32WithoutFlag", kRPpcDtpRel32, false, kFail, 0,
+                      DataTypeCase{"DtpRel32WithoutFlag", kRPpcDtpRel32, false, kExitMinusOne, 0,
                                    "***Error: Export symbol \"tls_var\" is unexpectedly a TLS symbol. Clobber and "
                                    "rebuild with current vodazed[32|64]. Return -1.\n"},
                       DataTypeCase{"NoRelocationsWithFlag", std::nullopt, true, 0, 0x11, ""}),
@@ -258,7 +258,7 @@ TEST(DataExportChecks, CountMismatchIsRefused) {
   shape.data = std::vector<Export>{{"a"}, {"b"}};
   shape.dataRelocTypes = std::vector<uint8_t>{kRPpcAddr32};
   Result r = runOn(shape);
-  EXPECT_EQ(r.rc, kFail);
+  EXPECT_EQ(r.rc, kExitMinusOne);
   EXPECT_EQ(r.text, "***Error: numDataExports (2) != numRelaDataExports (1). Return -1\n");
   EXPECT_TRUE(r.archive.empty());
 }
@@ -270,7 +270,7 @@ TEST(DataExportChecks, RelocationAtTheWrongWordIsRefused) {
   Module m = makeModule(shape);
   m.b.sections[m.relaDexports].relocs[1].r_offset += 4;  // the name word, not the value
   Result r = runOn(m.b);
-  EXPECT_EQ(r.rc, kFail);
+  EXPECT_EQ(r.rc, kExitMinusOne);
   EXPECT_EQ(r.text, "***Error: mismatched relocations and .dexports section. Return -1\n");
   EXPECT_TRUE(r.archive.empty());
 }
@@ -406,7 +406,7 @@ TEST_P(MalformedTable, IsRefusedWithItsName) {
   Module m = makeModule(shape);
   m.b.sections[m.fexports].data = GetParam().table;
   Result r = runOn(m.b);
-  EXPECT_EQ(r.rc, kFail);
+  EXPECT_EQ(r.rc, kExitMinusOne);
   EXPECT_EQ(r.text, GetParam().text);
   EXPECT_TRUE(r.archive.empty());
 }

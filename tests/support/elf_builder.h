@@ -441,4 +441,31 @@ inline Describe onEhdr(std::function<void(EhdrOverrides&)> change) {
   return [change](LinkedModule& m) { change(m.b.ehdr); };
 }
 
+// A module with a .rel.data section (one ADDR32 entry against
+// module_counter) whose header is then changed.
+inline Describe withRel(std::function<void(LinkedModule&, Section&)> change) {
+  return [change](LinkedModule& m) {
+    uint16_t rel = addRelSection(m.b, ".rel.data", m.data);
+    addReloc(m.b, rel, 0, m.objSym, kRPpcAddr32);
+    change(m, m.b.sections[rel]);
+  };
+}
+
+// Three segments: a first one, which takes part in no test, then the two given.
+inline Describe withSegments(uint32_t off1, uint32_t size1, uint32_t off2, uint32_t size2) {
+  return [=](LinkedModule& m) {
+    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = 100, .p_filesz = 4});
+    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off1, .p_filesz = size1});
+    addProgramHeader(m.b, {.p_type = kPtLoad, .p_offset = off2, .p_filesz = size2});
+  };
+}
+
+// One change to the built bytes of a linked module.
+using Patch = std::function<void(const LinkedModule&, std::vector<uint8_t>&)>;
+
+// The built file cut (or extended with zeros) to n bytes.
+inline Patch resizeTo(size_t n) {
+  return [n](const LinkedModule&, std::vector<uint8_t>& bytes) { bytes.resize(n); };
+}
+
 }  // namespace zv::test

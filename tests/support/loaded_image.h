@@ -13,6 +13,7 @@
 
 namespace zv::test {
 
+// Parse only, unlike the writer tests' loadModule: stage tests get images the input loader would refuse or report on.
 // Loads `bytes` into ctx as described above. A refused image throws (a
 // failed test) with the parser's code.
 void loadImage(zv::Context& ctx, std::vector<uint8_t> bytes);

@@ -28,6 +28,7 @@ namespace zv::test {
 inline constexpr const char* kOutputPath = "/work/project/build/mod.vkm";
 inline constexpr uint32_t kRelativePos = 14;  // "build/mod.vkm"
 
+// Not built on loadImage: a converted module needs the input loader's own checks and the facts it returns.
 // Loads `elf` as the input loader does and fills in what the driver would:
 // default stack and heap, the output names.
 inline void loadModule(zv::Context& ctx, std::vector<uint8_t> elf) {
