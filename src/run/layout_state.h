@@ -27,6 +27,14 @@ struct SectionMap {
   std::vector<int32_t> oldIndex;  // per new index
   int32_t nextIndex = 1;
   int32_t importCount = 0;
+
+  // The input section behind new index j, or 0 when the map names none of
+  // the input's `inputSections` sections.
+  uint32_t inputIndexOf(uint32_t j, uint32_t inputSections) const {
+    if (j >= oldIndex.size() || oldIndex[j] <= 0) return 0;
+    uint32_t old = static_cast<uint32_t>(oldIndex[j]);
+    return old < inputSections ? old : 0;
+  }
 };
 
 // The region sizes the loader must set aside, as the FileInfo reports them:

@@ -9,15 +9,13 @@
 
 #include <atomic>
 
+#include "format/module_format.h"
 #include "platform/parallel.h"
 #include "symbols/symbols.h"
 
 namespace zv {
 
 namespace {
-
-constexpr uint32_t kTextLow = 0x02000000, kTextHigh = 0x0FFFFFFF;
-constexpr uint32_t kDataLow = 0x10000000, kDataHigh = 0xBFFFFFFF;
 
 int32_t refsOf(const Context& ctx, uint32_t i) {
   const auto& refs = ctx.sym.sectionRefs;

@@ -11,7 +11,9 @@
 
 namespace zv {
 
-static std::string_view nameViewAt(std::span<const uint8_t> table, uint32_t offset) {
+namespace {
+
+std::string_view nameViewAt(std::span<const uint8_t> table, uint32_t offset) {
   if (offset >= table.size()) return std::string_view();
   const uint8_t* start = table.data() + offset;
   const uint8_t* end = table.data() + table.size();
@@ -20,15 +22,15 @@ static std::string_view nameViewAt(std::span<const uint8_t> table, uint32_t offs
   return std::string_view(reinterpret_cast<const char*>(start), static_cast<size_t>(nul - start));
 }
 
-static std::string nameAt(std::span<const uint8_t> table, uint32_t offset) {
-  return std::string(nameViewAt(table, offset));
-}
+std::string nameAt(std::span<const uint8_t> table, uint32_t offset) { return std::string(nameViewAt(table, offset)); }
 
-static int32_t firstSymbolTable(const ElfImage& img) {
+int32_t firstSymbolTable(const ElfImage& img) {
   for (uint32_t i = 1; i < sectionCount(img); ++i)
     if (img.sh[i].sh_type == SHT_SYMTAB) return static_cast<int32_t>(i);
   return -1;
 }
+
+}  // namespace
 
 void locateSymbolTable(Context& ctx) {
   SymtabView& v = ctx.sym.view;
@@ -212,15 +214,19 @@ std::string sectionNameByIndex(Context& ctx, uint32_t index) {
   return nameAt(names, offset);
 }
 
+namespace {
+
 // Whether the name at `offset` is exactly `want`: its characters, then the
 // terminator or the end of the table. Reads no further than that, so testing
 // every section costs no more than the names' first few bytes.
-static bool nameIs(std::span<const uint8_t> table, uint32_t offset, std::string_view want) {
+bool nameIs(std::span<const uint8_t> table, uint32_t offset, std::string_view want) {
   if (offset >= table.size() || table.size() - offset < want.size()) return false;
   if (std::memcmp(table.data() + offset, want.data(), want.size()) != 0) return false;
   uint64_t after = uint64_t(offset) + want.size();
   return after == table.size() || table[after] == 0;
 }
+
+}  // namespace
 
 bool sectionNameIs(Context& ctx, uint32_t index, std::string_view name) {
   if (!hasNamesTable(ctx)) return name == "<NULL>";

@@ -52,9 +52,7 @@ struct SectionWork {
 // sh_size bytes, so nothing reads past the section.
 std::span<const uint8_t> contentsOf(Context& ctx, uint32_t j, std::vector<uint8_t>& scratch) {
   uint32_t size = ctx.wr.newHeaders[j].sh_size;
-  uint32_t old = (j < ctx.lay.map.oldIndex.size() && ctx.lay.map.oldIndex[j] > 0)
-                     ? static_cast<uint32_t>(ctx.lay.map.oldIndex[j])
-                     : 0;
+  uint32_t old = ctx.lay.map.inputIndexOf(j, sectionCount(ctx.input));
   std::span<uint8_t> bytes = old ? sectionBytes(ctx.input, old) : std::span<uint8_t>();
   if (bytes.size() >= size) return {bytes.data(), size};
   scratch.assign(size, 0);

@@ -95,15 +95,19 @@ Status sizeFileInfo(Context& ctx) {
   return {};
 }
 
+namespace {
+
 // Copies `text` into the record at `pos` followed by a zero byte; the record
 // was sized for every string, the check only guards against a caller that
 // changed the tags in between.
-static uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::string& text) {
+uint64_t putString(std::vector<uint8_t>& rec, uint64_t pos, const std::string& text) {
   if (pos + text.size() + 1 > rec.size()) return rec.size();
   std::memcpy(rec.data() + pos, text.data(), text.size());
   rec[pos + text.size()] = 0;
   return pos + text.size() + 1;
 }
+
+}  // namespace
 
 Status fillFileInfo(Context& ctx) {
   WriterState& w = ctx.wr;

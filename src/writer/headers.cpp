@@ -15,13 +15,7 @@ namespace zv {
 namespace {
 
 // The input index behind new index j, or 0 when the map has none.
-uint32_t oldIndexOf(const Context& ctx, uint32_t j) {
-  const SectionMap& m = ctx.lay.map;
-  if (j >= m.oldIndex.size()) return 0;
-  int32_t old = m.oldIndex[j];
-  if (old <= 0 || static_cast<uint32_t>(old) >= sectionCount(ctx.input)) return 0;
-  return static_cast<uint32_t>(old);
-}
+uint32_t oldIndexOf(const Context& ctx, uint32_t j) { return ctx.lay.map.inputIndexOf(j, sectionCount(ctx.input)); }
 
 // The new number of input section `v`; values that name no input section stay.
 uint32_t renumbered(const Context& ctx, uint32_t v) {

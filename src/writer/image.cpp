@@ -64,8 +64,8 @@ std::vector<Piece> sectionPieces(Context& ctx) {
       pieces.push_back({h.sh_offset, c.bytes.get(), std::min<uint64_t>(c.bytes ? c.size : 0, h.sh_size)});
       continue;
     }
-    int32_t old = j < ctx.lay.map.oldIndex.size() ? ctx.lay.map.oldIndex[j] : 0;
-    std::span<uint8_t> src = old > 0 ? sectionBytes(ctx.input, static_cast<uint32_t>(old)) : std::span<uint8_t>();
+    uint32_t old = ctx.lay.map.inputIndexOf(j, sectionCount(ctx.input));
+    std::span<uint8_t> src = old ? sectionBytes(ctx.input, old) : std::span<uint8_t>();
     pieces.push_back({h.sh_offset, src.data(), std::min<uint64_t>(src.size(), h.sh_size)});
   }
   std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.at < b.at; });

@@ -21,7 +21,6 @@ namespace zv {
 namespace {
 
 constexpr uint32_t kNone = 0xFFFFFFFF;
-constexpr uint32_t kDataStart = 0x10000000, kDataLast = 0xBFFFFFFF;
 
 enum Value {
   kSecHdrs,
@@ -65,7 +64,7 @@ Span& groupFor(Scan& s, const Elf32_Shdr& h) {
   bool table = h.sh_type == SHT_VKM_EXPORTS || h.sh_type == SHT_VKM_IMPORTS;
   if ((h.sh_flags & SHF_EXECINSTR) && !table) return s.text;
   if (!(h.sh_flags & SHF_ALLOC)) return s.temp;
-  if (h.sh_addr >= kDataStart && h.sh_addr <= kDataLast) return s.data;
+  if (h.sh_addr >= kDataLow && h.sh_addr <= kDataHigh) return s.data;
   return s.read;
 }
 
