@@ -27,14 +27,10 @@ std::optional<uint32_t> parseThreadCount(const std::string& text) {
   return static_cast<uint32_t>(std::min<uint64_t>(value, kMaxThreads));
 }
 
-uint32_t workerCount(size_t count, uint32_t threads) {
-  return static_cast<uint32_t>(std::max<size_t>(1, std::min<size_t>(threads, count)));
-}
-
-void runOnThreads(size_t count, uint32_t threads, const std::function<void(size_t, uint32_t)>& work) {
+void runOnThreads(size_t count, uint32_t threads, const std::function<void(size_t)>& work) {
   std::mutex lock;
   size_t next = 0;
-  auto worker = [&](uint32_t id) {
+  auto worker = [&] {
     for (;;) {
       size_t k;
       {
@@ -42,19 +38,19 @@ void runOnThreads(size_t count, uint32_t threads, const std::function<void(size_
         if (next == count) return;
         k = next++;
       }
-      work(k, id);
+      work(k);
     }
   };
-  uint32_t helpers = workerCount(count, threads) - 1;
+  size_t helpers = std::min<size_t>(threads > 0 ? threads - 1 : 0, count > 0 ? count - 1 : 0);
   std::vector<std::thread> pool;
-  for (uint32_t i = 0; i < helpers; ++i) {
+  for (size_t i = 0; i < helpers; ++i) {
     try {
-      pool.emplace_back(worker, i + 1);
+      pool.emplace_back(worker);
     } catch (const std::system_error&) {
       break;
     }
   }
-  worker(0);
+  worker();
   for (std::thread& t : pool) t.join();
 }
 
@@ -66,12 +62,12 @@ Parts splitEntries(uint32_t count, uint32_t threads) {
 }
 
 void forEachPart(const Parts& parts, const std::function<void(uint32_t, uint32_t, uint32_t)>& work) {
-  auto one = [&](size_t k, uint32_t) {
+  auto one = [&](size_t k) {
     uint32_t part = static_cast<uint32_t>(k);
     work(part, parts.begin(part), parts.begin(part + 1));
   };
   if (parts.parts <= 1) {
-    one(0, 0);
+    one(0);
     return;
   }
   runOnThreads(parts.parts, parts.parts, one);

@@ -24,12 +24,9 @@ constexpr uint32_t kMaxThreads = 64;
 // (counts above kMaxThreads give kMaxThreads). Nothing for any other text.
 std::optional<uint32_t> parseThreadCount(const std::string& text);
 
-// Calls work(0, worker) ... work(count - 1, worker), on up to `threads`
-// threads; `worker` (below workerCount(count, threads)) names the thread, so
-// a piece may use that thread's scratch memory. A thread that cannot be
-// started leaves its share to the others.
-void runOnThreads(size_t count, uint32_t threads, const std::function<void(size_t, uint32_t)>& work);
-uint32_t workerCount(size_t count, uint32_t threads);
+// Calls work(0) ... work(count - 1), on up to `threads` threads. A thread that
+// cannot be started leaves its share to the others.
+void runOnThreads(size_t count, uint32_t threads, const std::function<void(size_t)>& work);
 
 // Entries a table needs per thread before its walk is shared out.
 constexpr uint32_t kMinEntriesPerThread = 1u << 16;

@@ -60,48 +60,29 @@ std::span<const uint8_t> contentsOf(Context& ctx, uint32_t j, std::vector<uint8_
   return {scratch.data(), scratch.size()};
 }
 
-// The room one thread compresses into, kept from section to section: zlib
-// writes the stream into memory that is already there (as a plain compress
-// loop would), and only a stream that pays is copied out, at its own size.
-// Fresh pages faulted in while zlib runs cost it far more than the copy.
-struct CompressRoom {
-  std::unique_ptr<uint8_t[]> bytes;
-  uint64_t size = 0;
-};
-
 // The stored form is a big-endian size word and a zlib stream, kept only when
 // shorter than the plain contents. A stream that does not fit the room behind
-// the word does not pay either.
-void compressContents(SectionWork& work, std::span<const uint8_t> src, int level, CompressRoom& room) {
-  uint64_t need = uint64_t{work.plainSize} + kCompressSlack;
-  std::unique_ptr<uint8_t[], TableMemoryRelease> stored;
+// the word does not pay either. The room is left uninitialised: only the pages
+// the stream is written to are ever touched, so a large section that
+// compresses well costs little more than its stream.
+void compressContents(SectionWork& work, std::span<const uint8_t> src, int level) {
+  uint64_t room = uint64_t{work.plainSize} + kCompressSlack;
+  std::unique_ptr<uint8_t[], TableMemoryRelease> buf;
   try {
-    if (room.size < need) {
-      room.bytes.reset();
-      room.bytes.reset(new uint8_t[need]);
-      room.size = need;
-    }
+    buf.reset(static_cast<uint8_t*>(allocateTableMemory(room)));
   } catch (const std::bad_alloc&) {
-    room.size = 0;
     work.outOfMemory = true;
     return;
   }
-  uLongf streamLen = static_cast<uLongf>(need - 4);
-  work.zlibResult = compress2(room.bytes.get(), &streamLen, src.data(), static_cast<uLong>(src.size()), level);
+  uLongf streamLen = static_cast<uLongf>(room - 4);
+  work.zlibResult = compress2(buf.get() + 4, &streamLen, src.data(), static_cast<uLong>(src.size()), level);
   if (work.zlibResult != Z_OK || uint64_t{streamLen} + 4 >= work.plainSize) return;
-  try {
-    stored.reset(static_cast<uint8_t*>(allocateTableMemory(streamLen + 4)));
-  } catch (const std::bad_alloc&) {
-    work.outOfMemory = true;
-    return;
-  }
-  storeBE32(stored.get(), work.plainSize);
-  std::copy(room.bytes.get(), room.bytes.get() + streamLen, stored.get() + 4);
-  work.stream.bytes = std::move(stored);
+  storeBE32(buf.get(), work.plainSize);
+  work.stream.bytes = std::move(buf);
   work.stream.size = static_cast<uint32_t>(streamLen + 4);
 }
 
-void doSectionWork(Context& ctx, SectionWork& work, CompressRoom& room) {
+void doSectionWork(Context& ctx, SectionWork& work) {
   std::vector<uint8_t> scratch;
   std::span<const uint8_t> src;
   try {
@@ -111,7 +92,7 @@ void doSectionWork(Context& ctx, SectionWork& work, CompressRoom& room) {
     return;
   }
   work.crc = crc32Of(0, src.data(), src.size());
-  if (work.mayCompress) compressContents(work, src, ctx.opt.compressLevel, room);
+  if (work.mayCompress) compressContents(work, src, ctx.opt.compressLevel);
 }
 
 // Takes the outcome of the section's work into its header: the CRC, and the
@@ -245,9 +226,7 @@ std::vector<SectionWork> workOnContents(Context& ctx, const std::vector<Pass>& p
   for (uint32_t k = 0; k < order.size(); ++k) order[k] = k;
   std::stable_sort(order.begin(), order.end(),
                    [&](uint32_t a, uint32_t b) { return works[a].plainSize > works[b].plainSize; });
-  std::vector<CompressRoom> rooms(workerCount(order.size(), ctx.opt.threads));
-  runOnThreads(order.size(), ctx.opt.threads,
-               [&](size_t k, uint32_t worker) { doSectionWork(ctx, works[order[k]], rooms[worker]); });
+  runOnThreads(order.size(), ctx.opt.threads, [&](size_t k) { doSectionWork(ctx, works[order[k]]); });
   return works;
 }
 
