@@ -33,7 +33,7 @@ struct ElfImage {
   bool convertInPlace = true;      // table entries are stored back in host order (not on a read-back)
   uint32_t threads = 1;            // threads the walks over large relocation tables may use
   // Contents the tool rebuilt and that no longer fit where the file had them.
-  std::vector<std::vector<uint8_t, TableAllocator<uint8_t>>> owned;
+  std::vector<std::vector<uint8_t>> owned;
   std::vector<uint8_t> isOwned;
 };
 

@@ -12,7 +12,7 @@ std::span<uint8_t> replaceSectionBytes(ElfImage& img, uint32_t index, size_t new
   if (!namesSection(img, index)) return {};
   std::span<uint8_t> old = sectionBytes(img, index);
   // Copied, then zero-filled past the copy: a large table is written once.
-  std::vector<uint8_t, TableAllocator<uint8_t>> buf(old.begin(), old.begin() + std::min(old.size(), newSize));
+  std::vector<uint8_t> buf(old.begin(), old.begin() + std::min(old.size(), newSize));
   buf.resize(newSize, 0);
   if (img.owned.size() < img.sh.size()) {
     img.owned.resize(img.sh.size());

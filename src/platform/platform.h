@@ -65,30 +65,6 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes);
 // Returns the reference count after the decrement.
 int32_t releaseMappedFile(MappedFile* file);
 
-// --- Memory for large tables ----------------------------------------------
-// Storage for the tables a conversion rewrites (symbols, relocations). A
-// table of megabytes is filled once and rewritten several times; where the
-// host can, the storage is backed by large pages, so filling it costs a
-// handful of page faults instead of one per 4 KiB page. Never nullptr:
-// throws std::bad_alloc like operator new.
-void* allocateTableMemory(size_t size);
-void releaseTableMemory(void* memory);
-
-// The allocator for byte vectors of such storage.
-template <typename T>
-struct TableAllocator {
-  using value_type = T;
-  TableAllocator() = default;
-  template <typename U>
-  TableAllocator(const TableAllocator<U>&) {}
-  T* allocate(size_t n) { return static_cast<T*>(allocateTableMemory(n * sizeof(T))); }
-  void deallocate(T* p, size_t) { releaseTableMemory(p); }
-  template <typename U>
-  bool operator==(const TableAllocator<U>&) const {
-    return true;
-  }
-};
-
 // --- Paths -----------------------------------------------------------------
 constexpr size_t kMaxPath = 259;  // characters of a full path, without terminator
 

@@ -104,26 +104,6 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes) {
   return file;
 }
 
-void* allocateTableMemory(size_t size) {
-  // Tables of 2 MiB and more take whole transparent huge pages when the
-  // system offers them on request (madvise mode); smaller ones plain memory.
-  constexpr size_t kHugePage = size_t{2} << 20;
-  void* memory = nullptr;
-  if (size >= kHugePage) {
-    size_t rounded = (size + kHugePage - 1) & ~(kHugePage - 1);
-    memory = aligned_alloc(kHugePage, rounded);
-#ifdef MADV_HUGEPAGE
-    if (memory) madvise(memory, rounded, MADV_HUGEPAGE);
-#endif
-  } else {
-    memory = malloc(size == 0 ? 1 : size);
-  }
-  if (!memory) throw std::bad_alloc();
-  return memory;
-}
-
-void releaseTableMemory(void* memory) { free(memory); }
-
 int32_t releaseMappedFile(MappedFile* file) {
   if (!file) return 0;
   int32_t left = __atomic_sub_fetch(&file->refs, 1, __ATOMIC_SEQ_CST);

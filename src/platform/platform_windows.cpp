@@ -241,15 +241,6 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes) {
   return file;
 }
 
-void* allocateTableMemory(size_t size) {
-  // Large pages need a privilege most accounts lack: plain memory here.
-  void* memory = malloc(size == 0 ? 1 : size);
-  if (!memory) throw std::bad_alloc();
-  return memory;
-}
-
-void releaseTableMemory(void* memory) { free(memory); }
-
 int32_t releaseMappedFile(MappedFile* file) {
   if (!file) return 0;
   int32_t left = std::atomic_ref<int32_t>(file->refs).fetch_sub(1) - 1;

@@ -18,13 +18,8 @@ namespace zv {
 
 // A section's stored form when compression pays: a big-endian size word and
 // the zlib stream, `size` bytes in all.
-// The room is table memory (large pages where the host has them): a large
-// section's stream fills it with a handful of page faults.
-struct TableMemoryRelease {
-  void operator()(uint8_t* p) const { releaseTableMemory(p); }
-};
 struct CompressedBytes {
-  std::unique_ptr<uint8_t[], TableMemoryRelease> bytes;
+  std::unique_ptr<uint8_t[]> bytes;
   uint32_t size = 0;
 };
 

@@ -67,9 +67,9 @@ std::span<const uint8_t> contentsOf(Context& ctx, uint32_t j, std::vector<uint8_
 // compresses well costs little more than its stream.
 void compressContents(SectionWork& work, std::span<const uint8_t> src, int level) {
   uint64_t room = uint64_t{work.plainSize} + kCompressSlack;
-  std::unique_ptr<uint8_t[], TableMemoryRelease> buf;
+  std::unique_ptr<uint8_t[]> buf;
   try {
-    buf.reset(static_cast<uint8_t*>(allocateTableMemory(room)));
+    buf.reset(new uint8_t[room]);
   } catch (const std::bad_alloc&) {
     work.outOfMemory = true;
     return;
