@@ -147,6 +147,9 @@ inline void swapRel(Elf32_Rel& r) {
   r.r_offset = bswap32(r.r_offset);
   r.r_info = bswap32(r.r_info);
 }
+inline void swapEntry(Elf32_Sym& s) { swapSymbol(s); }
+inline void swapEntry(Elf32_Rela& r) { swapRela(r); }
+inline void swapEntry(Elf32_Rel& r) { swapRel(r); }
 
 // Record <-> bytes. The caller has checked that the bytes exist.
 template <typename T>

@@ -1,9 +1,12 @@
 // The ELF image: a file's bytes after validation, with the ELF header, the
-// section and program headers in host byte order beside it, and the symbol
-// and relocation entries converted to host order (in storage of their own,
-// or in the private copy-on-write view where another section shows the same
-// bytes; the file on disk never changes). Section contents other than
-// symbols and relocations stay in the file's order.
+// section and program headers in host byte order beside it. The symbol
+// entries are converted to host order (in storage of their own, or in the
+// private copy-on-write view where another section shows the same bytes; the
+// file on disk never changes). Relocation entries, a million in a large
+// module, stay in the file's order and are swapped as they are read and
+// written; only a relocation table whose bytes another section also shows is
+// converted like the symbols, so that section sees what it always has.
+// Section contents other than symbols and relocations stay in the file's order.
 //
 // Every access to a table of the file goes through the checked accessors
 // here: a section's bytes are clipped to what the file holds, and a section
@@ -30,7 +33,8 @@ struct ElfImage {
   std::vector<Elf32_Shdr> sh;      // e_shnum headers, host order (entry 0 as stored)
   std::vector<Elf32_Phdr> ph;      // program headers, host order; empty when e_phoff is 0
   bool emptyNullRelaSeen = false;  // a relocation section aimed at a null section was emptied
-  bool convertInPlace = true;      // table entries are stored back in host order (not on a read-back)
+  bool convertInPlace = true;      // the parse converts tables to host order (not on a read-back)
+  std::vector<uint8_t> hostOrder;  // per section: its entries are held in host order, not the file's
   uint32_t threads = 1;            // threads the walks over large relocation tables may use
   // Contents the tool rebuilt and that no longer fit where the file had them.
   std::vector<std::vector<uint8_t>> owned;
@@ -99,9 +103,6 @@ Status checkElfHeader(uint8_t* base, uint32_t size, ElfImage& img);
 // are (a read-back of a written file needs nothing more, and its pages are
 // then never copied).
 Status parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert = true, uint32_t threads = 1);
-Status checkSymbolSection(ElfImage& img, uint32_t index);
-Status checkRelaSection(ElfImage& img, uint32_t index);
-Status checkRelSection(ElfImage& img, uint32_t index);
 
 // Number of sections, and whether an index names one (0xFF00 and above never do).
 inline uint32_t sectionCount(const ElfImage& img) { return static_cast<uint32_t>(img.sh.size()); }
@@ -139,17 +140,30 @@ uint8_t* entryAt(ElfImage& img, uint32_t section, uint32_t n, uint32_t dflt) {
   if (start + sizeof(T) > bytes.size()) return nullptr;
   return bytes.data() + start;
 }
+// Whether the parse converted the entries of `section` to host order in
+// place, and whether they are stored in an order other than the host's, so
+// every read and write of one swaps it.
+inline bool entriesInHostOrder(const ElfImage& img, uint32_t section) {
+  return section < img.hostOrder.size() && img.hostOrder[section];
+}
+inline bool entriesSwapped(const ElfImage& img, uint32_t section) {
+  return img.swap && !entriesInHostOrder(img, section);
+}
 template <typename T>
 bool readEntry(ElfImage& img, uint32_t section, uint32_t n, T& out, uint32_t dflt) {
   uint8_t* p = entryAt<T>(img, section, n, dflt);
-  if (p) out = loadRecord<T>(p);
-  return p != nullptr;
+  if (!p) return false;
+  out = loadRecord<T>(p);
+  if (entriesSwapped(img, section)) swapEntry(out);
+  return true;
 }
 template <typename T>
-bool writeEntry(ElfImage& img, uint32_t section, uint32_t n, const T& v, uint32_t dflt) {
+bool writeEntry(ElfImage& img, uint32_t section, uint32_t n, T v, uint32_t dflt) {
   uint8_t* p = entryAt<T>(img, section, n, dflt);
-  if (p) storeRecord(p, v);
-  return p != nullptr;
+  if (!p) return false;
+  if (entriesSwapped(img, section)) swapEntry(v);
+  storeRecord(p, v);
+  return true;
 }
 inline bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out) {
   return readEntry(img, section, n, out, kRelaSize);
@@ -168,14 +182,23 @@ inline bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sy
 // bytes are, how far apart its entries lie and how many of them lie wholly
 // inside the bytes, so a loop over a table of a million relocations does no
 // section lookup and no bounds arithmetic per entry. It stays valid while the
-// section keeps its storage (no replaceSectionBytes of that section).
+// section keeps its storage (no replaceSectionBytes of that section) and its
+// entries their byte order. Entries go in and out in host order.
 template <typename T>
 struct EntryTable {
   uint8_t* data = nullptr;
   size_t stride = 0;
   uint32_t count = 0;  // entries below sh_size / stride that lie inside the bytes
-  T get(uint32_t n) const { return loadRecord<T>(data + n * stride); }
-  void put(uint32_t n, const T& v) const { storeRecord(data + n * stride, v); }
+  bool swap = false;   // stored in the other byte order
+  T get(uint32_t n) const {
+    T v = loadRecord<T>(data + n * stride);
+    if (swap) swapEntry(v);
+    return v;
+  }
+  void put(uint32_t n, T v) const {
+    if (swap) swapEntry(v);
+    storeRecord(data + n * stride, v);
+  }
 };
 // The entries readRela / readSym would reach in section `section` (none for
 // a bad index); `dflt` is the stride when sh_entsize is 0.
@@ -190,6 +213,7 @@ EntryTable<T> entryTable(ElfImage& img, uint32_t section, uint32_t dflt) {
   t.data = bytes.data();
   t.stride = stride;
   t.count = static_cast<uint32_t>(declared < inside ? declared : inside);
+  t.swap = entriesSwapped(img, section);
   return t;
 }
 inline EntryTable<Elf32_Rela> relaTable(ElfImage& img, uint32_t section) {

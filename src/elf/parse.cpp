@@ -2,8 +2,9 @@
 // ELF header, every section header and every program header are checked to
 // lie inside the file and are copied, in host order, into the ElfImage; the
 // entries of every symbol table and relocation section are checked against
-// the tables they refer to and are converted in place in the file's private
-// pages. A malformed image gives a 0xBAD000xx code naming the first fault
+// the tables they refer to. The symbol entries are converted to host order
+// in place; relocation entries stay in the file's order unless their bytes
+// are shared with another section (see image.h). A malformed image gives a 0xBAD000xx code naming the first fault
 // found; nothing is printed here.
 //
 // Every offset plus size is summed in 64 bits, and every table record that
@@ -239,15 +240,12 @@ std::vector<uint8_t> tablesOnTheirOwn(const ElfImage& img) {
   return alone;
 }
 
-// The tables converted to host order get storage of their own first.
-// Writing into the file's private view would copy it page by page as it is
-// touched, several thousand faults for a large module's relocations; a copy
-// in one piece costs a fraction of that and every later rewrite is free. A
-// table whose bytes another section also shows stays in the view, so that
-// section sees the converted bytes exactly as before.
-void moveTablesToOwnStorage(ElfImage& img) {
-  if (!img.swap || !img.convertInPlace) return;
-  std::vector<uint8_t> alone = tablesOnTheirOwn(img);
+// The tables later stages rewrite (symbols converted to host order,
+// relocations given new symbol numbers) get storage of their own first, in
+// one copy; writing into the file's private view would copy it page by page
+// as it is touched. A table whose bytes another section also shows stays in
+// the view, so that section sees the table's bytes exactly as before.
+void moveTablesToOwnStorage(ElfImage& img, const std::vector<uint8_t>& alone) {
   try {
     for (uint32_t i = 1; i < img.sh.size(); ++i)
       if (alone[i]) replaceSectionBytes(img, i, sectionBytes(img, i).size());
@@ -258,21 +256,17 @@ void moveTablesToOwnStorage(ElfImage& img) {
 
 // --- Table entries ------------------------------------------------------------
 
-// The entries of a table in host order, stored back in place when the file
-// is in the other order and the image converts its tables. The two choices
-// are taken once, not per entry (a store into the bytes could change
-// anything as far as the compiler knows).
+// A table walked by the parse: each entry read in host order and, when the
+// table is being converted, stored back so. The choice is taken once, not
+// per entry (a store into the bytes could change anything as far as the
+// compiler knows).
 template <typename T>
-struct HostEntries {
+struct ParsedEntries {
   EntryTable<T> table;
-  bool swap;
-  bool store;
-  HostEntries(const ElfImage& img, EntryTable<T> t) : table(t), swap(img.swap), store(img.swap && img.convertInPlace) {}
-  template <typename Swap>
-  T get(uint32_t n, Swap swapFn) const {
+  bool convert;
+  T get(uint32_t n) const {
     T rec = table.get(n);
-    if (swap) swapFn(rec);
-    if (store) table.put(n, rec);
+    if (convert) storeRecord(table.data + n * table.stride, rec);
     return rec;
   }
 };
@@ -350,6 +344,99 @@ Status checkRelocFrame(const ElfImage& img, uint32_t r, const RelocCodes& c, uin
   return {};
 }
 
+// With sh_link 0 the table has no string table, and the names are not tested.
+Status checkSymbolSection(ElfImage& img, uint32_t index, bool convert) {
+  if (!namesSection(img, index)) return {};
+  const Elf32_Shdr h = img.sh[index];
+  if (h.sh_size == 0) return {};
+  if (!namesSection(img, h.sh_link)) return bad::kSymLink;
+  if (h.sh_link != 0 && img.sh[h.sh_link].sh_type != SHT_STRTAB) return bad::kSymLinkType;
+  uint32_t stride = orDefault(h.sh_entsize, kSymSize);
+  if (stride < kSymSize) return bad::kSymEntsize;
+  uint32_t count = h.sh_size / stride;
+  if (count == 0) return bad::kSymTooSmall;
+  uint32_t stringsSize = contentSize(img, img.sh[h.sh_link]);
+  const ParsedEntries<Elf32_Sym> table{symTable(img, index), convert};
+  for (uint32_t n = 0; n < table.table.count; ++n) {
+    Elf32_Sym s = table.get(n);
+    if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::kSymName;
+    if (Status e = checkSymbolTarget(img, s); !e.ok()) return e;
+  }
+  return {};
+}
+
+// A RELA section with sh_link 0 is accepted at once, its entries only converted.
+Status checkRelaSection(ElfImage& img, uint32_t index, bool convert) {
+  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
+  uint32_t symbols = 0;
+  bool skip = false;
+  if (Status e = checkRelocFrame(img, index, kRelaCodes, symbols, skip); !e.ok()) return e;
+  const Elf32_Shdr h = img.sh[index];
+  uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
+  if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelaNull);
+  // The parts of a large table are walked side by side; each stops at its
+  // first bad entry, and the run fails as soon as any part found one.
+  const ParsedEntries<Elf32_Rela> table{relaTable(img, index), convert};
+  Parts parts = splitEntries(table.table.count, img.threads);
+  std::vector<uint8_t> bad(parts.parts, 0);
+  forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    for (uint32_t n = begin; n < end; ++n) {
+      Elf32_Rela r = table.get(n);
+      if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) {
+        bad[k] = 1;
+        return;
+      }
+    }
+  });
+  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::kRelaSym : Status();
+}
+
+// REL entries are tested whatever their type, and against the target's size.
+Status checkRelSection(ElfImage& img, uint32_t index, bool convert) {
+  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
+  uint32_t symbols = 0;
+  bool skip = false;
+  if (Status e = checkRelocFrame(img, index, kRelCodes, symbols, skip); !e.ok()) return e;
+  const Elf32_Shdr h = img.sh[index];
+  uint32_t stride = orDefault(h.sh_entsize, kRelSize);
+  const Elf32_Shdr target = img.sh[h.sh_info];
+  if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelNull);
+  const ParsedEntries<Elf32_Rel> table{entryTable<Elf32_Rel>(img, index, kRelSize), convert};
+  for (uint32_t n = 0; n < table.table.count; ++n) {
+    Elf32_Rel r = table.get(n);
+    if (relSym(r.r_info) >= symbols) return bad::kRelSym;
+    if (r.r_offset >= contentSize(img, target)) return bad::kRelOffset;
+  }
+  return {};
+}
+
+// Every table's entries checked. The parse converts to host order in place
+// every symbol table and the relocation tables whose bytes another section
+// also shows; the other relocation tables stay in the file's order.
+Status checkTables(ElfImage& img) {
+  img.hostOrder.assign(img.sh.size(), 0);
+  bool converting = img.swap && img.convertInPlace;
+  std::vector<uint8_t> alone;
+  if (converting) {
+    alone = tablesOnTheirOwn(img);
+    moveTablesToOwnStorage(img, alone);
+  }
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
+    if (Status e = checkSymbolSection(img, i, converting); !e.ok()) return e;
+    img.hostOrder[i] = converting;
+  }
+  for (uint32_t i = 1; i < img.sh.size(); ++i) {
+    uint32_t type = img.sh[i].sh_type;
+    if (isCompressed(img.sh[i]) || (type != SHT_RELA && type != SHT_REL)) continue;
+    bool convert = converting && !alone[i];
+    Status e = type == SHT_RELA ? checkRelaSection(img, i, convert) : checkRelSection(img, i, convert);
+    if (!e.ok()) return e;
+    img.hostOrder[i] = convert;
+  }
+  return {};
+}
+
 }  // namespace
 
 // --- Public checks ------------------------------------------------------------
@@ -378,87 +465,7 @@ Status parseElfImage(uint8_t* base, uint32_t size, ElfImage& img, bool convert, 
   if (Status e = checkExtents(img); !e.ok()) return e;
   if (Status e = checkSectionNames(img); !e.ok()) return e;
   if (Status e = checkTablesApart(img); !e.ok()) return e;
-  moveTablesToOwnStorage(img);
-  for (uint32_t i = 1; i < img.sh.size(); ++i) {
-    if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
-    if (Status e = checkSymbolSection(img, i); !e.ok()) return e;
-  }
-  for (uint32_t i = 1; i < img.sh.size(); ++i) {
-    if (isCompressed(img.sh[i])) continue;
-    Status e;
-    if (img.sh[i].sh_type == SHT_RELA) e = checkRelaSection(img, i);
-    if (img.sh[i].sh_type == SHT_REL) e = checkRelSection(img, i);
-    if (!e.ok()) return e;
-  }
-  return {};
-}
-
-// With sh_link 0 the table has no string table, and the names are not tested.
-Status checkSymbolSection(ElfImage& img, uint32_t index) {
-  if (!namesSection(img, index)) return {};
-  const Elf32_Shdr h = img.sh[index];
-  if (h.sh_size == 0) return {};
-  if (!namesSection(img, h.sh_link)) return bad::kSymLink;
-  if (h.sh_link != 0 && img.sh[h.sh_link].sh_type != SHT_STRTAB) return bad::kSymLinkType;
-  uint32_t stride = orDefault(h.sh_entsize, kSymSize);
-  if (stride < kSymSize) return bad::kSymEntsize;
-  uint32_t count = h.sh_size / stride;
-  if (count == 0) return bad::kSymTooSmall;
-  uint32_t stringsSize = contentSize(img, img.sh[h.sh_link]);
-  const HostEntries<Elf32_Sym> table(img, symTable(img, index));
-  for (uint32_t n = 0; n < table.table.count; ++n) {
-    Elf32_Sym s = table.get(n, [](Elf32_Sym& e) { swapSymbol(e); });
-    if (h.sh_link != 0 && s.st_name >= stringsSize) return bad::kSymName;
-    if (Status e = checkSymbolTarget(img, s); !e.ok()) return e;
-  }
-  return {};
-}
-
-// A RELA section with sh_link 0 is accepted at once, its entries only converted.
-Status checkRelaSection(ElfImage& img, uint32_t index) {
-  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
-  uint32_t symbols = 0;
-  bool skip = false;
-  if (Status e = checkRelocFrame(img, index, kRelaCodes, symbols, skip); !e.ok()) return e;
-  const Elf32_Shdr h = img.sh[index];
-  uint32_t stride = orDefault(h.sh_entsize, kRelaSize);
-  if (!skip && img.sh[h.sh_info].sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelaNull);
-  // Without a symbol table nothing is tested, but the entries are brought to
-  // host order like every other table's: later stages read and rewrite them.
-  // The parts of a large table are walked side by side; each stops at its
-  // first bad entry, and the run fails as soon as any part found one.
-  const HostEntries<Elf32_Rela> table(img, relaTable(img, index));
-  Parts parts = splitEntries(table.table.count, img.threads);
-  std::vector<uint8_t> bad(parts.parts, 0);
-  forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
-    for (uint32_t n = begin; n < end; ++n) {
-      Elf32_Rela r = table.get(n, [](Elf32_Rela& e) { swapRela(e); });
-      if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) {
-        bad[k] = 1;
-        return;
-      }
-    }
-  });
-  return std::find(bad.begin(), bad.end(), uint8_t{1}) != bad.end() ? bad::kRelaSym : Status();
-}
-
-// REL entries are tested whatever their type, and against the target's size.
-Status checkRelSection(ElfImage& img, uint32_t index) {
-  if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
-  uint32_t symbols = 0;
-  bool skip = false;
-  if (Status e = checkRelocFrame(img, index, kRelCodes, symbols, skip); !e.ok()) return e;
-  const Elf32_Shdr h = img.sh[index];
-  uint32_t stride = orDefault(h.sh_entsize, kRelSize);
-  const Elf32_Shdr target = img.sh[h.sh_info];
-  if (target.sh_type == SHT_NULL) return emptyNullTarget(img, index, stride, bad::kRelNull);
-  const HostEntries<Elf32_Rel> table(img, entryTable<Elf32_Rel>(img, index, kRelSize));
-  for (uint32_t n = 0; n < table.table.count; ++n) {
-    Elf32_Rel r = table.get(n, [](Elf32_Rel& e) { swapRel(e); });
-    if (relSym(r.r_info) >= symbols) return bad::kRelSym;
-    if (r.r_offset >= contentSize(img, target)) return bad::kRelOffset;
-  }
-  return {};
+  return checkTables(img);
 }
 
 }  // namespace zv

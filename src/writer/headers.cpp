@@ -24,12 +24,6 @@ uint32_t renumbered(const Context& ctx, uint32_t v) {
   return static_cast<uint32_t>(m.newIndex[v]);
 }
 
-// The parser brought these entries to host order; exactly these go back.
-bool entriesInHostOrder(const Elf32_Shdr& h) {
-  if (h.sh_flags & SHF_VKM_COMPRESSED) return false;
-  return h.sh_type == SHT_SYMTAB || h.sh_type == SHT_RELA || h.sh_type == SHT_REL;
-}
-
 void renumberSymbols(Context& ctx, uint32_t old) {
   ElfImage& img = ctx.input;
   EntryTable<Elf32_Sym> symbols = symTable(img, old);
@@ -42,6 +36,7 @@ void renumberSymbols(Context& ctx, uint32_t old) {
       symbols.put(k, s);
     }
   });
+  if (old < img.hostOrder.size()) img.hostOrder[old] = 0;
 }
 
 void relaToFileOrder(Context& ctx, uint32_t old) {
@@ -111,19 +106,19 @@ void renumberSections(Context& ctx) {
     Elf32_Shdr h = in;
     h.sh_offset = 0;
     h.sh_flags &= ~SHF_VKM_COMPRESSED;  // set again only for contents this writer compresses
-    bool hostOrder = entriesInHostOrder(in);
     if (in.sh_type == SHT_RELA || in.sh_type == SHT_REL) {
       h.sh_link = renumbered(ctx, in.sh_link);
       h.sh_info = renumbered(ctx, in.sh_info);
-      if (img.swap && hostOrder) {
+      if (img.swap && entriesInHostOrder(img, old)) {
         if (in.sh_type == SHT_RELA)
           relaToFileOrder(ctx, old);
         else
           relToFileOrder(ctx, old);
+        img.hostOrder[old] = 0;
       }
     } else if (in.sh_type == SHT_SYMTAB) {
       h.sh_link = renumbered(ctx, in.sh_link);
-      if (hostOrder) renumberSymbols(ctx, old);
+      if (!(in.sh_flags & SHF_VKM_COMPRESSED)) renumberSymbols(ctx, old);
     }
     w.newHeaders[j] = h;
   }
