@@ -143,7 +143,7 @@ TEST(ParseImage, ConvertedTablesLeaveTheViewUnlessSharedWithAnotherSection) {
     } else {
       EXPECT_NE(at, bytes.data() + rela);
       EXPECT_EQ(viewed, stored);
-      EXPECT_EQ(get32(bytes, rela + 4), r.r_info);  // still as stored, big-endian
+      EXPECT_EQ(get32(bytes, rela + 4), r.r_info);                // still as stored, big-endian
       EXPECT_TRUE(std::equal(stored.begin(), stored.end(), at));  // its own copy too
     }
   }
