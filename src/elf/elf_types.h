@@ -147,9 +147,6 @@ inline void swapRel(Elf32_Rel& r) {
   r.r_offset = bswap32(r.r_offset);
   r.r_info = bswap32(r.r_info);
 }
-inline void swapEntry(Elf32_Sym& s) { swapSymbol(s); }
-inline void swapEntry(Elf32_Rela& r) { swapRela(r); }
-inline void swapEntry(Elf32_Rel& r) { swapRel(r); }
 
 // Record <-> bytes. The caller has checked that the bytes exist.
 template <typename T>
@@ -161,6 +158,31 @@ inline T loadRecord(const uint8_t* p) {
 template <typename T>
 inline void storeRecord(uint8_t* p, const T& v) {
   std::memcpy(p, &v, sizeof v);
+}
+
+// Table entries: swapped and stored field by field. Stored as one record, an
+// entry whose fields were just computed goes through the stack and is read
+// back in wider pieces than it was written, a stall per entry in loops over
+// a million of them.
+inline void swapEntry(Elf32_Sym& s) { swapSymbol(s); }
+inline void swapEntry(Elf32_Rela& r) { swapRela(r); }
+inline void swapEntry(Elf32_Rel& r) { swapRel(r); }
+inline void storeEntry(uint8_t* p, const Elf32_Sym& s) {
+  std::memcpy(p, &s.st_name, 4);
+  std::memcpy(p + 4, &s.st_value, 4);
+  std::memcpy(p + 8, &s.st_size, 4);
+  p[12] = s.st_info;
+  p[13] = s.st_other;
+  std::memcpy(p + 14, &s.st_shndx, 2);
+}
+inline void storeEntry(uint8_t* p, const Elf32_Rela& r) {
+  std::memcpy(p, &r.r_offset, 4);
+  std::memcpy(p + 4, &r.r_info, 4);
+  std::memcpy(p + 8, &r.r_addend, 4);
+}
+inline void storeEntry(uint8_t* p, const Elf32_Rel& r) {
+  std::memcpy(p, &r.r_offset, 4);
+  std::memcpy(p + 4, &r.r_info, 4);
 }
 
 // Host-order and big-endian words at any address.

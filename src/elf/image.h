@@ -162,7 +162,7 @@ bool writeEntry(ElfImage& img, uint32_t section, uint32_t n, T v, uint32_t dflt)
   uint8_t* p = entryAt<T>(img, section, n, dflt);
   if (!p) return false;
   if (entriesSwapped(img, section)) swapEntry(v);
-  storeRecord(p, v);
+  storeEntry(p, v);
   return true;
 }
 inline bool readRela(ElfImage& img, uint32_t section, uint32_t n, Elf32_Rela& out) {
@@ -197,7 +197,7 @@ struct EntryTable {
   }
   void put(uint32_t n, T v) const {
     if (swap) swapEntry(v);
-    storeRecord(data + n * stride, v);
+    storeEntry(data + n * stride, v);
   }
 };
 // The entries readRela / readSym would reach in section `section` (none for

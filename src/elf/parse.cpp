@@ -266,7 +266,7 @@ struct ParsedEntries {
   bool convert;
   T get(uint32_t n) const {
     T rec = table.get(n);
-    if (convert) storeRecord(table.data + n * table.stride, rec);
+    if (convert) storeEntry(table.data + n * table.stride, rec);
     return rec;
   }
 };
@@ -380,8 +380,9 @@ Status checkRelaSection(ElfImage& img, uint32_t index, bool convert) {
   Parts parts = splitEntries(table.table.count, img.threads);
   std::vector<uint8_t> bad(parts.parts, 0);
   forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    const ParsedEntries<Elf32_Rela> local = table;  // in registers: the stores below could alias it
     for (uint32_t n = begin; n < end; ++n) {
-      Elf32_Rela r = table.get(n);
+      Elf32_Rela r = local.get(n);
       if (!skip && relType(r.r_info) != 0 && relSym(r.r_info) >= symbols) {
         bad[k] = 1;
         return;

@@ -252,15 +252,16 @@ void rewriteRelocationSymbols(Context& ctx) {
     Parts parts = splitEntries(relocs.count, ctx.opt.threads);
     std::vector<std::vector<uint32_t>> lost(parts.parts);
     forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+      const EntryTable<Elf32_Rela> table = relocs;  // in registers: the stores below could alias it
       for (uint32_t n = begin; n < end; ++n) {
-        Elf32_Rela r = relocs.get(n);
+        Elf32_Rela r = table.get(n);
         uint32_t s = relSym(r.r_info), type = relType(r.r_info);
         if (type == 0 || s == 0 || s >= oldCount) continue;
         const Target t = target[s];
         if (t.id == 0) lost[k].push_back(s);
         r.r_info = t.id << 8 | type;
         r.r_addend = static_cast<int32_t>(static_cast<uint32_t>(r.r_addend) + t.add);
-        relocs.put(n, r);
+        table.put(n, r);
       }
     });
     for (const std::vector<uint32_t>& symbols : lost)

@@ -244,27 +244,33 @@ void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
   std::vector<uint32_t>& last = ctx.sym.lastNamedBy;
   uint32_t recorded = static_cast<uint32_t>(last.size());
   // Each part of a large table counts on its own; the sums are added after.
-  // Every part records the same section number, never a lower one over a
-  // higher, so the parts can record side by side.
+  // The parts mark the symbols this section names side by side, a byte per
+  // symbol (they only ever store 1); the marks become the record after.
+  std::vector<uint8_t> namedHere(recorded, 0);
   Parts parts = splitEntries(relocs.count, ctx.opt.threads);
   std::vector<std::vector<int32_t>> partCounts(parts.parts, std::vector<int32_t>(named, 0));
   forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    // Everything the loop reads, in locals: its stores could alias anything captured.
     int32_t* counts = partCounts[k].data();
+    uint8_t* marks = namedHere.data();
+    const uint16_t* sections = sectionOf.data();
+    const EntryTable<Elf32_Rela> table = relocs;
+    const uint32_t symbolsInTable = symbols.count, marked = recorded;
+    const size_t countable = named;
     for (uint32_t n = begin; n < end; ++n) {
-      Elf32_Rela r = relocs.get(n);
+      Elf32_Rela r = table.get(n);
       uint32_t s = relSym(r.r_info);
       if (relType(r.r_info) == 0 || s == 0) continue;
-      if (s < recorded) {
-        std::atomic_ref<uint32_t> by(last[s]);
-        if (by.load(std::memory_order_relaxed) < relaIndex) by.store(relaIndex, std::memory_order_relaxed);
-      }
-      if (s >= symbols.count) continue;
-      uint32_t shndx = sectionOf[s];
-      if (shndx < named) counts[shndx] += 1;
+      if (s < marked) std::atomic_ref<uint8_t>(marks[s]).store(1, std::memory_order_relaxed);
+      if (s >= symbolsInTable) continue;
+      uint32_t shndx = sections[s];
+      if (shndx < countable) counts[shndx] += 1;
     }
   });
   for (const std::vector<int32_t>& counts : partCounts)
     for (size_t j = 0; j < named; ++j) refs[j] += counts[j];
+  for (uint32_t s = 0; s < recorded; ++s)
+    if (namedHere[s] && last[s] < relaIndex) last[s] = relaIndex;
   if (relaIndex < ctx.sym.relocationsSeen.size()) ctx.sym.relocationsSeen[relaIndex] = 1;
 }
 

@@ -186,18 +186,25 @@ uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf3
   if (t.isExport) return 0;
   bool noSda = checksNoSda(ctx);
   bool noCode32 = (t.h.sh_flags & SHF_EXECINSTR) && t.h.sh_type != SHT_VKM_IMPORTS && !ctx.opt.allowCode32;
+  // Whether each symbol names a loaded section, in a table small enough to
+  // stay in the cache: the walk reads one byte per relocation, not a symbol.
+  std::vector<uint8_t> inLoaded(symbols.count);
+  for (uint32_t s = 0; s < symbols.count; ++s) {
+    uint32_t shndx = symbols.get(s).st_shndx;
+    inLoaded[s] = shndx < loaded.size() && loaded[shndx];
+  }
   auto mayObject = [&](const Elf32_Rela& r) {
     uint32_t type = relType(r.r_info), index = relSym(r.r_info);
     if (type == 0) return false;
     if (index >= symbols.count || (noSda && isSdaType(type)) || (noCode32 && type == kRelAddr32)) return true;
-    uint32_t shndx = symbols.get(index).st_shndx;
-    return shndx >= loaded.size() || !loaded[shndx];
+    return !inLoaded[index];
   };
   Parts parts = splitEntries(relocs.count, ctx.opt.threads);
   std::vector<uint32_t> first(parts.parts, relocs.count);
   forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    const EntryTable<Elf32_Rela> table = relocs;
     for (uint32_t n = begin; n < end; ++n) {
-      if (mayObject(relocs.get(n))) {
+      if (mayObject(table.get(n))) {
         first[k] = n;
         return;
       }
