@@ -2,6 +2,13 @@
 // conversion spends much of its time on their CRCs. Where the build found
 // ISA-L, its carry-less-multiply CRC computes them several times faster than
 // zlib's table-driven one, with the same values; elsewhere zlib does.
+//
+// On a processor with 512-bit vectors ISA-L picks its AVX-512 routine. Each
+// section's CRC is taken just before it is compressed, and after that
+// routine zlib compressed every section about 3 % slower on the machine we
+// measure on (2 s of compression against 5 ms of CRC at 32 MiB), so the
+// 128-bit routine is called by name where the processor has its
+// instructions; it is within a millisecond of the other at 32 MiB.
 #include "elf/crc.h"
 
 #ifdef ZV_HAVE_ISAL
@@ -10,11 +17,33 @@
 #include <zlib.h>
 #endif
 
+#ifdef ZV_HAVE_ISAL_BY8
+extern "C" uint32_t crc32_gzip_refl_by8(uint32_t crc, const unsigned char* data, uint64_t size);
+#endif
+
 namespace zv {
+
+namespace {
+
+#ifdef ZV_HAVE_ISAL_BY8
+bool has128BitRoutine() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return has;
+#else
+  return false;
+#endif
+}
+#endif
+
+}  // namespace
 
 uint32_t crc32Of(uint32_t crc, const uint8_t* data, size_t size) {
   if (size == 0) return crc;
 #ifdef ZV_HAVE_ISAL
+#ifdef ZV_HAVE_ISAL_BY8
+  if (has128BitRoutine()) return crc32_gzip_refl_by8(crc, data, size);
+#endif
   return crc32_gzip_refl(crc, data, size);
 #else
   // zlib counts in 32 bits: long contents go in pieces.
