@@ -1,7 +1,8 @@
 // What a successful parse leaves behind: host-order headers beside the file,
-// symbols and relocations converted in place, relocation sections aimed at a
-// null section emptied, compressed sections left alone, and section indexes
-// from 0xFF00 up treated as naming no section wherever they appear.
+// symbols converted in place and relocations read in host order, relocation
+// sections aimed at a null section emptied, compressed sections left alone,
+// and section indexes from 0xFF00 up treated as naming no section wherever
+// they appear.
 #include <gtest/gtest.h>
 
 #include <cstring>
