@@ -18,7 +18,8 @@
 #endif
 
 #ifdef ZV_HAVE_ISAL_BY8
-extern "C" uint32_t crc32_gzip_refl_by8(uint32_t crc, const unsigned char* data, uint64_t size);
+extern "C" uint32_t crc32_gzip_refl_by8(  // NOLINT(readability-identifier-naming): ISA-L's name
+    uint32_t crc, const unsigned char* data, uint64_t size);
 #endif
 
 namespace zv {
@@ -28,8 +29,8 @@ namespace {
 #ifdef ZV_HAVE_ISAL_BY8
 bool has128BitRoutine() {
 #if defined(__x86_64__) && defined(__GNUC__)
-  static const bool has = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
-  return has;
+  static const bool kHas = __builtin_cpu_supports("pclmul") && __builtin_cpu_supports("sse4.1");
+  return kHas;
 #else
   return false;
 #endif

@@ -37,7 +37,7 @@ struct ElfImage {
   std::vector<uint8_t> hostOrder;  // per section: its entries are held in host order, not the file's
   uint32_t threads = 1;            // threads the walks over large relocation tables may use
   // Contents the tool rebuilt and that no longer fit where the file had them.
-  std::vector<std::vector<uint8_t>> owned;
+  std::vector<std::vector<uint8_t, FilledAllocator<uint8_t>>> owned;
   std::vector<uint8_t> isOwned;
 };
 

@@ -11,8 +11,11 @@ namespace zv {
 std::span<uint8_t> replaceSectionBytes(ElfImage& img, uint32_t index, size_t newSize) {
   if (!namesSection(img, index)) return {};
   std::span<uint8_t> old = sectionBytes(img, index);
-  // Copied, then zero-filled past the copy: a large table is written once.
-  std::vector<uint8_t> buf(old.begin(), old.begin() + std::min(old.size(), newSize));
+  // Copied, then zero-filled past the copy: a large table is written once,
+  // into storage of exactly its size.
+  FilledVector<uint8_t> buf;
+  buf.reserve(newSize);
+  buf.assign(old.begin(), old.begin() + std::min(old.size(), newSize));
   buf.resize(newSize, 0);
   if (img.owned.size() < img.sh.size()) {
     img.owned.resize(img.sh.size());

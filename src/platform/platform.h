@@ -65,6 +65,34 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes);
 // Returns the reference count after the decrement.
 int32_t releaseMappedFile(MappedFile* file);
 
+// --- Memory filled at once -------------------------------------------------
+// Storage the caller fills completely as soon as it has it: the copies of
+// the tables a conversion rewrites, the per-symbol records. On a virtual
+// machine a page fault costs microseconds, and a 32 MiB module's tables
+// take thousands of them one by one; where the host can, storage of
+// 256 KiB and more is handed out with all its pages already in place, in
+// one call. Never nullptr: throws std::bad_alloc like operator new.
+void* allocateFilledMemory(size_t size);
+void releaseFilledMemory(void* memory, size_t size);
+
+// The allocator for vectors of such storage.
+template <typename T>
+struct FilledAllocator {
+  using value_type = T;
+  FilledAllocator() = default;
+  template <typename U>
+  FilledAllocator(const FilledAllocator<U>&) {}
+  T* allocate(size_t n) { return static_cast<T*>(allocateFilledMemory(n * sizeof(T))); }
+  void deallocate(T* p, size_t n) { releaseFilledMemory(p, n * sizeof(T)); }
+  template <typename U>
+  bool operator==(const FilledAllocator<U>&) const {
+    return true;
+  }
+};
+
+template <typename T>
+using FilledVector = std::vector<T, FilledAllocator<T>>;
+
 // --- Paths -----------------------------------------------------------------
 constexpr size_t kMaxPath = 259;  // characters of a full path, without terminator
 

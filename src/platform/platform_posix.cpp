@@ -104,6 +104,29 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes) {
   return file;
 }
 
+namespace {
+constexpr size_t kFilledMapping = size_t{256} << 10;  // smaller storage comes from malloc
+}  // namespace
+
+void* allocateFilledMemory(size_t size) {
+  if (size < kFilledMapping) {
+    void* memory = malloc(size == 0 ? 1 : size);
+    if (!memory) throw std::bad_alloc();
+    return memory;
+  }
+  void* memory = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+  if (memory == MAP_FAILED) throw std::bad_alloc();
+  return memory;
+}
+
+void releaseFilledMemory(void* memory, size_t size) {
+  if (!memory) return;
+  if (size < kFilledMapping)
+    free(memory);
+  else
+    munmap(memory, size);
+}
+
 int32_t releaseMappedFile(MappedFile* file) {
   if (!file) return 0;
   int32_t left = __atomic_sub_fetch(&file->refs, 1, __ATOMIC_SEQ_CST);

@@ -241,6 +241,14 @@ MappedFile* mapMemory(std::vector<uint8_t> bytes) {
   return file;
 }
 
+void* allocateFilledMemory(size_t size) {
+  void* memory = malloc(size == 0 ? 1 : size);
+  if (!memory) throw std::bad_alloc();
+  return memory;
+}
+
+void releaseFilledMemory(void* memory, size_t) { free(memory); }
+
 int32_t releaseMappedFile(MappedFile* file) {
   if (!file) return 0;
   int32_t left = std::atomic_ref<int32_t>(file->refs).fetch_sub(1) - 1;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "elf/elf_types.h"
+#include "platform/platform.h"
 
 namespace zv {
 
@@ -53,8 +54,8 @@ struct SymbolInfo {
 struct NewSymbolTable {
   int32_t nextId = 4;
   int32_t newStringsSize = 20;
-  std::vector<Elf32_Sym> newSymbols;
-  std::vector<uint8_t> newStrings;
+  FilledVector<Elf32_Sym> newSymbols;
+  FilledVector<uint8_t> newStrings;
 };
 
 // The section names as the input gave them, kept when the section-name table
@@ -72,7 +73,7 @@ struct SymbolsState {
   SymtabView view;
   InputSectionNames inputNames;
   std::vector<SectionInfo> sectionInfo;
-  std::vector<SymbolInfo> symbolInfo;
+  FilledVector<SymbolInfo> symbolInfo;
   uint32_t textBase = 0xFFFFFFFF;
   int32_t textSection = -1;
   uint32_t dataBase = 0xFFFFFFFF;
@@ -82,7 +83,7 @@ struct SymbolsState {
   // walk the same relocations again: per symbol of the table in use, the
   // highest-numbered relocation section that names it (0 for none); per
   // section, whether its relocations are in that record.
-  std::vector<uint32_t> lastNamedBy;
+  FilledVector<uint32_t> lastNamedBy;
   std::vector<uint8_t> relocationsSeen;
   NewSymbolTable table;
 };

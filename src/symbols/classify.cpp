@@ -93,8 +93,8 @@ void markReferencedSymbols(Context& ctx) {
   // The relocations counted with the section references are already in the
   // record of which section names each symbol last; the others are added
   // here. Within one section every part records the same number.
-  std::vector<uint32_t> last = ctx.sym.lastNamedBy;
-  last.resize(symbolCount, 0);
+  FilledVector<uint32_t> last(symbolCount, 0);
+  std::copy_n(ctx.sym.lastNamedBy.begin(), std::min<size_t>(symbolCount, ctx.sym.lastNamedBy.size()), last.begin());
   const std::vector<uint8_t>& seen = ctx.sym.relocationsSeen;
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];

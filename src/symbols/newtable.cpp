@@ -61,7 +61,7 @@ bool keepsOwnEntry(const Context& ctx, const SymbolInfo& si) {
          (si.referenced && (si.imported || si.absolute)) || (si.func && !si.imported && !ctx.opt.stripStrings);
 }
 
-void putName(std::vector<uint8_t>& table, uint32_t at, std::string_view name) {
+void putName(FilledVector<uint8_t>& table, uint32_t at, std::string_view name) {
   if (at >= table.size()) return;
   size_t n = std::min(name.size(), table.size() - at);
   if (n != 0) std::memcpy(table.data() + at, name.data(), n);
@@ -237,7 +237,7 @@ void rewriteRelocationSymbols(Context& ctx) {
     uint32_t id;
     uint32_t add;
   };
-  std::vector<Target> target(oldCount);
+  FilledVector<Target> target(oldCount);
   for (uint32_t s = 0; s < oldCount; ++s) {
     const SymbolInfo& si = ctx.sym.symbolInfo[s];
     target[s] = si.useId != 0 ? Target{si.useId, si.offset} : Target{si.newId, 0};

@@ -241,7 +241,7 @@ void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
   size_t named = std::min<size_t>({refs.size(), sectionCount(img), SHN_LORESERVE});
   std::vector<uint16_t> sectionOf(symbols.count);
   for (uint32_t s = 0; s < symbols.count; ++s) sectionOf[s] = symbols.get(s).st_shndx;
-  std::vector<uint32_t>& last = ctx.sym.lastNamedBy;
+  FilledVector<uint32_t>& last = ctx.sym.lastNamedBy;
   uint32_t recorded = static_cast<uint32_t>(last.size());
   // Each part of a large table counts on its own; the sums are added after.
   // The parts mark the symbols this section names side by side, a byte per
