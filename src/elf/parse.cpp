@@ -4,8 +4,8 @@
 // entries of every symbol table and relocation section are checked against
 // the tables they refer to. The symbol entries are converted to host order
 // in place; relocation entries stay in the file's order unless their bytes
-// are shared with another section (see image.h). A malformed image gives a 0xBAD000xx code naming the first fault
-// found; nothing is printed here.
+// are shared with another section (see image.h). A malformed image gives a
+// 0xBAD000xx code naming the first fault found; nothing is printed here.
 //
 // Every offset plus size is summed in 64 bits, and every table record that
 // is read lies wholly inside the file, whatever the entry sizes say.
@@ -365,7 +365,7 @@ Status checkSymbolSection(ElfImage& img, uint32_t index, bool convert) {
   return {};
 }
 
-// A RELA section with sh_link 0 is accepted at once, its entries only converted.
+// A RELA section with sh_link 0 is accepted at once, its entries untested.
 Status checkRelaSection(ElfImage& img, uint32_t index, bool convert) {
   if (!namesSection(img, index) || img.sh[index].sh_size == 0) return {};
   uint32_t symbols = 0;
