@@ -160,13 +160,29 @@ inline void storeRecord(uint8_t* p, const T& v) {
   std::memcpy(p, &v, sizeof v);
 }
 
-// Table entries: swapped and stored field by field. Stored as one record, an
-// entry whose fields were just computed goes through the stack and is read
-// back in wider pieces than it was written, a stall per entry in loops over
-// a million of them.
+// Table entries: swapped, loaded and stored field by field. Moved as one
+// record, an entry goes through the stack and is read back in other pieces
+// than it was written, a stall per entry in loops over a million of them.
 inline void swapEntry(Elf32_Sym& s) { swapSymbol(s); }
 inline void swapEntry(Elf32_Rela& r) { swapRela(r); }
 inline void swapEntry(Elf32_Rel& r) { swapRel(r); }
+inline void loadEntry(const uint8_t* p, Elf32_Sym& s) {
+  std::memcpy(&s.st_name, p, 4);
+  std::memcpy(&s.st_value, p + 4, 4);
+  std::memcpy(&s.st_size, p + 8, 4);
+  s.st_info = p[12];
+  s.st_other = p[13];
+  std::memcpy(&s.st_shndx, p + 14, 2);
+}
+inline void loadEntry(const uint8_t* p, Elf32_Rela& r) {
+  std::memcpy(&r.r_offset, p, 4);
+  std::memcpy(&r.r_info, p + 4, 4);
+  std::memcpy(&r.r_addend, p + 8, 4);
+}
+inline void loadEntry(const uint8_t* p, Elf32_Rel& r) {
+  std::memcpy(&r.r_offset, p, 4);
+  std::memcpy(&r.r_info, p + 4, 4);
+}
 inline void storeEntry(uint8_t* p, const Elf32_Sym& s) {
   std::memcpy(p, &s.st_name, 4);
   std::memcpy(p + 4, &s.st_value, 4);

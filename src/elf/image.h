@@ -153,7 +153,7 @@ template <typename T>
 bool readEntry(ElfImage& img, uint32_t section, uint32_t n, T& out, uint32_t dflt) {
   uint8_t* p = entryAt<T>(img, section, n, dflt);
   if (!p) return false;
-  out = loadRecord<T>(p);
+  loadEntry(p, out);
   if (entriesSwapped(img, section)) swapEntry(out);
   return true;
 }
@@ -191,7 +191,8 @@ struct EntryTable {
   uint32_t count = 0;  // entries below sh_size / stride that lie inside the bytes
   bool swap = false;   // stored in the other byte order
   T get(uint32_t n) const {
-    T v = loadRecord<T>(data + n * stride);
+    T v;
+    loadEntry(data + n * stride, v);
     if (swap) swapEntry(v);
     return v;
   }

@@ -125,6 +125,10 @@ void classifySymbols(Context& ctx, uint32_t i) {
   Elf32_Sym sym;
   if (i == 0 || !symbolAt(ctx, i, sym)) return;
   ensureSymbolInfo(ctx);
+  classifySymbol(ctx, i, sym);
+}
+
+void classifySymbol(Context& ctx, uint32_t i, const Elf32_Sym& sym) {
   SymbolInfo& si = ctx.sym.symbolInfo[i];
   uint32_t shndx = sym.st_shndx;
   bool valid = shndx != 0 && namesSection(ctx.input, shndx);

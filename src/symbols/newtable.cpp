@@ -24,6 +24,8 @@ constexpr int32_t kFixedStringsSize = 20;  // "", "$TEXT", "$DATA", "$UNDEF"
 constexpr uint64_t kMaxNewStrings = 0x40000000;
 constexpr uint32_t kTextName = 1, kDataName = 7, kUndefName = 13;
 
+Status assignId(Context& ctx, uint32_t i, const Elf32_Sym& sym);
+
 uint32_t symbolCount(const Context& ctx) {
   uint32_t count = static_cast<uint32_t>(std::max(ctx.sym.view.symbolCount, 0));
   return std::min<uint32_t>(count, static_cast<uint32_t>(ctx.sym.symbolInfo.size()));
@@ -31,11 +33,10 @@ uint32_t symbolCount(const Context& ctx) {
 
 // Where relocations to symbol i go when it is expressed as an offset from a
 // pseudo-symbol. Imports and thread-local symbols are always used by name.
-void placeSymbol(Context& ctx, uint32_t i) {
+void placeSymbol(Context& ctx, uint32_t i, const Elf32_Sym& sym) {
   SymbolsState& st = ctx.sym;
   SymbolInfo& si = st.symbolInfo[i];
-  Elf32_Sym sym;
-  if (!symbolAt(ctx, i, sym) || si.imported || si.tls) return;
+  if (si.imported || si.tls) return;
   if (si.code) {
     si.useId = kTextId;
     si.offset = sym.st_value - st.textBase;
@@ -89,15 +90,22 @@ void startNewTables(Context& ctx) {
 }
 
 // Copies the kept symbols, in the order of their old indices, and their names.
+// The string table has not changed since the names were measured, so a name
+// within the table is taken at its measured length.
 void fillKeptSymbols(Context& ctx, uint32_t oldCount) {
   NewSymbolTable& t = ctx.sym.table;
+  const EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
+  std::span<const uint8_t> strings = stringTable(ctx);
   uint32_t pos = kFixedStringsSize;
-  Elf32_Sym sym;
-  for (uint32_t i = 1; i < oldCount; ++i) {
+  for (uint32_t i = 1; i < std::min(oldCount, symbols.count); ++i) {
     const SymbolInfo& si = ctx.sym.symbolInfo[i];
-    if (si.newId == 0 || si.newId >= t.newSymbols.size() || !symbolAt(ctx, i, sym)) continue;
-    std::string_view name = symbolNameView(ctx, sym);
-    if (name.size() > si.nameLen) name = name.substr(0, si.nameLen);
+    if (si.newId == 0 || si.newId >= t.newSymbols.size()) continue;
+    Elf32_Sym sym = symbols.get(i);
+    std::string_view name;
+    if (sym.st_name < strings.size() && strings.size() - sym.st_name > si.nameLen)
+      name = std::string_view(reinterpret_cast<const char*>(strings.data() + sym.st_name), si.nameLen);
+    else
+      name = symbolNameView(ctx, sym).substr(0, si.nameLen);
     putName(t.newStrings, pos, name);
     Elf32_Sym& out = t.newSymbols[si.newId];
     out = sym;
@@ -170,24 +178,33 @@ Status buildNewSymbolTable(Context& ctx) {
   if (st.view.symtab < 0 || st.view.symbolCount < 2) return {};
   st.symbolInfo.assign(static_cast<size_t>(st.view.symbolCount), SymbolInfo{});
   markReferencedSymbols(ctx);
-  uint32_t count = symbolCount(ctx);
+  // Nothing below changes the symbol table: it is resolved once.
+  const EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
+  uint32_t count = std::min(symbolCount(ctx), symbols.count);
   for (uint32_t i = 1; i < count; ++i) {
-    classifySymbols(ctx, i);
-    placeSymbol(ctx, i);
+    Elf32_Sym sym = symbols.get(i);
+    classifySymbol(ctx, i, sym);
+    placeSymbol(ctx, i, sym);
   }
   st.table.newStringsSize = kFixedStringsSize;
   st.table.nextId = kFirstKeptId;
   for (uint32_t i = 1; i < count; ++i)
     if (keepsOwnEntry(ctx, st.symbolInfo[i]))
-      if (Status r = assignNewSymbolId(ctx, i); !r.ok()) return r;
+      if (Status r = assignId(ctx, i, symbols.get(i)); !r.ok()) return r;
   writeNewSymbolTable(ctx);
   return {};
 }
 
 Status assignNewSymbolId(Context& ctx, uint32_t i) {
-  NewSymbolTable& t = ctx.sym.table;
   Elf32_Sym sym;
   if (i >= symbolCount(ctx) || !symbolAt(ctx, i, sym)) return {};
+  return assignId(ctx, i, sym);
+}
+
+namespace {
+
+Status assignId(Context& ctx, uint32_t i, const Elf32_Sym& sym) {
+  NewSymbolTable& t = ctx.sym.table;
   SymbolInfo& si = ctx.sym.symbolInfo[i];
   if (si.newId != 0) {
     say(ctx, "ERROR: sym %d already has new symid %d wanted to number %d\n", static_cast<int>(i),
@@ -216,6 +233,8 @@ Status assignNewSymbolId(Context& ctx, uint32_t i) {
   t.newStringsSize += static_cast<int32_t>(si.nameLen + 1);
   return {};
 }
+
+}  // namespace
 
 void writeNewSymbolTable(Context& ctx) {
   if (ctx.sym.view.symtab < 0) return;

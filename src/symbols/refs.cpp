@@ -35,13 +35,24 @@ bool appliesToLoadedSection(const ElfImage& img, const Elf32_Shdr& rs) {
   return namesSection(img, rs.sh_info) && (img.sh[rs.sh_info].sh_flags & SHF_ALLOC);
 }
 
-void countRelocationSection(Context& ctx, uint32_t i) {
+// Each symbol's section, in a table small enough to stay in the cache while
+// a million relocations look it up. Taken once for all relocation sections.
+std::vector<uint16_t> sectionOfEachSymbol(Context& ctx) {
+  EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
+  std::vector<uint16_t> sectionOf(symbols.count);
+  for (uint32_t s = 0; s < symbols.count; ++s) sectionOf[s] = symbols.get(s).st_shndx;
+  return sectionOf;
+}
+
+void countTargets(Context& ctx, uint32_t relaIndex, const std::vector<uint16_t>& sectionOf);
+
+void countRelocationSection(Context& ctx, uint32_t i, const std::vector<uint16_t>& sectionOf) {
   ElfImage& img = ctx.input;
   const Elf32_Shdr& rs = img.sh[i];
   if (!appliesToLoadedSection(img, rs)) return;
   addRef(ctx, i);
   addRef(ctx, rs.sh_link);  // its symbol table
-  countRelocationTargets(ctx, i);
+  countTargets(ctx, i, sectionOf);
   if (namesSection(img, rs.sh_link)) addRef(ctx, img.sh[rs.sh_link].sh_link);  // its string table
 }
 
@@ -215,11 +226,12 @@ void countSectionReferences(Context& ctx) {
   ctx.sym.sectionRefs.assign(count, 0);
   ctx.sym.lastNamedBy.assign(symbolCount(ctx), 0);
   ctx.sym.relocationsSeen.assign(count, 0);
+  std::vector<uint16_t> sectionOf = sectionOfEachSymbol(ctx);
   for (uint32_t i = 1; i < count; ++i) {
     const Elf32_Shdr& h = img.sh[i];
     if (h.sh_size == 0) continue;
     if (h.sh_type == SHT_RELA)
-      countRelocationSection(ctx, i);
+      countRelocationSection(ctx, i, sectionOf);
     else if (h.sh_flags & SHF_ALLOC)
       addRef(ctx, i);
   }
@@ -231,37 +243,42 @@ void countSectionReferences(Context& ctx) {
 }
 
 void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
+  countTargets(ctx, relaIndex, sectionOfEachSymbol(ctx));
+}
+
+namespace {
+
+void countTargets(Context& ctx, uint32_t relaIndex, const std::vector<uint16_t>& sectionOf) {
   ElfImage& img = ctx.input;
   if (!namesSection(img, relaIndex) || symbolCount(ctx) < 2) return;
   EntryTable<Elf32_Rela> relocs = relaTable(img, relaIndex);
-  EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
-  // addRef's tests, resolved once: the sections a symbol can name, and each
-  // symbol's section in a table small enough to stay in the cache.
+  // addRef's test, resolved once: the sections a symbol can name.
   std::vector<int32_t>& refs = ctx.sym.sectionRefs;
   size_t named = std::min<size_t>({refs.size(), sectionCount(img), SHN_LORESERVE});
-  std::vector<uint16_t> sectionOf(symbols.count);
-  for (uint32_t s = 0; s < symbols.count; ++s) sectionOf[s] = symbols.get(s).st_shndx;
   FilledVector<uint32_t>& last = ctx.sym.lastNamedBy;
-  uint32_t recorded = static_cast<uint32_t>(last.size());
   // Each part of a large table counts on its own; the sums are added after.
-  // The parts mark the symbols this section names side by side, a byte per
-  // symbol (they only ever store 1); the marks become the record after.
-  std::vector<uint8_t> namedHere(recorded, 0);
+  // The parts record this section for the symbols it names side by side:
+  // they only ever store the same number.
   Parts parts = splitEntries(relocs.count, ctx.opt.threads);
   std::vector<std::vector<int32_t>> partCounts(parts.parts, std::vector<int32_t>(named, 0));
   forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
     // Everything the loop reads, in locals: its stores could alias anything captured.
     int32_t* counts = partCounts[k].data();
-    uint8_t* marks = namedHere.data();
+    uint32_t* namedBy = last.data();
     const uint16_t* sections = sectionOf.data();
     const EntryTable<Elf32_Rela> table = relocs;
-    const uint32_t symbolsInTable = symbols.count, marked = recorded;
+    const uint32_t symbolsInTable = static_cast<uint32_t>(sectionOf.size()),
+                   recorded = static_cast<uint32_t>(last.size()), here = relaIndex;
     const size_t countable = named;
     for (uint32_t n = begin; n < end; ++n) {
       Elf32_Rela r = table.get(n);
       uint32_t s = relSym(r.r_info);
       if (relType(r.r_info) == 0 || s == 0) continue;
-      if (s < marked) std::atomic_ref<uint8_t>(marks[s]).store(1, std::memory_order_relaxed);
+      if (s < recorded) {  // stored without a branch: whether it raises the record is anyone's guess
+        std::atomic_ref<uint32_t> by(namedBy[s]);
+        uint32_t was = by.load(std::memory_order_relaxed);
+        by.store(was < here ? here : was, std::memory_order_relaxed);
+      }
       if (s >= symbolsInTable) continue;
       uint32_t shndx = sections[s];
       if (shndx < countable) counts[shndx] += 1;
@@ -269,10 +286,10 @@ void countRelocationTargets(Context& ctx, uint32_t relaIndex) {
   });
   for (const std::vector<int32_t>& counts : partCounts)
     for (size_t j = 0; j < named; ++j) refs[j] += counts[j];
-  for (uint32_t s = 0; s < recorded; ++s)
-    if (namedHere[s] && last[s] < relaIndex) last[s] = relaIndex;
   if (relaIndex < ctx.sym.relocationsSeen.size()) ctx.sym.relocationsSeen[relaIndex] = 1;
 }
+
+}  // namespace
 
 void countReferencesAndDropUnused(Context& ctx) {
   if (uint32_t ex = findExportSection(ctx); ex != 0) ctx.input.sh[ex].sh_flags &= ~SHF_ALLOC;

@@ -36,6 +36,9 @@ EntryTable<Elf32_Sym> symbolTable(Context& ctx);
 std::string symbolName(Context& ctx, const Elf32_Sym& sym);
 // The same name without a copy: valid until the string table changes.
 std::string_view symbolNameView(Context& ctx, const Elf32_Sym& sym);
+// The bytes those names are read from: the string table up to its size in
+// use, empty without one.
+std::span<const uint8_t> stringTable(Context& ctx);
 // Section names, as the input gave them (see InputSectionNames).
 std::string sectionName(Context& ctx, uint32_t index);         // "<NULL>" without a names table
 std::string sectionNameByIndex(Context& ctx, uint32_t index);  // "" for no section / no table
@@ -88,6 +91,8 @@ void symbolsWritten(Context& ctx, SymbolGroups& g, const uint8_t* at, size_t len
 void classifySections(Context& ctx);
 void markReferencedSymbols(Context& ctx);
 void classifySymbols(Context& ctx, uint32_t i);
+// The same for entry i as read, when the SymbolInfo table already covers it.
+void classifySymbol(Context& ctx, uint32_t i, const Elf32_Sym& sym);
 void dumpSymbolInfo(Context& ctx, uint32_t i);
 
 // --- Reference counts and unused sections ------------------------------------

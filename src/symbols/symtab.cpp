@@ -108,6 +108,13 @@ std::string_view symbolNameView(Context& ctx, const Elf32_Sym& sym) {
   return nameViewAt(table, sym.st_name);
 }
 
+std::span<const uint8_t> stringTable(Context& ctx) {
+  const SymtabView& v = ctx.sym.view;
+  if (v.strtab < 0) return {};
+  std::span<uint8_t> table = sectionBytes(ctx.input, static_cast<uint32_t>(v.strtab));
+  return table.first(std::min<size_t>(table.size(), v.stringsSize));
+}
+
 std::string symbolName(Context& ctx, const Elf32_Sym& sym) { return std::string(symbolNameView(ctx, sym)); }
 
 void keepInputSectionNames(Context& ctx) {
