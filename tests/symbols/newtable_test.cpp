@@ -339,6 +339,24 @@ TEST(NewSymbolTable, DuplicateNamesAreCopiedTwice) {
   EXPECT_EQ(symbolAt(ctx, 5).st_name, 24u);
 }
 
+// Kept names are copied as far as they were measured: a name that is the
+// tail of another, and a last name that runs to the end of the string table
+// without its terminating zero.
+TEST(NewSymbolTable, TailNamesAndAnUnterminatedLastNameAreCopiedWhole) {
+  Module m = makeModule();
+  auto func = stInfo(kStbLocal, kSttFunc);
+  addSymbol(m.b, {.name = "alpha", .value = 0x02000000, .size = 4, .info = func, .shndx = m.text});
+  addSymbol(m.b, {.value = 0x02000008, .size = 4, .info = func, .shndx = m.text, .st_name = 3});  // "pha"
+  addSymbol(m.b, {.name = "omega", .value = 0x02000010, .size = 4, .info = func, .shndx = m.text});
+  Context ctx;
+  loadWithSymbols(ctx, m.b);
+  ctx.input.sh[m.b.strtab].sh_size -= 1;  // "omega" loses its zero
+  locateSymbolTable(ctx);
+  rebuild(ctx);
+  EXPECT_EQ(ctx.con.text, "");
+  EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), kFixedNames + std::string("alpha\0pha\0omega\0", 16));
+}
+
 // A relocation that uses a dropped symbol without placement is listed,
 // whatever the verbosity, and re-pointed at entry 0. Relocation sections of
 // unloaded sections are re-pointed too; entries whose symbol index lies past
