@@ -45,6 +45,7 @@ struct SymbolInfo {
   uint8_t referenced = 0;
   uint8_t absolute = 0;
   uint8_t tls = 0;
+  uint8_t nameMeasured = 0;  // nameLen already holds the length of the name (read without a message)
   uint32_t nameLen = 0;
   uint32_t newId = 0;
   uint32_t useId = 0;

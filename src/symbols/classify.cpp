@@ -141,7 +141,13 @@ void classifySymbol(Context& ctx, uint32_t i, const Elf32_Sym& sym) {
       if (namesSection(ctx.input, shndx) && refsOf(ctx, shndx) == 0) si.empty = 1;
       return;
     case STT_FUNC:
-      if (sym.st_size != 0 && !ctx.opt.stripStrings && isPlainFunctionName(symbolNameView(ctx, sym))) si.func = 1;
+      if (sym.st_size != 0 && !ctx.opt.stripStrings) {
+        // The length is kept for the new table, which would measure the name again.
+        std::string_view name = symbolNameView(ctx, sym);
+        if (isPlainFunctionName(name)) si.func = 1;
+        si.nameLen = static_cast<uint32_t>(name.size());
+        si.nameMeasured = ctx.sym.view.strtab < 0 || sym.st_name <= ctx.sym.view.stringsSize;
+      }
       setPlacementFlags(ctx, si, shndx);
       return;
     case STT_NOTYPE:

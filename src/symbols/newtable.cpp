@@ -218,7 +218,7 @@ Status assignId(Context& ctx, uint32_t i, const Elf32_Sym& sym) {
         static_cast<int>(kMaxRelocSymbol));
     return Status::failed();
   }
-  uint64_t nameLength = symbolNameView(ctx, sym).size();
+  uint64_t nameLength = si.nameMeasured ? si.nameLen : symbolNameView(ctx, sym).size();
   if (t.newStringsSize + nameLength + 1 > kMaxNewStrings) {
     // Every kept symbol gets a copy of its name; names that share bytes in a
     // damaged string table can add up past what the loader area can hold.
