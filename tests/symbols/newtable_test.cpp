@@ -341,20 +341,27 @@ TEST(NewSymbolTable, DuplicateNamesAreCopiedTwice) {
 
 // Kept names are copied as far as they were measured: a name that is the
 // tail of another, and a last name that runs to the end of the string table
-// without its terminating zero.
-TEST(NewSymbolTable, TailNamesAndAnUnterminatedLastNameAreCopiedWhole) {
+// without its terminating zero. A kept function whose name lies past the
+// table is reported wherever its name is read, as ever: when it is
+// classified, numbered and copied.
+TEST(NewSymbolTable, KeptNamesAreCopiedAsFarAsTheTableHoldsThem) {
   Module m = makeModule();
   auto func = stInfo(kStbLocal, kSttFunc);
   addSymbol(m.b, {.name = "alpha", .value = 0x02000000, .size = 4, .info = func, .shndx = m.text});
   addSymbol(m.b, {.value = 0x02000008, .size = 4, .info = func, .shndx = m.text, .st_name = 3});  // "pha"
+  uint32_t lost = addSymbol(m.b, {.value = 0x100, .size = 4, .info = func, .shndx = kShnAbs});
   addSymbol(m.b, {.name = "omega", .value = 0x02000010, .size = 4, .info = func, .shndx = m.text});
+  addTextRelocations(m);
+  addReloc(m.b, m.rela, 0, lost, kRPpcAddr16Lo, 0);
   Context ctx;
   loadWithSymbols(ctx, m.b);
+  setName(ctx, lost, 0x7FFF);             // the parser refuses such names; set it afterwards
   ctx.input.sh[m.b.strtab].sh_size -= 1;  // "omega" loses its zero
   locateSymbolTable(ctx);
   rebuild(ctx);
-  EXPECT_EQ(ctx.con.text, "");
-  EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), kFixedNames + std::string("alpha\0pha\0omega\0", 16));
+  std::string outOfRange = "pSym->st_name is out of range (32767)\n";
+  EXPECT_EQ(ctx.con.text, outOfRange + outOfRange + outOfRange);
+  EXPECT_EQ(tableBytes(ctx, ctx.sym.view.strtab), kFixedNames + std::string("alpha\0pha\0\0omega\0", 17));
 }
 
 // A relocation that uses a dropped symbol without placement is listed,
