@@ -178,21 +178,43 @@ Status relocationSymbol(Context& ctx, const EntryTable<Elf32_Sym>& symbols, uint
   return Status::failed();
 }
 
+// The loaded-section rule, resolved once for every relocation section (the
+// checks change neither the sections nor the symbols): the sections whose
+// symbols pass it whatever their binding, and whether each symbol names one,
+// in a table small enough to stay in the cache while the relocations are
+// scanned. The others (and symbols naming no section) go through the full
+// check.
+struct LoadedRule {
+  std::vector<uint8_t> loaded;    // per section
+  std::vector<uint8_t> inLoaded;  // per symbol of the table in use
+};
+
+LoadedRule loadedRule(Context& ctx) {
+  LoadedRule rule;
+  rule.loaded.assign(sectionCount(ctx.input), 0);
+  for (uint32_t k = 0; k < rule.loaded.size(); ++k) {
+    const Elf32_Shdr& s = ctx.input.sh[k];
+    rule.loaded[k] =
+        (s.sh_flags & SHF_ALLOC) || (s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0);
+  }
+  EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
+  rule.inLoaded.resize(symbols.count);
+  for (uint32_t s = 0; s < symbols.count; ++s) {
+    uint32_t shndx = symbols.get(s).st_shndx;
+    rule.inLoaded[s] = shndx < rule.loaded.size() && rule.loaded[shndx];
+  }
+  return rule;
+}
+
 // The first relocation any rule could object to: the walk starts there, as
 // every entry before it passes every rule without a word. The parts of a
 // large table are scanned side by side. An export table is checked whole.
 uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf32_Rela>& relocs,
-                      const EntryTable<Elf32_Sym>& symbols, const std::vector<uint8_t>& loaded) {
+                      const EntryTable<Elf32_Sym>& symbols, const LoadedRule& rule) {
   if (t.isExport) return 0;
   bool noSda = checksNoSda(ctx);
   bool noCode32 = (t.h.sh_flags & SHF_EXECINSTR) && t.h.sh_type != SHT_VKM_IMPORTS && !ctx.opt.allowCode32;
-  // Whether each symbol names a loaded section, in a table small enough to
-  // stay in the cache: the walk reads one byte per relocation, not a symbol.
-  std::vector<uint8_t> inLoaded(symbols.count);
-  for (uint32_t s = 0; s < symbols.count; ++s) {
-    uint32_t shndx = symbols.get(s).st_shndx;
-    inLoaded[s] = shndx < loaded.size() && loaded[shndx];
-  }
+  const std::vector<uint8_t>& inLoaded = rule.inLoaded;
   auto mayObject = [&](const Elf32_Rela& r) {
     uint32_t type = relType(r.r_info), index = relSym(r.r_info);
     if (type == 0) return false;
@@ -213,18 +235,25 @@ uint32_t firstToCheck(const Context& ctx, const Target& t, const EntryTable<Elf3
   return *std::min_element(first.begin(), first.end());
 }
 
+Status checkSection(Context& ctx, uint32_t relaIndex, const LoadedRule& rule);
+
 }  // namespace
 
 Status checkAllRelocations(Context& ctx) {
+  LoadedRule rule = loadedRule(ctx);
   for (uint32_t i = 1; i < sectionCount(ctx.input); ++i) {
     const Elf32_Shdr& h = ctx.input.sh[i];
     if (h.sh_size == 0 || h.sh_type != SHT_RELA) continue;
-    if (Status r = checkRelocations(ctx, i); !r.ok()) return r;
+    if (Status r = checkSection(ctx, i, rule); !r.ok()) return r;
   }
   return {};
 }
 
-Status checkRelocations(Context& ctx, uint32_t relaIndex) {
+Status checkRelocations(Context& ctx, uint32_t relaIndex) { return checkSection(ctx, relaIndex, loadedRule(ctx)); }
+
+namespace {
+
+Status checkSection(Context& ctx, uint32_t relaIndex, const LoadedRule& rule) {
   if (!namesSection(ctx.input, relaIndex)) return {};
   const Elf32_Shdr rs = ctx.input.sh[relaIndex];
   // A relocation section aimed at no section patches nothing the loader loads.
@@ -240,14 +269,8 @@ Status checkRelocations(Context& ctx, uint32_t relaIndex) {
   Status result;
   EntryTable<Elf32_Rela> relocs = relaTable(ctx.input, relaIndex);
   EntryTable<Elf32_Sym> symbols = symbolTable(ctx);
-  // The sections whose symbols pass the loaded-section rule whatever their binding; the
-  // others (and symbols naming no section) go through the full check.
-  std::vector<uint8_t> loaded(sectionCount(ctx.input), 0);
-  for (uint32_t k = 0; k < loaded.size(); ++k) {
-    const Elf32_Shdr& s = ctx.input.sh[k];
-    loaded[k] = (s.sh_flags & SHF_ALLOC) || (s.sh_name == 0 && s.sh_addr == 0 && s.sh_offset == 0 && s.sh_size == 0);
-  }
-  for (uint32_t n = firstToCheck(ctx, t, relocs, symbols, loaded); n < relocs.count; ++n) {
+  const std::vector<uint8_t>& loaded = rule.loaded;
+  for (uint32_t n = firstToCheck(ctx, t, relocs, symbols, rule); n < relocs.count; ++n) {
     Elf32_Rela r = relocs.get(n);
     uint32_t type = relType(r.r_info);
     if (type == 0) continue;
@@ -265,5 +288,7 @@ Status checkRelocations(Context& ctx, uint32_t relaIndex) {
   }
   return result;
 }
+
+}  // namespace
 
 }  // namespace zv
