@@ -23,6 +23,42 @@
 
 namespace zv {
 
+// Bytes the tool gave a section in place of the file's: storage filled at
+// once (allocateFilledMemory), whose contents are the owner's to write.
+class SectionStorage {
+ public:
+  SectionStorage() = default;
+  explicit SectionStorage(size_t size) : data_(static_cast<uint8_t*>(allocateFilledMemory(size))), size_(size) {}
+  SectionStorage(SectionStorage&& other) noexcept : data_(other.data_), size_(other.size_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+  }
+  SectionStorage& operator=(SectionStorage&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = other.data_;
+      size_ = other.size_;
+      other.data_ = nullptr;
+      other.size_ = 0;
+    }
+    return *this;
+  }
+  SectionStorage(const SectionStorage&) = delete;
+  SectionStorage& operator=(const SectionStorage&) = delete;
+  ~SectionStorage() { release(); }
+  uint8_t* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  void release() {
+    if (data_) releaseFilledMemory(data_, size_);
+    data_ = nullptr;
+    size_ = 0;
+  }
+  uint8_t* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 struct ElfImage {
   uint8_t* base = nullptr;         // first byte of the file (writable private view)
   uint32_t size = 0;               // file size
@@ -36,9 +72,14 @@ struct ElfImage {
   bool convertInPlace = true;      // the parse converts tables to host order (not on a read-back)
   std::vector<uint8_t> hostOrder;  // per section: its entries are held in host order, not the file's
   uint32_t threads = 1;            // threads the walks over large relocation tables may use
-  // Contents the tool rebuilt and that no longer fit where the file had them.
-  std::vector<std::vector<uint8_t, FilledAllocator<uint8_t>>> owned;
+  // Contents given storage of their own: tables the tool rewrites, and
+  // contents it rebuilt larger than the file had them.
+  std::vector<SectionStorage> owned;
   std::vector<uint8_t> isOwned;
+  // Per section: a relocation table whose bytes no other section shows. It
+  // stays in the view until its symbols are renumbered, which writes it into
+  // storage of its own (a module kept with its old symbols never copies it).
+  std::vector<uint8_t> copiedWhenRewritten;
 };
 
 // The failures of a malformed image: 0xBAD000xx codes.
@@ -126,6 +167,9 @@ inline std::span<uint8_t> sectionBytes(ElfImage& img, uint32_t index) {
 // contents are copied in (as far as they reach) and the rest is zero.
 // sh_size is NOT changed; the caller sets it.
 std::span<uint8_t> replaceSectionBytes(ElfImage& img, uint32_t index, size_t newSize);
+// Gives section `index` storage of its own of `size` bytes, with nothing
+// copied in and nothing cleared: for a caller that writes every byte itself.
+std::span<uint8_t> giveSectionStorage(ElfImage& img, uint32_t index, size_t size);
 
 // Entry `n` of a relocation or symbol section, in host order as the image
 // holds them after the parse. The entry size is the section's sh_entsize

@@ -240,15 +240,16 @@ std::vector<uint8_t> tablesOnTheirOwn(const ElfImage& img) {
   return alone;
 }
 
-// The tables later stages rewrite (symbols converted to host order,
-// relocations given new symbol numbers) get storage of their own first, in
-// one copy; writing into the file's private view would copy it page by page
-// as it is touched. A table whose bytes another section also shows stays in
-// the view, so that section sees the table's bytes exactly as before.
-void moveTablesToOwnStorage(ElfImage& img, const std::vector<uint8_t>& alone) {
+// A symbol table the parse converts to host order gets storage of its own
+// first, in one copy; writing into the file's private view would copy it page
+// by page as it is touched. A relocation table stays in the view, in the
+// file's order, until its symbols are renumbered (if ever): that writes it
+// into storage of its own. A table whose bytes another section also shows
+// stays in the view, so that section sees the table's bytes exactly as before.
+void moveSymbolTablesToOwnStorage(ElfImage& img, const std::vector<uint8_t>& alone) {
   try {
     for (uint32_t i = 1; i < img.sh.size(); ++i)
-      if (alone[i]) replaceSectionBytes(img, i, sectionBytes(img, i).size());
+      if (alone[i] && img.sh[i].sh_type == SHT_SYMTAB) replaceSectionBytes(img, i, sectionBytes(img, i).size());
   } catch (const std::bad_alloc&) {
     // Short of memory the tables stay where they are: slower, not wrong.
   }
@@ -416,12 +417,14 @@ Status checkRelSection(ElfImage& img, uint32_t index, bool convert) {
 // also shows; the other relocation tables stay in the file's order.
 Status checkTables(ElfImage& img) {
   img.hostOrder.assign(img.sh.size(), 0);
+  img.copiedWhenRewritten.assign(img.sh.size(), 0);
   bool converting = img.swap && img.convertInPlace;
   std::vector<uint8_t> alone;
-  if (converting) {
+  if (img.convertInPlace) {
     alone = tablesOnTheirOwn(img);
-    moveTablesToOwnStorage(img, alone);
+    for (uint32_t i = 1; i < img.sh.size(); ++i) img.copiedWhenRewritten[i] = alone[i] && img.sh[i].sh_type == SHT_RELA;
   }
+  if (converting) moveSymbolTablesToOwnStorage(img, alone);
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
     if (Status e = checkSymbolSection(img, i, converting); !e.ok()) return e;

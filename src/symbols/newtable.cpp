@@ -22,6 +22,7 @@ constexpr int32_t kFixedStringsSize = 20;  // "", "$TEXT", "$DATA", "$UNDEF"
 // The new string table is loaded in the loader area (0xC0000000 up to the top
 // of memory), so it can never be larger than that area's 1 GB.
 constexpr uint64_t kMaxNewStrings = 0x40000000;
+constexpr uint32_t kEntriesPerStretch = 4096;  // relocations copied and rewritten at a time: 48 KiB
 constexpr uint32_t kTextName = 1, kDataName = 7, kUndefName = 13;
 
 Status assignId(Context& ctx, uint32_t i, const Elf32_Sym& sym);
@@ -264,13 +265,28 @@ void rewriteRelocationSymbols(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
     if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
+    // A table no other section shows moves out of the file's view as it is
+    // rewritten: a stretch of entries is copied, then rewritten while it is
+    // still in the cache.
+    std::span<const uint8_t> from;
+    bool owned = i < img.isOwned.size() && img.isOwned[i];
+    if (i < img.copiedWhenRewritten.size() && img.copiedWhenRewritten[i] && !owned &&
+        entrySize(rs, kRelaSize) >= kRelaSize) {
+      std::span<uint8_t> view = sectionBytes(img, i);
+      try {
+        giveSectionStorage(img, i, view.size());
+        from = view;
+      } catch (const std::bad_alloc&) {
+        // Short of memory the table is rewritten where it is: slower, not wrong.
+      }
+    }
     EntryTable<Elf32_Rela> relocs = relaTable(img, i);
     // The parts of a large table are rewritten side by side; the symbols
     // listed for relocations that lose theirs (a dropped symbol a relocation
     // still uses ends up at entry 0) are printed afterwards, in entry order.
     Parts parts = splitEntries(relocs.count, ctx.opt.threads);
     std::vector<std::vector<uint32_t>> lost(parts.parts);
-    forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+    auto rewrite = [&](uint32_t k, uint32_t begin, uint32_t end) {
       const EntryTable<Elf32_Rela> table = relocs;  // in registers: the stores below could alias it
       for (uint32_t n = begin; n < end; ++n) {
         Elf32_Rela r = table.get(n);
@@ -281,6 +297,20 @@ void rewriteRelocationSymbols(Context& ctx) {
         r.r_info = t.id << 8 | type;
         r.r_addend = static_cast<int32_t>(static_cast<uint32_t>(r.r_addend) + t.add);
         table.put(n, r);
+      }
+    };
+    forEachPart(parts, [&](uint32_t k, uint32_t begin, uint32_t end) {
+      if (from.empty()) return rewrite(k, begin, end);
+      // Entries lie whole inside their stride; the last stretch also takes
+      // the bytes behind the last entry.
+      for (uint32_t at = begin;;) {
+        uint32_t next = end - at > kEntriesPerStretch ? at + kEntriesPerStretch : end;
+        size_t first = size_t{at} * relocs.stride;
+        size_t last = next == relocs.count ? from.size() : size_t{next} * relocs.stride;
+        std::copy(from.begin() + first, from.begin() + last, relocs.data + first);
+        rewrite(k, at, next);
+        if (next == end) break;
+        at = next;
       }
     });
     for (const std::vector<uint32_t>& symbols : lost)

@@ -591,6 +591,59 @@ TEST_P(CorpusModules, RelocationTargetsSurviveTheNewTable) {
   EXPECT_GT(resolved, 0u);
 }
 
+// A relocation table of many stretches, with bytes of its own between its
+// 16-byte entries and a last entry the declared size cuts off, moves out of
+// the file's view as it is rewritten, on one thread or in parts on two:
+// every target survives, the bytes the entries do not cover stay as they
+// were, and the view itself is left untouched.
+TEST(NewSymbolTable, LargeRelocationTableLeavesTheViewWithOnlyItsSymbolsChanged) {
+  constexpr uint32_t kEntries = 140000;  // two parts of more than 65,536
+  Module m = makeModule();
+  uint32_t f = addSymbol(
+      m.b, {.name = "helper", .value = 0x02000008, .size = 8, .info = stInfo(kStbGlobal, kSttFunc), .shndx = m.text});
+  uint32_t obj = addSymbol(
+      m.b,
+      {.name = "counter", .value = 0x10000008, .size = 4, .info = stInfo(kStbGlobal, kSttObject), .shndx = m.data});
+  uint32_t undef = addSymbol(m.b, {.name = "elsewhere", .info = stInfo(kStbGlobal, kSttNotype)});
+  addTextRelocations(m);
+  const uint32_t symbols[] = {f, obj, undef};
+  const uint8_t types[] = {kRPpcAddr16Ha, kRPpcRel24, kRPpcNone};
+  for (uint32_t n = 0; n < kEntries; ++n)
+    addReloc(m.b, m.rela, n % 8 * 4, symbols[n % 3], types[n % 5 % 3], static_cast<int32_t>(n % 7));
+  m.b.sections[m.rela].entsize = 16;
+  m.b.sections[m.rela].hdr.sh_size = kEntries * 16 - 4;  // the last entry is not counted
+  std::vector<uint8_t> file = build(m.b);
+  uint32_t at = sectionDataOffset(m.b, m.rela);
+  for (uint32_t n = 0; n + 1 < kEntries; ++n) std::fill_n(file.begin() + at + n * 16 + 12, 4, uint8_t{0xEE});
+
+  std::vector<uint8_t> rewritten[2];
+  for (uint32_t threads : {1u, 2u}) {
+    SCOPED_TRACE(threads);
+    Context ctx;
+    ctx.opt.threads = threads;
+    loadWithSymbols(ctx, file);
+    std::span<uint8_t> view = sectionBytes(ctx.input, m.rela);
+    const std::vector<uint8_t> viewed(view.begin(), view.end());
+    zv::countReferencesAndDropUnused(ctx);
+    std::vector<std::optional<uint32_t>> before = relocationTargets(ctx);
+    ctx.con.text.clear();
+    ASSERT_TRUE(buildNewSymbolTable(ctx).ok()) << ctx.con.text;
+    std::vector<std::optional<uint32_t>> after = relocationTargets(ctx);
+    ASSERT_EQ(before.size(), kEntries);  // the last one is read, but not counted in the table
+    ASSERT_EQ(after.size(), kEntries);
+    EXPECT_TRUE(std::equal(before.begin(), before.end() - 1, after.begin()));
+    std::span<uint8_t> own = sectionBytes(ctx.input, m.rela);
+    ASSERT_EQ(own.size(), viewed.size());
+    EXPECT_NE(own.data(), view.data());
+    EXPECT_TRUE(std::equal(view.begin(), view.end(), viewed.begin()));
+    for (uint32_t n = 0; n + 1 < kEntries; ++n)
+      ASSERT_TRUE(std::equal(own.begin() + n * 16 + 12, own.begin() + n * 16 + 16, viewed.begin() + n * 16 + 12)) << n;
+    EXPECT_TRUE(std::equal(own.end() - 12, own.end(), viewed.end() - 12));
+    rewritten[threads - 1].assign(own.begin(), own.end());
+  }
+  EXPECT_EQ(rewritten[0], rewritten[1]);
+}
+
 INSTANTIATE_TEST_SUITE_P(Corpus, CorpusModules,
                          ::testing::Values("basic.elf", "codeonly.elf", "imports.elf", "tls.elf", "vkx.elf", "big.elf"),
                          [](const auto& p) {
