@@ -76,9 +76,10 @@ struct ElfImage {
   // contents it rebuilt larger than the file had them.
   std::vector<SectionStorage> owned;
   std::vector<uint8_t> isOwned;
-  // Per section: a relocation table whose bytes no other section shows. It
-  // stays in the view until its symbols are renumbered, which writes it into
-  // storage of its own (a module kept with its old symbols never copies it).
+  // Per section: an SHT_RELA table whose bytes no other section shows, nor
+  // section 0's header. It stays in the view until its symbols are
+  // renumbered, which writes it into storage of its own (a module kept with
+  // its old symbols never copies it).
   std::vector<uint8_t> copiedWhenRewritten;
 };
 
@@ -226,8 +227,9 @@ inline bool writeSym(ElfImage& img, uint32_t section, uint32_t n, const Elf32_Sy
 // bytes are, how far apart its entries lie and how many of them lie wholly
 // inside the bytes, so a loop over a table of a million relocations does no
 // section lookup and no bounds arithmetic per entry. It stays valid while the
-// section keeps its storage (no replaceSectionBytes of that section) and its
-// entries their byte order. Entries go in and out in host order.
+// section keeps its storage (no replaceSectionBytes or giveSectionStorage of
+// that section) and its entries their byte order. Entries go in and out in
+// host order.
 template <typename T>
 struct EntryTable {
   uint8_t* data = nullptr;

@@ -240,16 +240,30 @@ std::vector<uint8_t> tablesOnTheirOwn(const ElfImage& img) {
   return alone;
 }
 
+// Whether the header of section 0, kept as stored, describes bytes of table
+// i. Nothing checks that header, yet the stages may read and write through it
+// (a symbol table linked to section 0, a string table of that type), so a
+// table it shows must not be left in the view where those writes land.
+bool sectionZeroShows(const ElfImage& img, uint32_t i) {
+  const Elf32_Shdr& zero = img.sh[0];
+  const Elf32_Shdr& h = img.sh[i];
+  if (!hasFileData(zero)) return false;
+  uint64_t zeroEnd = uint64_t{zero.sh_offset} + zero.sh_size, end = uint64_t{h.sh_offset} + h.sh_size;
+  return zero.sh_offset < end && h.sh_offset < zeroEnd;
+}
+
 // A symbol table the parse converts to host order gets storage of its own
 // first, in one copy; writing into the file's private view would copy it page
 // by page as it is touched. A relocation table stays in the view, in the
 // file's order, until its symbols are renumbered (if ever): that writes it
 // into storage of its own. A table whose bytes another section also shows
-// stays in the view, so that section sees the table's bytes exactly as before.
-void moveSymbolTablesToOwnStorage(ElfImage& img, const std::vector<uint8_t>& alone) {
+// stays in the view, so that section sees the table's bytes exactly as before;
+// a relocation table that section 0 shows is copied at once, as a symbol table.
+void moveTablesToOwnStorage(ElfImage& img, const std::vector<uint8_t>& alone) {
   try {
     for (uint32_t i = 1; i < img.sh.size(); ++i)
-      if (alone[i] && img.sh[i].sh_type == SHT_SYMTAB) replaceSectionBytes(img, i, sectionBytes(img, i).size());
+      if (alone[i] && (img.sh[i].sh_type == SHT_SYMTAB || sectionZeroShows(img, i)))
+        replaceSectionBytes(img, i, sectionBytes(img, i).size());
   } catch (const std::bad_alloc&) {
     // Short of memory the tables stay where they are: slower, not wrong.
   }
@@ -422,9 +436,10 @@ Status checkTables(ElfImage& img) {
   std::vector<uint8_t> alone;
   if (img.convertInPlace) {
     alone = tablesOnTheirOwn(img);
-    for (uint32_t i = 1; i < img.sh.size(); ++i) img.copiedWhenRewritten[i] = alone[i] && img.sh[i].sh_type == SHT_RELA;
+    for (uint32_t i = 1; i < img.sh.size(); ++i)
+      img.copiedWhenRewritten[i] = alone[i] && img.sh[i].sh_type == SHT_RELA && !sectionZeroShows(img, i);
   }
-  if (converting) moveSymbolTablesToOwnStorage(img, alone);
+  if (converting) moveTablesToOwnStorage(img, alone);
   for (uint32_t i = 1; i < img.sh.size(); ++i) {
     if (isCompressed(img.sh[i]) || img.sh[i].sh_type != SHT_SYMTAB) continue;
     if (Status e = checkSymbolSection(img, i, converting); !e.ok()) return e;

@@ -22,7 +22,7 @@ constexpr int32_t kFixedStringsSize = 20;  // "", "$TEXT", "$DATA", "$UNDEF"
 // The new string table is loaded in the loader area (0xC0000000 up to the top
 // of memory), so it can never be larger than that area's 1 GB.
 constexpr uint64_t kMaxNewStrings = 0x40000000;
-constexpr uint32_t kEntriesPerStretch = 4096;  // relocations copied and rewritten at a time: 48 KiB
+constexpr uint32_t kEntriesPerStretch = 4096;  // relocations copied and rewritten at a time (48 KiB of 12-byte ones)
 constexpr uint32_t kTextName = 1, kDataName = 7, kUndefName = 13;
 
 Status assignId(Context& ctx, uint32_t i, const Elf32_Sym& sym);
@@ -265,9 +265,9 @@ void rewriteRelocationSymbols(Context& ctx) {
   for (uint32_t i = 1; i < sectionCount(img); ++i) {
     const Elf32_Shdr& rs = img.sh[i];
     if (rs.sh_size == 0 || rs.sh_type != SHT_RELA) continue;
-    // A table no other section shows moves out of the file's view as it is
-    // rewritten: a stretch of entries is copied, then rewritten while it is
-    // still in the cache.
+    // A table no other section shows (nor section 0's header) moves out of
+    // the file's view as it is rewritten: a stretch of entries is copied,
+    // then rewritten while it is still in the cache.
     std::span<const uint8_t> from;
     bool owned = i < img.isOwned.size() && img.isOwned[i];
     if (i < img.copiedWhenRewritten.size() && img.copiedWhenRewritten[i] && !owned &&

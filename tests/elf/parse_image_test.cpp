@@ -117,10 +117,10 @@ TEST(ParseImage, SectionHeaderZeroAndSectionContentsStayAsStored) {
   EXPECT_EQ(get32(bytes, sectionDataOffset(m.b, m.text)), 0x3C600000u);
 }
 
-// A relocation table moves to storage of its own and stays in the file's
-// order there (its readers swap), so the view keeps the bytes as stored; a
-// table whose bytes another section also shows is converted where it lies,
-// so that section sees the converted entries.
+// A relocation table stays in the view in the file's order (its readers
+// swap), marked to be copied when its symbols are renumbered; a table whose
+// bytes another section also shows is converted where it lies, so that
+// section sees the converted entries, and is never copied.
 TEST(ParseImage, RelocationTablesStayInTheViewConvertedOnlyWhenShared) {
   for (bool shared : {false, true}) {
     SCOPED_TRACE(shared ? "shared" : "alone");

@@ -333,5 +333,41 @@ TEST(ModuleFile, AllocatedRelSectionIsRenumberedAndInFileOrder) {
   EXPECT_EQ(get32(f.contents[r], 4), rInfo(m.objSym, kRPpcAddr32));
 }
 
+// Section 0's header is read as stored and never checked, so a damaged file
+// can aim it at a relocation table; stripping then compacts that "string
+// table" through it. A table section 0 shows leaves the file's view at once,
+// so the module keeps the relocations as the linker wrote them.
+TEST(ModuleFile, RelocationTableThatSectionZeroShowsKeepsItsEntries) {
+  for (bool rel : {false, true}) {
+    SCOPED_TRACE(rel ? ".rel.data" : ".rela.text");
+    SdkRoot root;
+    LinkedModule m = makeLinkedModule();
+    uint16_t table = m.relaText;
+    if (rel) {
+      table = addRelSection(m.b, ".rel.data", m.data);
+      addReloc(m.b, table, 4, m.objSym, kRPpcAddr32);
+      m.b.sections[table].flags = kShfAlloc;
+      m.b.sections[table].addr = 0x10000100;
+    }
+    std::vector<uint8_t> elf = build(m.b);
+    uint32_t at = sectionDataOffset(m.b, table);
+    uint32_t size = get32(elf, sectionHeaderOffset(m.b, table) + shdr_at::sh_size);
+    const std::vector<uint8_t> entries(elf.begin() + at, elf.begin() + at + size);
+    uint64_t zero = sectionHeaderOffset(m.b, 0);
+    put32(elf, zero + shdr_at::sh_type, kShtStrtab, false);  // in the host's order, as it is read
+    put32(elf, zero + shdr_at::sh_offset, at, false);
+    put32(elf, zero + shdr_at::sh_size, size, false);
+    zv::Context ctx;
+    loadModule(ctx, elf);
+    ctx.opt.newSymbolTable = false;
+    ctx.opt.stripStrings = true;
+    WriterRun run = runWriter(ctx);
+    ASSERT_EQ(run.result, 0u) << ctx.con.text;
+    int r = vkmFindSection(run.vkm, rel ? ".rel.data" : ".rela.text");
+    ASSERT_GT(r, 0);
+    EXPECT_EQ(run.vkm.contents[static_cast<size_t>(r)], entries);
+  }
+}
+
 }  // namespace
 }  // namespace zv::test
