@@ -141,6 +141,8 @@ struct OutputFile {
 };
 // A failure carries the system error number (ENOENT for an empty path).
 Status openOutputFile(const std::string& path, OutputFile& out);
+// Appends `size` bytes to the file; false when the system takes fewer.
+[[nodiscard]] bool writeOutputBytes(OutputFile& out, const uint8_t* data, uint64_t size);
 // Closes the stream and moves the file into place. A failure carries the
 // system error number; the temporary file is then removed.
 Status commitOutputFile(OutputFile& out);

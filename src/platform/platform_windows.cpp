@@ -474,6 +474,10 @@ Status commitOutputFile(OutputFile& out) {
   return errorStatus(err);
 }
 
+bool writeOutputBytes(OutputFile& out, const uint8_t* data, uint64_t size) {
+  return fwrite(data, 1, static_cast<size_t>(size), out.stream) == size;
+}
+
 void discardOutputFile(OutputFile& out) {
   if (out.stream) fclose(out.stream);
   out.stream = nullptr;

@@ -134,7 +134,7 @@ Status writeFile(Context& ctx, const std::vector<uint8_t>& front, const std::vec
     return Status::failed();
   }
   bool ok = sendFile(front, pieces, ctx.wr.fileSize,
-                     [&](const uint8_t* data, uint64_t len) { return fwrite(data, 1, len, out.stream) == len; });
+                     [&](const uint8_t* data, uint64_t len) { return writeOutputBytes(out, data, len); });
   if (!ok) {
     discardOutputFile(out);
     say(ctx, "***Error: Failed writing output file.\n");

@@ -164,11 +164,12 @@ BuiltModule buildLargeModule(const LargeShape& s) {
 }
 
 // One in-process run of the whole tool over `path`: 0 or the failure value.
+// The module is kept in memory, or written to its file when `toFile`.
 int convert(const std::string& path, std::vector<std::string> options, std::string& console, VkmFile& vkm,
-            std::vector<uint8_t>* bytes = nullptr) {
+            std::vector<uint8_t>* bytes = nullptr, bool toFile = false) {
   zv::Context ctx;
   ctx.con.capture = true;
-  ctx.inMemory = true;
+  ctx.inMemory = !toFile;
   std::vector<std::string> text{"zodavov"};
   text.insert(text.end(), options.begin(), options.end());
   text.push_back(path);
@@ -246,6 +247,24 @@ TEST(LargeInput, TablesWalkedInPartsGiveTheSameModule) {
     EXPECT_TRUE(bytes[0] == bytes[1]) << mode;
     EXPECT_TRUE(vkm[1].problems.empty()) << mode;
   }
+}
+
+// A module goes to its file a megabyte at a time. Written uncompressed, with
+// a code section of a few MiB, the file holds exactly the module that a run
+// kept in memory makes.
+TEST(LargeInput, ModuleFileWrittenInPiecesIsWhole) {
+  SdkRoot root;
+  ScratchDir dir;
+  BuiltModule m = buildLargeModule(LargeShape{"Pieces", 2, 2, 2, 1, 200, 3000, (3u << 20) + 48, 60.0});
+  std::string path = dir / "pieces.elf";
+  writeText(path, std::string(m.bytes.begin(), m.bytes.end()));
+  std::string console;
+  VkmFile vkm;
+  std::vector<uint8_t> inMemory;
+  ASSERT_EQ(convert(path, {"-zx", "-nolib"}, console, vkm, &inMemory), 0) << console.substr(0, 4000);
+  ASSERT_EQ(convert(path, {"-zx", "-nolib"}, console, vkm, nullptr, true), 0) << console.substr(0, 4000);
+  ASSERT_GT(inMemory.size(), 3u << 20);
+  EXPECT_TRUE(readFile(dir / "pieces.vkm") == inMemory);
 }
 
 // Kept symbols each get their own copy of their name. A damaged string table
