@@ -69,8 +69,7 @@ int extractSection(Console& con, const std::string& path, std::span<const uint8_
     print(con, format("vkmdump: cannot write %s (error %d)\n", opt.extractTo.c_str(), static_cast<int>(r.value())));
     return kExitProblems;
   }
-  size_t written = contents.empty() ? 0 : fwrite(contents.data(), 1, contents.size(), out.stream);
-  if (written != contents.size()) {
+  if (!writeOutputBytes(out, contents.data(), contents.size())) {
     discardOutputFile(out);
     print(con, format("vkmdump: writing %s failed\n", opt.extractTo.c_str()));
     return kExitProblems;

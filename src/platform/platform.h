@@ -142,6 +142,8 @@ struct OutputFile {
 // A failure carries the system error number (ENOENT for an empty path).
 Status openOutputFile(const std::string& path, OutputFile& out);
 // Appends `size` bytes to the file; false when the system takes fewer.
+// Large blocks go to the system a megabyte at a time (see the POSIX
+// implementation: a file written in larger pieces can be slow to cache).
 [[nodiscard]] bool writeOutputBytes(OutputFile& out, const uint8_t* data, uint64_t size);
 // Closes the stream and moves the file into place. A failure carries the
 // system error number; the temporary file is then removed.

@@ -448,6 +448,10 @@ Status openOutputFile(const std::string& path, OutputFile& out) {
   return errorStatus(EEXIST);
 }
 
+bool writeOutputBytes(OutputFile& out, const uint8_t* data, uint64_t size) {
+  return size == 0 || fwrite(data, 1, static_cast<size_t>(size), out.stream) == size;
+}
+
 Status commitOutputFile(OutputFile& out) {
   if (!out.stream) return errorStatus(EBADF);
   int err = 0;
@@ -472,10 +476,6 @@ Status commitOutputFile(OutputFile& out) {
   if (err) DeleteFileW(temp.c_str());
   out.tempPath.clear();
   return errorStatus(err);
-}
-
-bool writeOutputBytes(OutputFile& out, const uint8_t* data, uint64_t size) {
-  return fwrite(data, 1, static_cast<size_t>(size), out.stream) == size;
 }
 
 void discardOutputFile(OutputFile& out) {
